@@ -1,0 +1,36 @@
+# Entry points: 'make run' and 'make test' take a fresh Debian machine all the way.
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build test run bench sanitize clean
+
+all: build
+
+deps:
+	scripts/setup.sh
+
+configure: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j2
+
+run: build
+	scripts/run-example.sh $(BUILD)
+
+bench: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_BENCHMARKS=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD)
+
+# The test suite under AddressSanitizer and UndefinedBehaviorSanitizer, in a build folder of its own.
+sanitize: deps
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVANEL_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build $(ASAN_BUILD)
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j2
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)
