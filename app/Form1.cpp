@@ -1,0 +1,267 @@
+// The main window: builds its controls at their fixed places and runs the
+// Calc run on its own thread, handling pending events between stations.
+#include "app/Form1.h"
+
+#include <algorithm>
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRect>
+#include <QScreen>
+
+#include "app/ResultPath.h"
+#include "platform/qt/QtApplication.h"
+
+TForm1 *Form1 = nullptr;
+
+namespace {
+
+// The window's own texts.
+constexpr const char *caption = "Korvanel";
+constexpr const char *default_a = "2500";
+constexpr const char *default_incr = "500";
+constexpr const char *default_n = "16";
+constexpr const char *default_cell = "200";
+constexpr const char *gridding_methods[] = {"Kriging", "Minimum curvature", "Pohanka interpolation"};
+constexpr const char *chooser_button = "...";
+constexpr const char *stop_text = "&Stop";
+constexpr const char *calc_text = "&Calc";
+constexpr const char *exit_text = "E&xit";
+constexpr const char *data_label = "Data (x,y,point,h,uba)";
+constexpr const char *a_label = "Search rectangle distance [m]";
+constexpr const char *incr_label = "Increment[m]";
+constexpr const char *n_label = "Minimum N points for gridding";
+constexpr const char *cell_label = "Cell size";
+constexpr const char *gridding_label = "Gridding method";
+constexpr const char *out_label = "Output data file (x,y,point,uba, r1, r2, a, N";
+
+constexpr const char *data_chooser_title = "Path for data file - select any *.xyz or *.dat file";
+// One entry that lists every file: on Unix "*.*" would hide names without a dot.
+constexpr const char *data_chooser_filter = "Data file - x,y,point,h (*)";
+constexpr const char *output_chooser_title = "Name of output data file";
+constexpr const char *output_chooser_filter = "Surfer Data file - fi, lambda (*.dat)";
+constexpr const char *result_extension = "dat";
+
+// Client area, pixels at 96 dots per inch.
+constexpr int client_width = 650;
+constexpr int client_height = 293;
+// The progress bar's range before the first run.
+constexpr int initial_progress_max = 100;
+
+} // namespace
+
+TForm1::TForm1(QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      present_message([this](const QString &text) { ShowMessageBox(this, text); }),
+      present_error([this](const QString &text) { ShowErrorBox(this, text); }),
+      choose_file([this](const TFileChooserSpec &spec) { return RunFileChooser(spec, this); }) {
+    setWindowTitle(caption);
+    setFont(WindowFont());
+    setFixedSize(client_width, client_height);
+    CreateControls();
+    PlaceControls();
+    SetRunning(false);
+    CentreOnScreen();
+}
+
+// The connection member closes a database left open by a run that failed.
+TForm1::~TForm1() = default;
+
+void TForm1::CreateControls() {
+    lbl_data = new QLabel(data_label, this);
+    txt_data = new QLineEdit(this);
+    btn_data = new QPushButton(chooser_button, this);
+    lbl_a = new QLabel(a_label, this);
+    txt_a = new QLineEdit(default_a, this);
+    lbl_incr = new QLabel(incr_label, this);
+    txt_incr = new QLineEdit(default_incr, this);
+    lbl_n = new QLabel(n_label, this);
+    txt_n = new QLineEdit(default_n, this);
+    lbl_cell = new QLabel(cell_label, this);
+    txt_cell = new QLineEdit(default_cell, this);
+    lbl_gridding = new QLabel(gridding_label, this);
+    cb_gridding = new QComboBox(this);
+    for (const char *method : gridding_methods) {
+        cb_gridding->addItem(method);
+    }
+    cb_gridding->setCurrentIndex(0);
+    cb_gridding->setEnabled(false);
+    lbl_out = new QLabel(out_label, this);
+    txt_out = new QLineEdit(this);
+    btn_out = new QPushButton(chooser_button, this);
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setRange(0, initial_progress_max);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    btn_stop = new QPushButton(stop_text, this);
+    btn_calc = new QPushButton(calc_text, this);
+    btn_exit = new QPushButton(exit_text, this);
+
+    connect(btn_data, &QPushButton::clicked, this, &TForm1::btn_dataClick);
+    connect(btn_out, &QPushButton::clicked, this, &TForm1::btn_outClick);
+    connect(btn_calc, &QPushButton::clicked, this, &TForm1::btn_calcClick);
+    connect(btn_stop, &QPushButton::clicked, this, &TForm1::btn_stopClick);
+    connect(btn_exit, &QPushButton::clicked, this, &TForm1::btn_exitClick);
+}
+
+void TForm1::PlaceControls() {
+    struct Place {
+        QWidget *widget;
+        int left, top, width, height;
+    };
+    const Place places[] = {
+        {lbl_data, 8, 16, 110, 13},    {txt_data, 8, 32, 601, 21},
+        {btn_data, 616, 32, 25, 25},   {lbl_a, 8, 59, 143, 13},
+        {txt_a, 208, 59, 121, 21},     {lbl_incr, 344, 64, 65, 13},
+        {txt_incr, 489, 59, 121, 21},  {lbl_n, 8, 88, 140, 13},
+        {txt_n, 208, 86, 121, 21},     {lbl_cell, 8, 112, 38, 13},
+        {txt_cell, 208, 109, 121, 21}, {lbl_gridding, 8, 136, 78, 13},
+        {cb_gridding, 208, 136, 217, 21}, {lbl_out, 8, 168, 210, 13},
+        {txt_out, 8, 187, 601, 21},    {btn_out, 615, 182, 25, 25},
+        {ProgressBar1, 8, 224, 632, 17}, {btn_stop, 403, 256, 75, 25},
+        {btn_calc, 484, 256, 75, 25},  {btn_exit, 565, 256, 75, 25},
+    };
+    for (const Place &place : places) {
+        place.widget->setGeometry(place.left, place.top, place.width, place.height);
+    }
+    // The places were measured with Tahoma; with a wider font a label grows to
+    // the right (into free space) so its whole text shows.
+    for (QLabel *label : {lbl_data, lbl_a, lbl_incr, lbl_n, lbl_cell, lbl_gridding, lbl_out}) {
+        const QSize need = label->sizeHint();
+        label->resize(std::max(label->width(), need.width()), std::max(label->height(), need.height()));
+    }
+
+    // Keyboard order: txt_data, txt_a, txt_n, txt_cell, cb_gridding, btn_data,
+    // txt_out, btn_out, (the progress bar takes no focus), btn_exit, btn_calc,
+    // txt_incr, btn_stop.
+    QWidget *const tab_order[] = {txt_data, txt_a,   txt_n,    txt_cell, cb_gridding, btn_data,
+                                  txt_out,  btn_out, btn_exit, btn_calc, txt_incr,    btn_stop};
+    for (size_t k = 1; k < std::size(tab_order); ++k) {
+        setTabOrder(tab_order[k - 1], tab_order[k]);
+    }
+}
+
+void TForm1::CentreOnScreen() {
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return;
+    }
+    QRect frame(QPoint(0, 0), size());
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+}
+
+TFileChooserSpec TForm1::DataChooser() {
+    return {data_chooser_title, data_chooser_filter, result_extension, false};
+}
+
+TFileChooserSpec TForm1::OutputChooser() {
+    return {output_chooser_title, output_chooser_filter, result_extension, true};
+}
+
+void TForm1::btn_dataClick() {
+    const QString path = choose_file(DataChooser());
+    if (path.isEmpty()) {
+        return;
+    }
+    txt_data->setText(path);
+    txt_out->setText(QString::fromStdString(ProposeResultPath(txt_data->text().toStdString())));
+}
+
+void TForm1::btn_outClick() {
+    const QString path = choose_file(OutputChooser());
+    if (!path.isEmpty()) {
+        txt_out->setText(path);
+    }
+}
+
+void TForm1::btn_calcClick() {
+    // Calc is disabled during a run; this also keeps a run from starting inside another.
+    if (in_run) {
+        return;
+    }
+    in_run = true;
+    TCalcRun run(*this, db);
+    last_result = run.Run();
+    last_loaded = run.loaded;
+    last_done = run.done;
+    in_run = false;
+    if (close_after_run) {
+        close_after_run = false;
+        close();
+    }
+}
+
+void TForm1::btn_stopClick() { stop_requested = true; }
+
+void TForm1::btn_exitClick() { close(); }
+
+void TForm1::closeEvent(QCloseEvent *event) {
+    if (in_run) {
+        stop_requested = true;
+        close_after_run = true;
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+std::string TForm1::FieldText(CalcField field) {
+    switch (field) {
+    case CalcField::Data:
+        return txt_data->text().toStdString();
+    case CalcField::SearchDistance:
+        return txt_a->text().toStdString();
+    case CalcField::Increment:
+        return txt_incr->text().toStdString();
+    case CalcField::MinPoints:
+        return txt_n->text().toStdString();
+    case CalcField::CellSize:
+        return txt_cell->text().toStdString();
+    case CalcField::Output:
+        return txt_out->text().toStdString();
+    }
+    return {};
+}
+
+void TForm1::SetRunning(bool running) {
+    btn_stop->setEnabled(running);
+    btn_calc->setEnabled(!running);
+    btn_exit->setEnabled(!running);
+}
+
+void TForm1::SetProgressMax(int32_t maximum) {
+    // QProgressBar shows a busy indicator for an empty range; an empty survey
+    // shows an empty bar instead.
+    ProgressBar1->setRange(0, std::max<int32_t>(maximum, 1));
+    ProgressBar1->setValue(0);
+}
+
+void TForm1::SetProgressPosition(int32_t position) {
+    // A position beyond the range stops at its end.
+    ProgressBar1->setValue(std::clamp<int32_t>(position, 0, ProgressBar1->maximum()));
+}
+
+int32_t TForm1::ProgressPosition() { return ProgressBar1->value(); }
+
+void TForm1::ProcessPendingEvents() { QCoreApplication::processEvents(); }
+
+void TForm1::ClearStopRequest() { stop_requested = false; }
+
+bool TForm1::StopRequested() { return stop_requested; }
+
+void TForm1::ShowMessage(const std::string &text) {
+    present_message(QString::fromStdString(text));
+}
+
+void TForm1::ShowError(const std::string &text) { present_error(QString::fromStdString(text)); }
+
+void TForm1::CloseWindow() { close(); }

@@ -1,0 +1,103 @@
+// The main window TForm1: the run's parameters, the two file choosers, progress
+// and the Calc, Stop and Exit buttons. It drives the same Calc run as the batch
+// tool, on the window's own thread.
+#pragma once
+
+#include <functional>
+
+#include <QString>
+#include <QWidget>
+
+#include "app/CalcRun.h"
+#include "platform/qt/QtDialogs.h"
+#include "store/CppSQLite3.h"
+
+class QCloseEvent;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+class TForm1 : public QWidget, public TCalcHost {
+    Q_OBJECT
+
+  public:
+    // A fixed window of 650 x 293 pixels of client area, centred on the screen,
+    // idle, with every field at its default.
+    explicit TForm1(QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // Controls; owned by the window through Qt's parent chain.
+    QLineEdit *txt_data;      // station file
+    QPushButton *btn_data;    // input chooser
+    QLineEdit *txt_a;         // starting half-size of the search square, metres
+    QLineEdit *txt_incr;      // growth step of the half-size, metres
+    QLineEdit *txt_n;         // minimum number of stations N in the square
+    QLineEdit *txt_cell;      // grid cell size, metres
+    QComboBox *cb_gridding;   // gridding method; disabled, kriging is the only one
+    QLineEdit *txt_out;       // result file
+    QPushButton *btn_out;     // output chooser
+    QProgressBar *ProgressBar1;  // second pass, one step per ten stations
+    QPushButton *btn_stop;
+    QPushButton *btn_calc;
+    QPushButton *btn_exit;
+    // Labels, top to bottom.
+    QLabel *lbl_data, *lbl_a, *lbl_incr, *lbl_n, *lbl_cell, *lbl_gridding, *lbl_out;
+
+    // Set by Stop (and by closing the window during a run); cleared when a run starts.
+    bool stop_requested = false;
+    // The connection of a run: no database open between runs; destroying the
+    // window closes one left open.
+    CppSQLite3DB db;
+    // How the last run ended, and its figures (see TCalcRun).
+    CalcResult last_result = CalcResult::Completed;
+    int32_t last_loaded = 0;
+    int32_t last_done = 0;
+
+    // What shows messages, errors and file choosers. They default to modal
+    // boxes and Qt's chooser; tests replace them so nothing blocks. A chooser
+    // returns the chosen path, or an empty text when the user cancelled.
+    std::function<void(const QString &)> present_message;
+    std::function<void(const QString &)> present_error;
+    std::function<QString(const TFileChooserSpec &)> choose_file;
+
+    // The two choosers.
+    static TFileChooserSpec DataChooser();
+    static TFileChooserSpec OutputChooser();
+
+    // Handlers, named after their controls.
+    void btn_dataClick();  // input chooser; fills txt_data and proposes txt_out
+    void btn_outClick();   // output chooser; fills txt_out
+    void btn_calcClick();  // the Calc run; returns when it has ended
+    void btn_stopClick();  // requests the end of the run after the station in hand
+    void btn_exitClick();  // closes the window, which ends the program
+
+    // TCalcHost: what the run asks of the window.
+    std::string FieldText(CalcField field) override;
+    void SetRunning(bool running) override;
+    void SetProgressMax(int32_t maximum) override;
+    void SetProgressPosition(int32_t position) override;
+    int32_t ProgressPosition() override;
+    void ProcessPendingEvents() override;
+    void ClearStopRequest() override;
+    bool StopRequested() override;
+    void ShowMessage(const std::string &text) override;
+    void ShowError(const std::string &text) override;
+    void CloseWindow() override;
+
+  protected:
+    // During a run, closing acts as Stop; the window closes once the run has ended.
+    void closeEvent(QCloseEvent *event) override;
+
+  private:
+    void CreateControls();
+    void PlaceControls();
+    void CentreOnScreen();
+
+    bool in_run = false;
+    bool close_after_run = false;
+};
+
+// The program's one main window; set by main while the window exists.
+extern TForm1 *Form1;

@@ -1,0 +1,462 @@
+// The main window on the offscreen platform: its controls and states, the
+// choosers, and Calc runs that complete, stop, close or fail.
+#include <memory>
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include "app/Form1.h"
+#include "platform/qt/QtDialogs.h"
+
+namespace {
+
+// `count` stations on a lattice 100 m apart (rows of 10), values on a plane.
+QByteArray Survey(int count) {
+    QByteArray text = "x y point h uba\n";
+    for (int k = 0; k < count; ++k) {
+        const int column = k % 10;
+        const int row = k / 10;
+        text += QByteArray::number(500000 + 100 * column) + ' ' +
+                QByteArray::number(5500000 + 100 * row) + " P" + QByteArray::number(k + 1) +
+                " 350 " + QByteArray::number(1.0 * column - 0.3 * row, 'f', 3) + '\n';
+    }
+    return text;
+}
+
+QByteArray ReadFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<TForm1> form;
+    QStringList messages, errors;
+    QList<TFileChooserSpec> choosers_run;
+    QString next_choice;  // what the fake chooser returns
+    std::unique_ptr<QTemporaryDir> dir;
+
+    QString Write(const QString &name, const QByteArray &content) {
+        const QString path = dir->filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
+            qFatal("cannot write %s", qPrintable(path));
+        }
+        return path;
+    }
+
+    // Fields for a run over `survey` into result.dat; N = 4 keeps the windows small.
+    void PrepareRun(const QByteArray &survey) {
+        form->txt_data->setText(Write("survey.dat", survey));
+        form->txt_out->setText(dir->filePath("result.dat"));
+        form->txt_n->setText("4");
+    }
+
+    void VerifyIdle() {
+        QVERIFY(form->btn_calc->isEnabled());
+        QVERIFY(form->btn_exit->isEnabled());
+        QVERIFY(!form->btn_stop->isEnabled());
+    }
+
+  private slots:
+    void init() {
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir->isValid());
+        messages.clear();
+        errors.clear();
+        choosers_run.clear();
+        form = std::make_unique<TForm1>();
+        form->present_message = [this](const QString &text) { messages << text; };
+        form->present_error = [this](const QString &text) { errors << text; };
+        form->choose_file = [this](const TFileChooserSpec &spec) {
+            choosers_run << spec;
+            return next_choice;
+        };
+    }
+
+    void cleanup() {
+        form.reset();
+        dir.reset();
+    }
+
+    void ControlsStartAtTheirDefaults() {
+        QCOMPARE(form->windowTitle(), QString("Korvanel"));
+        QCOMPARE(form->size(), QSize(650, 293));
+        QCOMPARE(form->minimumSize(), form->maximumSize());  // not resizable
+        QCOMPARE(form->font().pointSize(), 8);
+        if (QFileInfo::exists("/usr/share/wine/fonts/tahoma.ttf")) {
+            QCOMPARE(QFontInfo(form->font()).family(), QString("Tahoma"));
+        }
+
+        const struct {
+            QLineEdit *field;
+            const char *text;
+        } fields[] = {{form->txt_data, ""}, {form->txt_a, "2500"}, {form->txt_incr, "500"},
+                      {form->txt_n, "16"},  {form->txt_cell, "200"}, {form->txt_out, ""}};
+        for (const auto &f : fields) {
+            QCOMPARE(f.field->text(), QString(f.text));
+            QVERIFY(f.field->isEnabled());
+        }
+
+        QVERIFY(!form->cb_gridding->isEnabled());
+        QVERIFY(!form->cb_gridding->isEditable());
+        QCOMPARE(form->cb_gridding->count(), 3);
+        QCOMPARE(form->cb_gridding->itemText(0), QString("Kriging"));
+        QCOMPARE(form->cb_gridding->itemText(1), QString("Minimum curvature"));
+        QCOMPARE(form->cb_gridding->itemText(2), QString("Pohanka interpolation"));
+        QCOMPARE(form->cb_gridding->currentText(), QString("Kriging"));
+
+        QCOMPARE(form->ProgressBar1->minimum(), 0);
+        QCOMPARE(form->ProgressBar1->value(), 0);
+
+        const struct {
+            QPushButton *button;
+            const char *text;
+            QKeySequence key;
+            bool enabled;
+        } buttons[] = {{form->btn_data, "...", QKeySequence(), true},
+                       {form->btn_out, "...", QKeySequence(), true},
+                       {form->btn_stop, "&Stop", QKeySequence(Qt::ALT | Qt::Key_S), false},
+                       {form->btn_calc, "&Calc", QKeySequence(Qt::ALT | Qt::Key_C), true},
+                       {form->btn_exit, "E&xit", QKeySequence(Qt::ALT | Qt::Key_X), true}};
+        for (const auto &b : buttons) {
+            QCOMPARE(b.button->text(), QString(b.text));
+            QCOMPARE(b.button->shortcut(), b.key);
+            QCOMPARE(b.button->isEnabled(), b.enabled);
+        }
+
+        const struct {
+            QLabel *label;
+            const char *text;
+        } labels[] = {{form->lbl_data, "Data (x,y,point,h,uba)"},
+                      {form->lbl_a, "Search rectangle distance [m]"},
+                      {form->lbl_incr, "Increment[m]"},
+                      {form->lbl_n, "Minimum N points for gridding"},
+                      {form->lbl_cell, "Cell size"},
+                      {form->lbl_gridding, "Gridding method"},
+                      {form->lbl_out, "Output data file (x,y,point,uba, r1, r2, a, N"}};
+        for (const auto &l : labels) {
+            QCOMPARE(l.label->text(), QString(l.text));
+        }
+    }
+
+    void ControlsSitAtTheirPlacesInTabOrder() {
+        const struct {
+            QWidget *widget;
+            QRect place;
+        } places[] = {
+            {form->txt_data, {8, 32, 601, 21}},     {form->btn_data, {616, 32, 25, 25}},
+            {form->txt_a, {208, 59, 121, 21}},      {form->txt_incr, {489, 59, 121, 21}},
+            {form->txt_n, {208, 86, 121, 21}},      {form->txt_cell, {208, 109, 121, 21}},
+            {form->cb_gridding, {208, 136, 217, 21}}, {form->txt_out, {8, 187, 601, 21}},
+            {form->btn_out, {615, 182, 25, 25}},    {form->ProgressBar1, {8, 224, 632, 17}},
+            {form->btn_stop, {403, 256, 75, 25}},   {form->btn_calc, {484, 256, 75, 25}},
+            {form->btn_exit, {565, 256, 75, 25}},
+        };
+        for (const auto &p : places) {
+            QCOMPARE(p.widget->geometry(), p.place);
+        }
+
+        // Labels start at their places and are at least as large as measured;
+        // whatever the font, each is wide enough for its whole text and stays
+        // clear of the field to its right.
+        const struct {
+            QLabel *label;
+            QRect place;
+            QWidget *right_neighbour;
+        } labels[] = {{form->lbl_data, {8, 16, 110, 13}, nullptr},
+                      {form->lbl_a, {8, 59, 143, 13}, form->txt_a},
+                      {form->lbl_incr, {344, 64, 65, 13}, form->txt_incr},
+                      {form->lbl_n, {8, 88, 140, 13}, form->txt_n},
+                      {form->lbl_cell, {8, 112, 38, 13}, form->txt_cell},
+                      {form->lbl_gridding, {8, 136, 78, 13}, form->cb_gridding},
+                      {form->lbl_out, {8, 168, 210, 13}, nullptr}};
+        for (const auto &l : labels) {
+            const QRect at = l.label->geometry();
+            QCOMPARE(at.topLeft(), l.place.topLeft());
+            QVERIFY(at.width() >= l.place.width() && at.height() >= l.place.height());
+            QVERIFY2(at.width() >= l.label->sizeHint().width(), qPrintable(l.label->text()));
+            QVERIFY2(at.height() >= l.label->sizeHint().height(), qPrintable(l.label->text()));
+            if (l.right_neighbour != nullptr) {
+                QVERIFY2(at.right() < l.right_neighbour->x(), qPrintable(l.label->text()));
+            }
+        }
+
+        // The focus chain visits the controls that take focus in this order.
+        const QList<QWidget *> expected = {form->txt_data, form->txt_a,    form->txt_n,
+                                           form->txt_cell, form->cb_gridding, form->btn_data,
+                                           form->txt_out,  form->btn_out,  form->btn_exit,
+                                           form->btn_calc, form->txt_incr, form->btn_stop};
+        QList<QWidget *> order;
+        QWidget *w = form->txt_data;
+        for (int step = 0; step < 100 && order.size() < expected.size(); ++step) {
+            if (expected.contains(w)) {
+                order << w;
+            }
+            w = w->nextInFocusChain();
+        }
+        QCOMPARE(order, expected);
+        QCOMPARE(form->ProgressBar1->focusPolicy(), Qt::NoFocus);
+    }
+
+    void ButtonsFollowIdleAndRunningStates() {
+        form->SetRunning(true);
+        QVERIFY(!form->btn_calc->isEnabled());
+        QVERIFY(!form->btn_exit->isEnabled());
+        QVERIFY(form->btn_stop->isEnabled());
+        form->SetRunning(false);
+        VerifyIdle();
+        // Stop only raises the flag; the run clears it when it starts.
+        form->btn_stopClick();
+        QVERIFY(form->StopRequested());
+        form->ClearStopRequest();
+        QVERIFY(!form->stop_requested);
+    }
+
+    void InputChooserProposesTheResultPath_data() {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("proposed");
+        QTest::newRow("extension") << "/data/survey.xyz" << "/data/survey_res.dat";
+        QTest::newRow("no extension") << "/data/survey" << "/data/survey_res.dat";
+        QTest::newRow("dot in a folder") << "/data.old/survey" << "/data.old/survey_res.dat";
+        QTest::newRow("last dot counts") << "/survey/stations.2024.dat"
+                                         << "/survey/stations.2024_res.dat";
+    }
+
+    void InputChooserProposesTheResultPath() {
+        QFETCH(QString, chosen);
+        QFETCH(QString, proposed);
+        next_choice = chosen;
+        form->btn_data->click();
+        QCOMPARE(choosers_run.size(), 1);
+        QCOMPARE(choosers_run[0].title,
+                 QString("Path for data file - select any *.xyz or *.dat file"));
+        QVERIFY(!choosers_run[0].for_writing);
+        QCOMPARE(form->txt_data->text(), chosen);
+        QCOMPARE(form->txt_out->text(), proposed);
+    }
+
+    void CancelledOrOutputChooserLeavesOtherFields() {
+        form->txt_data->setText("/keep/me.dat");
+        form->txt_out->setText("/keep/me_res.dat");
+        next_choice.clear();  // cancelled
+        form->btn_data->click();
+        form->btn_out->click();
+        QCOMPARE(form->txt_data->text(), QString("/keep/me.dat"));
+        QCOMPARE(form->txt_out->text(), QString("/keep/me_res.dat"));
+
+        next_choice = "/results/new.dat";
+        form->btn_out->click();
+        QCOMPARE(choosers_run.size(), 3);
+        QCOMPARE(choosers_run[2].title, QString("Name of output data file"));
+        QVERIFY(choosers_run[2].for_writing);
+        QCOMPARE(form->txt_out->text(), QString("/results/new.dat"));
+        QCOMPARE(form->txt_data->text(), QString("/keep/me.dat"));
+    }
+
+    void ChoosersOpenInTheCurrentFolderWithTheirFilters() {
+        const QString here = dir->path();
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(here);
+        TFileChooser input(TForm1::DataChooser(), form.get());
+        TFileChooser output(TForm1::OutputChooser(), form.get());
+        QDir::setCurrent(previous);
+
+        QCOMPARE(input.windowTitle(), QString("Path for data file - select any *.xyz or *.dat file"));
+        QCOMPARE(input.nameFilters(), QStringList{"Data file - x,y,point,h (*)"});
+        QCOMPARE(input.defaultSuffix(), QString("dat"));
+        QCOMPARE(input.fileMode(), QFileDialog::ExistingFile);
+        QCOMPARE(input.acceptMode(), QFileDialog::AcceptOpen);
+        QCOMPARE(QFileInfo(input.directory().absolutePath()), QFileInfo(here));
+
+        QCOMPARE(output.windowTitle(), QString("Name of output data file"));
+        QCOMPARE(output.nameFilters(), QStringList{"Surfer Data file - fi, lambda (*.dat)"});
+        QCOMPARE(output.defaultSuffix(), QString("dat"));
+        QCOMPARE(output.fileMode(), QFileDialog::AnyFile);  // a new file may be named
+        QCOMPARE(output.acceptMode(), QFileDialog::AcceptSave);
+        QVERIFY(output.testOption(QFileDialog::DontConfirmOverwrite));
+        QCOMPARE(QFileInfo(output.directory().absolutePath()), QFileInfo(here));
+    }
+
+    void ChoosersAddTheExtensionOnlyWhereItIsMissing_data() {
+        QTest::addColumn<bool>("for_writing");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("chosen");
+        QTest::newRow("existing file without extension") << false << "plain" << "plain";
+        QTest::newRow("typed name of a .dat file") << false << "survey" << "survey.dat";
+        QTest::newRow("new result file") << true << "fresh" << "fresh.dat";
+        QTest::newRow("new result file with extension") << true << "fresh.txt" << "fresh.txt";
+    }
+
+    void ChoosersAddTheExtensionOnlyWhereItIsMissing() {
+        QFETCH(bool, for_writing);
+        QFETCH(QString, typed);
+        QFETCH(QString, chosen);
+        Write("plain", "1 2 A 3 4\n");
+        Write("survey.dat", "1 2 A 3 4\n");
+        TFileChooserSpec spec = for_writing ? TForm1::OutputChooser() : TForm1::DataChooser();
+        TFileChooser chooser(spec, form.get());
+        chooser.setDirectory(dir->path());
+        chooser.open();
+        chooser.selectFile(dir->filePath(typed));
+        chooser.accept();
+        QCOMPARE(chooser.result(), int(QDialog::Accepted));
+        QCOMPARE(chooser.ChosenPath(), dir->filePath(chosen));
+    }
+
+    void CalcWritesTheResultAndReturnsToIdle() {
+        PrepareRun(Survey(25));
+        // Seen from inside the run, at the first step of the progress bar.
+        bool running_seen = false;
+        connect(form->ProgressBar1, &QProgressBar::valueChanged, form.get(), [this, &running_seen](int value) {
+            if (value == 1) {
+                running_seen = !form->btn_calc->isEnabled() && !form->btn_exit->isEnabled() &&
+                               form->btn_stop->isEnabled();
+            }
+        });
+        form->show();
+        form->btn_calc->click();
+
+        QVERIFY(running_seen);
+        QCOMPARE(int(form->last_result), int(CalcResult::Completed));
+        QCOMPARE(form->last_loaded, 25);
+        QCOMPARE(form->last_done, 25);
+        // 25 stations: ceil(25 / 10) steps, and the position ends at 25 / 10.
+        QCOMPARE(form->ProgressBar1->maximum(), 3);
+        QCOMPARE(form->ProgressBar1->value(), 2);
+        const QList<QByteArray> lines = ReadFile(form->txt_out->text()).split('\n');
+        QCOMPARE(lines.size(), 27);  // header, 25 stations, empty text after the last end of line
+        QVERIFY(lines[0].contains("r2[mGal]"));
+        QVERIFY(lines[25].contains("P25"));
+        QVERIFY(messages.isEmpty());
+        QVERIFY(errors.isEmpty());
+        VerifyIdle();
+        QVERIFY(form->isVisible());
+    }
+
+    void StopDuringTheSecondPassEndsAfterTheStationInHand_data() {
+        QTest::addColumn<bool>("by_closing");
+        QTest::newRow("Stop button") << false;
+        QTest::newRow("window closed by its title bar") << true;
+    }
+
+    void StopDuringTheSecondPassEndsAfterTheStationInHand() {
+        QFETCH(bool, by_closing);
+        PrepareRun(Survey(30));
+        bool visible_after_close = false;
+        // At the tenth station; the request is queued, so it only arrives if
+        // the run handles pending events between stations.
+        connect(form->ProgressBar1, &QProgressBar::valueChanged, form.get(), [&](int value) {
+            if (value != 1) {
+                return;
+            }
+            if (by_closing) {
+                QTimer::singleShot(0, form.get(), [&] {
+                    form->close();
+                    visible_after_close = form->isVisible();
+                });
+            } else {
+                QTimer::singleShot(0, form->btn_stop, &QPushButton::click);
+            }
+        });
+        form->show();
+        form->btn_calc->click();
+
+        QCOMPARE(int(form->last_result), int(CalcResult::Stopped));
+        QCOMPARE(form->last_done, 10);
+        QCOMPARE(form->ProgressBar1->value(), 1);
+        const QByteArray result = ReadFile(form->txt_out->text());
+        QCOMPARE(result.count('\n'), 11);  // header and the ten stations, file complete
+        QVERIFY(result.contains("P10 "));
+        QVERIFY(!result.contains("P11 "));
+        VerifyIdle();
+        if (by_closing) {
+            QVERIFY(visible_after_close);  // the window waited for the run's end
+        }
+        QCOMPARE(form->isVisible(), !by_closing);
+        QVERIFY(errors.isEmpty());
+    }
+
+    void UnopenableResultFileShowsThePathAndClosesTheWindow() {
+        PrepareRun(Survey(5));
+        const QString out = dir->filePath("missing/folder/result.dat");
+        form->txt_out->setText(out);
+        form->show();
+        form->btn_calc->click();
+
+        QCOMPARE(messages, QStringList{"Error by opening file " + out});
+        QVERIFY(errors.isEmpty());
+        QCOMPARE(int(form->last_result), int(CalcResult::OpenFailed));
+        QVERIFY(!form->isVisible());
+        VerifyIdle();
+    }
+
+    void CellSizeZeroShowsOneMessageAndWritesNothing() {
+        PrepareRun(Survey(12));
+        form->txt_cell->setText("0");
+        form->btn_calc->click();
+
+        QCOMPARE(messages, QStringList{"Cell size must be defined."});
+        QVERIFY(errors.isEmpty());
+        QVERIFY(!QFileInfo::exists(form->txt_out->text()));
+        VerifyIdle();
+    }
+
+    void RunErrorsShowTheErrorBoxAndReturnToIdle_data() {
+        QTest::addColumn<QByteArray>("survey");
+        QTest::addColumn<QString>("field_text");  // put into txt_n
+        QTest::addColumn<QString>("named");       // a text the error names
+        QTest::newRow("station file not UTF-8")
+            << QByteArray("500000 5500000 P\xE9 350 1.0\n") << "4" << "survey.dat";
+        QTest::newRow("N not an integer") << Survey(5) << "4.5" << "4.5";
+    }
+
+    void RunErrorsShowTheErrorBoxAndReturnToIdle() {
+        QFETCH(QByteArray, survey);
+        QFETCH(QString, field_text);
+        QFETCH(QString, named);
+        PrepareRun(survey);
+        form->txt_n->setText(field_text);
+        form->show();
+        form->btn_calc->click();
+
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors[0].contains(named), qPrintable(errors[0]));
+        QVERIFY(messages.isEmpty());
+        QCOMPARE(int(form->last_result), int(CalcResult::Failed));
+        QVERIFY(form->isVisible());
+        VerifyIdle();
+        // The run's database was closed: the next run starts afresh.
+        PrepareRun(Survey(12));
+        form->btn_calc->click();
+        QCOMPARE(int(form->last_result), int(CalcResult::Completed));
+    }
+
+    // Leaves a picture of the window in the build folder, for a person to look at.
+    void SavesAPictureOfTheWindow() {
+        form->txt_data->setText("/data/survey.dat");
+        form->txt_out->setText("/data/survey_res.dat");
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        const QPixmap picture = form->grab();
+        QCOMPARE(picture.size() / picture.devicePixelRatio(), QSize(650, 293));
+        QVERIFY(picture.save(KORVANEL_WINDOW_PICTURE, "PNG"));
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "window_test.moc"
