@@ -9,7 +9,6 @@
 namespace {
 
 constexpr int exit_code = 0;  // also after an error that ended the event loop
-constexpr const char *unknown_error_text = "An unknown error occurred.";
 
 } // namespace
 

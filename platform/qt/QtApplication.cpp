@@ -15,7 +15,6 @@ constexpr const char *fallback_family = "sans-serif";
 constexpr int window_point_size = 8;
 // Debian's fonts-wine ships a Tahoma-compatible font here.
 constexpr const char *tahoma_files[] = {"/usr/share/wine/fonts/tahoma.ttf"};
-constexpr const char *unknown_error_text = "An unknown error occurred.";
 
 bool HasFamily(const QString &family) {
     return QFontDatabase::families().contains(family, Qt::CaseInsensitive);
@@ -23,15 +22,17 @@ bool HasFamily(const QString &family) {
 
 } // namespace
 
-TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+TApplication::TApplication(int &argc, char **argv)
+    : QApplication(argc, argv),
+      present_error([](const QString &text) { ShowErrorBox(activeWindow(), text); }) {}
 
 bool TApplication::notify(QObject *receiver, QEvent *event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception &error) {
-        ShowErrorBox(activeWindow(), QString::fromStdString(error.what()));
+        present_error(QString::fromStdString(error.what()));
     } catch (...) {
-        ShowErrorBox(activeWindow(), unknown_error_text);
+        present_error(unknown_error_text);
     }
     return false;
 }

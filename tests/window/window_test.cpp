@@ -1,6 +1,7 @@
 // The main window on the offscreen platform: its controls and states, the
 // choosers, and Calc runs that complete, stop, close or fail.
 #include <memory>
+#include <stdexcept>
 
 #include <QComboBox>
 #include <QDir>
@@ -16,6 +17,7 @@
 #include <QtTest>
 
 #include "app/Form1.h"
+#include "platform/qt/QtApplication.h"
 #include "platform/qt/QtDialogs.h"
 
 namespace {
@@ -446,6 +448,20 @@ class WindowTest : public QObject {
         QCOMPARE(int(form->last_result), int(CalcResult::Completed));
     }
 
+    void ErrorEscapingAHandlerShowsTheErrorBoxAndTheLoopGoesOn() {
+        auto *application = static_cast<TApplication *>(QCoreApplication::instance());
+        const auto previous = application->present_error;
+        QStringList shown;
+        application->present_error = [&shown](const QString &text) { shown << text; };
+        bool later_event_handled = false;
+        QTimer::singleShot(0, [] { throw std::runtime_error("Disk full"); });
+        QTimer::singleShot(0, [] { throw 42; });
+        QTimer::singleShot(1, [&later_event_handled] { later_event_handled = true; });
+        QTRY_VERIFY(later_event_handled);
+        application->present_error = previous;
+        QCOMPARE(shown, (QStringList{"Disk full", "An unknown error occurred."}));
+    }
+
     // Leaves a picture of the window in the build folder, for a person to look at.
     void SavesAPictureOfTheWindow() {
         form->txt_data->setText("/data/survey.dat");
@@ -458,5 +474,10 @@ class WindowTest : public QObject {
     }
 };
 
-QTEST_MAIN(WindowTest)
+// The window program's own application object, so its event loop is tested too.
+int main(int argc, char **argv) {
+    TApplication application(argc, argv);
+    WindowTest suite;
+    return QTest::qExec(&suite, argc, argv);
+}
 #include "window_test.moc"
