@@ -580,29 +580,7 @@ void TKrigging::SearchOctants(int32_t i, int32_t j, double X, double Y, int32_t 
             if (!(d <= search_radius)) {
                 continue;
             }
-            // Azimuth of (ddx, ddy), clockwise from +y: the direction from the sample
-            // toward the node. The sectors stay fixed to the grid axes.
-            const double h = std::hypot(static_cast<long double>(ddx), static_cast<long double>(ddy));
-            long double t;
-            if (!(h > 0.0)) {
-                t = 0.0L;
-            } else if (ddy == 0.0) {
-                t = ddx > 0.0 ? 90.0L : 270.0L;
-            } else if (ddy > 0.0) {
-                if (ddx > 0.0) {
-                    t = std::asin(ddx / static_cast<long double>(h)) * 180.0L / octant_pi;
-                } else {
-                    t = (std::asin(ddx / static_cast<long double>(h)) + 2.0L * octant_pi) *
-                        180.0L / octant_pi;
-                }
-            } else if (ddx > 0.0) {
-                t = (std::asin(std::fabs(static_cast<long double>(ddy)) / h) + 0.5L * octant_pi) *
-                    180.0L / octant_pi;
-            } else {
-                t = (std::asin(std::fabs(static_cast<long double>(ddx)) / h) + octant_pi) *
-                    180.0L / octant_pi;
-            }
-            const int32_t sector = BoundedFloor(t * (1.0L / 45.0L), 0, 7);
+            const int32_t sector = Octant(ddx, ddy);
             OfferCandidate(sect_index[sector], sect_dist[sector], sect_count[sector],
                            per_sector, s, d, sector);
         }
@@ -616,6 +594,32 @@ void TKrigging::SearchOctants(int32_t i, int32_t j, double X, double Y, int32_t 
         }
     }
     SortByDistance(nbr_index, nbr_dist, found);
+}
+
+int32_t TKrigging::Octant(double dx, double dy) const {
+    // Azimuth of (dx, dy), clockwise from +y: the direction from the sample
+    // toward the node. The sectors stay fixed to the grid axes.
+    const double h = std::hypot(static_cast<long double>(dx), static_cast<long double>(dy));
+    long double t;
+    if (!(h > 0.0)) {
+        t = 0.0L;
+    } else if (dy == 0.0) {
+        t = dx > 0.0 ? 90.0L : 270.0L;
+    } else if (dy > 0.0) {
+        if (dx > 0.0) {
+            t = std::asin(dx / static_cast<long double>(h)) * 180.0L / octant_pi;
+        } else {
+            t = (std::asin(dx / static_cast<long double>(h)) + 2.0L * octant_pi) *
+                180.0L / octant_pi;
+        }
+    } else if (dx > 0.0) {
+        t = (std::asin(std::fabs(static_cast<long double>(dy)) / h) + 0.5L * octant_pi) *
+            180.0L / octant_pi;
+    } else {
+        t = (std::asin(std::fabs(static_cast<long double>(dx)) / h) + octant_pi) *
+            180.0L / octant_pi;
+    }
+    return BoundedFloor(t * (1.0L / 45.0L), 0, 7);
 }
 
 void TKrigging::SortByDistance(int32_t *nbr_index, double *nbr_dist, int32_t n) {

@@ -71,6 +71,9 @@ class TKrigging {
     // eight 45-degree sectors around the node.
     void SearchOctants(int32_t i, int32_t j, double X, double Y, int32_t *nbr_index,
                        double *nbr_dist, int32_t &found);
+    // Sector 0..7 of the offset (dx, dy), node minus sample: the azimuth of the
+    // offset clockwise from +y in 45-degree steps, 360 falling into sector 7.
+    int32_t Octant(double dx, double dy) const;
     // In-place heapsort of entries 1..n by ascending distance (not stable).
     void SortByDistance(int32_t *nbr_index, double *nbr_dist, int32_t n);
     // The same sort on the list of sector s (0..7).
