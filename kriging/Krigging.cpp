@@ -25,6 +25,7 @@ constexpr long double lag_class_share = 0.02L; // class width as a share of the 
 constexpr long double pair_offset = 0.0001L;
 constexpr long double degrees_to_radians = 0.017453292L; // the decimal constant, not pi/180
 constexpr long double octant_pi = 3.141592654L;
+constexpr double sector_share = 1.0 / 45.0;
 constexpr long double scale_factor = 3600.0L;
 
 const char *const msg_cell_size = "Cell size must be defined.";
@@ -619,7 +620,9 @@ int32_t TKrigging::Octant(double dx, double dy) const {
         t = (std::asin(std::fabs(static_cast<long double>(dx)) / h) + octant_pi) *
             180.0L / octant_pi;
     }
-    return BoundedFloor(t * (1.0L / 45.0L), 0, 7);
+    // 1/45 is held as a double, which lies just above 1/45, so that an azimuth on a
+    // sector boundary (90, 180, 270) falls into the sector it starts.
+    return BoundedFloor(t * static_cast<long double>(sector_share), 0, 7);
 }
 
 void TKrigging::SortByDistance(int32_t *nbr_index, double *nbr_dist, int32_t n) {
