@@ -153,6 +153,11 @@ class TKrigging {
     // Releases the sample copies and the cell index.
     void ReleaseWork();
 
+    // range^3 of the variogram, kept for the range it was computed from
+    mutable bool range_cubed_valid = false;
+    mutable double range_cubed_of = 0.0;
+    mutable long double range_cubed = 0.0L;
+
     static constexpr int32_t max_per_sector = 4;
     int32_t per_sector = 1;
     int32_t sect_count[8] = {};
