@@ -121,7 +121,7 @@ class TKrigging {
     double aug_matrix[max_system + 1][max_system + 2]; // solver copy, rhs in column N + 1
     double kr_matrix[max_system + 1][max_system + 1];  // system of one node, 1..N
 
-    // --- Results (valid after MakeGrid returned true) ---
+    // --- Data preparation (during MakeGrid) and results (valid after it returned true) ---
     // cell_index[c][r]: sample representing the cell of node (c, r), or -1. Lives
     // only during MakeGrid.
     std::unique_ptr<std::unique_ptr<int32_t[]>[]> cell_index;

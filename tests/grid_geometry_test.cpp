@@ -147,3 +147,21 @@ TEST(GridGeometry, LogarithmOfZeroOrNegativeRaisesTheFloatError) {
         EXPECT_EQ(k->cell_index, nullptr);
     }
 }
+
+TEST(GridGeometry, NonFiniteSamplesRaiseTheFloatError) {
+    struct Case {
+        const char *name;
+        double x, z;
+    };
+    const Case cases[] = {{"x not a number", std::nan(""), 2.0},
+                          {"value not a number", 100.0, std::nan("")}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Samples s;
+        s.Add(0, 0, 1.0);
+        s.Add(c.x, 300, c.z);
+        s.Add(500, 500, 3.0);
+        auto k = std::make_unique<TKrigging>();
+        EXPECT_THROW(RunMakeGrid(*k, s, KrigParams{}), FloatingPointError);
+    }
+}
