@@ -1,6 +1,7 @@
-// Timing of the kriging gridder: MakeGrid for a typical station window and for a
-// 400 x 400 grid, each reported as a ratio to one 42-equation solve (the largest
-// system a node can have) measured in the same run. Fixed synthetic data and seed.
+// Timing of the kriging gridder: MakeGrid for a typical station window and for
+// a 400 x 400 grid, each reported as a ratio to one 42-equation solve (the
+// largest system a node can have) measured in the same run. Fixed synthetic
+// data and seed.
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -43,9 +44,10 @@ void RunGrid(benchmark::State &state, const SampleSet &s) {
     int64_t nodes = 0;
     for (auto _ : state) {
         auto k = std::make_unique<TKrigging>();
-        const bool made = k->MakeGrid(s.x.data(), s.y.data(), s.z.data(),
-                                      static_cast<int32_t>(s.x.size()), 0, 0, 16, 2500.0, 0,
-                                      0.0, 0.0, 0.0, 200.0, 200.0, 0.0, 1.0);
+        const bool made =
+            k->MakeGrid(s.x.data(), s.y.data(), s.z.data(),
+                        static_cast<int32_t>(s.x.size()), 0, 0, 16, 2500.0, 0,
+                        0.0, 0.0, 0.0, 200.0, 200.0, 0.0, 1.0);
         if (!made) {
             state.SkipWithError("MakeGrid refused the samples");
             return;
@@ -82,7 +84,8 @@ void BM_MakeGridStationWindow(benchmark::State &state) {
 }
 
 void BM_MakeGrid400x400(benchmark::State &state) {
-    // x extent 79400 m widened to 79800 m: 400 columns; y extent 80000 m: 400 rows
+    // x extent 79400 m widened to 79800 m: 400 columns; y extent 80000 m: 400
+    // rows
     static const SampleSet s = [] {
         SampleSet t = Spread(4000, 79400.0);
         t.x.push_back(0.0), t.y.push_back(0.0), t.z.push_back(-25.0);
@@ -96,8 +99,8 @@ BENCHMARK(BM_Solve42Baseline);
 BENCHMARK(BM_MakeGridStationWindow);
 BENCHMARK(BM_MakeGrid400x400)->Unit(benchmark::kMillisecond);
 
-// Console output as usual, and at the end each benchmark's time (the median when
-// repetitions are asked for) as a ratio to the baseline.
+// Console output as usual, and at the end each benchmark's time (the median
+// when repetitions are asked for) as a ratio to the baseline.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run> &runs) override {
@@ -106,13 +109,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
             if (run.error_occurred) {
                 continue;
             }
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            const bool median = run.run_type == Run::RT_Aggregate &&
+                                run.aggregate_name == "median";
             if (run.run_type == Run::RT_Iteration || median) {
                 // a median replaces the single runs it summarises
                 if (median || seconds.count(run.run_name.function_name) == 0 ||
                     !medians[run.run_name.function_name]) {
                     seconds[run.run_name.function_name] =
-                        run.real_accumulated_time / static_cast<double>(run.iterations);
+                        run.real_accumulated_time /
+                        static_cast<double>(run.iterations);
                     medians[run.run_name.function_name] = median;
                 }
             }
@@ -124,9 +129,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
         if (base == seconds.end() || base->second <= 0.0) {
             return;
         }
-        std::printf("\nRatio to one 42-equation solve (%.3f us):\n", base->second * 1e6);
+        std::printf("\nRatio to one 42-equation solve (%.3f us):\n",
+                    base->second * 1e6);
         for (const auto &[name, t] : seconds) {
-            std::printf("  %-28s %12.1f x  (%.3f ms)\n", name.c_str(), t / base->second, t * 1e3);
+            std::printf("  %-28s %12.1f x  (%.3f ms)\n", name.c_str(),
+                        t / base->second, t * 1e3);
         }
     }
 

@@ -1,8 +1,9 @@
-// The kriging gridder: validation, data scan and grid geometry, variogram fit, node
-// estimation with neighbour search and Gauss-Jordan solve, and the grid lookup.
+// The kriging gridder: validation, data scan and grid geometry, variogram fit,
+// node estimation with neighbour search and Gauss-Jordan solve, and the grid
+// lookup.
 //
-// Formulas are evaluated with long double intermediates (64-bit mantissa) and stored
-// into double fields and arrays; named quantities are doubles.
+// Formulas are evaluated with long double intermediates (64-bit mantissa) and
+// stored into double fields and arrays; named quantities are doubles.
 #include "kriging/Krigging.h"
 
 #include <algorithm>
@@ -21,21 +22,25 @@ constexpr int32_t max_neighbours = 32;
 constexpr int32_t default_max_points = 8;
 constexpr double default_radius_cells = 8.0;
 constexpr int32_t lag_classes = 50;
-constexpr long double lag_class_share = 0.02L; // class width as a share of the extent
+constexpr long double lag_class_share =
+    0.02L; // class width as a share of the extent
 constexpr long double pair_offset = 0.0001L;
-constexpr long double degrees_to_radians = 0.017453292L; // the decimal constant, not pi/180
+constexpr long double degrees_to_radians =
+    0.017453292L; // the decimal constant, not pi/180
 constexpr long double octant_pi = 3.141592654L;
 constexpr double sector_share = 1.0 / 45.0;
 constexpr long double scale_factor = 3600.0L;
 
 const char *const msg_cell_size = "Cell size must be defined.";
-const char *const msg_too_many_x = "Number of grid points exceeded 1024 in X-direction.";
-const char *const msg_too_many_y = "Number of grid points exceeded 1024 in Y-direction.";
+const char *const msg_too_many_x =
+    "Number of grid points exceeded 1024 in X-direction.";
+const char *const msg_too_many_y =
+    "Number of grid points exceeded 1024 in Y-direction.";
 
 bool IsBlank(double v) { return !(v < blank_limit); }
 
-// Floor of a long double as an integer, bounded to [lo, hi] in the floating domain
-// first so that out-of-range and NaN values never reach the conversion.
+// Floor of a long double as an integer, bounded to [lo, hi] in the floating
+// domain first so that out-of-range and NaN values never reach the conversion.
 int32_t BoundedFloor(long double v, int32_t lo, int32_t hi) {
     const long double f = std::floor(v);
     if (!(f >= lo)) {
@@ -47,8 +52,8 @@ int32_t BoundedFloor(long double v, int32_t lo, int32_t hi) {
     return static_cast<int32_t>(f);
 }
 
-// In-place heapsort of entries 1..n by ascending distance, the index moving with its
-// distance; a list of fewer than two entries is untouched.
+// In-place heapsort of entries 1..n by ascending distance, the index moving
+// with its distance; a list of fewer than two entries is untouched.
 void HeapSort(int32_t *index, double *dist, int32_t n) {
     if (n < 2) {
         return;
@@ -96,11 +101,13 @@ void HeapSort(int32_t *index, double *dist, int32_t n) {
 
 // Search window reach in cells: ceil(radius / cell), bounded before conversion.
 int32_t WindowReach(double radius, double cell) {
-    const long double reach = std::ceil(static_cast<long double>(radius) / cell);
+    const long double reach =
+        std::ceil(static_cast<long double>(radius) / cell);
     if (!(reach >= 0)) {
         return 0;
     }
-    return reach > max_grid_nodes ? max_grid_nodes + 1 : static_cast<int32_t>(reach);
+    return reach > max_grid_nodes ? max_grid_nodes + 1
+                                  : static_cast<int32_t>(reach);
 }
 
 // Number of drift terms of an order; orders outside 1..3 have none.
@@ -129,12 +136,14 @@ struct LagTable {
 TKrigging::TKrigging() : blank(blank_value) {}
 
 bool TKrigging::MakeGrid(const double *sample_x, const double *sample_y,
-                         const double *sample_z, int32_t sample_count, int32_t log_z,
-                         int32_t search_mode, int32_t max_points, double search_radius,
-                         int32_t drift_order, double nugget, double sill, double range,
+                         const double *sample_z, int32_t sample_count,
+                         int32_t log_z, int32_t search_mode, int32_t max_points,
+                         double search_radius, int32_t drift_order,
+                         double nugget, double sill, double range,
                          double cell_x, double cell_y, double aniso_angle,
                          double aniso_ratio) {
-    // The sample copies and the cell index never outlive the run, whatever leaves it.
+    // The sample copies and the cell index never outlive the run, whatever
+    // leaves it.
     struct WorkGuard {
         TKrigging *self;
         ~WorkGuard() { self->ReleaseWork(); }
@@ -175,8 +184,8 @@ bool TKrigging::MakeGrid(const double *sample_x, const double *sample_y,
         return false;
     }
     ScanData();
-    // A logarithm of a value of 0 or below, or a non-finite coordinate, stops here
-    // before it can shape the grid.
+    // A logarithm of a value of 0 or below, or a non-finite coordinate, stops
+    // here before it can shape the grid.
     CheckFloatErrors();
     if (BuildCellIndex() != 0) {
         return false;
@@ -248,7 +257,8 @@ bool TKrigging::ScanData() {
             y_max = sample_y[i];
         }
         if (log_z == 1) {
-            // log of 0 raises division by zero, of a negative value invalid operation
+            // log of 0 raises division by zero, of a negative value invalid
+            // operation
             sample_z[i] = std::log(static_cast<long double>(sample_z[i]));
         }
         if (sample_z[i] < z_min) {
@@ -264,10 +274,12 @@ bool TKrigging::ScanData() {
 }
 
 int32_t TKrigging::BuildCellIndex() {
-    // The counts are compared in floating point, before any conversion, so a huge
-    // extent is refused instead of wrapping.
-    const long double cols = std::ceil((static_cast<long double>(x_max) - x_min) / cell_x) + 1;
-    const long double rows = std::ceil((static_cast<long double>(y_max) - y_min) / cell_y);
+    // The counts are compared in floating point, before any conversion, so a
+    // huge extent is refused instead of wrapping.
+    const long double cols =
+        std::ceil((static_cast<long double>(x_max) - x_min) / cell_x) + 1;
+    const long double rows =
+        std::ceil((static_cast<long double>(y_max) - y_min) / cell_y);
     if (!(cols <= max_grid_nodes)) {
         ShowMessage(msg_too_many_x);
         return 1;
@@ -294,15 +306,18 @@ int32_t TKrigging::BuildCellIndex() {
         cur_z = sample_z[i];
         // nearest node: floor of the offset plus half a cell
         const int32_t c = BoundedFloor(
-            (static_cast<long double>(cur_x) - x_min + 0.5L * cell_x) / cell_x, 0, n_cols - 1);
+            (static_cast<long double>(cur_x) - x_min + 0.5L * cell_x) / cell_x,
+            0, n_cols - 1);
         const int32_t r = BoundedFloor(
-            (static_cast<long double>(cur_y) - y_min + 0.5L * cell_y) / cell_y, 0, n_rows - 1);
+            (static_cast<long double>(cur_y) - y_min + 0.5L * cell_y) / cell_y,
+            0, n_rows - 1);
         const int32_t k = cell_index[c][r];
         if (k == -1) {
             cell_index[c][r] = i;
             continue;
         }
-        // Running halving: each later sample of the cell is averaged into the first.
+        // Running halving: each later sample of the cell is averaged into the
+        // first.
         prev_x = sample_x[k];
         prev_y = sample_y[k];
         prev_z = sample_z[k];
@@ -335,8 +350,8 @@ int32_t TKrigging::FitVariogram() {
         const double pdx = static_cast<long double>(sample_x[a]) - sample_x[b];
         const double pdy = static_cast<long double>(sample_y[a]) - sample_y[b];
         const double pdz = static_cast<long double>(sample_z[a]) - sample_z[b];
-        // The offset classes a pair by trunc((distance + 0.0001) / width) while the
-        // mean distances stay those of the pairs.
+        // The offset classes a pair by trunc((distance + 0.0001) / width) while
+        // the mean distances stay those of the pairs.
         const double e = std::sqrt(static_cast<long double>(pdx) * pdx +
                                    static_cast<long double>(pdy) * pdy) +
                          pair_offset;
@@ -353,8 +368,8 @@ int32_t TKrigging::FitVariogram() {
         table.sq_sum[k] = table.sq_sum[k] + static_cast<long double>(pdz) * pdz;
         table.count[k] = table.count[k] + 1.0L;
     };
-    // Peak semivariance of the table and the mean distance of its class; ties keep
-    // the earlier class.
+    // Peak semivariance of the table and the mean distance of its class; ties
+    // keep the earlier class.
     auto peak = [&](double &peak_gamma, double &peak_lag) {
         double gamma[lag_classes];
         double lag[lag_classes];
@@ -362,7 +377,8 @@ int32_t TKrigging::FitVariogram() {
             gamma[k] = 0.0;
             lag[k] = 0.0;
             if (table.count[k] != 0.0) {
-                lag[k] = table.dist_sum[k] / static_cast<long double>(table.count[k]);
+                lag[k] = table.dist_sum[k] /
+                         static_cast<long double>(table.count[k]);
                 gamma[k] = table.sq_sum[k] / (2.0L * table.count[k]);
             }
         }
@@ -491,8 +507,8 @@ double TKrigging::EstimateNode(int32_t i, int32_t j) {
 }
 
 double TKrigging::AnisoDistance(double dx, double dy) const {
-    // u along the anisotropy direction, v across it; a negative ratio can make the
-    // radicand negative, which raises the invalid-operation fault.
+    // u along the anisotropy direction, v across it; a negative ratio can make
+    // the radicand negative, which raises the invalid-operation fault.
     const double u = static_cast<long double>(dx) * cos_angle +
                      static_cast<long double>(dy) * sin_angle;
     const double v = static_cast<long double>(dy) * cos_angle -
@@ -501,8 +517,9 @@ double TKrigging::AnisoDistance(double dx, double dy) const {
                      static_cast<long double>(u) * u);
 }
 
-void TKrigging::OfferCandidate(int32_t *index, double *dist, int32_t &count, int32_t cap,
-                               int32_t s, double d, int32_t sector) {
+void TKrigging::OfferCandidate(int32_t *index, double *dist, int32_t &count,
+                               int32_t cap, int32_t s, double d,
+                               int32_t sector) {
     if (count < cap) {
         ++count;
         index[count] = s;
@@ -524,12 +541,14 @@ void TKrigging::OfferCandidate(int32_t *index, double *dist, int32_t &count, int
     }
 }
 
-void TKrigging::SearchNearest(int32_t i, int32_t j, double X, double Y, int32_t *nbr_index,
-                              double *nbr_dist, int32_t &found) {
+void TKrigging::SearchNearest(int32_t i, int32_t j, double X, double Y,
+                              int32_t *nbr_index, double *nbr_dist,
+                              int32_t &found) {
     const int32_t rx = WindowReach(search_radius, cell_x);
     const int32_t ry = WindowReach(search_radius, cell_y);
     found = 0;
-    // The window reaches rx columns below the node's column but rx - 1 above it.
+    // The window reaches rx columns below the node's column but rx - 1 above
+    // it.
     const int32_t c_end = std::min<int32_t>(n_cols, i + rx);
     const int32_t r_end = std::min<int32_t>(n_rows, j + ry);
     for (int32_t c = std::max(0, i - rx); c < c_end; ++c) {
@@ -544,14 +563,16 @@ void TKrigging::SearchNearest(int32_t i, int32_t j, double X, double Y, int32_t 
             const double d = AnisoDistance(static_cast<long double>(X) - cur_x,
                                            static_cast<long double>(Y) - cur_y);
             if (d <= search_radius) {
-                OfferCandidate(nbr_index, nbr_dist, found, max_points, s, d, -1);
+                OfferCandidate(nbr_index, nbr_dist, found, max_points, s, d,
+                               -1);
             }
         }
     }
 }
 
-void TKrigging::SearchOctants(int32_t i, int32_t j, double X, double Y, int32_t *nbr_index,
-                              double *nbr_dist, int32_t &found) {
+void TKrigging::SearchOctants(int32_t i, int32_t j, double X, double Y,
+                              int32_t *nbr_index, double *nbr_dist,
+                              int32_t &found) {
     const int32_t rx = WindowReach(search_radius, cell_x);
     const int32_t ry = WindowReach(search_radius, cell_y);
     per_sector = max_points / 8;
@@ -582,8 +603,8 @@ void TKrigging::SearchOctants(int32_t i, int32_t j, double X, double Y, int32_t 
                 continue;
             }
             const int32_t sector = Octant(ddx, ddy);
-            OfferCandidate(sect_index[sector], sect_dist[sector], sect_count[sector],
-                           per_sector, s, d, sector);
+            OfferCandidate(sect_index[sector], sect_dist[sector],
+                           sect_count[sector], per_sector, s, d, sector);
         }
     }
     found = 0;
@@ -600,7 +621,8 @@ void TKrigging::SearchOctants(int32_t i, int32_t j, double X, double Y, int32_t 
 int32_t TKrigging::Octant(double dx, double dy) const {
     // Azimuth of (dx, dy), clockwise from +y: the direction from the sample
     // toward the node. The sectors stay fixed to the grid axes.
-    const double h = std::hypot(static_cast<long double>(dx), static_cast<long double>(dy));
+    const double h =
+        std::hypot(static_cast<long double>(dx), static_cast<long double>(dy));
     long double t;
     if (!(h > 0.0)) {
         t = 0.0L;
@@ -608,28 +630,35 @@ int32_t TKrigging::Octant(double dx, double dy) const {
         t = dx > 0.0 ? 90.0L : 270.0L;
     } else if (dy > 0.0) {
         if (dx > 0.0) {
-            t = std::asin(dx / static_cast<long double>(h)) * 180.0L / octant_pi;
+            t = std::asin(dx / static_cast<long double>(h)) * 180.0L /
+                octant_pi;
         } else {
-            t = (std::asin(dx / static_cast<long double>(h)) + 2.0L * octant_pi) *
+            t = (std::asin(dx / static_cast<long double>(h)) +
+                 2.0L * octant_pi) *
                 180.0L / octant_pi;
         }
     } else if (dx > 0.0) {
-        t = (std::asin(std::fabs(static_cast<long double>(dy)) / h) + 0.5L * octant_pi) *
+        t = (std::asin(std::fabs(static_cast<long double>(dy)) / h) +
+             0.5L * octant_pi) *
             180.0L / octant_pi;
     } else {
-        t = (std::asin(std::fabs(static_cast<long double>(dx)) / h) + octant_pi) *
+        t = (std::asin(std::fabs(static_cast<long double>(dx)) / h) +
+             octant_pi) *
             180.0L / octant_pi;
     }
-    // 1/45 is held as a double, which lies just above 1/45, so that an azimuth on a
-    // sector boundary (90, 180, 270) falls into the sector it starts.
+    // 1/45 is held as a double, which lies just above 1/45, so that an azimuth
+    // on a sector boundary (90, 180, 270) falls into the sector it starts.
     return BoundedFloor(t * static_cast<long double>(sector_share), 0, 7);
 }
 
-void TKrigging::SortByDistance(int32_t *nbr_index, double *nbr_dist, int32_t n) {
+void TKrigging::SortByDistance(int32_t *nbr_index, double *nbr_dist,
+                               int32_t n) {
     HeapSort(nbr_index, nbr_dist, n);
 }
 
-void TKrigging::SortSector(int32_t s) { HeapSort(sect_index[s], sect_dist[s], sect_count[s]); }
+void TKrigging::SortSector(int32_t s) {
+    HeapSort(sect_index[s], sect_dist[s], sect_count[s]);
+}
 
 double TKrigging::Variogram(PlanePoint P, PlanePoint Q) const {
     const double h = AnisoDistance(static_cast<long double>(P.x) - Q.x,
@@ -638,7 +667,8 @@ double TKrigging::Variogram(PlanePoint P, PlanePoint Q) const {
         // spherical model: nugget + (sill - nugget) * (1.5 h/a - 0.5 h^3/a^3)
         const long double h3 = std::pow(static_cast<long double>(h), 3.0L);
         // range^3 is the same power for every pair; it is recomputed only when
-        // range changes, which gives the identical value at a fraction of the cost
+        // range changes, which gives the identical value at a fraction of the
+        // cost
         if (!range_cubed_valid || range_cubed_of != range) {
             range_cubed = std::pow(static_cast<long double>(range), 3.0L);
             range_cubed_of = range;
@@ -679,7 +709,8 @@ double TKrigging::DriftTerm(int32_t t, double x, double y) const {
     }
 }
 
-bool TKrigging::NodeWeights(double X, double Y, int32_t found, double *weights) {
+bool TKrigging::NodeWeights(double X, double Y, int32_t found,
+                            double *weights) {
     double rhs[max_system + 2];
     const int32_t m = found + 1;
     const int32_t n = m + DriftTerms(drift_order);
@@ -694,7 +725,8 @@ bool TKrigging::NodeWeights(double X, double Y, int32_t found, double *weights) 
         for (int32_t j = i + 1; j <= found; ++j) {
             const PlanePoint pj{neighbours[j][0], neighbours[j][1]};
             // covariance = sill - semivariance
-            kr_matrix[i][j] = static_cast<long double>(sill) - Variogram(pi, pj);
+            kr_matrix[i][j] =
+                static_cast<long double>(sill) - Variogram(pi, pj);
             kr_matrix[j][i] = kr_matrix[i][j];
         }
         kr_matrix[i][i] = sill; // the full sill, not sill - nugget
@@ -706,7 +738,8 @@ bool TKrigging::NodeWeights(double X, double Y, int32_t found, double *weights) 
     kr_matrix[m][m] = 0.0;
     for (int32_t col = m + 1, t = 1; col <= n; ++col, ++t) {
         for (int32_t i = 1; i <= found; ++i) {
-            kr_matrix[i][col] = DriftTerm(t, neighbours[i][0], neighbours[i][1]);
+            kr_matrix[i][col] =
+                DriftTerm(t, neighbours[i][0], neighbours[i][1]);
             kr_matrix[col][i] = kr_matrix[i][col];
         }
         rhs[col] = DriftTerm(t, X, Y);
@@ -725,8 +758,8 @@ bool TKrigging::SolveSystem(const double *rhs, double *weights, int32_t N) {
         used[r] = false;
     }
     for (int32_t c = 1; c <= N; ++c) {
-        // Pivot: among unused rows the lowest-numbered one of largest magnitude; a
-        // zero entry is never taken.
+        // Pivot: among unused rows the lowest-numbered one of largest
+        // magnitude; a zero entry is never taken.
         double best = 0.0;
         int32_t p = 0;
         for (int32_t r = 1; r <= N; ++r) {
@@ -744,7 +777,8 @@ bool TKrigging::SolveSystem(const double *rhs, double *weights, int32_t N) {
             if (r == p) {
                 continue;
             }
-            const long double f = -static_cast<long double>(aug_matrix[r][c]) / aug_matrix[p][c];
+            const long double f =
+                -static_cast<long double>(aug_matrix[r][c]) / aug_matrix[p][c];
             for (int32_t k = c + 1; k <= N + 1; ++k) {
                 aug_matrix[r][k] = aug_matrix[r][k] + f * aug_matrix[p][k];
             }
@@ -752,7 +786,8 @@ bool TKrigging::SolveSystem(const double *rhs, double *weights, int32_t N) {
     }
     for (int32_t c = 1; c <= N; ++c) {
         const int32_t p = pivot_row[c];
-        weights[c] = static_cast<long double>(aug_matrix[p][N + 1]) / aug_matrix[p][c];
+        weights[c] =
+            static_cast<long double>(aug_matrix[p][N + 1]) / aug_matrix[p][c];
     }
     return true;
 }
@@ -765,29 +800,37 @@ double TKrigging::ValueAt(double x, double y, bool scaled) const {
     long double px = x, py = y, x0, x1, y0 = 0.0L, y1 = 1.0L;
     int32_t c, r = 0;
     if (!scaled) {
-        c = BoundedFloor((static_cast<long double>(x) - x_min) / dx, 0, n_cols - 2);
+        c = BoundedFloor((static_cast<long double>(x) - x_min) / dx, 0,
+                         n_cols - 2);
         x0 = x_min + static_cast<long double>(c) * dx;
         x1 = x_min + static_cast<long double>(c + 1) * dx;
         if (!one_row) {
-            r = BoundedFloor((static_cast<long double>(y) - y_min) / dy, 0, n_rows - 2);
+            r = BoundedFloor((static_cast<long double>(y) - y_min) / dy, 0,
+                             n_rows - 2);
             y0 = y_min + static_cast<long double>(r) * dy;
             y1 = y_min + static_cast<long double>(r + 1) * dy;
         }
     } else {
-        // The cell is chosen on coordinates times 3600; sides and point come back
-        // through a multiplication by 1/3600 held in long double.
+        // The cell is chosen on coordinates times 3600; sides and point come
+        // back through a multiplication by 1/3600 held in long double.
         const double X = x * scale_factor, Y = y * scale_factor;
         const double X0 = x_min * scale_factor, Y0 = y_min * scale_factor;
         const double DX = dx * scale_factor, DY = dy * scale_factor;
         const long double back = 1.0L / scale_factor;
-        c = BoundedFloor((static_cast<long double>(X) - X0) / DX, 0, n_cols - 2);
-        x0 = static_cast<double>((X0 + static_cast<long double>(c) * DX) * back);
-        x1 = static_cast<double>((X0 + static_cast<long double>(c + 1) * DX) * back);
+        c = BoundedFloor((static_cast<long double>(X) - X0) / DX, 0,
+                         n_cols - 2);
+        x0 =
+            static_cast<double>((X0 + static_cast<long double>(c) * DX) * back);
+        x1 = static_cast<double>((X0 + static_cast<long double>(c + 1) * DX) *
+                                 back);
         px = static_cast<double>(X * back);
         if (!one_row) {
-            r = BoundedFloor((static_cast<long double>(Y) - Y0) / DY, 0, n_rows - 2);
-            y0 = static_cast<double>((Y0 + static_cast<long double>(r) * DY) * back);
-            y1 = static_cast<double>((Y0 + static_cast<long double>(r + 1) * DY) * back);
+            r = BoundedFloor((static_cast<long double>(Y) - Y0) / DY, 0,
+                             n_rows - 2);
+            y0 = static_cast<double>((Y0 + static_cast<long double>(r) * DY) *
+                                     back);
+            y1 = static_cast<double>(
+                (Y0 + static_cast<long double>(r + 1) * DY) * back);
             py = static_cast<double>(Y * back);
         }
     }

@@ -1,4 +1,5 @@
-// Data scan, grid geometry within the 1024 limits, and the cell index with merging.
+// Data scan, grid geometry within the 1024 limits, and the cell index with
+// merging.
 #include <cmath>
 #include <memory>
 
@@ -44,9 +45,20 @@ TEST(GridGeometry, SamplesSharingACellMergeByRunningHalving) {
         double keep_x, keep_y, keep_z;
     };
     const Case cases[] = {
-        {"two samples", {1000, 1010}, {5000, 5010}, {2.0, 4.0}, 1005, 5005, 3.0},
-        {"three samples weigh the last most", {1000, 1020, 1040}, {5000, 5000, 5000},
-         {1.0, 3.0, 9.0}, 1025, 5000, 5.5},
+        {"two samples",
+         {1000, 1010},
+         {5000, 5010},
+         {2.0, 4.0},
+         1005,
+         5005,
+         3.0},
+        {"three samples weigh the last most",
+         {1000, 1020, 1040},
+         {5000, 5000, 5000},
+         {1.0, 3.0, 9.0},
+         1025,
+         5000,
+         5.5},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -65,7 +77,8 @@ TEST(GridGeometry, SamplesSharingACellMergeByRunningHalving) {
         EXPECT_EQ(k.x_min, 800.0);
         for (int col = 0; col < k.n_cols; ++col) {
             for (int r = 0; r < k.n_rows; ++r) {
-                EXPECT_NE(k.cell_index[col][r], 1) << "merged sample still held";
+                EXPECT_NE(k.cell_index[col][r], 1)
+                    << "merged sample still held";
             }
         }
     }

@@ -53,7 +53,8 @@ TEST(GridLookup, PlainBilinearValues) {
 }
 
 TEST(GridLookup, BlankCornerWithWeightMakesTheValueBlank) {
-    // 2026-12-10, issue 2: a blank corner used to count as 0 and pull the value to 0
+    // 2026-12-10, issue 2: a blank corner used to count as 0 and pull the value
+    // to 0
     struct Case {
         const char *name;
         double x, y;
@@ -64,7 +65,8 @@ TEST(GridLookup, BlankCornerWithWeightMakesTheValueBlank) {
     const Case cases[] = {
         {"middle of the cell: corners 4, blank, 4, 4", 115, 230, true, 0.0},
         {"on the blank node", 120, 220, true, 0.0},
-        {"on the cell's left side: the blank corner has weight 0", 110, 230, false, 4.0},
+        {"on the cell's left side: the blank corner has weight 0", 110, 230,
+         false, 4.0},
         {"on the node beside the blank one", 110, 220, false, 4.0},
     };
     for (const Case &c : cases) {
@@ -76,7 +78,8 @@ TEST(GridLookup, BlankCornerWithWeightMakesTheValueBlank) {
         if (c.blank) {
             EXPECT_EQ(value, k->blank);
         } else {
-            EXPECT_EQ(value, c.expected); // exact: only corners of value 4 weigh
+            EXPECT_EQ(value,
+                      c.expected); // exact: only corners of value 4 weigh
         }
     }
 }
@@ -107,7 +110,8 @@ TEST(GridLookup, OneRowGridReadsAlongTheRow) {
     k->grid[2][0] = k->blank;
     for (bool scaled : {false, true}) {
         SCOPED_TRACE(scaled);
-        EXPECT_DOUBLE_EQ(k->ValueAt(25.0, 40.0, scaled), 3.0); // (1 - u) q00 + u q10
+        EXPECT_DOUBLE_EQ(k->ValueAt(25.0, 40.0, scaled),
+                         3.0); // (1 - u) q00 + u q10
         EXPECT_DOUBLE_EQ(k->ValueAt(100.0, -500.0, scaled), 6.0);
         EXPECT_EQ(k->ValueAt(150.0, 0.0, scaled), k->blank);
     }
@@ -120,7 +124,8 @@ TEST(GridLookup, OneRowGridFromARunIsReadable) {
         s.Add(100.0 * n, (n % 3) * 50.0, 5.0 + n % 4);
     }
     auto k = std::make_unique<TKrigging>();
-    ASSERT_TRUE(RunMakeGrid(*k, s, KrigParams{.cell_x = 100.0, .cell_y = 200.0}));
+    ASSERT_TRUE(
+        RunMakeGrid(*k, s, KrigParams{.cell_x = 100.0, .cell_y = 200.0}));
     ASSERT_EQ(k->n_rows, 1);
     const double v = k->ValueAt(555.0, 70.0, false);
     EXPECT_GE(v, 5.0);

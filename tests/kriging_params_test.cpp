@@ -1,4 +1,5 @@
-// The gridder's parameters: defaults, bounds and refusals of a run, and ownership.
+// The gridder's parameters: defaults, bounds and refusals of a run, and
+// ownership.
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -89,7 +90,8 @@ TEST(KrigingParams, RefusalsAndTheirMessages) {
         {"no samples", 0, 200.0, 200.0, false, nullptr},
         {"negative count", -3, 200.0, 200.0, false, nullptr},
         {"cell_y zero", 3, 200.0, 0.0, false, "Cell size must be defined."},
-        {"cell_x just below 0.001", 3, 0.000999, 200.0, false, "Cell size must be defined."},
+        {"cell_x just below 0.001", 3, 0.000999, 200.0, false,
+         "Cell size must be defined."},
         {"cell_x exactly 0.001", 3, 0.001, 200.0, true, nullptr},
     };
     for (const Case &c : cases) {

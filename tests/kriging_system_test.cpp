@@ -15,7 +15,8 @@ namespace {
 struct NodeFixture {
     TKrigging k;
     int32_t found;
-    NodeFixture(int32_t count, int32_t drift_order, double nugget, double sill, double range)
+    NodeFixture(int32_t count, int32_t drift_order, double nugget, double sill,
+                double range)
         : found(count) {
         k.drift_order = drift_order;
         k.nugget = nugget;
@@ -25,7 +26,8 @@ struct NodeFixture {
         k.x_max = 3000.0;
         k.y_max = 2500.0;
         for (int32_t n = 1; n <= count; ++n) {
-            const double a = n * 2.39996; // golden angle: no three samples line up
+            const double a =
+                n * 2.39996; // golden angle: no three samples line up
             const double r = 80.0 + 37.0 * n;
             k.neighbours[n][0] = 1000.0 + r * std::cos(a);
             k.neighbours[n][1] = 1000.0 + r * std::sin(a);
@@ -64,7 +66,9 @@ TEST(KrigingSystem, SphericalModelAtKeyDistances) {
         k.range = c.range;
         k.aniso_ratio = 1.0;
         // exact: 11/16 and the end points are representable
-        EXPECT_EQ(k.Variogram({300.0, 700.0}, {300.0 + c.h * 0.6, 700.0 - c.h * 0.8}), c.expected);
+        EXPECT_EQ(
+            k.Variogram({300.0, 700.0}, {300.0 + c.h * 0.6, 700.0 - c.h * 0.8}),
+            c.expected);
     }
 }
 
@@ -92,13 +96,17 @@ TEST(KrigingSystem, WeightsSumToOneAndDriftReproducesItsPolynomial) {
         auto field = [order](double x, double y) {
             const double u = x / 1000.0, v = y / 1000.0;
             double z = 5.0;
-            if (order >= 1) z += 2.0 * u - 3.0 * v;
-            if (order >= 2) z += 0.5 * u * u + 0.25 * u * v - v * v;
-            if (order >= 3) z += 0.1 * u * u * u - 0.2 * u * v * v;
+            if (order >= 1)
+                z += 2.0 * u - 3.0 * v;
+            if (order >= 2)
+                z += 0.5 * u * u + 0.25 * u * v - v * v;
+            if (order >= 3)
+                z += 0.1 * u * u * u - 0.2 * u * v * v;
             return z;
         };
         for (int32_t n = 1; n <= f.found; ++n) {
-            f.k.neighbours[n][2] = field(f.k.neighbours[n][0], f.k.neighbours[n][1]);
+            f.k.neighbours[n][2] =
+                field(f.k.neighbours[n][0], f.k.neighbours[n][1]);
         }
         std::vector<double> w;
         ASSERT_TRUE(f.Weights(1130.0, 870.0, w));
@@ -122,8 +130,10 @@ TEST(KrigingSystem, WeightsAtTheLimitsOfTheModel) {
     const double tenth = 1.0 / 10.0;
     const Case cases[] = {
         {"range 0: plain mean", 0.0, 2.0, 0.0, false, tenth, tenth},
-        {"all pairs beyond the range: plain mean", 0.5, 2.0, 10.0, false, tenth, tenth},
-        {"nugget 0 on a sample: that sample alone", 0.0, 2.0, 900.0, true, 1.0, 0.0},
+        {"all pairs beyond the range: plain mean", 0.5, 2.0, 10.0, false, tenth,
+         tenth},
+        {"nugget 0 on a sample: that sample alone", 0.0, 2.0, 900.0, true, 1.0,
+         0.0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -153,11 +163,13 @@ TEST(KrigingSystem, SolveAgreesWithADenseSolve) {
     for (int32_t n : {1, 3, 8, 42}) {
         SCOPED_TRACE(n);
         TKrigging k;
-        std::vector<std::vector<long double>> a(n, std::vector<long double>(n + 1));
+        std::vector<std::vector<long double>> a(
+            n, std::vector<long double>(n + 1));
         double rhs[TKrigging::max_system + 2];
         for (int32_t r = 1; r <= n; ++r) {
             for (int32_t c = 1; c <= n; ++c) {
-                k.kr_matrix[r][c] = entry(rng) + (r == c ? n : 0.0); // well conditioned
+                k.kr_matrix[r][c] =
+                    entry(rng) + (r == c ? n : 0.0); // well conditioned
                 a[r - 1][c - 1] = k.kr_matrix[r][c];
             }
             rhs[r] = entry(rng);
@@ -167,18 +179,21 @@ TEST(KrigingSystem, SolveAgreesWithADenseSolve) {
         for (int32_t c = 0; c < n; ++c) {
             int32_t p = c;
             for (int32_t r = c + 1; r < n; ++r) {
-                if (std::fabs(a[r][c]) > std::fabs(a[p][c])) p = r;
+                if (std::fabs(a[r][c]) > std::fabs(a[p][c]))
+                    p = r;
             }
             std::swap(a[c], a[p]);
             for (int32_t r = c + 1; r < n; ++r) {
                 const long double f = a[r][c] / a[c][c];
-                for (int32_t q = c; q <= n; ++q) a[r][q] -= f * a[c][q];
+                for (int32_t q = c; q <= n; ++q)
+                    a[r][q] -= f * a[c][q];
             }
         }
         std::vector<long double> x(n);
         for (int32_t r = n - 1; r >= 0; --r) {
             long double s = a[r][n];
-            for (int32_t q = r + 1; q < n; ++q) s -= a[r][q] * x[q];
+            for (int32_t q = r + 1; q < n; ++q)
+                s -= a[r][q] * x[q];
             x[r] = s / a[r][r];
         }
         double weights[TKrigging::max_system + 1];

@@ -1,5 +1,5 @@
-// Neighbour search: the window, the radius, the nearest-points list, the octants
-// and the heapsort both lists share.
+// Neighbour search: the window, the radius, the nearest-points list, the
+// octants and the heapsort both lists share.
 #include <algorithm>
 #include <random>
 #include <vector>
@@ -80,7 +80,8 @@ TEST(NeighbourSearch, WindowAndRadiusBounds) {
         ASSERT_EQ(f.index.size(), c.found ? 1u : 0u);
         if (c.found) {
             EXPECT_EQ(f.index[0], 2);
-            EXPECT_NEAR(f.dist[0], std::hypot(c.x - node_x, c.y - node_y), 1e-12);
+            EXPECT_NEAR(f.dist[0], std::hypot(c.x - node_x, c.y - node_y),
+                        1e-12);
         }
     }
 }
@@ -111,8 +112,9 @@ TEST(NeighbourSearch, AnisotropicDistance) {
 }
 
 TEST(NeighbourSearch, NearestKeepsTheFirstOfEqualFarthestCandidates) {
-    // Four samples at 100 and two at 200; with room for 5 the one at 200 scanned
-    // first (column 9) stays, the later one (column 13) at the same distance is dropped.
+    // Four samples at 100 and two at 200; with room for 5 the one at 200
+    // scanned first (column 9) stays, the later one (column 13) at the same
+    // distance is dropped.
     Samples s = Anchored();
     s.Add(800, 1000, 0.0);  // index 2, distance 200, scanned first
     s.Add(900, 1000, 0.0);  // 3
@@ -147,14 +149,19 @@ TEST(NeighbourSearch, NearestAgreesWithBruteForceOnRandomSamples) {
         ASSERT_TRUE(PrepareSteps(k, s, p));
         for (int i = 0; i < k.n_cols; i += 3) {
             for (int j = 0; j < k.n_rows; j += 4) {
-                const double x = k.x_min + i * k.cell_x, y = k.y_min + j * k.cell_y;
+                const double x = k.x_min + i * k.cell_x,
+                             y = k.y_min + j * k.cell_y;
                 // brute force over the asymmetric window, sorted by distance
                 std::vector<std::pair<double, int32_t>> all;
-                for (int c = std::max(0, i - 5); c < std::min<int>(k.n_cols, i + 5); ++c) {
-                    for (int r = std::max(0, j - 5); r < std::min<int>(k.n_rows, j + 5); ++r) {
+                for (int c = std::max(0, i - 5);
+                     c < std::min<int>(k.n_cols, i + 5); ++c) {
+                    for (int r = std::max(0, j - 5);
+                         r < std::min<int>(k.n_rows, j + 5); ++r) {
                         const int32_t idx = k.cell_index[c][r];
-                        const double d = idx < 0 ? 1e300
-                                                 : std::hypot(x - k.sample_x[idx], y - k.sample_y[idx]);
+                        const double d = idx < 0
+                                             ? 1e300
+                                             : std::hypot(x - k.sample_x[idx],
+                                                          y - k.sample_y[idx]);
                         if (d <= 900.0) {
                             all.emplace_back(d, idx);
                         }
@@ -209,18 +216,21 @@ TEST(NeighbourSearch, OctantsKeepTheNearestPerSector) {
         int32_t max_points;
         size_t expected;
     };
-    const Case cases[] = {{"one per sector", 8, 8}, {"four per sector", 32, 32}};
+    const Case cases[] = {{"one per sector", 8, 8},
+                          {"four per sector", 32, 32}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Samples s = Anchored();
         for (int ring = 1; ring <= 8; ++ring) {
             for (int sector = 0; sector < 8; ++sector) {
                 const double a = (sector * 45.0 + 22.5) * M_PI / 180.0;
-                s.Add(node_x - 100.0 * ring * std::sin(a), node_y - 100.0 * ring * std::cos(a), 0.0);
+                s.Add(node_x - 100.0 * ring * std::sin(a),
+                      node_y - 100.0 * ring * std::cos(a), 0.0);
             }
         }
         KrigParams p = Cells100(2000);
-        p.cell_x = p.cell_y = 10.0; // fine cells keep every sample in a cell of its own
+        p.cell_x = p.cell_y =
+            10.0; // fine cells keep every sample in a cell of its own
         p.search_mode = 1;
         p.max_points = c.max_points;
         TKrigging k;
@@ -234,7 +244,8 @@ TEST(NeighbourSearch, OctantsKeepTheNearestPerSector) {
         for (size_t n = 0; n < f.index.size(); ++n) {
             const int32_t idx = f.index[n];
             EXPECT_NEAR(f.dist[n], 100.0 * ((idx - 2) / 8 + 1), 1e-9);
-            EXPECT_LT(static_cast<size_t>((idx - 2) / 8), per_sector) << "a farther ring was kept";
+            EXPECT_LT(static_cast<size_t>((idx - 2) / 8), per_sector)
+                << "a farther ring was kept";
             ++per[k.Octant(node_x - k.sample_x[idx], node_y - k.sample_y[idx])];
             if (n > 0) {
                 EXPECT_LE(f.dist[n - 1], f.dist[n]);
@@ -276,7 +287,8 @@ TEST(NeighbourSearch, HeapsortOrdersByDistanceMovingTheIndex) {
         std::sort(sorted.begin(), sorted.end());
         for (int32_t e = 1; e <= n; ++e) {
             EXPECT_EQ(dist[e], sorted[e - 1]);
-            EXPECT_EQ(c.dist[index[e] - 101], dist[e]) << "index separated from its distance";
+            EXPECT_EQ(c.dist[index[e] - 101], dist[e])
+                << "index separated from its distance";
         }
     }
 }

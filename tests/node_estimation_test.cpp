@@ -1,5 +1,5 @@
-// The node loop: which nodes are estimated, clamping, reproduction of samples, the
-// singular system, the angle, and the floating-point faults that end a run.
+// The node loop: which nodes are estimated, clamping, reproduction of samples,
+// the singular system, the angle, and the floating-point faults that end a run.
 #include <cmath>
 #include <memory>
 #include <random>
@@ -12,8 +12,9 @@
 
 namespace {
 
-// count samples around (1000, 1000), scattered so that no drift system is singular,
-// plus two far anchors that span a grid of cells of 100 with node (11, 10) there.
+// count samples around (1000, 1000), scattered so that no drift system is
+// singular, plus two far anchors that span a grid of cells of 100 with node
+// (11, 10) there.
 Samples Around(int32_t count) {
     Samples s;
     s.Add(0, 0, 0.0);
@@ -33,11 +34,12 @@ TEST(NodeEstimation, NodeNeedsMoreThanMinPointsNeighbours) {
         int32_t drift_order, count;
         bool estimated;
     };
-    const Case cases[] = {{0, 4, false}, {0, 5, true},   {1, 5, false}, {1, 6, true},
-                          {2, 8, false}, {2, 9, true},   {3, 13, false}, {3, 14, true},
-                          {0, 0, false}};
+    const Case cases[] = {{0, 4, false},  {0, 5, true},  {1, 5, false},
+                          {1, 6, true},   {2, 8, false}, {2, 9, true},
+                          {3, 13, false}, {3, 14, true}, {0, 0, false}};
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << "order " << c.drift_order << ", " << c.count);
+        SCOPED_TRACE(testing::Message()
+                     << "order " << c.drift_order << ", " << c.count);
         KrigParams p;
         p.cell_x = p.cell_y = 100.0;
         p.search_radius = 400.0; // reaches none of the anchors
@@ -53,8 +55,8 @@ TEST(NodeEstimation, NodeNeedsMoreThanMinPointsNeighbours) {
 }
 
 TEST(NodeEstimation, EstimateIsClampedToTheSampleRange) {
-    // Samples on a plane left of the node; a linear drift extrapolates the plane
-    // beyond the largest (or smallest) value and the clamp takes over.
+    // Samples on a plane left of the node; a linear drift extrapolates the
+    // plane beyond the largest (or smallest) value and the clamp takes over.
     for (double slope : {1.0, -1.0}) {
         SCOPED_TRACE(slope);
         Samples s;
@@ -74,12 +76,15 @@ TEST(NodeEstimation, EstimateIsClampedToTheSampleRange) {
         ASSERT_TRUE(PrepareSteps(k, s, p));
         ASSERT_EQ(k.x_min, 200.0);
         const double value = k.EstimateNode(9, 3); // node (1100, 1000)
-        EXPECT_EQ(value, slope > 0 ? k.z_max : k.z_min); // exact: the clamp stores the limit
+        EXPECT_EQ(value, slope > 0
+                             ? k.z_max
+                             : k.z_min); // exact: the clamp stores the limit
     }
 }
 
 TEST(NodeEstimation, GridReproducesSamplesOnNodesWithoutNugget) {
-    // samples at multiples of the cell lie on nodes; with log_z the grid holds logs
+    // samples at multiples of the cell lie on nodes; with log_z the grid holds
+    // logs
     for (int32_t log_z : {0, 1}) {
         SCOPED_TRACE(log_z);
         Samples s;
@@ -102,15 +107,19 @@ TEST(NodeEstimation, GridReproducesSamplesOnNodesWithoutNugget) {
         for (int n = 0; n < s.Count(); ++n) {
             bool alone = true;
             for (int m = 0; m < s.Count(); ++m) {
-                alone = alone && (m == n || s.x[m] != s.x[n] || s.y[m] != s.y[n]);
+                alone =
+                    alone && (m == n || s.x[m] != s.x[n] || s.y[m] != s.y[n]);
             }
-            const int c = static_cast<int>(std::lround((s.x[n] - k->x_min) / 200.0));
-            const int r = static_cast<int>(std::lround((s.y[n] - k->y_min) / 200.0));
+            const int c =
+                static_cast<int>(std::lround((s.x[n] - k->x_min) / 200.0));
+            const int r =
+                static_cast<int>(std::lround((s.y[n] - k->y_min) / 200.0));
             if (!alone || r >= k->n_rows) {
                 continue; // merged, or above the last row
             }
             const double expected = log_z == 1 ? std::log(s.z[n]) : s.z[n];
-            EXPECT_NEAR(k->grid[c][r], expected, 1e-9 * std::fabs(expected) + 1e-12);
+            EXPECT_NEAR(k->grid[c][r], expected,
+                        1e-9 * std::fabs(expected) + 1e-12);
             ++checked;
         }
         EXPECT_GT(checked, 20);
@@ -118,8 +127,8 @@ TEST(NodeEstimation, GridReproducesSamplesOnNodesWithoutNugget) {
 }
 
 TEST(NodeEstimation, ConstantFieldGivesItsValueThroughTheSingularSystem) {
-    // equal values fit sill 0: every node's system is singular and the node takes
-    // the plain mean of its neighbours, which is the constant
+    // equal values fit sill 0: every node's system is singular and the node
+    // takes the plain mean of its neighbours, which is the constant
     Samples s;
     std::mt19937 rng(3);
     std::uniform_real_distribution<double> coord(0.0, 3000.0);
@@ -133,7 +142,8 @@ TEST(NodeEstimation, ConstantFieldGivesItsValueThroughTheSingularSystem) {
     for (int c = 0; c < k->n_cols; ++c) {
         for (int r = 0; r < k->n_rows; ++r) {
             if (k->grid[c][r] != k->blank) {
-                EXPECT_EQ(k->grid[c][r], 7.25); // exact: the mean of equal values
+                EXPECT_EQ(k->grid[c][r],
+                          7.25); // exact: the mean of equal values
                 ++estimated;
             }
         }
@@ -158,7 +168,8 @@ TEST(NodeEstimation, EveryNodeIsAnEstimateInRangeOrBlank) {
         p.aniso_angle = 90.0;
         auto k = std::make_unique<TKrigging>();
         ASSERT_TRUE(RunMakeGrid(*k, s, p));
-        EXPECT_EQ(k->aniso_angle, 90.0 * 0.017453292); // radians by the loop's constant
+        EXPECT_EQ(k->aniso_angle,
+                  90.0 * 0.017453292); // radians by the loop's constant
         int blanks = 0;
         for (int c = 0; c < k->n_cols; ++c) {
             for (int r = 0; r < k->n_rows; ++r) {
@@ -203,6 +214,7 @@ TEST(NodeEstimation, FloatingPointFaultsLeaveMakeGrid) {
         EXPECT_THROW(RunMakeGrid(*k, s, p), FloatingPointError);
         EXPECT_EQ(k->sample_x, nullptr);
         EXPECT_EQ(k->cell_index, nullptr);
-        EXPECT_FALSE(FloatErrorRaised()); // the flags were consumed by the check
+        EXPECT_FALSE(
+            FloatErrorRaised()); // the flags were consumed by the check
     }
 }

@@ -6,8 +6,8 @@
 
 namespace {
 
-// Anchors that fix the x extent at 4600 (5000 widened, row classes 100 wide) and
-// the y extent at 800, each in a row and a column of its own.
+// Anchors that fix the x extent at 4600 (5000 widened, row classes 100 wide)
+// and the y extent at 800, each in a row and a column of its own.
 void AddAnchors(Samples &s) {
     s.Add(4600, 800, 0.0);
     s.Add(0, 400, 0.0);
@@ -16,10 +16,11 @@ void AddAnchors(Samples &s) {
 } // namespace
 
 TEST(VariogramFit, PairClassesAndPeakTieBreak) {
-    // A reference pair 150 apart (class 1) in row 1 and a probe pair in row 0, both
-    // with squared difference 4 (semivariance 2). Same class: one class with the mean
-    // distance. Different classes: a tie, and the lower class sets the lag. Only rows
-    // have pairs, so sill and range are half the row peak and lag.
+    // A reference pair 150 apart (class 1) in row 1 and a probe pair in row 0,
+    // both with squared difference 4 (semivariance 2). Same class: one class
+    // with the mean distance. Different classes: a tie, and the lower class
+    // sets the lag. Only rows have pairs, so sill and range are half the row
+    // peak and lag.
     struct Case {
         const char *name;
         double probe_distance, expected_range;
@@ -61,8 +62,9 @@ TEST(VariogramFit, NoSharedRowOrColumnGivesAZeroModel) {
 }
 
 TEST(VariogramFit, ColumnPairSpanningTheWholeYExtentIsLeftOut) {
-    // One column, y extent 1000 (classes 20 wide). The pair 0-1000 exceeds the extent
-    // once 0.0001 is added; the pair 600-1000 (squared difference 16) sets the peak.
+    // One column, y extent 1000 (classes 20 wide). The pair 0-1000 exceeds the
+    // extent once 0.0001 is added; the pair 600-1000 (squared difference 16)
+    // sets the peak.
     Samples s;
     s.Add(1000, 0, 0.0);
     s.Add(1000, 1000, 4.0);
@@ -75,7 +77,8 @@ TEST(VariogramFit, ColumnPairSpanningTheWholeYExtentIsLeftOut) {
 }
 
 TEST(VariogramFit, BothDirectionsAreAveraged) {
-    // Row pair 300 apart with difference 2, column pair 400 apart with difference 4.
+    // Row pair 300 apart with difference 2, column pair 400 apart with
+    // difference 4.
     Samples s;
     s.Add(0, 0, 0.0);
     s.Add(300, 0, 2.0);
@@ -97,11 +100,13 @@ TEST(VariogramFit, GivenModelIsLeftAlone) {
         const char *name;
         double sill, range;
     };
-    const Case cases[] = {{"sill 0, range 1500", 0.0, 1500.0}, {"sill 2, range 0", 2.0, 0.0}};
+    const Case cases[] = {{"sill 0, range 1500", 0.0, 1500.0},
+                          {"sill 2, range 0", 2.0, 0.0}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         TKrigging k;
-        ASSERT_TRUE(PrepareSteps(k, s, KrigParams{.nugget = 0.5, .sill = c.sill, .range = c.range}));
+        ASSERT_TRUE(PrepareSteps(
+            k, s, KrigParams{.nugget = 0.5, .sill = c.sill, .range = c.range}));
         k.FitVariogram();
         EXPECT_EQ(k.nugget, 0.5);
         EXPECT_EQ(k.sill, c.sill);

@@ -1,5 +1,6 @@
 // Test helper: brings a TKrigging through the steps that precede the node loop
-// (copy, validation, scan, cell index), so a test can call one later step alone.
+// (copy, validation, scan, cell index), so a test can call one later step
+// alone.
 #pragma once
 
 #include <cmath>
@@ -38,14 +39,15 @@ struct Samples {
 
 // Runs MakeGrid with the samples and parameters.
 inline bool RunMakeGrid(TKrigging &k, const Samples &s, const KrigParams &p) {
-    return k.MakeGrid(s.x.data(), s.y.data(), s.z.data(), s.Count(), p.log_z, p.search_mode,
-                      p.max_points, p.search_radius, p.drift_order, p.nugget, p.sill, p.range,
-                      p.cell_x, p.cell_y, p.aniso_angle, p.aniso_ratio);
+    return k.MakeGrid(s.x.data(), s.y.data(), s.z.data(), s.Count(), p.log_z,
+                      p.search_mode, p.max_points, p.search_radius,
+                      p.drift_order, p.nugget, p.sill, p.range, p.cell_x,
+                      p.cell_y, p.aniso_angle, p.aniso_ratio);
 }
 
-// Stores samples and parameters as MakeGrid does and runs validation, scan and the
-// cell index; returns false when one of them refuses. cos_angle and sin_angle are
-// set from the angle (degrees) as the node loop would.
+// Stores samples and parameters as MakeGrid does and runs validation, scan and
+// the cell index; returns false when one of them refuses. cos_angle and
+// sin_angle are set from the angle (degrees) as the node loop would.
 inline bool PrepareSteps(TKrigging &k, const Samples &s, const KrigParams &p) {
     const int32_t n = s.Count();
     k.sample_x = std::make_unique<double[]>(n);
@@ -86,7 +88,8 @@ inline bool PrepareSteps(TKrigging &k, const Samples &s, const KrigParams &p) {
 class MessageCapture {
   public:
     MessageCapture() {
-        previous_ = SetMessageHandler([this](const std::string &t) { shown.push_back(t); });
+        previous_ = SetMessageHandler(
+            [this](const std::string &t) { shown.push_back(t); });
     }
     ~MessageCapture() { SetMessageHandler(previous_); }
     std::vector<std::string> shown;
