@@ -76,6 +76,15 @@ long CountLines(const std::string &path) {
     return lines;
 }
 
+long ReadOnly(const std::string &path) {
+    TStationReader reader(path);
+    std::string_view line;
+    long lines = 0;
+    while (reader.ReadLine(line))
+        ++lines;
+    return lines;
+}
+
 long ReadAndParse(const std::string &path) {
     TStationReader reader(path);
     std::string_view line;
@@ -110,16 +119,19 @@ long ReadParseAndLoad(const std::string &path) {
 
 int main() {
     const std::string path = WriteStationFile();
-    long lines = 0, parsed = 0, loaded = 0;
+    long lines = 0, read = 0, parsed = 0, loaded = 0;
     const double baseline = MedianSeconds([&] { return CountLines(path); }, lines);
+    const double reading = MedianSeconds([&] { return ReadOnly(path); }, read);
     const double parse = MedianSeconds([&] { return ReadAndParse(path); }, parsed);
     const double load = MedianSeconds([&] { return ReadParseAndLoad(path); }, loaded);
     std::remove(path.c_str());
     std::printf("station file: %ld lines (%d stations and a header), median of %d runs\n", lines, station_count, runs);
     std::printf("  line count (baseline)  %8.3f s  %12.0f lines/s\n", baseline, lines / baseline);
+    std::printf("  read (UTF-8 checked)   %8.3f s  %12.0f lines/s  %6.2f x baseline time\n", reading,
+                read / reading, reading / baseline);
     std::printf("  read + parse           %8.3f s  %12.0f lines/s  %6.2f x baseline time\n", parse, lines / parse,
                 parse / baseline);
     std::printf("  read + parse + load    %8.3f s  %12.0f stations/s  %6.2f x baseline time\n", load,
                 loaded / load, load / baseline);
-    return parsed == station_count && loaded == station_count ? 0 : 1;
+    return read == lines && parsed == station_count && loaded == station_count ? 0 : 1;
 }
