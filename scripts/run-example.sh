@@ -1,5 +1,11 @@
 #!/usr/bin/env bash
-# The main job: runs the batch tool on the shipped example survey.
+# The main job: the batch tool on the shipped example survey, then where the
+# result went and its first lines.
 set -euo pipefail
 build=${1:-build}
-echo "The batch tool is not built yet: 'make test' builds and tests the gridder." >&2
+input=examples/survey.dat
+output=${build}/survey_res.dat
+"${build}/cli/korvanel-batch" "$input" -o "$output"
+echo
+echo "First lines of $output:"
+head -n 6 "$output"

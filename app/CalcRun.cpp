@@ -1,0 +1,193 @@
+// The Calc run: two passes over the station file, the point table in between.
+#include "app/CalcRun.h"
+
+#include <filesystem>
+#include <new>
+#include <set>
+#include <system_error>
+
+#include "app/ResultFile.h"
+#include "estimate/StationEstimate.h"
+#include "platform/Dialogs.h"
+#include "platform/Locale.h"
+#include "store/CppSQLite3.h"
+#include "store/PointTable.h"
+
+namespace {
+
+// Stations per step of the progress bar.
+constexpr int32_t progress_step = 10;
+
+// Routes the platform's message box to the host for the length of a run and
+// shows each distinct text at most once per run, not once per station.
+class TRunMessages {
+  public:
+    explicit TRunMessages(TCalcHost &host)
+        : previous(SetMessageHandler([this, &host](const std::string &text) {
+              if (shown.insert(text).second) {
+                  host.ShowMessage(text);
+              }
+          })) {}
+    ~TRunMessages() { SetMessageHandler(std::move(previous)); }
+    TRunMessages(const TRunMessages &) = delete;
+    TRunMessages &operator=(const TRunMessages &) = delete;
+
+  private:
+    std::set<std::string> shown;
+    MessageHandler previous;
+};
+
+// True when both paths name the same file, so writing the result would destroy
+// the stations. Paths are compared as files where both exist, else as text.
+bool SameFile(const std::string &data_path, const std::string &out_path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (fs::exists(out_path, error) && fs::exists(data_path, error)) {
+        return fs::equivalent(data_path, out_path, error);
+    }
+    const fs::path a = fs::weakly_canonical(data_path, error);
+    if (error) {
+        return data_path == out_path;
+    }
+    const fs::path b = fs::weakly_canonical(out_path, error);
+    if (error) {
+        return data_path == out_path;
+    }
+    return a == b;
+}
+
+} // namespace
+
+double Residual(double estimate, double observed) {
+    // A NaN compares false, so it counts as blank too.
+    if (estimate < blank_limit) {
+        return estimate - observed;
+    }
+    return 0.0;
+}
+
+TCalcRun::TCalcRun(TCalcHost &host_, CppSQLite3DB &db_) : host(host_), db(db_) {}
+
+CalcResult TCalcRun::Run() {
+    loaded = 0;
+    done = 0;
+    host.SetRunning(true);
+    host.ClearStopRequest();
+    TRunMessages messages(host);
+
+    CalcResult result = CalcResult::Failed;
+    std::string error;
+    try {
+        result = RunPasses();
+    } catch (const CppSQLite3Exception &exception) {
+        error = exception.errorMessage();
+    } catch (const std::bad_alloc &) {
+        error = "Out of memory";
+    } catch (const std::exception &exception) {
+        error = exception.what();
+    } catch (...) {
+        error = "Unknown error";
+    }
+
+    // Whatever happened, the run's database is closed; a failure to close
+    // cannot be helped here and must not hide the run's own outcome.
+    try {
+        db.Close();
+    } catch (const CppSQLite3Exception &) {
+    }
+    host.SetRunning(false);
+    if (!error.empty()) {
+        host.ShowError(error);
+        return CalcResult::Failed;
+    }
+    return result;
+}
+
+CalcResult TCalcRun::RunPasses() {
+    const char separator = DecimalSeparator();
+    const double a = StrToFloat(host.FieldText(CalcField::SearchDistance));
+    const double increment = StrToFloat(host.FieldText(CalcField::Increment));
+    const int32_t n = StrToInt(host.FieldText(CalcField::MinPoints));
+    const double cell = StrToFloat(host.FieldText(CalcField::CellSize));
+
+    // Every kriging run would be refused: say so once and start nothing.
+    if (!(cell >= min_cell_size)) {
+        host.ShowMessage(cell_size_message);
+        return CalcResult::Refused;
+    }
+    const std::string data_path = host.FieldText(CalcField::Data);
+    const std::string out_path = host.FieldText(CalcField::Output);
+    if (SameFile(data_path, out_path)) {
+        host.ShowMessage(same_file_message + out_path);
+        return CalcResult::Refused;
+    }
+
+    // First pass: every station that parses goes into the point table.
+    Station station{};
+    std::string line;
+    {
+        TStationReader reader(data_path);
+        CppSQLite3Statement insert = BeginLoad(db);
+        while (reader.ReadLine(line)) {
+            if (ParseStationLine(NormaliseLine(line, separator), station, separator)) {
+                AddStation(insert, station.x, station.y, station.value);
+                ++loaded;
+            }
+        }
+        EndLoad(db, insert);
+    }
+
+    TResultFile out;
+    if (!out.Open(out_path)) {
+        host.ShowMessage(open_error_prefix + out_path);
+        host.CloseWindow();
+        return CalcResult::OpenFailed;
+    }
+    out.WriteHeader();
+
+    // Second pass: estimate and write every station, in the file's order.
+    TStationReader reader(data_path);
+    const int64_t maximum = (static_cast<int64_t>(loaded) + progress_step - 1) / progress_step;
+    host.SetProgressMax(static_cast<int32_t>(maximum));
+    host.SetProgressPosition(0);
+    host.ProcessPendingEvents();
+
+    CalcResult result = CalcResult::Completed;
+    while (reader.ReadLine(line)) {
+        if (!ParseStationLine(NormaliseLine(line, separator), station, separator)) {
+            continue;
+        }
+        // An estimate the estimator cannot make stays blank, and is written as 0.
+        double estimate_all = blank_estimate;
+        double estimate_without = blank_estimate;
+        double search_distance = a;
+        int32_t n_points = n;
+        StationOutcome outcome;
+        outcome.station = &station;
+        outcome.written = EstimateStation(db, station.x, station.y, cell, increment,
+                                          search_distance, n_points, estimate_all,
+                                          estimate_without);
+        if (outcome.written) {
+            outcome.r1 = Residual(estimate_all, station.value);
+            outcome.r2 = Residual(estimate_without, station.value);
+            outcome.blank_all = !(estimate_all < blank_limit);
+            outcome.blank_without = !(estimate_without < blank_limit);
+            outcome.search_distance = search_distance;
+            outcome.n_points = n_points;
+            out.WriteStation(station, outcome.r1, outcome.r2, search_distance, n_points);
+        }
+        ++done;
+        if (done % progress_step == 0) {
+            host.SetProgressPosition(host.ProgressPosition() + 1);
+        }
+        host.StationDone(outcome);
+        host.ProcessPendingEvents();
+        if (host.StopRequested()) {
+            result = CalcResult::Stopped;
+            break;
+        }
+    }
+    db.Close();
+    out.Close();
+    return result;
+}

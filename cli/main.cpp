@@ -1,0 +1,90 @@
+// korvanel-batch: leave-one-out kriging residuals of a station file, from the
+// command line. Runs the window's Calc run with the window's parameters.
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+
+#include "app/CalcRun.h"
+#include "app/ResultPath.h"
+#include "cli/BatchHost.h"
+#include "platform/Dialogs.h"
+#include "platform/Locale.h"
+#include "store/CppSQLite3.h"
+
+namespace {
+
+constexpr int exit_success = 0;
+constexpr int exit_failure = 1;
+constexpr int exit_usage = 2;
+constexpr int exit_interrupted = 130;  // 128 + SIGINT, as shells report Ctrl-C
+
+} // namespace
+
+int main(int argc, char **argv) {
+    BatchFields fields;
+    std::string separator;
+
+    CLI::App app{"Leave-one-out kriging residuals for every station of a gravity survey.\n"
+                 "Writes a fixed-column table with r1 (all stations) and r2 (station left out).",
+                 "korvanel-batch"};
+    app.add_option("STATIONS", fields.data,
+                   "station file: x y point h value per line (UTF-8)")
+        ->required();
+    app.add_option("-o,--output", fields.output,
+                   "result file (default: the station file's name with _res.dat)");
+    app.add_option("--search-distance", fields.search_distance,
+                   "starting half-size of the search square, metres")
+        ->capture_default_str();
+    app.add_option("--increment", fields.increment, "growth step of the half-size, metres")
+        ->capture_default_str();
+    app.add_option("--min-points", fields.min_points,
+                   "minimum number of stations N in the square")
+        ->capture_default_str();
+    app.add_option("--cell-size", fields.cell_size, "grid cell size, metres")
+        ->capture_default_str();
+    app.add_option("--decimal-separator", separator,
+                   "decimal separator of the numbers (default: the locale's)")
+        ->check([](const std::string &text) {
+            return text.size() == 1 ? std::string() : std::string("must be one character");
+        });
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &error) {
+        const int code = app.exit(error);
+        return code == 0 ? exit_success : exit_usage;
+    }
+
+    if (!separator.empty()) {
+        SetDecimalSeparator(separator[0]);
+    }
+    if (fields.output.empty()) {
+        fields.output = ProposeResultPath(fields.data);
+    }
+    const std::string output = fields.output;
+
+    TBatchHost host(std::move(fields), stderr, isatty(STDERR_FILENO) != 0);
+    // The gridder's messages reach standard error through the host during a run,
+    // and directly outside one.
+    InstallStopOnInterrupt();
+    CppSQLite3DB db;
+    TCalcRun run(host, db);
+    const CalcResult result = run.Run();
+
+    switch (result) {
+    case CalcResult::Completed:
+        host.PrintSummary(stdout);
+        std::printf("Result written to %s\n", output.c_str());
+        return exit_success;
+    case CalcResult::Stopped:
+        host.PrintSummary(stdout);
+        std::fprintf(stderr, "Stopped: %s holds the lines written so far.\n", output.c_str());
+        return exit_interrupted;
+    case CalcResult::Refused:
+    case CalcResult::OpenFailed:
+    case CalcResult::Failed:
+        break;
+    }
+    return exit_failure;
+}

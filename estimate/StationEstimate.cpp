@@ -1,0 +1,117 @@
+// Window growth, sample gathering and the two kriging runs of one station.
+#include "estimate/StationEstimate.h"
+
+#include <memory>
+
+#include "kriging/Krigging.h"
+#include "store/CppSQLite3.h"
+#include "store/PointTable.h"
+
+namespace {
+
+// The gridder's fixed settings for a station: values gridded as they are,
+// nearest-points search, ordinary kriging, a fitted isotropic model.
+constexpr int32_t no_log = 0;
+constexpr int32_t nearest_search = 0;
+constexpr int32_t ordinary_kriging = 0;
+constexpr double fit_model = 0.0;  // nugget, sill and range 0: fit from the samples
+constexpr double no_angle = 0.0;
+constexpr double isotropic = 1.0;
+
+// One kriging run over the first `count` samples, read at the station. Leaves
+// `estimate` untouched when the gridder refuses the run.
+void KrigeAtStation(const SampleArrays &samples, int32_t count,
+                    int32_t max_points, double search_radius,
+                    double cell_size, double station_x, double station_y,
+                    double &estimate) {
+    auto gridder = std::make_unique<TKrigging>();
+    if (gridder->MakeGrid(samples.sample_x.data(), samples.sample_y.data(),
+                          samples.sample_z.data(), count, no_log,
+                          nearest_search, max_points, search_radius,
+                          ordinary_kriging, fit_model, fit_model, fit_model,
+                          cell_size, cell_size, no_angle, isotropic)) {
+        estimate = gridder->ValueAt(station_x, station_y, false);
+    }
+}
+
+} // namespace
+
+bool GatherStationSamples(CppSQLite3DB &db, double station_x, double station_y,
+                          double increment, double &search_distance,
+                          int32_t &n_points, SampleArrays &samples,
+                          int32_t &own_index) {
+    double half_size = search_distance;
+    const int32_t wanted = n_points;
+    int32_t counted = 0;
+    int32_t all_stations = -1;  // asked for only when the window falls short
+
+    while (counted < wanted) {
+        counted = CountInSquare(db, station_x, station_y, half_size);
+        if (counted >= wanted) {
+            break;
+        }
+        // The window can never reach N stations: it would grow for ever.
+        if (all_stations < 0) {
+            all_stations = CountAllStations(db);
+        }
+        const double grown = half_size + increment;
+        if (!(increment > 0.0) || grown == half_size || counted >= all_stations) {
+            search_distance = half_size;
+            n_points = counted;
+            return false;
+        }
+        half_size = grown;
+    }
+    search_distance = half_size;
+    n_points = counted;
+
+    SquareRows rows = FetchInSquare(db, station_x, station_y, half_size);
+    samples.sample_x = std::move(rows.x);
+    samples.sample_y = std::move(rows.y);
+    samples.sample_z = std::move(rows.u);
+    samples.sample_count = static_cast<int32_t>(samples.sample_x.size());
+
+    own_index = -1;
+    for (int32_t j = 0; j < samples.sample_count; ++j) {
+        if (samples.sample_x[j] == station_x && samples.sample_y[j] == station_y) {
+            own_index = j;
+        }
+    }
+    return true;
+}
+
+bool EstimateStation(CppSQLite3DB &db, double station_x, double station_y,
+                     double cell_size, double increment,
+                     double &search_distance, int32_t &n_points,
+                     double &estimate_all, double &estimate_without) {
+    // The gridder's radius and neighbour count are the values as they came in,
+    // before the window grew.
+    const double search_radius = search_distance;
+    const int32_t max_points = n_points;
+    try {
+        SampleArrays samples;
+        int32_t own_index = -1;
+        if (!GatherStationSamples(db, station_x, station_y, increment,
+                                  search_distance, n_points, samples, own_index) ||
+            own_index < 0) {
+            return false;
+        }
+        const int32_t n = samples.sample_count;
+        KrigeAtStation(samples, n, max_points, search_radius, cell_size,
+                       station_x, station_y, estimate_all);
+
+        // Leave the station out; the others keep their fetch order.
+        for (int32_t j = own_index; j < n - 1; ++j) {
+            samples.sample_x[j] = samples.sample_x[j + 1];
+            samples.sample_y[j] = samples.sample_y[j + 1];
+            samples.sample_z[j] = samples.sample_z[j + 1];
+        }
+        KrigeAtStation(samples, n - 1, max_points, search_radius, cell_size,
+                       station_x, station_y, estimate_without);
+        return true;
+    } catch (...) {
+        // Any failure below (database, conversion, memory, floating point)
+        // skips the station; the run goes on.
+        return false;
+    }
+}

@@ -1,0 +1,56 @@
+// Leave-one-out estimation at one station: grow a square window around the
+// station until it holds enough stations, gather them as samples, and krige them
+// twice onto a grid read back at the station (with and without the station).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+class CppSQLite3DB;
+
+// The stations of one search window as parallel arrays, in the order the point
+// table returned them (ascending x, then y). Entry j of the three arrays is one
+// station: x and y in metres, z its anomaly in mGal.
+struct SampleArrays {
+    std::vector<double> sample_x;
+    std::vector<double> sample_y;
+    std::vector<double> sample_z;
+    int32_t sample_count = 0;
+};
+
+// Grows the square window centred on (station_x, station_y) from the half-size
+// `search_distance` by `increment` until it holds at least `n_points` stations,
+// then fetches the window's stations into `samples` and finds the station's own
+// sample (exact equality of both coordinates; the last match wins).
+//
+// In: search_distance = starting half-size (m), n_points = minimum count N.
+// Out: search_distance = final half-size, n_points = stations counted in it,
+// own_index = index of the own sample in `samples`, or -1 when absent.
+//
+// Returns false, without fetching, when the window can never reach N stations:
+// fewer than N are counted and the increment is not positive, or adding it no
+// longer changes the half-size, or the count already equals all stations of the
+// table. Errors of the point store (CppSQLite3Exception, ConversionError) pass
+// to the caller; search_distance and n_points then hold the values reached.
+bool GatherStationSamples(CppSQLite3DB &db, double station_x, double station_y,
+                          double increment, double &search_distance,
+                          int32_t &n_points, SampleArrays &samples,
+                          int32_t &own_index);
+
+// Estimates the anomaly at a station twice: from a grid kriged from all stations
+// of its final window (estimate_all) and from one kriged without the station
+// itself (estimate_without), both read at the station's own coordinates.
+// `cell_size` is the grid spacing in metres for both axes.
+//
+// search_distance and n_points are in/out as for GatherStationSamples; their
+// incoming values also become the gridder's search radius and maximum number of
+// neighbours. An estimate whose kriging run was refused is left untouched.
+//
+// Returns true when the own sample was in the window and both runs took place
+// without an error. This is the one place that catches every error raised below
+// it (point store, number conversion, memory, floating-point faults): any of
+// them makes it return false, and the station is skipped. Never throws.
+bool EstimateStation(CppSQLite3DB &db, double station_x, double station_y,
+                     double cell_size, double increment,
+                     double &search_distance, int32_t &n_points,
+                     double &estimate_all, double &estimate_without);

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# korvanel-batch end to end: what a user sees for good and bad runs.
+# Usage: batch_tool_test.sh KORVANEL_BATCH MAKE_SURVEY
+set -u
+tool=$1
+make_survey=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+passed=0
+
+check() {  # check NAME CONDITION...
+    local name=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+    else
+        echo "FAILED: $name" >&2
+        failures=$((failures + 1))
+    fi
+}
+
+run() {  # run ARGS...: sets status, out, err
+    "$tool" "$@" >"$work/out" 2>"$work/err" </dev/null
+    status=$?
+    out=$(cat "$work/out")
+    err=$(cat "$work/err")
+}
+
+"$make_survey" 200 300 11 37 >"$work/survey.xyz"
+
+run
+check "no arguments is a usage error" [ "$status" -eq 2 ]
+run "$work/survey.xyz" --min-points
+check "option without value is a usage error" [ "$status" -eq 2 ]
+
+run "$work/survey.xyz"
+check "normal run succeeds" [ "$status" -eq 0 ]
+check "result proposed beside the input" [ -f "$work/survey_res.dat" ]
+check "result has header and 200 lines" [ "$(wc -l <"$work/survey_res.dat")" -eq 201 ]
+check "summary counts stations" grep -q "Stations read: 200, written: 200" "$work/out"
+check "summary names largest r2" grep -q "largest |r2|" "$work/out"
+check "says where the result went" grep -q "survey_res.dat" "$work/out"
+
+run "$work/survey.xyz" -o "$work/b.dat" --increment abc
+check "bad parameter fails" [ "$status" -eq 1 ]
+check "bad parameter is named" grep -q "'abc' is not a valid floating point value" "$work/err"
+check "nothing written after a bad parameter" [ ! -e "$work/b.dat" ]
+
+run "$work/survey.xyz" -o "$work/c.dat" --cell-size 0
+check "cell size 0 fails" [ "$status" -eq 1 ]
+check "cell size message" grep -qx "Cell size must be defined." "$work/err"
+check "cell size 0 writes nothing" [ ! -e "$work/c.dat" ]
+
+cp "$work/survey.xyz" "$work/keep.xyz"
+run "$work/survey.xyz" -o "$work/../$(basename "$work")/survey.xyz"
+check "result naming the input is refused" [ "$status" -eq 1 ]
+check "input untouched" cmp -s "$work/survey.xyz" "$work/keep.xyz"
+
+run "$work/absent.xyz" -o "$work/d.dat"
+check "missing input fails" [ "$status" -eq 1 ]
+check "missing input names the path" grep -q "absent.xyz" "$work/err"
+
+run "$work/survey.xyz" -o "$work/no/such/dir/e.dat"
+check "unopenable output fails" [ "$status" -eq 1 ]
+check "unopenable output message" grep -q "Error by opening file $work/no/such/dir/e.dat" "$work/err"
+
+if [ -w /dev/full ]; then
+    run "$work/survey.xyz" -o /dev/full
+    check "full disk fails" [ "$status" -eq 1 ]
+    check "full disk names the file" grep -q "/dev/full" "$work/err"
+fi
+
+tr ' .' ';,' <"$work/survey.xyz" >"$work/comma.xyz"
+run "$work/comma.xyz" -o "$work/comma_res.dat" --decimal-separator , --search-distance 2500,0
+check "comma separator run succeeds" [ "$status" -eq 0 ]
+check "comma separator gives the same result" cmp -s "$work/comma_res.dat" "$work/survey_res.dat"
+
+# Ctrl-C stops after the station in hand and keeps whole lines.
+"$make_survey" 3000 300 5 >"$work/big.xyz"
+"$tool" "$work/big.xyz" -o "$work/big_res.dat" >"$work/out" 2>"$work/err" </dev/null &
+pid=$!
+for _ in $(seq 1 200); do
+    [ -f "$work/big_res.dat" ] && [ "$(wc -c <"$work/big_res.dat")" -gt 1000 ] && break
+    sleep 0.05
+done
+kill -INT "$pid"
+wait "$pid"
+status=$?
+check "Ctrl-C exits with 130" [ "$status" -eq 130 ]
+check "Ctrl-C says so" grep -q "Stopped" "$work/err"
+lines=$(wc -l <"$work/big_res.dat")
+check "stopped file is partial" [ "$lines" -lt 3001 ]
+check "every stopped line is complete" awk 'length($0) != 103 { bad = 1 } END { exit bad }' "$work/big_res.dat"
+
+echo "$passed passed, $failures failed"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,225 @@
+// The Calc run end to end: both passes, progress, Stop, messages and failures.
+#include <filesystem>
+#include <iomanip>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/CalcRun.h"
+#include "store/CppSQLite3.h"
+#include "support/FakeCalcHost.h"
+#include "support/TempDir.h"
+
+namespace {
+
+constexpr const char *header =
+    "        x[m]         y[m]      point   h[m.a.s]  cba[mGal]   r1[mGal]   r2[mGal]    dist[m]          N\r\n";
+
+// `count` stations on a lattice 100 m apart (rows of 10) with values from `field`.
+template <typename Field>
+std::string Survey(int count, Field field) {
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(3);
+    for (int k = 0; k < count; ++k) {
+        const double x = 500000.0 + 100.0 * (k % 10);
+        const double y = 5500000.0 + 100.0 * (k / 10);
+        text << x << ' ' << y << " P" << k + 1 << " 350 " << field(x, y) << '\n';
+    }
+    return text.str();
+}
+
+std::string Survey(int count) {
+    return Survey(count, [](double x, double y) { return (x - 500000.0) * 0.01 - (y - 5500000.0) * 0.003; });
+}
+
+std::vector<std::string> Lines(const std::string &text) {
+    std::vector<std::string> lines;
+    std::string::size_type start = 0, end;
+    while ((end = text.find("\r\n", start)) != std::string::npos) {
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+class CalcRun : public testing::Test {
+  protected:
+    CalcResult Run(const std::string &stations) {
+        host.fields[CalcField::Data] = dir.Write("survey.dat", stations);
+        if (host.fields[CalcField::Output].empty()) {
+            host.fields[CalcField::Output] = dir.File("survey_res.dat");
+        }
+        TCalcRun run(host, db);
+        const CalcResult result = run.Run();
+        loaded = run.loaded;
+        done = run.done;
+        return result;
+    }
+
+    std::string Result() const { return TempDir::Read(dir.File("survey_res.dat")); }
+
+    void ExpectIdleAtEnd() const {
+        ASSERT_FALSE(host.running_states.empty());
+        EXPECT_TRUE(host.running_states.front());
+        EXPECT_FALSE(host.running_states.back());
+    }
+
+    TempDir dir;
+    FakeCalcHost host;
+    CppSQLite3DB db;
+    int32_t loaded = 0, done = 0;
+};
+
+} // namespace
+
+TEST_F(CalcRun, ProgressMaximumIsStationsOverTenRoundedUp) {
+    struct Case {
+        int stations;
+        int32_t maximum, position;
+    };
+    for (const Case c : {Case{25, 3, 2}, Case{30, 3, 3}, Case{0, 0, 0}}) {
+        SCOPED_TRACE(c.stations);
+        host = FakeCalcHost();
+        host.fields[CalcField::MinPoints] = "4";
+        ASSERT_EQ(Run("x y point h uba\n" + Survey(c.stations)), CalcResult::Completed);
+        EXPECT_EQ(host.progress_max, c.maximum);
+        EXPECT_EQ(host.progress_position, c.position);
+        EXPECT_EQ(loaded, c.stations);
+        EXPECT_EQ(done, c.stations);
+        const std::vector<std::string> lines = Lines(Result());
+        ASSERT_EQ(lines.size(), static_cast<size_t>(c.stations) + 1);
+        EXPECT_EQ(lines[0] + "\r\n", header);
+        EXPECT_TRUE(host.errors.empty());
+        ExpectIdleAtEnd();
+    }
+}
+
+TEST_F(CalcRun, KrigingReproducesAConstantFieldAndItsSamples) {
+    // A constant field is estimated exactly with and without each station.
+    ASSERT_EQ(Run(Survey(40, [](double, double) { return -21.25; })), CalcResult::Completed);
+    const std::vector<std::string> lines = Lines(Result());
+    ASSERT_EQ(lines.size(), 41u);
+    for (size_t k = 1; k < lines.size(); ++k) {
+        SCOPED_TRACE(lines[k]);
+        EXPECT_EQ(lines[k].substr(59, 22), "     0.000      0.000");
+    }
+    // On a lattice of whole cells every station sits on a grid node, where kriging
+    // with a nugget of 0 reproduces the sample: r1 vanishes.
+    host = FakeCalcHost();
+    host.fields[CalcField::CellSize] = "100";
+    ASSERT_EQ(Run(Survey(40)), CalcResult::Completed);
+    ASSERT_EQ(host.outcomes.size(), 40u);
+    for (const StationOutcome &o : host.outcomes) {
+        // The top row lies beyond the grid's last row and is extrapolated.
+        if (o.written && o.station->y < 5500300.0) {
+            EXPECT_NEAR(o.r1, 0.0, 1e-9) << o.station->point;
+        }
+    }
+}
+
+TEST_F(CalcRun, StopEndsTheRunAfterTheStationInHand) {
+    host.stop_after = 7;
+    host.fields[CalcField::MinPoints] = "4";
+    ASSERT_EQ(Run(Survey(30)), CalcResult::Stopped);
+    EXPECT_TRUE(host.stop_cleared);
+    EXPECT_EQ(done, 7);
+    EXPECT_EQ(Lines(Result()).size(), 8u);  // header and seven stations, file closed
+    ExpectIdleAtEnd();
+}
+
+TEST_F(CalcRun, DuplicatePositionsAreAllEstimatedAndWritten) {
+    const std::string stations = Survey(20) + "500000 5500000 TWIN 350 99\n";
+    ASSERT_EQ(Run(stations), CalcResult::Completed);
+    EXPECT_EQ(loaded, 21);
+    const std::vector<std::string> lines = Lines(Result());
+    ASSERT_EQ(lines.size(), 22u);
+    EXPECT_NE(lines[21].find("TWIN"), std::string::npos);
+}
+
+TEST_F(CalcRun, UnopenableResultFileClosesTheWindow) {
+    host.fields[CalcField::Output] = dir.File("missing/folder/out.dat");
+    EXPECT_EQ(Run(Survey(5)), CalcResult::OpenFailed);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0], "Error by opening file " + dir.File("missing/folder/out.dat"));
+    EXPECT_TRUE(host.window_closed);
+    ExpectIdleAtEnd();
+}
+
+// 2026-12-10, issue 4: a tiny cell size wrote every station with false residuals.
+TEST_F(CalcRun, CellSizeBelowTheGridderMinimumRefusesOnce) {
+    host.fields[CalcField::CellSize] = "0";
+    EXPECT_EQ(Run(Survey(20)), CalcResult::Refused);
+    EXPECT_EQ(host.messages, std::vector<std::string>{"Cell size must be defined."});
+    EXPECT_FALSE(std::filesystem::exists(dir.File("survey_res.dat")));
+    ExpectIdleAtEnd();
+}
+
+// 2026-12-10, issue 4: a refused kriging run was written as the negated value.
+TEST_F(CalcRun, EstimateThatCannotBeMadeIsWrittenAsZero) {
+    // Stations far apart with N of 1: each window holds only its station, whose
+    // single-sample grid is refused and whose second run has no samples.
+    host.fields[CalcField::SearchDistance] = "10";
+    host.fields[CalcField::MinPoints] = "1";
+    ASSERT_EQ(Run("0 0 A 1 -55.5\n10000 0 B 1 42\n"), CalcResult::Completed);
+    const std::vector<std::string> lines = Lines(Result());
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1].substr(48, 32), "   -55.500      0.000      0.000");
+    EXPECT_TRUE(host.outcomes[0].blank_all);
+    EXPECT_TRUE(host.outcomes[0].blank_without);
+}
+
+// 2026-12-10, issue 4: a gridder message used to be shown for every station.
+TEST_F(CalcRun, GridderMessageIsShownOncePerRun) {
+    host.fields[CalcField::CellSize] = "0.5";  // windows of 5 km need far more than 1024 nodes
+    ASSERT_EQ(Run(Survey(30)), CalcResult::Completed);
+    EXPECT_EQ(host.messages, std::vector<std::string>{"Number of grid points exceeded 1024 in X-direction."});
+}
+
+// 2026-12-10, issue 4: naming the station file as the result destroyed it.
+TEST_F(CalcRun, ResultPathNamingTheStationFileIsRefused) {
+    const std::string stations = Survey(12);
+    host.fields[CalcField::Output] = dir.File("survey.dat");
+    EXPECT_EQ(Run(stations), CalcResult::Refused);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_NE(host.messages[0].find(dir.File("survey.dat")), std::string::npos);
+    EXPECT_EQ(TempDir::Read(dir.File("survey.dat")), stations);
+}
+
+TEST_F(CalcRun, ErrorsThatEndTheRunReachTheErrorBoxAndTheWindowReturnsToIdle) {
+    struct Case {
+        const char *name;
+        CalcField field;
+        std::string text;
+        std::string stations;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"parameter", CalcField::Increment, "5OO", Survey(5), "'5OO' is not a valid floating point value"},
+        {"integer", CalcField::MinPoints, "16.5", Survey(5), "'16.5' is not a valid integer value"},
+        {"not UTF-8", CalcField::MinPoints, "16", Survey(5) + "1 2 K\xf6ln 3 4\n",
+         "No mapping for the Unicode character exists in the target multi-byte code page"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        host = FakeCalcHost();
+        host.fields[c.field] = c.text;
+        EXPECT_EQ(Run(c.stations), CalcResult::Failed);
+        ASSERT_EQ(host.errors.size(), 1u);
+        EXPECT_EQ(host.errors[0], c.error);
+        ExpectIdleAtEnd();
+        // The run's database was closed on the way out.
+        EXPECT_THROW(db.RunStatement("select 1;"), CppSQLite3Exception);
+    }
+}
+
+TEST_F(CalcRun, MissingStationFileReachesTheErrorBoxWithItsPath) {
+    host.fields[CalcField::Data] = dir.File("absent.dat");
+    host.fields[CalcField::Output] = dir.File("out.dat");
+    TCalcRun run(host, db);
+    EXPECT_EQ(run.Run(), CalcResult::Failed);
+    ASSERT_EQ(host.errors.size(), 1u);
+    EXPECT_NE(host.errors[0].find(dir.File("absent.dat")), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out.dat")));
+}

@@ -1,0 +1,49 @@
+// A scripted stand-in for the window, recording what the Calc run asks of it.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/CalcRun.h"
+
+class FakeCalcHost : public TCalcHost {
+  public:
+    std::map<CalcField, std::string> fields{{CalcField::SearchDistance, "2500"},
+                                            {CalcField::Increment, "500"},
+                                            {CalcField::MinPoints, "16"},
+                                            {CalcField::CellSize, "200"}};
+    // Stop is requested once this many stations are done (-1: never).
+    int stop_after = -1;
+
+    std::vector<bool> running_states;  // every SetRunning, in order
+    int32_t progress_max = -1;
+    int32_t progress_position = 0;
+    int events_processed = 0;
+    std::vector<std::string> messages;
+    std::vector<std::string> errors;
+    bool window_closed = false;
+    std::vector<StationOutcome> outcomes;
+    std::vector<std::string> outcome_names;
+
+    std::string FieldText(CalcField field) override { return fields[field]; }
+    void SetRunning(bool running) override { running_states.push_back(running); }
+    void SetProgressMax(int32_t maximum) override { progress_max = maximum; }
+    void SetProgressPosition(int32_t position) override { progress_position = position; }
+    int32_t ProgressPosition() override { return progress_position; }
+    void ProcessPendingEvents() override { ++events_processed; }
+    void ClearStopRequest() override { stop_cleared = true; }
+    bool StopRequested() override {
+        return stop_after >= 0 && static_cast<int>(outcomes.size()) >= stop_after;
+    }
+    void ShowMessage(const std::string &text) override { messages.push_back(text); }
+    void ShowError(const std::string &text) override { errors.push_back(text); }
+    void CloseWindow() override { window_closed = true; }
+    void StationDone(const StationOutcome &outcome) override {
+        outcomes.push_back(outcome);
+        outcome_names.emplace_back(outcome.station->point);
+    }
+
+    bool stop_cleared = false;
+};
