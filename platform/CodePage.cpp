@@ -117,3 +117,26 @@ size_t Utf8ValidPrefix(std::string_view text) {
     }
     return n;
 }
+
+std::string CodePageToUtf8(std::string_view text) {
+    std::string utf8;
+    utf8.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        uint32_t code_point = byte < 0x80 ? byte : upper_half[byte - 0x80];
+        if (code_point == 0 && byte != 0) {
+            code_point = static_cast<unsigned char>(code_page_substitute);
+        }
+        if (code_point < 0x80) {
+            utf8 += static_cast<char>(code_point);
+        } else if (code_point < 0x800) {
+            utf8 += static_cast<char>(0xC0 | (code_point >> 6));
+            utf8 += static_cast<char>(0x80 | (code_point & 0x3F));
+        } else {
+            utf8 += static_cast<char>(0xE0 | (code_point >> 12));
+            utf8 += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (code_point & 0x3F));
+        }
+    }
+    return utf8;
+}

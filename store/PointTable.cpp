@@ -11,6 +11,7 @@ namespace {
 constexpr const char *sql_create = "create table xyz (x number, y number, u number, PRIMARY KEY (x,y));";
 constexpr const char *sql_begin = "begin transaction;";
 constexpr const char *sql_commit = "commit transaction;";
+constexpr const char *sql_count_all = "select COUNT(*) from xyz;";
 constexpr const char *sql_insert = "insert or ignore into xyz values (?, ?, ?);";
 
 // The four pieces of text around the bounds of the two window queries.
@@ -100,6 +101,14 @@ int32_t CountInSquare(CppSQLite3DB &db, double x, double y, double half_size) {
         count = StrToInt(text != nullptr ? text : "");
         query.Advance();
     }
+    query.Release();
+    return count;
+}
+
+int32_t CountAllStations(CppSQLite3DB &db) {
+    CppSQLite3Query query = db.RunQuery(sql_count_all);
+    const char *text = query.AtEnd() ? nullptr : query.FieldText(0);
+    const int32_t count = StrToInt(text != nullptr ? text : "");
     query.Release();
     return count;
 }

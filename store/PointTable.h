@@ -25,6 +25,9 @@ void EndLoad(CppSQLite3DB &db, CppSQLite3Statement &statement);
 // borders included, as compared with the six-decimal bounds of the query text.
 int32_t CountInSquare(CppSQLite3DB &db, double x, double y, double half_size);
 
+// Number of stations in the whole table.
+int32_t CountAllStations(CppSQLite3DB &db);
+
 // Parallel columns of the rows in a square: ascending x, then ascending y.
 struct SquareRows {
     std::vector<double> x, y, u;

@@ -140,7 +140,7 @@ if [ -w /dev/full ]; then
 fi
 
 mkdir -p "$work/small"
-if mount -t tmpfs -o size=8k tmpfs "$work/small" 2>/dev/null; then
+if mount -t tmpfs -o size=4k tmpfs "$work/small" 2>/dev/null; then
     timeout "$limit" "$tool" "$work/survey.dat" -o "$work/small/r.dat" >"$work/out" 2>"$work/err" </dev/null
     [ $? -eq 1 ] && grep -q "$work/small/r.dat" "$work/err" && passed=$((passed + 1)) || fail "small full tmpfs: $(cat "$work/err")"
     umount "$work/small"
