@@ -163,7 +163,7 @@ CalcResult TCalcRun::RunPasses() {
         double search_distance = a;
         int32_t n_points = n;
         StationOutcome outcome;
-        outcome.station = &station;
+        outcome.station = station;
         outcome.written = EstimateStation(db, station.x, station.y, cell, increment,
                                           search_distance, n_points, estimate_all,
                                           estimate_without);

@@ -16,7 +16,7 @@ enum class CalcField { Data, SearchDistance, Increment, MinPoints, CellSize, Out
 
 // One station of the second pass, as the run saw it (for summaries and views).
 struct StationOutcome {
-    const Station *station = nullptr;
+    Station station{};
     bool written = false;    // the estimator returned true and the line was written
     bool blank_all = false;  // estimate_all was blank (r1 written as 0)
     bool blank_without = false;  // estimate_without was blank (r2 written as 0)

@@ -117,7 +117,7 @@ void TBatchHost::StationDone(const StationOutcome &outcome) {
     summary.sum_r2_squared += outcome.r2 * outcome.r2;
     if (std::fabs(outcome.r2) > summary.largest_abs_r2) {
         summary.largest_abs_r2 = std::fabs(outcome.r2);
-        summary.largest_station = CodePageToUtf8(outcome.station->point);
+        summary.largest_station = CodePageToUtf8(outcome.station.point);
     }
 }
 

@@ -9,6 +9,7 @@ packages=(
     libsqlite3-dev libgtest-dev libgmock-dev libcli11-dev libbenchmark-dev
     qt6-base-dev libgl-dev fonts-wine
     clang libclang-rt-14-dev
+    locales
 )
 
 missing=()
@@ -19,15 +20,26 @@ for package in "${packages[@]}"; do
     fi
 done
 
-if ((${#missing[@]} == 0)); then
-    exit 0
-fi
-
 sudo=()
 if [[ $(id -u) -ne 0 ]]; then
     sudo=(sudo)
 fi
+
+# A comma-decimal locale, so the reader and writer tests also run under one.
+ensure_comma_locale() {
+    if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+        echo "setup: generating the de_DE.UTF-8 locale" >&2
+        "${sudo[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8 || echo "setup: no de_DE.UTF-8 locale" >&2
+    fi
+}
+
+if ((${#missing[@]} == 0)); then
+    ensure_comma_locale
+    exit 0
+fi
+
 echo "setup: installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -q
 "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+ensure_comma_locale

@@ -1,5 +1,6 @@
 // The two kriging runs of a station: with all stations of its window and with
 // the station left out.
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -43,7 +44,9 @@ std::vector<Point> Lattice() {
         for (int j = 0; j < 5; ++j) {
             const double x = 1000.0 + 200.0 * i;
             const double y = 2000.0 + 200.0 * j;
-            points.push_back({x, y, 3.0 + 0.01 * x - 0.004 * y + (i * j % 3) * 0.5});
+            // Three decimals, so the value survives the point table's text form.
+            const double u = 3.0 + 0.01 * x - 0.004 * y + (i * j % 3) * 0.5;
+            points.push_back({x, y, std::round(u * 1000.0) / 1000.0});
         }
     }
     return points;

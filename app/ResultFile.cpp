@@ -1,0 +1,104 @@
+// The fixed-column result file, formatted without the C library's locale.
+#include "app/ResultFile.h"
+
+#include <cerrno>
+#include <charconv>
+#include <system_error>
+
+namespace {
+
+constexpr int coordinate_width = 12;
+constexpr int field_width = 10;
+constexpr int decimals = 3;
+constexpr const char *line_end = "\r\n";
+
+// Appends text right-aligned in width, padded on the left with spaces.
+void AppendRight(std::string &line, const char *begin, const char *end, int width) {
+    const std::ptrdiff_t length = end - begin;
+    if (length < width)
+        line.append(static_cast<size_t>(width - length), ' ');
+    line.append(begin, end);
+}
+
+// "%<width>.3f" with a point: fixed notation, minus sign for negatives.
+void AppendFixed(std::string &line, double value, int width) {
+    char buffer[400];  // 309 integer digits, sign, point and 3 decimals fit
+    const std::to_chars_result written =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    AppendRight(line, buffer, written.ptr, width);
+}
+
+void AppendInteger(std::string &line, int32_t value, int width) {
+    char buffer[16];
+    const std::to_chars_result written = std::to_chars(buffer, buffer + sizeof buffer, value);
+    AppendRight(line, buffer, written.ptr, width);
+}
+
+std::string SystemReason(int error_number) { return std::system_category().message(error_number); }
+
+} // namespace
+
+std::string FormatResultLine(const Station &station, double r1, double r2, double half_size, int32_t count) {
+    std::string line;
+    line.reserve(128);
+    AppendFixed(line, station.x, coordinate_width);
+    line += ' ';
+    AppendFixed(line, station.y, coordinate_width);
+    line += ' ';
+    const char *point = station.point;
+    AppendRight(line, point, point + std::char_traits<char>::length(point), field_width);
+    for (double value : {station.h, station.value, r1, r2, half_size}) {
+        line += ' ';
+        AppendFixed(line, value, field_width);
+    }
+    line += ' ';
+    AppendInteger(line, count, field_width);
+    return line;
+}
+
+TResultFile::~TResultFile() {
+    if (file != nullptr)
+        std::fclose(file);
+}
+
+bool TResultFile::Open(const std::string &new_path) {
+    if (file != nullptr) {
+        std::fclose(file);
+        file = nullptr;
+    }
+    // Binary mode: the CRLF line ends are written explicitly on every platform.
+    file = std::fopen(new_path.c_str(), "wb");
+    path = new_path;
+    write_error = 0;
+    return file != nullptr;
+}
+
+void TResultFile::WriteLine(const std::string &line) {
+    if (file == nullptr)
+        return;
+    if ((std::fputs(line.c_str(), file) == EOF || std::fputs(line_end, file) == EOF) && write_error == 0)
+        write_error = errno != 0 ? errno : EIO;
+}
+
+void TResultFile::WriteHeader() { WriteLine(result_header); }
+
+void TResultFile::WriteStation(const Station &station, double r1, double r2, double half_size, int32_t count) {
+    WriteLine(FormatResultLine(station, r1, r2, half_size, count));
+}
+
+void TResultFile::Close() {
+    if (file == nullptr)
+        return;
+    // The buffered tail is written by fflush; ferror catches a failure of any
+    // earlier write the library noticed; fclose reports a failure of the close.
+    int error = write_error;
+    if (std::fflush(file) != 0 && error == 0)
+        error = errno;
+    if (std::ferror(file) && error == 0)
+        error = EIO;
+    if (std::fclose(file) != 0 && error == 0)
+        error = errno;
+    file = nullptr;
+    if (error != 0)
+        throw FileError("Cannot write file \"" + path + "\". " + SystemReason(error));
+}

@@ -1,0 +1,51 @@
+// The result file: a fixed-column text table, one header line and one line per
+// estimated station. Lines end in CRLF on every platform; numbers always carry a
+// point, whatever the locale.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "app/StationFile.h"
+
+// The header line, without its line end; each label ends above its column.
+constexpr const char *result_header =
+    "        x[m]         y[m]      point   h[m.a.s]  cba[mGal]   r1[mGal]   r2[mGal]    dist[m]          N";
+
+// One station's line without its line end: x and y fixed with 3 decimals in 12
+// characters, the name right-aligned in 10, h, value, r1, r2 and the half-size
+// (metres) fixed with 3 decimals in 10, the count in 10; one space between.
+// A value wider than its field is written whole and pushes the rest right.
+std::string FormatResultLine(const Station &station, double r1, double r2, double half_size, int32_t count);
+
+// Writes the result file through the C library's buffering. Write failures are
+// remembered and reported by Close, so a lost result never passes for success.
+class TResultFile {
+  public:
+    TResultFile() = default;
+    TResultFile(const TResultFile &) = delete;
+    TResultFile &operator=(const TResultFile &) = delete;
+    // Closes without throwing; errors found then are dropped.
+    ~TResultFile();
+
+    // Creates or replaces the file at path (the platform's own path bytes).
+    // False when it cannot be opened (the run shows its message); a file this
+    // object held open before is closed first, without throwing.
+    bool Open(const std::string &path);
+    // The header line; once, directly after Open.
+    void WriteHeader();
+    // One station's line (see FormatResultLine).
+    void WriteStation(const Station &station, double r1, double r2, double half_size, int32_t count);
+    // Closes the file; nothing when none is open. Throws FileError naming the
+    // path and the system's reason when a write, the flush or the close failed.
+    void Close();
+    bool IsOpen() const { return file != nullptr; }
+
+  private:
+    void WriteLine(const std::string &line);
+
+    std::FILE *file = nullptr;
+    std::string path;
+    int write_error = 0;  // errno of the first failed write; 0 while all went well
+};

@@ -1,0 +1,100 @@
+// Fuzzes the gridder on random samples and parameters: no crash, no read outside
+// the grid, every node an estimate within the sample range or blank, and a
+// floating-point fault only as its error.
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "kriging/Krigging.h"
+#include "platform/Dialogs.h"
+#include "platform/FloatChecks.h"
+
+namespace {
+
+class Input {
+  public:
+    Input(const uint8_t *data, size_t size) : data(data), size(size) {}
+    template <typename T> T Take() {
+        T value{};
+        if (offset + sizeof(T) <= size) {
+            std::memcpy(&value, data + offset, sizeof(T));
+            offset += sizeof(T);
+        }
+        return value;
+    }
+    // A coordinate or value on a modest scale, or now and then a raw double.
+    double Number(double scale) {
+        const uint8_t kind = Take<uint8_t>();
+        if (kind < 8) {
+            return Take<double>();
+        }
+        return Take<int16_t>() * scale / 256.0;
+    }
+
+  private:
+    const uint8_t *data;
+    size_t size;
+    size_t offset = 0;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    static const bool quiet = [] {
+        SetMessageHandler([](const std::string &) {});
+        return true;
+    }();
+    (void)quiet;
+    Input in(data, size);
+    const int32_t count = in.Take<uint8_t>() % 64;
+    const int32_t log_z = in.Take<uint8_t>() % 3 == 0 ? 1 : 0;
+    const int32_t search_mode = in.Take<uint8_t>() % 2;
+    const int32_t max_points = in.Take<int8_t>();
+    const double search_radius = in.Number(2000.0);
+    const int32_t drift_order = in.Take<int8_t>() % 5;
+    const bool fit = in.Take<uint8_t>() % 4 != 0;
+    const double nugget = fit ? 0.0 : in.Number(4.0);
+    const double sill = fit ? 0.0 : in.Number(16.0);
+    const double range = fit ? 0.0 : in.Number(2000.0);
+    const double cell_x = 20.0 + (in.Take<uint8_t>() % 200) * 5.0;
+    const double cell_y = in.Take<uint8_t>() % 8 == 0 ? cell_x * 2.0 : cell_x;
+    const double angle = in.Number(90.0);
+    const double ratio = in.Take<uint8_t>() % 4 == 0 ? in.Number(4.0) : 1.0;
+    std::vector<double> xs(count), ys(count), zs(count);
+    for (int32_t k = 0; k < count; ++k) {
+        xs[k] = in.Number(20000.0);
+        ys[k] = in.Number(20000.0);
+        zs[k] = in.Number(50.0);
+    }
+
+    auto gridder = std::make_unique<TKrigging>();
+    bool made = false;
+    try {
+        made = gridder->MakeGrid(xs.data(), ys.data(), zs.data(), count, log_z, search_mode,
+                                 max_points, search_radius, drift_order, nugget, sill, range,
+                                 cell_x, cell_y, angle, ratio);
+    } catch (const FloatingPointError &) {
+        return 0;
+    }
+    if (!made) {
+        return 0;
+    }
+    for (int32_t c = 0; c < gridder->n_cols; ++c) {
+        for (int32_t r = 0; r < gridder->n_rows; ++r) {
+            const double v = gridder->grid[c][r];
+            if (v == gridder->blank) {
+                continue;
+            }
+            if (!(v >= gridder->z_min && v <= gridder->z_max)) {
+                std::abort();
+            }
+        }
+    }
+    for (int k = 0; k < 4; ++k) {
+        (void)gridder->ValueAt(in.Number(20000.0), in.Number(20000.0), k % 2 == 1);
+    }
+    return 0;
+}

@@ -1,0 +1,182 @@
+// TKrigging: kriging of scattered samples (x, y, value) onto a regular grid
+// with a spherical variogram, fitted from the samples when none is given, and
+// the bilinear reading of the finished grid at any point.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+// A point of the plane, in the units of the samples (metres).
+struct PlanePoint {
+    double x;
+    double y;
+};
+
+// The gridder. One object serves one run: create it on the heap (it holds its
+// work matrices), call MakeGrid once, read values with ValueAt, destroy it.
+// Steps report by result (bool true, or int32 0, on success); refusals are
+// shown through ShowMessage. A division by zero, invalid operation or overflow
+// met during a run leaves MakeGrid as a FloatingPointError
+// (platform/FloatChecks.h).
+class TKrigging {
+  public:
+    TKrigging();
+    ~TKrigging() = default;
+    TKrigging(const TKrigging &) = delete;
+    TKrigging &operator=(const TKrigging &) = delete;
+
+    // Grids the samples. The caller's arrays are only read. Returns false when
+    // the run is refused: no samples (silently), a cell size below 0.001
+    // (message), more than 1024 columns or rows (message), or all samples on
+    // one y (silently). Defaults: max_points 0 -> 8 (then raised above
+    // min_points and bounded); search_radius 0 -> 8 * cell_x; aniso_ratio 0 ->
+    // 1; sill and range both 0 -> the model is fitted and nugget becomes 0.
+    bool MakeGrid(const double *sample_x, const double *sample_y,
+                  const double *sample_z, int32_t sample_count, int32_t log_z,
+                  int32_t search_mode, int32_t max_points, double search_radius,
+                  int32_t drift_order, double nugget, double sill, double range,
+                  double cell_x, double cell_y, double aniso_angle,
+                  double aniso_ratio);
+
+    // Bilinear value of the finished grid at (x, y), in the samples' units
+    // (logarithms when log_z was 1). Points outside the grid are extrapolated
+    // from the edge cell. Returns blank when a corner with non-zero weight is
+    // blank. scaled: the cell is chosen on coordinates multiplied by 3600. Call
+    // only after MakeGrid returned true.
+    double ValueAt(double x, double y, bool scaled) const;
+
+    // --- Steps of a run, in their order; public so each can be exercised alone
+    // ---
+
+    // Validates and defaults the parameters held in the fields; false refuses
+    // the run.
+    bool CheckParams();
+    // Extents, optional logarithm of the values, widening of x by one cell each
+    // side.
+    bool ScanData();
+    // Grid geometry, grid and cell index with merging of samples sharing a
+    // cell. 0: ready; 1: refused (too many columns or rows, message shown; or
+    // no row).
+    int32_t BuildCellIndex();
+    // Allocates grid and cell_index for n_cols x n_rows (values not
+    // initialised).
+    void AllocGrid();
+    // Fits nugget, sill and range from pairs along rows and columns, only when
+    // sill and range are both 0. Always 0.
+    int32_t FitVariogram();
+    // Converts aniso_angle to radians and estimates every node. Always 0; a
+    // floating-point fault throws after the node that met it.
+    int32_t EstimateGrid();
+    // Estimate of node (column i, row j), clamped to [z_min, z_max], or blank
+    // when no more than min_points neighbours are found. Needs cos_angle and
+    // sin_angle. Leaves the floating-point flags for the caller to check.
+    double EstimateNode(int32_t i, int32_t j);
+    // The max_points nearest samples within search_radius of node (i, j) at (X,
+    // Y): entries 1..found of nbr_index / nbr_dist (room for 50), ascending
+    // distance.
+    void SearchNearest(int32_t i, int32_t j, double X, double Y,
+                       int32_t *nbr_index, double *nbr_dist, int32_t &found);
+    // As SearchNearest, keeping the nearest max_points / 8 samples of each of
+    // the eight 45-degree sectors around the node.
+    void SearchOctants(int32_t i, int32_t j, double X, double Y,
+                       int32_t *nbr_index, double *nbr_dist, int32_t &found);
+    // Sector 0..7 of the offset (dx, dy), node minus sample: the azimuth of the
+    // offset clockwise from +y in 45-degree steps, 360 falling into sector 7.
+    int32_t Octant(double dx, double dy) const;
+    // In-place heapsort of entries 1..n by ascending distance (not stable).
+    void SortByDistance(int32_t *nbr_index, double *nbr_dist, int32_t n);
+    // The same sort on the list of sector s (0..7).
+    void SortSector(int32_t s);
+    // Builds and solves the node's kriging system for neighbours 1..found;
+    // fills weights 1..N (neighbour weights, Lagrange multiplier, drift
+    // coefficients). false: the system is singular and weights are not valid.
+    bool NodeWeights(double X, double Y, int32_t found, double *weights);
+    // Semivariance of the spherical model between P and Q under the anisotropic
+    // distance.
+    double Variogram(PlanePoint P, PlanePoint Q) const;
+    // Gauss-Jordan solve of kr_matrix (1..N) with right-hand side rhs (1..N)
+    // into weights (1..N), pivot chosen by row without exchanging rows. false:
+    // a column had no non-zero pivot candidate.
+    bool SolveSystem(const double *rhs, double *weights, int32_t N);
+
+    // Capacity of the 1-based per-node lists and matrices (entries 1..50).
+    static constexpr int32_t max_system = 50;
+
+    // --- Parameters (set by MakeGrid, defaulted by CheckParams) ---
+    // Own copies of the samples: x and y in metres, values in mGal (their
+    // natural logarithms when log_z is 1); merged in place by BuildCellIndex.
+    std::unique_ptr<double[]> sample_x;
+    std::unique_ptr<double[]> sample_y;
+    std::unique_ptr<double[]> sample_z;
+    int32_t sample_count = 0;   // length of the three sample arrays
+    int32_t log_z = 0;          // 1: grid the natural logarithms of the values
+    int32_t search_mode = 0;    // 0: nearest samples; other: octant search
+    int32_t max_points = 0;     // most neighbours per node (at most 32)
+    int32_t drift_order = 0;    // 0 none, 1 linear, 2 quadratic, 3 cubic
+    int32_t min_points = 0;     // drift_order^2 + 4; a node needs more
+    double search_radius = 0.0; // neighbour search radius, units of x and y
+    double cell_x = 0.0;        // node spacing in x
+    double cell_y = 0.0;        // node spacing in y
+
+    // --- Variogram model (given, or fitted when sill and range are both 0) ---
+    double nugget = 0.0;
+    double sill = 0.0;
+    double range = 0.0;
+    // Anisotropy angle: degrees as given, radians once the node loop began.
+    double aniso_angle = 0.0;
+    double aniso_ratio = 0.0; // factor on the squared distance across it
+    double cos_angle = 1.0;   // cosine of the angle, set by EstimateGrid
+    double sin_angle = 0.0;   // sine of the angle, set by EstimateGrid
+
+    // --- Per-node work arrays; index 0 is never used; nothing is allocated ---
+    // x, y and value of neighbours 1..found.
+    double neighbours[max_system + 1][3];
+    // Solver's copy of the system, right-hand side in column N + 1.
+    double aug_matrix[max_system + 1][max_system + 2];
+    // Kriging system of one node in rows and columns 1..N.
+    double kr_matrix[max_system + 1][max_system + 1];
+
+    // --- Data preparation (during MakeGrid) ---
+    // cell_index[c][r]: the sample representing the cell of node (c, r), or -1.
+    std::unique_ptr<std::unique_ptr<int32_t[]>[]> cell_index;
+    double cur_x = 0.0, cur_y = 0.0, cur_z = 0.0;    // sample in hand
+    double prev_x = 0.0, prev_y = 0.0, prev_z = 0.0; // representative merged
+
+    // --- Results (valid after MakeGrid returned true) ---
+    // grid[c][r]: node (c, r), column first, at x_min + c * cell_x and
+    // y_min + r * cell_y; an estimate or blank. Owned by the object.
+    std::unique_ptr<std::unique_ptr<double[]>[]> grid;
+    double blank;       // value of a node that was not estimated: 1.70141e38
+    int16_t n_cols = 0; // grid columns (x), at most 1024
+    int16_t n_rows = 0; // grid rows (y), at most 1024
+    double x_min = 0.0; // sample x extent widened by cell_x; x of column 0
+    double x_max = 0.0;
+    double dx = 0.0;    // copy of cell_x as ValueAt reads it
+    double y_min = 0.0; // sample y extent, not widened; y of row 0
+    double y_max = 0.0;
+    double dy = 0.0;    // copy of cell_y
+    double z_min = 0.0; // smallest and largest sample value (clamp limits)
+    double z_max = 0.0;
+
+  private:
+    // Anisotropic distance of the offset (dx, dy), node minus sample.
+    double AnisoDistance(double dx, double dy) const;
+    // Drift term t (1..9) at (x, y), scaled by x_max and y_max.
+    double DriftTerm(int32_t t, double x, double y) const;
+    // Offers candidate (s, d) to a list of capacity cap, keeping the nearest.
+    void OfferCandidate(int32_t *index, double *dist, int32_t &count,
+                        int32_t cap, int32_t s, double d, int32_t sector);
+    // Releases the sample copies and the cell index.
+    void ReleaseWork();
+
+    // range^3 of the variogram, kept for the range it was computed from
+    mutable bool range_cubed_valid = false;
+    mutable double range_cubed_of = 0.0;
+    mutable long double range_cubed = 0.0L;
+
+    static constexpr int32_t max_per_sector = 4;
+    int32_t per_sector = 1;
+    int32_t sect_count[8] = {};
+    int32_t sect_index[8][max_per_sector + 1] = {};
+    double sect_dist[8][max_per_sector + 1] = {};
+};

@@ -1,0 +1,145 @@
+// The point table: load and duplicate policy, window query texts, borders,
+// row order and the conversion of the returned field texts.
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/Locale.h"
+#include "store/PointTable.h"
+
+namespace {
+
+struct Row {
+    double x, y, u;
+};
+
+class PointTable : public testing::Test {
+  protected:
+    void Load(const std::vector<Row> &rows) {
+        CppSQLite3Statement insert = BeginLoad(db);
+        for (const Row &row : rows)
+            AddStation(insert, row.x, row.y, row.u);
+        EndLoad(db, insert);
+    }
+    void TearDown() override { SetDecimalSeparator('\0'); }
+    CppSQLite3DB db;
+};
+
+} // namespace
+
+TEST(PointTableSql, BoundsAreWrittenWithSixDecimalsAndAPoint) {
+    EXPECT_EQ(CountInSquareSql(500000, 5500000, 2500),
+              "select COALESCE(COUNT(*),0) as n from xyz where x >=497500.000000 and x <=502500.000000 and y "
+              ">=5497500.000000 and y <= 5502500.000000\n");
+    EXPECT_EQ(FetchInSquareSql(-1.25, 0.0000004, 0.5),
+              "select x,y,u from xyz where x >=-1.750000 and x <=-0.750000 and y >=-0.500000 and y <= 0.500000\n");
+    // The text grows with the bounds: 1e300 has 301 integer digits. The C
+    // library's "%f" in the (untouched) C locale is the oracle here.
+    char expected[400];
+    std::snprintf(expected, sizeof expected, " and x <=%f and", 1e300 + 1);
+    ASSERT_EQ(std::string(expected).size(), 9u + 301u + 7u + 4u);
+    EXPECT_NE(CountInSquareSql(1e300, 0, 1).find(expected), std::string::npos);
+}
+
+TEST_F(PointTable, EmptyTableGivesNothing) {
+    Load({});
+    EXPECT_EQ(CountInSquare(db, 0, 0, 1e6), 0);
+    const SquareRows rows = FetchInSquare(db, 0, 0, 1e6);
+    EXPECT_TRUE(rows.x.empty() && rows.y.empty() && rows.u.empty());
+    db.Close();  // nothing left unreleased by the queries
+}
+
+TEST_F(PointTable, FirstStationAtAPositionKeepsItsValue) {
+    // 1000 and 1000.0 are the same position: whole numbers are stored as integers.
+    Load({{1000, 2000, 1.5}, {1000.0, 2000.0, 9.0}, {1000, 2000.5, 2.5}});
+    EXPECT_EQ(CountInSquare(db, 1000, 2000, 10), 2);
+    const SquareRows rows = FetchInSquare(db, 1000, 2000, 10);
+    ASSERT_EQ(rows.u.size(), 2u);
+    EXPECT_EQ(rows.u[0], 1.5);
+    EXPECT_EQ(rows.u[1], 2.5);
+}
+
+TEST_F(PointTable, BordersAreInsideAsWrittenInTheQuery) {
+    Load({{90, 100, 1}, {110, 100, 2}, {100, 90, 3}, {100, 110, 4}, {89.999, 100, 5},
+          {100, 110.001, 6}, {100.0000003, 100, 7}});
+    struct Case {
+        const char *name;
+        double x, y, a;
+        int32_t expected;
+    };
+    const Case cases[] = {
+        {"all four borders", 100, 100, 10, 5},
+        {"just outside on both sides", 100, 100, 10.0009, 5},
+        {"widened to catch them", 100, 100, 10.001, 7},
+        // 100 + 0.0000002 is written as 100.000000, so 100.0000003 lies outside.
+        {"bound rounded to six decimals", 100, 100, 0.0000002, 0},
+        {"bound rounded up to six decimals", 100, 100, 0.0000006, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(CountInSquare(db, c.x, c.y, c.a), c.expected);
+        EXPECT_EQ(static_cast<int32_t>(FetchInSquare(db, c.x, c.y, c.a).x.size()), c.expected);
+    }
+}
+
+TEST_F(PointTable, RowsComeInAscendingXThenY) {
+    // Stations on a 6 x 5 lattice with repeated x values, loaded in shuffled order.
+    std::vector<Row> rows;
+    for (int i = 0; i < 6; ++i)
+        for (int j = 0; j < 5; ++j)
+            rows.push_back({1000.0 + 250.0 * i, -500.0 + 125.5 * j, i * 10.0 + j});
+    std::mt19937 random(3);
+    std::shuffle(rows.begin(), rows.end(), random);
+    Load(rows);
+    std::sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return std::tie(a.x, a.y) < std::tie(b.x, b.y); });
+    const SquareRows fetched = FetchInSquare(db, 1500, 0, 1000);
+    ASSERT_EQ(fetched.x.size(), rows.size());
+    for (size_t k = 0; k < rows.size(); ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(fetched.x[k], rows[k].x);
+        EXPECT_EQ(fetched.y[k], rows[k].y);
+        EXPECT_EQ(fetched.u[k], rows[k].u);
+    }
+}
+
+TEST_F(PointTable, FieldTextsConvertInTheUsersFormat) {
+    // 0.1 + 0.2 has 17 significant digits; the library's text keeps 15.
+    Load({{1000, 1000.5, -12.345}, {0.1 + 0.2, 3, 1e-20}});
+    struct Case {
+        const char *name;
+        char separator;
+    };
+    const Case cases[] = {{"point", '.'}, {"comma", ','}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        SetDecimalSeparator(c.separator);
+        const SquareRows rows = FetchInSquare(db, 500, 500, 1000);
+        ASSERT_EQ(rows.x.size(), 2u);
+        EXPECT_EQ(rows.x[0], 0.3);
+        EXPECT_EQ(rows.u[0], 1e-20);  // exponent form of the text
+        EXPECT_EQ(rows.x[1], 1000.0);
+        EXPECT_EQ(rows.y[1], 1000.5);
+        EXPECT_EQ(rows.u[1], -12.345);
+    }
+}
+
+TEST_F(PointTable, SeparatorNeitherPointNorCommaFailsOnReals) {
+    Load({{1000, 2000, 5}, {1000.5, 2000, 6}});
+    SetDecimalSeparator('\'');
+    const SquareRows whole = FetchInSquare(db, 1000, 2000, 0.25);  // integers only
+    ASSERT_EQ(whole.x.size(), 1u);
+    EXPECT_EQ(whole.u[0], 5.0);
+    EXPECT_THROW(FetchInSquare(db, 1000, 2000, 10), ConversionError);
+    EXPECT_EQ(CountInSquare(db, 1000, 2000, 10), 2);
+    db.Close();  // the failed fetch released its cursor
+}
+
+TEST_F(PointTable, QueriesOnAClosedDatabaseThrow) {
+    EXPECT_THROW(CountInSquare(db, 0, 0, 1), CppSQLite3Exception);
+    EXPECT_THROW(FetchInSquare(db, 0, 0, 1), CppSQLite3Exception);
+}

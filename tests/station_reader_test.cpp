@@ -1,0 +1,144 @@
+// Reading the station file: line ends, byte order mark, buffer boundaries,
+// strict UTF-8 and files that cannot be opened.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/StationFile.h"
+#include "support/TempFile.h"
+
+namespace {
+
+std::vector<std::string> ReadAll(const std::string &path) {
+    TStationReader reader(path);
+    std::vector<std::string> lines;
+    std::string line;
+    while (reader.ReadLine(line))
+        lines.push_back(line);
+    return lines;
+}
+
+// Independent oracle: split at LF, CRLF or lone CR, no empty line after a final end.
+std::vector<std::string> SplitLines(const std::string &text) {
+    std::vector<std::string> lines;
+    std::string current;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' || text[i] == '\r') {
+            lines.push_back(current);
+            current.clear();
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else {
+            current += text[i];
+        }
+    }
+    if (!current.empty())
+        lines.push_back(current);
+    return lines;
+}
+
+constexpr size_t buffer_bytes = size_t{1} << 20;  // the reader's first read
+
+} // namespace
+
+TEST(StationReader, LineEndsAndByteOrderMark) {
+    using Lines = std::vector<std::string>;
+    struct Case {
+        const char *name;
+        std::string bytes;
+        Lines expected;
+    };
+    const Case cases[] = {
+        {"LF", "a\nb\n", {"a", "b"}},
+        {"CRLF", "a\r\nb\r\n", {"a", "b"}},
+        {"lone CR", "a\rb\r", {"a", "b"}},
+        {"mixed with an empty line", "a\r\n\nb\rc", {"a", "", "b", "c"}},
+        {"CR CR LF", "a\r\r\nb", {"a", "", "b"}},
+        {"last line without end", "a\nb", {"a", "b"}},
+        {"empty file", "", {}},
+        {"only a line end", "\n", {""}},
+        {"byte order mark skipped", "\xEF\xBB\xBF" "a\n", {"a"}},
+        {"byte order mark alone", "\xEF\xBB\xBF", {}},
+        {"mark later is text", "a\n\xEF\xBB\xBF" "b", {"a", "\xEF\xBB\xBF" "b"}},
+        {"UTF-8 name passes as bytes", "1 2 \xC5\x99\n", {"1 2 \xC5\x99"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TTempFile file("lines.xyz");
+        file.Write(c.bytes);
+        EXPECT_EQ(ReadAll(file.Path()), c.expected);
+    }
+}
+
+TEST(StationReader, LinesAcrossBufferBoundaries) {
+    struct Case {
+        const char *name;
+        std::string bytes;
+    };
+    // CRLF split by the first read; a two-byte character split by it; a line
+    // longer than the buffer; a lone CR as the very last byte of the first read.
+    std::string crlf_split(buffer_bytes - 1, 'x');
+    crlf_split += "\r\nnext\r\n";
+    std::string char_split(buffer_bytes - 1, 'y');
+    char_split += "\xC5\x99z\n";
+    std::string long_line = "head\n" + std::string(3 * buffer_bytes, 'L') + "\ntail";
+    std::string cr_last(buffer_bytes - 1, 'w');
+    cr_last += "\rafter";
+    const Case cases[] = {{"CRLF split", crlf_split},
+                          {"character split", char_split},
+                          {"line longer than the buffer", long_line},
+                          {"lone CR at the boundary", cr_last}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TTempFile file("boundary.xyz");
+        file.Write(c.bytes);
+        EXPECT_EQ(ReadAll(file.Path()), SplitLines(c.bytes));
+    }
+}
+
+TEST(StationReader, InvalidUtf8EndsTheReading) {
+    struct Case {
+        const char *name;
+        std::string bytes;
+        size_t lines_before_error;
+    };
+    std::string late = std::string(buffer_bytes + 100, 'a');
+    for (size_t i = 99; i < late.size(); i += 100)
+        late[i] = '\n';
+    late += "b\xE9\n";
+    const Case cases[] = {
+        {"Windows-1250 name in the first read", "1 2 P1 3 4\n1 2 P\xF8\xED" "bram 3 4\n", 0},
+        {"cut character at the end", "1 2 P1 3 4\nab\xC3", 0},
+        {"overlong form", "\xC0\xAF\n", 0},
+        // Decoding runs ahead by one read: the lines of the first read come out.
+        {"invalid byte in the second read", late, buffer_bytes / 100},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TTempFile file("invalid.xyz");
+        file.Write(c.bytes);
+        TStationReader reader(file.Path());
+        std::string line;
+        size_t read = 0;
+        try {
+            while (reader.ReadLine(line))
+                ++read;
+            ADD_FAILURE() << "no encoding error";
+        } catch (const EncodingError &error) {
+            EXPECT_STREQ(error.what(), "No mapping for the Unicode character exists in the target multi-byte code page");
+        }
+        EXPECT_EQ(read, c.lines_before_error);
+        EXPECT_THROW(reader.ReadLine(line), EncodingError);  // and it stays failed
+    }
+}
+
+TEST(StationReader, MissingFileNamesPathAndReason) {
+    const std::string path = testing::TempDir() + "korvanel_no_such_folder/stations.xyz";
+    try {
+        TStationReader reader(path);
+        ADD_FAILURE() << "opened a missing file";
+    } catch (const FileError &error) {
+        EXPECT_EQ(std::string(error.what()), "Cannot open file \"" + path + "\". No such file or directory");
+    }
+}
