@@ -420,25 +420,36 @@ class WindowTest : public QObject {
 
     void RunErrorsShowTheErrorBoxAndReturnToIdle_data() {
         QTest::addColumn<QByteArray>("survey");
+        QTest::addColumn<bool>("file_missing");
         QTest::addColumn<QString>("field_text");  // put into txt_n
-        QTest::addColumn<QString>("named");       // a text the error names
+        QTest::addColumn<QString>("message");     // how the error box's text starts
         QTest::newRow("station file not UTF-8")
-            << QByteArray("500000 5500000 P\xE9 350 1.0\n") << "4" << "survey.dat";
-        QTest::newRow("N not an integer") << Survey(5) << "4.5" << "4.5";
+            << QByteArray("500000 5500000 P\xE9 350 1.0\n") << false << "4"
+            << "No mapping for the Unicode character exists in the target multi-byte code page";
+        QTest::newRow("N not an integer")
+            << Survey(5) << false << "4.5" << "'4.5' is not a valid integer value";
+        QTest::newRow("station file missing")
+            << Survey(5) << true << "4" << "Cannot open file \"%1\"";
     }
 
     void RunErrorsShowTheErrorBoxAndReturnToIdle() {
         QFETCH(QByteArray, survey);
+        QFETCH(bool, file_missing);
         QFETCH(QString, field_text);
-        QFETCH(QString, named);
+        QFETCH(QString, message);
         PrepareRun(survey);
+        if (file_missing) {
+            form->txt_data->setText(dir->filePath("absent.dat"));
+            message = message.arg(form->txt_data->text());
+        }
         form->txt_n->setText(field_text);
         form->show();
         form->btn_calc->click();
 
         QCOMPARE(errors.size(), 1);
-        QVERIFY2(errors[0].contains(named), qPrintable(errors[0]));
+        QVERIFY2(errors[0].startsWith(message), qPrintable(errors[0]));
         QVERIFY(messages.isEmpty());
+        QVERIFY(!QFileInfo::exists(form->txt_out->text()));  // ended before the result file
         QCOMPARE(int(form->last_result), int(CalcResult::Failed));
         QVERIFY(form->isVisible());
         VerifyIdle();
