@@ -132,12 +132,10 @@ void TForm1::PlaceControls() {
     for (const Place &place : places) {
         place.widget->setGeometry(place.left, place.top, place.width, place.height);
     }
-    // The places were measured with Tahoma; with a wider font a label grows to
-    // the right (into free space) so its whole text shows.
     for (QLabel *label : {lbl_data, lbl_a, lbl_incr, lbl_n, lbl_cell, lbl_gridding, lbl_out}) {
-        const QSize need = label->sizeHint();
-        label->resize(std::max(label->width(), need.width()), std::max(label->height(), need.height()));
+        label_sizes.emplace_back(label, label->size());
     }
+    FitLabels();
 
     // Keyboard order: txt_data, txt_a, txt_n, txt_cell, cb_gridding, btn_data,
     // txt_out, btn_out, (the progress bar takes no focus), btn_exit, btn_calc,
@@ -147,6 +145,21 @@ void TForm1::PlaceControls() {
     for (size_t k = 1; k < std::size(tab_order); ++k) {
         setTabOrder(tab_order[k - 1], tab_order[k]);
     }
+}
+
+void TForm1::FitLabels() {
+    // The places were measured with Tahoma; with a wider font a label grows to
+    // the right and down, into free space, so its whole text shows.
+    for (const auto &[label, measured] : label_sizes) {
+        label->resize(measured.expandedTo(label->sizeHint()));
+    }
+}
+
+void TForm1::changeEvent(QEvent *event) {
+    if (event->type() == QEvent::FontChange) {
+        FitLabels();
+    }
+    QWidget::changeEvent(event);
 }
 
 void TForm1::CentreOnScreen() {

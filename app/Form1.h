@@ -4,7 +4,10 @@
 #pragma once
 
 #include <functional>
+#include <utility>
+#include <vector>
 
+#include <QSize>
 #include <QString>
 #include <QWidget>
 
@@ -13,6 +16,7 @@
 #include "store/CppSQLite3.h"
 
 class QCloseEvent;
+class QEvent;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -89,12 +93,16 @@ class TForm1 : public QWidget, public TCalcHost {
   protected:
     // During a run, closing acts as Stop; the window closes once the run has ended.
     void closeEvent(QCloseEvent *event) override;
+    // A new font refits the labels to their texts.
+    void changeEvent(QEvent *event) override;
 
   private:
     void CreateControls();
     void PlaceControls();
+    void FitLabels();
     void CentreOnScreen();
 
+    std::vector<std::pair<QLabel *, QSize>> label_sizes;  // each label's measured size
     bool in_run = false;
     bool close_after_run = false;
 };

@@ -156,7 +156,18 @@ class WindowTest : public QObject {
         }
     }
 
+    void ControlsSitAtTheirPlacesInTabOrder_data() {
+        QTest::addColumn<QString>("font_family");  // empty: the window's own font
+        QTest::newRow("window font") << QString();
+        // Where Tahoma is missing, a wider sans-serif font must still show every label.
+        QTest::newRow("wider sans-serif") << "DejaVu Sans";
+    }
+
     void ControlsSitAtTheirPlacesInTabOrder() {
+        QFETCH(QString, font_family);
+        if (!font_family.isEmpty()) {
+            form->setFont(QFont(font_family, 8));
+        }
         const struct {
             QWidget *widget;
             QRect place;
