@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStringList>
@@ -17,6 +18,7 @@
 #include <QtTest>
 
 #include "app/Form1.h"
+#include "platform/Dialogs.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtDialogs.h"
 
@@ -482,6 +484,49 @@ class WindowTest : public QObject {
         QTRY_VERIFY(later_event_handled);
         application->present_error = previous;
         QCOMPARE(shown, (QStringList{"Disk full", "An unknown error occurred."}));
+    }
+
+    void PlatformMessagesOpenAModalBoxWithOk_data() {
+        QTest::addColumn<bool>("as_error");
+        QTest::newRow("message") << false;
+        QTest::newRow("error") << true;
+    }
+
+    void PlatformMessagesOpenAModalBoxWithOk() {
+        QFETCH(bool, as_error);
+        form->show();
+        QString text, caption;
+        bool only_ok = false;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        // Reads the box while it is up, then presses OK.
+        QTimer::singleShot(0, [&] {
+            QMessageBox *box = nullptr;
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                if (auto *b = qobject_cast<QMessageBox *>(w); b != nullptr && b->isVisible()) {
+                    box = b;
+                }
+            }
+            if (box == nullptr) {
+                return;  // no box came up: the test then hangs until its timeout
+            }
+            text = box->text();
+            caption = box->windowTitle();
+            icon = box->icon();
+            only_ok = box->buttons().size() == 1 && box->button(QMessageBox::Ok) != nullptr;
+            box->button(QMessageBox::Ok)->click();
+        });
+        if (as_error) {
+            ShowErrorBox(form.get(), "Disk full");
+        } else {
+            const MessageHandler previous = SetMessageHandler({});
+            InstallMessageBoxHandler();
+            ::ShowMessage("Cell size must be defined.");
+            SetMessageHandler(previous);
+        }
+        QCOMPARE(text, QString(as_error ? "Disk full" : "Cell size must be defined."));
+        QCOMPARE(caption, QString("Korvanel"));
+        QVERIFY(only_ok);
+        QCOMPARE(icon, as_error ? QMessageBox::Critical : QMessageBox::NoIcon);
     }
 
     // Leaves a picture of the window in the build folder, for a person to look at.
