@@ -7,11 +7,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -101,6 +103,8 @@ class WindowTest : public QObject {
         QCOMPARE(form->windowTitle(), QString("Korvanel"));
         QCOMPARE(form->size(), QSize(650, 293));
         QCOMPARE(form->minimumSize(), form->maximumSize());  // not resizable
+        QCOMPARE(form->geometry().center(),
+                 QGuiApplication::primaryScreen()->availableGeometry().center());
         QCOMPARE(form->font().pointSize(), 8);
         if (QFileInfo::exists("/usr/share/wine/fonts/tahoma.ttf")) {
             QCOMPARE(QFontInfo(form->font()).family(), QString("Tahoma"));
@@ -339,8 +343,10 @@ class WindowTest : public QObject {
         bool running_seen = false;
         connect(form->ProgressBar1, &QProgressBar::valueChanged, form.get(), [this, &running_seen](int value) {
             if (value == 1) {
+                // The buttons switch; the fields and choosers stay usable for the next run.
                 running_seen = !form->btn_calc->isEnabled() && !form->btn_exit->isEnabled() &&
-                               form->btn_stop->isEnabled();
+                               form->btn_stop->isEnabled() && form->txt_data->isEnabled() &&
+                               form->btn_data->isEnabled() && form->btn_out->isEnabled();
             }
         });
         form->show();
