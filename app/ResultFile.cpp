@@ -76,8 +76,12 @@ bool TResultFile::Open(const std::string &new_path) {
 void TResultFile::WriteLine(const std::string &line) {
     if (file == nullptr)
         return;
-    if ((std::fputs(line.c_str(), file) == EOF || std::fputs(line_end, file) == EOF) && write_error == 0)
-        write_error = errno != 0 ? errno : EIO;
+    if (std::fputs(line.c_str(), file) == EOF || std::fputs(line_end, file) == EOF) {
+        // Stop at the first lost write instead of computing lines nobody gets.
+        if (write_error == 0)
+            write_error = errno != 0 ? errno : EIO;
+        throw FileError("Cannot write file \"" + path + "\". " + SystemReason(write_error));
+    }
 }
 
 void TResultFile::WriteHeader() { WriteLine(result_header); }

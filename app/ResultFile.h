@@ -19,8 +19,9 @@ constexpr const char *result_header =
 // A value wider than its field is written whole and pushes the rest right.
 std::string FormatResultLine(const Station &station, double r1, double r2, double half_size, int32_t count);
 
-// Writes the result file through the C library's buffering. Write failures are
-// remembered and reported by Close, so a lost result never passes for success.
+// Writes the result file through the C library's buffering. A failed write throws
+// FileError at once and Close reports one that only the final flush meets, so a
+// lost result never passes for success.
 class TResultFile {
   public:
     TResultFile() = default;
@@ -35,7 +36,8 @@ class TResultFile {
     bool Open(const std::string &path);
     // The header line; once, directly after Open.
     void WriteHeader();
-    // One station's line (see FormatResultLine).
+    // One station's line (see FormatResultLine). Both throw FileError when the
+    // write fails.
     void WriteStation(const Station &station, double r1, double r2, double half_size, int32_t count);
     // Closes the file; nothing when none is open. Throws FileError naming the
     // path and the system's reason when a write, the flush or the close failed.

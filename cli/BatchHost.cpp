@@ -159,6 +159,12 @@ void TBatchHost::PrintSummary(std::FILE *to) const {
                  static_cast<long long>(summary.blank));
     if (summary.with_r2 == 0) {
         std::fprintf(to, "No station has a leave-one-out estimate.\n");
+        if (summary.written > 0) {
+            // Every grid node was left blank: the kriging found too few
+            // neighbours within the search distance, its search radius.
+            std::fprintf(to, "The search distance is also the kriging search radius: try one "
+                             "larger than the station spacing.\n");
+        }
         return;
     }
     const double n = static_cast<double>(summary.with_r2);

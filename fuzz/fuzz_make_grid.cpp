@@ -70,6 +70,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         zs[k] = in.Number(50.0);
     }
 
+    // Keep each run small enough to explore many per second: grids that the
+    // gridder accepts stay within 160 nodes a side and windows within 80 cells.
+    // Larger accepted grids only cost time; refused ones (over 1024) still run.
+    double x_lo = 1e300, x_hi = -1e300, y_lo = 1e300, y_hi = -1e300;
+    for (int32_t k = 0; k < count; ++k) {
+        x_lo = std::fmin(x_lo, xs[k]);
+        x_hi = std::fmax(x_hi, xs[k]);
+        y_lo = std::fmin(y_lo, ys[k]);
+        y_hi = std::fmax(y_hi, ys[k]);
+    }
+    const double cols = (x_hi - x_lo) / cell_x + 3.0;
+    const double rows = (y_hi - y_lo) / cell_y + 1.0;
+    const auto costly = [](double nodes) { return nodes > 160.0 && nodes <= 1100.0; };
+    if (costly(cols) || costly(rows) || std::fabs(search_radius) > 80.0 * cell_x) {
+        return 0;
+    }
+
     auto gridder = std::make_unique<TKrigging>();
     bool made = false;
     try {

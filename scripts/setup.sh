@@ -9,7 +9,7 @@ packages=(
     libsqlite3-dev libgtest-dev libgmock-dev libcli11-dev libbenchmark-dev
     qt6-base-dev libgl-dev fonts-wine
     clang libclang-rt-14-dev
-    locales
+    locales time
 )
 
 missing=()

@@ -123,15 +123,27 @@ TEST(ResultFile, LostWritesAreReportedWithPathAndReason) {
     TResultFile result;
     ASSERT_TRUE(result.Open("/dev/full"));
     result.WriteHeader();
-    for (int i = 0; i < 2000; ++i)  // more than one buffer: some writes fail before Close
-        result.WriteStation(worked, 0.1, -0.2, 2500, 16);
+    // A write that fails once the buffer fills stops the writing at once.
     try {
-        result.Close();
+        for (int i = 0; i < 2000; ++i)
+            result.WriteStation(worked, 0.1, -0.2, 2500, 16);
+        ADD_FAILURE() << "2000 lines went to a full device without an error";
+    } catch (const FileError &error) {
+        EXPECT_STREQ(error.what(), "Cannot write file \"/dev/full\". No space left on device");
+    }
+    // The close reports the loss too, once more.
+    EXPECT_THROW(result.Close(), FileError);
+    EXPECT_FALSE(result.IsOpen());
+    // A loss that only the final flush meets is reported by Close.
+    TResultFile flushed;
+    ASSERT_TRUE(flushed.Open("/dev/full"));
+    flushed.WriteHeader();
+    try {
+        flushed.Close();
         ADD_FAILURE() << "a lost result passed for success";
     } catch (const FileError &error) {
         EXPECT_STREQ(error.what(), "Cannot write file \"/dev/full\". No space left on device");
     }
-    EXPECT_FALSE(result.IsOpen());
     // The destructor drops the same error without throwing.
     EXPECT_NO_THROW({
         TResultFile dropped;
