@@ -7,6 +7,7 @@
 #include "kriging/Krigging.h"
 
 #include <algorithm>
+#include <cfenv>
 #include <cmath>
 
 #include "platform/Dialogs.h"
@@ -244,6 +245,12 @@ bool TKrigging::ScanData() {
     x_min = y_min = z_min = 1e30;
     x_max = y_max = z_max = -1e30;
     for (int32_t i = 0; i < sample_count; ++i) {
+        // A sample that is not a number is an invalid operation in its own
+        // right, whether or not the compiler's comparisons below signal it.
+        if (std::isnan(sample_x[i]) || std::isnan(sample_y[i]) ||
+            std::isnan(sample_z[i])) {
+            std::feraiseexcept(FE_INVALID);
+        }
         if (sample_x[i] < x_min) {
             x_min = sample_x[i];
         }

@@ -164,15 +164,18 @@ TEST(GridGeometry, LogarithmOfZeroOrNegativeRaisesTheFloatError) {
 TEST(GridGeometry, NonFiniteSamplesRaiseTheFloatError) {
     struct Case {
         const char *name;
-        double x, z;
+        double x, y, z;
     };
-    const Case cases[] = {{"x not a number", std::nan(""), 2.0},
-                          {"value not a number", 100.0, std::nan("")}};
+    // 2026-12-10, issue 7: built with clang, NaN samples (y and value, as the
+    // fuzzer found them) passed the comparisons quietly and left NaN nodes.
+    const Case cases[] = {{"x not a number", std::nan(""), 300.0, 2.0},
+                          {"y not a number", 100.0, std::nan(""), 2.0},
+                          {"value not a number", 100.0, 300.0, std::nan("")}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Samples s;
         s.Add(0, 0, 1.0);
-        s.Add(c.x, 300, c.z);
+        s.Add(c.x, c.y, c.z);
         s.Add(500, 500, 3.0);
         auto k = std::make_unique<TKrigging>();
         EXPECT_THROW(RunMakeGrid(*k, s, KrigParams{}), FloatingPointError);
