@@ -18,19 +18,20 @@ constexpr double fit_model = 0.0;  // nugget, sill and range 0: fit from the sam
 constexpr double no_angle = 0.0;
 constexpr double isotropic = 1.0;
 
-// One kriging run over the first `count` samples, read at the station. Leaves
-// `estimate` untouched when the gridder refuses the run.
+// One kriging run over the first `count` samples, read at the station: the
+// value the whole grid would give there, from the only nodes the lookup reads.
+// Leaves `estimate` untouched when the gridder refuses the run.
 void KrigeAtStation(const SampleArrays &samples, int32_t count,
                     int32_t max_points, double search_radius,
                     double cell_size, double station_x, double station_y,
                     double &estimate) {
     auto gridder = std::make_unique<TKrigging>();
-    if (gridder->MakeGrid(samples.sample_x.data(), samples.sample_y.data(),
-                          samples.sample_z.data(), count, no_log,
-                          nearest_search, max_points, search_radius,
-                          ordinary_kriging, fit_model, fit_model, fit_model,
-                          cell_size, cell_size, no_angle, isotropic)) {
-        estimate = gridder->ValueAt(station_x, station_y, false);
+    if (gridder->PrepareGrid(samples.sample_x.data(), samples.sample_y.data(),
+                             samples.sample_z.data(), count, no_log,
+                             nearest_search, max_points, search_radius,
+                             ordinary_kriging, fit_model, fit_model, fit_model,
+                             cell_size, cell_size, no_angle, isotropic)) {
+        estimate = gridder->ValueAtStation(station_x, station_y);
     }
 }
 

@@ -149,9 +149,49 @@ bool TKrigging::MakeGrid(const double *sample_x, const double *sample_y,
         ~WorkGuard() { self->ReleaseWork(); }
     } guard{this};
 
+    if (!PrepareSteps(sample_x, sample_y, sample_z, sample_count, log_z,
+                      search_mode, max_points, search_radius, drift_order,
+                      nugget, sill, range, cell_x, cell_y, aniso_angle,
+                      aniso_ratio, true)) {
+        return false;
+    }
+    EstimateGrid();
+    return true;
+}
+
+bool TKrigging::PrepareGrid(const double *sample_x, const double *sample_y,
+                            const double *sample_z, int32_t sample_count,
+                            int32_t log_z, int32_t search_mode,
+                            int32_t max_points, double search_radius,
+                            int32_t drift_order, double nugget, double sill,
+                            double range, double cell_x, double cell_y,
+                            double aniso_angle, double aniso_ratio) {
+    if (!PrepareSteps(sample_x, sample_y, sample_z, sample_count, log_z,
+                      search_mode, max_points, search_radius, drift_order,
+                      nugget, sill, range, cell_x, cell_y, aniso_angle,
+                      aniso_ratio, false)) {
+        ReleaseWork();
+        return false;
+    }
+    // The node loop's first step, done once here so that any number of
+    // lookups see the same angle.
+    ConvertAngle();
+    return true;
+}
+
+bool TKrigging::PrepareSteps(const double *sample_x, const double *sample_y,
+                             const double *sample_z, int32_t sample_count,
+                             int32_t log_z, int32_t search_mode,
+                             int32_t max_points, double search_radius,
+                             int32_t drift_order, double nugget, double sill,
+                             double range, double cell_x, double cell_y,
+                             double aniso_angle, double aniso_ratio,
+                             bool whole_grid) {
     grid.reset();
+    ReleaseWork();
     n_cols = 0;
     n_rows = 0;
+    this->whole_grid = whole_grid;
     ClearFloatErrors();
 
     if (sample_count > 0) {
@@ -192,7 +232,6 @@ bool TKrigging::MakeGrid(const double *sample_x, const double *sample_y,
     }
     FitVariogram();
     CheckFloatErrors();
-    EstimateGrid();
     return true;
 }
 
@@ -294,7 +333,11 @@ int32_t TKrigging::BuildCellIndex() {
     }
     n_cols = static_cast<int16_t>(cols);
     n_rows = static_cast<int16_t>(rows);
-    AllocGrid();
+    if (whole_grid) {
+        AllocGrid();
+    } else {
+        AllocCellIndex();
+    }
     for (int32_t c = 0; c < n_cols; ++c) {
         for (int32_t r = 0; r < n_rows; ++r) {
             cell_index[c][r] = -1;
@@ -333,6 +376,10 @@ void TKrigging::AllocGrid() {
     for (int32_t c = 0; c < n_cols; ++c) {
         grid[c] = std::make_unique_for_overwrite<double[]>(n_rows);
     }
+    AllocCellIndex();
+}
+
+void TKrigging::AllocCellIndex() {
     cell_index = std::make_unique<std::unique_ptr<int32_t[]>[]>(n_cols);
     for (int32_t c = 0; c < n_cols; ++c) {
         cell_index[c] = std::make_unique_for_overwrite<int32_t[]>(n_rows);
@@ -445,10 +492,14 @@ int32_t TKrigging::FitVariogram() {
     return 0;
 }
 
-int32_t TKrigging::EstimateGrid() {
+void TKrigging::ConvertAngle() {
     aniso_angle = aniso_angle * degrees_to_radians;
     cos_angle = std::cos(static_cast<long double>(aniso_angle));
     sin_angle = std::sin(static_cast<long double>(aniso_angle));
+}
+
+int32_t TKrigging::EstimateGrid() {
+    ConvertAngle();
     for (int32_t i = 0; i < n_cols; ++i) {
         for (int32_t j = 0; j < n_rows; ++j) {
             grid[i][j] = EstimateNode(i, j);
@@ -792,11 +843,11 @@ bool TKrigging::SolveSystem(const double *rhs, double *weights, int32_t N) {
     return true;
 }
 
-double TKrigging::ValueAt(double x, double y, bool scaled) const {
-    if (!grid) {
-        return blank;
-    }
-    const bool one_row = n_rows < 2;
+TKrigging::CellWeights TKrigging::LocateCell(double x, double y,
+                                             bool scaled) const {
+    CellWeights cell;
+    cell.one_row = n_rows < 2;
+    const bool one_row = cell.one_row;
     long double px = x, py = y, x0, x1, y0 = 0.0L, y1 = 1.0L;
     int32_t c, r = 0;
     if (!scaled) {
@@ -841,27 +892,63 @@ double TKrigging::ValueAt(double x, double y, bool scaled) const {
     const double u = (px - x0) / (x1 - x0);
     const double v = one_row ? 0.0 : static_cast<double>((py - y0) / (y1 - y0));
 
-    // Corner weights; a corner of weight zero takes no part, a blank corner of
-    // non-zero weight makes the value blank.
-    const long double w00 = (1.0L - u) * (1.0L - v);
-    const long double w10 = u * (1.0L - v);
-    const long double w11 = static_cast<long double>(u) * v;
-    const long double w01 = (1.0L - u) * v;
-    const double q00 = grid[c][r];
-    const double q10 = grid[c + 1][r];
-    const double q11 = one_row ? 0.0 : grid[c + 1][r + 1];
-    const double q01 = one_row ? 0.0 : grid[c][r + 1];
+    cell.c = c;
+    cell.r = r;
+    cell.w[0] = (1.0L - u) * (1.0L - v);
+    cell.w[1] = u * (1.0L - v);
+    cell.w[2] = static_cast<long double>(u) * v;
+    cell.w[3] = (1.0L - u) * v;
+    return cell;
+}
+
+double TKrigging::Interpolate(const CellWeights &cell, const double *q) const {
+    // A corner of weight zero takes no part, a blank corner of non-zero weight
+    // makes the value blank.
     long double sum = 0.0L;
-    const long double w[4] = {w00, w10, w11, w01};
-    const double q[4] = {q00, q10, q11, q01};
     for (int k = 0; k < 4; ++k) {
-        if (w[k] == 0.0L) {
+        if (cell.w[k] == 0.0L) {
             continue;
         }
         if (IsBlank(q[k])) {
             return blank;
         }
-        sum += w[k] * q[k];
+        sum += cell.w[k] * q[k];
     }
     return static_cast<double>(sum);
+}
+
+double TKrigging::ValueAt(double x, double y, bool scaled) const {
+    if (!grid) {
+        return blank;
+    }
+    const CellWeights cell = LocateCell(x, y, scaled);
+    const int32_t c = cell.c, r = cell.r;
+    const double q[4] = {grid[c][r], grid[c + 1][r],
+                         cell.one_row ? 0.0 : grid[c + 1][r + 1],
+                         cell.one_row ? 0.0 : grid[c][r + 1]};
+    return Interpolate(cell, q);
+}
+
+double TKrigging::ValueAtStation(double x, double y) {
+    if (!cell_index) {
+        return blank;
+    }
+    const CellWeights cell = LocateCell(x, y, false);
+    // The lookup's own arithmetic is never checked on the whole grid either
+    // (it runs after the node loop's last check), so its flags go; from here
+    // each node is checked as the node loop checks it.
+    ClearFloatErrors();
+    const int32_t c = cell.c, r = cell.r;
+    double q[4] = {0.0, 0.0, 0.0, 0.0};
+    q[0] = EstimateNode(c, r);
+    CheckFloatErrors();
+    q[1] = EstimateNode(c + 1, r);
+    CheckFloatErrors();
+    if (!cell.one_row) {
+        q[2] = EstimateNode(c + 1, r + 1);
+        CheckFloatErrors();
+        q[3] = EstimateNode(c, r + 1);
+        CheckFloatErrors();
+    }
+    return Interpolate(cell, q);
 }
