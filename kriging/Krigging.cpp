@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "platform/Dialogs.h"
 #include "platform/FloatChecks.h"
@@ -444,24 +445,59 @@ int32_t TKrigging::FitVariogram() {
         }
     };
 
+    // The occupied cells of every row and of every column, as the samples
+    // that represent them in ascending column (row) order: the pairs below
+    // are the dense scan's pairs in the dense scan's order, so the sums are
+    // the same, without visiting the empty cells of a grown window.
+    // Row r's samples are row_samples[row_start[r] .. row_start[r + 1] - 1],
+    // column c's are col_samples[col_start[c] .. col_start[c + 1] - 1].
+    std::vector<int32_t> row_start(n_rows + 1, 0);
+    std::vector<int32_t> col_start(n_cols + 1, 0);
+    for (int32_t c = 0; c < n_cols; ++c) {
+        for (int32_t r = 0; r < n_rows; ++r) {
+            if (cell_index[c][r] != -1) {
+                ++row_start[r + 1];
+                ++col_start[c + 1];
+            }
+        }
+    }
+    for (int32_t r = 0; r < n_rows; ++r) {
+        row_start[r + 1] += row_start[r];
+    }
+    for (int32_t c = 0; c < n_cols; ++c) {
+        col_start[c + 1] += col_start[c];
+    }
+    std::vector<int32_t> row_samples(row_start[n_rows]);
+    std::vector<int32_t> col_samples(col_start[n_cols]);
+    std::vector<int32_t> row_fill(row_start.begin(), row_start.end() - 1);
+    for (int32_t c = 0; c < n_cols; ++c) {
+        int32_t col_fill = col_start[c];
+        for (int32_t r = 0; r < n_rows; ++r) {
+            const int32_t s = cell_index[c][r];
+            if (s != -1) {
+                row_samples[row_fill[r]++] = s;
+                col_samples[col_fill++] = s;
+            }
+        }
+    }
+    // Every pair of a list, the earlier cell first.
+    auto add_pairs = [&](const std::vector<int32_t> &start,
+                         const std::vector<int32_t> &samples, int32_t lines,
+                         double extent, double width) {
+        for (int32_t line = 0; line < lines; ++line) {
+            for (int32_t i = start[line]; i < start[line + 1]; ++i) {
+                for (int32_t j = i + 1; j < start[line + 1]; ++j) {
+                    add_pair(samples[i], samples[j], extent, width);
+                }
+            }
+        }
+    };
+
     // Pairs along rows, over the widened x extent.
     clear();
     double extent = static_cast<long double>(x_max) - x_min;
     double width = lag_class_share * extent;
-    for (int32_t r = 0; r < n_rows; ++r) {
-        for (int32_t i = 0; i + 1 < n_cols; ++i) {
-            const int32_t a = cell_index[i][r];
-            if (a == -1) {
-                continue;
-            }
-            for (int32_t j = i + 1; j < n_cols; ++j) {
-                const int32_t b = cell_index[j][r];
-                if (b != -1) {
-                    add_pair(a, b, extent, width);
-                }
-            }
-        }
-    }
+    add_pairs(row_start, row_samples, n_rows, extent, width);
     double row_peak, row_lag;
     peak(row_peak, row_lag);
 
@@ -469,20 +505,7 @@ int32_t TKrigging::FitVariogram() {
     clear();
     extent = static_cast<long double>(y_max) - y_min;
     width = lag_class_share * extent;
-    for (int32_t c = 0; c < n_cols; ++c) {
-        for (int32_t i = 0; i + 1 < n_rows; ++i) {
-            const int32_t a = cell_index[c][i];
-            if (a == -1) {
-                continue;
-            }
-            for (int32_t j = i + 1; j < n_rows; ++j) {
-                const int32_t b = cell_index[c][j];
-                if (b != -1) {
-                    add_pair(a, b, extent, width);
-                }
-            }
-        }
-    }
+    add_pairs(col_start, col_samples, n_cols, extent, width);
     double col_peak, col_lag;
     peak(col_peak, col_lag);
 
