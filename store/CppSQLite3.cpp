@@ -130,6 +130,19 @@ CppSQLite3Statement CppSQLite3DB::Prepare(const char *sql) {
     return CppSQLite3Statement(handle, statement);
 }
 
+void CppSQLite3DB::CopyTo(CppSQLite3DB &target) {
+    RequireOpen();
+    target.RequireOpen();
+    sqlite3_backup *backup = sqlite3_backup_init(target.handle, "main", handle, "main");
+    if (backup == nullptr)
+        throw CppSQLite3Exception(sqlite3_errcode(target.handle), sqlite3_errmsg(target.handle));
+    // All pages in one step; finish reports the step's error, if any.
+    sqlite3_backup_step(backup, -1);
+    const int result = sqlite3_backup_finish(backup);
+    if (result != SQLITE_OK)
+        throw CppSQLite3Exception(result, sqlite3_errmsg(target.handle));
+}
+
 void CppSQLite3DB::SetWaitTimeout(int32_t ms) {
     wait_timeout_ms = ms;
     if (handle != nullptr)

@@ -121,6 +121,11 @@ class CppSQLite3DB {
     CppSQLite3Query RunQuery(const char *sql);
     // Compiles the first statement of sql for repeated Run calls.
     CppSQLite3Statement Prepare(const char *sql);
+    // Copies the whole main database of this connection into the main database
+    // of target, replacing what target held (SQLite's online backup). Both
+    // must be open; target is then a connection of its own over the same rows,
+    // for another thread.
+    void CopyTo(CppSQLite3DB &target);
     // Busy-wait time in milliseconds, handed to the library now and on every Open.
     void SetWaitTimeout(int32_t ms);
     bool IsOpen() const { return handle != nullptr; }

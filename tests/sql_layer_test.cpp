@@ -236,3 +236,31 @@ TEST_F(SqlLayer, MovedHandlesAreOwnedOnce) {
     taken.Release();
     db.Close();  // both finalized exactly once
 }
+
+TEST_F(SqlLayer, CopyGivesAnIndependentConnectionOverTheSameRows) {
+    CppSQLite3DB copy;
+    copy.Open(":memory:");
+    copy.RunStatement("create table old (z);");  // replaced by the copy
+    db.CopyTo(copy);
+    CppSQLite3Query query = copy.RunQuery("select a, b, c from t order by a;");
+    ASSERT_FALSE(query.AtEnd());
+    EXPECT_STREQ(query.FieldText(0), "2");
+    EXPECT_STREQ(query.FieldText(1), "-0.25");
+    query.Advance();
+    ASSERT_FALSE(query.AtEnd());
+    EXPECT_STREQ(query.FieldText(0), "1000");  // still stored as an integer
+    EXPECT_STREQ(query.FieldText(1), "1000.5");
+    query.Advance();
+    EXPECT_TRUE(query.AtEnd());
+    query.Release();
+    EXPECT_STREQ(CatchSql([&] { copy.RunQuery("select * from old;"); }).message.c_str(),
+                 "SQLITE_ERROR[1]: no such table: old");
+    // Changes to the copy stay in the copy.
+    copy.RunStatement("delete from t;");
+    CppSQLite3Query original = db.RunQuery("select COUNT(*) from t;");
+    EXPECT_STREQ(original.FieldText(0), "2");
+    original.Release();
+
+    CppSQLite3DB closed;
+    EXPECT_EQ(CatchSql([&] { db.CopyTo(closed); }).message, "CPPSQLITE_ERROR[1000]: Database not open");
+}
