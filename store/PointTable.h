@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "store/CppSQLite3.h"
@@ -43,3 +44,37 @@ SquareRows FetchInSquare(CppSQLite3DB &db, double x, double y, double half_size)
 // whatever the magnitude of the bounds.
 std::string CountInSquareSql(double x, double y, double half_size);
 std::string FetchInSquareSql(double x, double y, double half_size);
+
+// The two window queries of one connection, compiled once for a whole pass
+// instead of once per call, with the same answers in the same order as
+// CountInSquare and FetchInSquare: the six-decimal bound texts are bound as
+// text, which SQLite turns into numbers by the same conversion as the
+// literals of the query text. Fetched fields are converted from the library's
+// text as FetchInSquare converts them; the number read from each stored
+// number is remembered, so that its text is made and read only once.
+// Statements stay open while the object lives: destroy it before closing the
+// connection. Errors as for the free functions.
+class TPointWindows {
+  public:
+    explicit TPointWindows(CppSQLite3DB &db);
+    TPointWindows(const TPointWindows &) = delete;
+    TPointWindows &operator=(const TPointWindows &) = delete;
+
+    int32_t CountInSquare(double x, double y, double half_size);
+    SquareRows FetchInSquare(double x, double y, double half_size);
+    int32_t CountAllStations();
+
+  private:
+    // Binds the four bounds of the square to statement.
+    void BindSquare(CppSQLite3Statement &statement, double x, double y, double half_size);
+    // Field index of the current row as a number in the user's format.
+    double FieldNumber(const CppSQLite3Query &query, int32_t index, char separator);
+
+    CppSQLite3DB &db;
+    CppSQLite3Statement count;
+    CppSQLite3Statement fetch;
+    char memo_separator = '\0';  // separator the memos were made with
+    std::unordered_map<uint64_t, double> real_numbers;    // stored real's bits -> number read
+    std::unordered_map<int64_t, double> integer_numbers;  // stored integer -> number read
+    std::string scratch;
+};

@@ -1,6 +1,7 @@
 // The point table: load and duplicate policy, window query texts, borders,
 // row order and the conversion of the returned field texts.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -142,4 +143,62 @@ TEST_F(PointTable, SeparatorNeitherPointNorCommaFailsOnReals) {
 TEST_F(PointTable, QueriesOnAClosedDatabaseThrow) {
     EXPECT_THROW(CountInSquare(db, 0, 0, 1), CppSQLite3Exception);
     EXPECT_THROW(FetchInSquare(db, 0, 0, 1), CppSQLite3Exception);
+}
+
+TEST_F(PointTable, CompiledWindowsAnswerAsTheQueryTexts) {
+    // Stations with two decimals, with more digits than the library's text
+    // keeps, on whole metres (stored as integers), and negative; windows whose
+    // bounds fall exactly on stored coordinates, just beside them, and on the
+    // six-decimal rounding of the half-size. Both separators, one object.
+    std::mt19937 random(17);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<Row> rows;
+    for (int k = 0; k < 400; ++k) {
+        double x = std::round((-2000.0 + 6000.0 * unit(random)) * 100.0) / 100.0;
+        double y = std::round((5500000.0 + 4000.0 * unit(random)) * 100.0) / 100.0;
+        if (k % 7 == 0)
+            x = std::round(x);
+        if (k % 11 == 0)
+            y += 0.1 + 0.2;  // 17 significant digits
+        rows.push_back({x, y, 10.0 * unit(random) - 5.0});
+    }
+    Load(rows);
+    TPointWindows windows(db);
+    for (const char separator : {'.', ','}) {
+        SetDecimalSeparator(separator);
+        for (int k = 0; k < 300; ++k) {
+            const Row &near = rows[k % rows.size()];
+            const double a = k % 3 == 0 ? 250.0 : (k % 3 == 1 ? 0.0000006 : 100.0 * unit(random));
+            // centre so that a bound lands on a stored coordinate, or beside it
+            const double x = k % 2 == 0 ? near.x - a : near.x + 0.0000004;
+            const double y = k % 4 < 2 ? near.y + a : near.y;
+            SCOPED_TRACE(std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(a));
+            ASSERT_EQ(windows.CountInSquare(x, y, a), CountInSquare(db, x, y, a));
+            const SquareRows expected = FetchInSquare(db, x, y, a);
+            const SquareRows fetched = windows.FetchInSquare(x, y, a);
+            // exact: the same rows in the same order, read from the same texts
+            EXPECT_EQ(fetched.x, expected.x);
+            EXPECT_EQ(fetched.y, expected.y);
+            EXPECT_EQ(fetched.u, expected.u);
+        }
+    }
+    EXPECT_EQ(windows.CountAllStations(), CountAllStations(db));
+}
+
+TEST_F(PointTable, CompiledWindowsOutliveAFailedFetchAndHoldTheConnection) {
+    Load({{1000, 2000, 5}, {1000.5, 2000, 6}});
+    {
+        TPointWindows windows(db);
+        SetDecimalSeparator('\'');
+        EXPECT_THROW(windows.FetchInSquare(1000, 2000, 10), ConversionError);
+        SetDecimalSeparator('.');
+        const SquareRows rows = windows.FetchInSquare(1000, 2000, 10);
+        ASSERT_EQ(rows.x.size(), 2u);
+        EXPECT_EQ(rows.x[1], 1000.5);
+        EXPECT_EQ(windows.CountInSquare(1000, 2000, 0.25), 1);
+        // Its statements are open while it lives.
+        EXPECT_THROW(db.Close(), CppSQLite3Exception);
+    }
+    EXPECT_NO_THROW(db.Close());
+    EXPECT_THROW(TPointWindows closed(db), CppSQLite3Exception);
 }
