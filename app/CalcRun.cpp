@@ -218,6 +218,8 @@ CalcResult TCalcRun::RunPasses(TRunMessages &messages) {
 
     CalcResult result = CalcResult::Completed;
     if (jobs <= 1) {
+        // Compiled once for the pass; released before the database closes.
+        TPointWindows windows(db);
         while (reader.ReadLine(line)) {
             if (!ParseStationLine(NormaliseLine(line, separator), station, separator)) {
                 continue;
@@ -227,7 +229,7 @@ CalcResult TCalcRun::RunPasses(TRunMessages &messages) {
             double estimate_without = blank_estimate;
             double search_distance = a;
             int32_t n_points = n;
-            const bool written = EstimateStation(db, station.x, station.y, cell, increment,
+            const bool written = EstimateStation(windows, station.x, station.y, cell, increment,
                                                  search_distance, n_points, estimate_all,
                                                  estimate_without);
             if (finish_station(station, written, estimate_all, estimate_without, search_distance,

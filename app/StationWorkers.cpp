@@ -14,10 +14,11 @@ TStationWorkers::TStationWorkers(CppSQLite3DB &loaded, int32_t jobs,
         auto store = std::make_unique<CppSQLite3DB>();
         store->Open(":memory:");
         loaded.CopyTo(*store);
+        windows.push_back(std::make_unique<TPointWindows>(*store));
         stores.push_back(std::move(store));
     }
-    for (auto &store : stores) {
-        threads.emplace_back([this, db = store.get()] { Work(*db); });
+    for (auto &queries : windows) {
+        threads.emplace_back([this, w = queries.get()] { Work(*w); });
     }
 }
 
@@ -57,7 +58,7 @@ void TStationWorkers::Cancel() {
     result_made.wait(lock, [this] { return in_hand == 0; });
 }
 
-void TStationWorkers::Work(CppSQLite3DB &db) {
+void TStationWorkers::Work(TPointWindows &queries) {
     std::unique_lock lock(mutex);
     for (;;) {
         work_ready.wait(lock, [this] {
@@ -80,7 +81,7 @@ void TStationWorkers::Work(CppSQLite3DB &db) {
         result.search_distance = settings.search_distance;
         result.n_points = settings.n_points;
         result.written = EstimateStation(
-            db, station.x, station.y, settings.cell_size, settings.increment,
+            queries, station.x, station.y, settings.cell_size, settings.increment,
             result.search_distance, result.n_points, result.estimate_all,
             result.estimate_without);
 

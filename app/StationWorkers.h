@@ -12,6 +12,7 @@
 
 #include "app/StationFile.h"
 #include "store/CppSQLite3.h"
+#include "store/PointTable.h"
 
 // The run's parameters of EstimateStation, the same for every station.
 struct StationSettings {
@@ -34,8 +35,8 @@ struct StationEstimateResult {
 class TStationWorkers {
   public:
     // Copies the loaded point table of `loaded` into one in-memory connection
-    // per worker (on the caller's thread, throwing CppSQLite3Exception when a
-    // copy fails), then starts `jobs` threads (at least one). `blank` is the
+    // per worker with its window queries (on the caller's thread, throwing
+    // CppSQLite3Exception when a copy fails), then starts `jobs` threads (at least one). `blank` is the
     // value an estimate keeps when its run makes none.
     TStationWorkers(CppSQLite3DB &loaded, int32_t jobs,
                     const StationSettings &settings, double blank);
@@ -56,11 +57,13 @@ class TStationWorkers {
     void Cancel();
 
   private:
-    void Work(CppSQLite3DB &db);
+    void Work(TPointWindows &windows);
 
     StationSettings settings;
     double blank;
     std::vector<std::unique_ptr<CppSQLite3DB>> stores; // one per worker
+    // The window queries of each store; released before the stores close.
+    std::vector<std::unique_ptr<TPointWindows>> windows;
     std::vector<std::thread> threads;
 
     // Guarded by `mutex`: the batch, its results and the hand-out position.

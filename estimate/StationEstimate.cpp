@@ -41,19 +41,28 @@ bool GatherStationSamples(CppSQLite3DB &db, double station_x, double station_y,
                           double increment, double &search_distance,
                           int32_t &n_points, SampleArrays &samples,
                           int32_t &own_index) {
+    TPointWindows windows(db);
+    return GatherStationSamples(windows, station_x, station_y, increment,
+                                search_distance, n_points, samples, own_index);
+}
+
+bool GatherStationSamples(TPointWindows &windows, double station_x,
+                          double station_y, double increment,
+                          double &search_distance, int32_t &n_points,
+                          SampleArrays &samples, int32_t &own_index) {
     double half_size = search_distance;
     const int32_t wanted = n_points;
     int32_t counted = 0;
     int32_t all_stations = -1;  // asked for only when the window falls short
 
     while (counted < wanted) {
-        counted = CountInSquare(db, station_x, station_y, half_size);
+        counted = windows.CountInSquare(station_x, station_y, half_size);
         if (counted >= wanted) {
             break;
         }
         // The window can never reach N stations: it would grow for ever.
         if (all_stations < 0) {
-            all_stations = CountAllStations(db);
+            all_stations = windows.CountAllStations();
         }
         const double grown = half_size + increment;
         if (!(increment > 0.0) || grown == half_size || counted >= all_stations) {
@@ -66,7 +75,7 @@ bool GatherStationSamples(CppSQLite3DB &db, double station_x, double station_y,
     search_distance = half_size;
     n_points = counted;
 
-    SquareRows rows = FetchInSquare(db, station_x, station_y, half_size);
+    SquareRows rows = windows.FetchInSquare(station_x, station_y, half_size);
     samples.sample_x = std::move(rows.x);
     samples.sample_y = std::move(rows.y);
     samples.sample_z = std::move(rows.u);
@@ -85,6 +94,21 @@ bool EstimateStation(CppSQLite3DB &db, double station_x, double station_y,
                      double cell_size, double increment,
                      double &search_distance, int32_t &n_points,
                      double &estimate_all, double &estimate_without) {
+    try {
+        TPointWindows windows(db);
+        return EstimateStation(windows, station_x, station_y, cell_size,
+                               increment, search_distance, n_points,
+                               estimate_all, estimate_without);
+    } catch (...) {
+        // The queries could not be compiled: the station is skipped.
+        return false;
+    }
+}
+
+bool EstimateStation(TPointWindows &windows, double station_x,
+                     double station_y, double cell_size, double increment,
+                     double &search_distance, int32_t &n_points,
+                     double &estimate_all, double &estimate_without) {
     // The gridder's radius and neighbour count are the values as they came in,
     // before the window grew.
     const double search_radius = search_distance;
@@ -92,7 +116,7 @@ bool EstimateStation(CppSQLite3DB &db, double station_x, double station_y,
     try {
         SampleArrays samples;
         int32_t own_index = -1;
-        if (!GatherStationSamples(db, station_x, station_y, increment,
+        if (!GatherStationSamples(windows, station_x, station_y, increment,
                                   search_distance, n_points, samples, own_index) ||
             own_index < 0) {
             return false;
