@@ -40,17 +40,33 @@ const char *const msg_too_many_y =
 
 bool IsBlank(double v) { return !(v < blank_limit); }
 
+// Floor of a long double known to lie in [lo, hi + 1), lo and hi small.
+// std::floor and the conversion of a long double both switch the x87 rounding
+// mode twice, which costs more than the rest of a cell lookup; the nearest
+// double's truncation is within one of the floor, and exact long double
+// comparisons mend it, so the result is exactly floor(v).
+int32_t SmallFloor(long double v) {
+    int32_t k = static_cast<int32_t>(static_cast<double>(v));
+    if (static_cast<long double>(k) > v) {
+        --k;
+    } else if (static_cast<long double>(k) + 1 <= v) {
+        ++k;
+    }
+    return k;
+}
+
 // Floor of a long double as an integer, bounded to [lo, hi] in the floating
 // domain first so that out-of-range and NaN values never reach the conversion.
+// For an integer bound, floor(v) >= lo exactly when v >= lo, and floor(v) > hi
+// exactly when v >= hi + 1.
 int32_t BoundedFloor(long double v, int32_t lo, int32_t hi) {
-    const long double f = std::floor(v);
-    if (!(f >= lo)) {
+    if (!(v >= lo)) {
         return lo;
     }
-    if (f > hi) {
+    if (v >= static_cast<long double>(hi) + 1) {
         return hi;
     }
-    return static_cast<int32_t>(f);
+    return SmallFloor(v);
 }
 
 // In-place heapsort of entries 1..n by ascending distance, the index moving
@@ -406,11 +422,13 @@ int32_t TKrigging::FitVariogram() {
         if (!(e <= extent && e >= pair_offset)) {
             return;
         }
-        const long double cls = std::trunc(e / static_cast<long double>(width));
-        if (!(cls < lag_classes)) {
+        // e and width are positive here, so trunc(q) < 50 exactly when q < 50,
+        // and the truncation is the floor.
+        const long double q = e / static_cast<long double>(width);
+        if (!(q < lag_classes)) {
             return;
         }
-        const int32_t k = static_cast<int32_t>(cls);
+        const int32_t k = SmallFloor(q);
         const double d = e - pair_offset;
         table.dist_sum[k] = table.dist_sum[k] + static_cast<long double>(d);
         table.sq_sum[k] = table.sq_sum[k] + static_cast<long double>(pdz) * pdz;
