@@ -626,6 +626,29 @@ void TKrigging::OfferCandidate(int32_t *index, double *dist, int32_t &count,
     } else {
         return;
     }
+    // Entries 1..count-1 are sorted and the new one is last. Heapsort is not
+    // stable, but with no two distances equal its result is the one sorted
+    // order, which inserting the new entry gives directly. Only a list with
+    // equal distances needs the heapsort itself to keep its order of ties.
+    const int32_t kept = count - 1;
+    bool ties = false;
+    for (int32_t k = 1; k < kept && !ties; ++k) {
+        ties = dist[k] == dist[k + 1];
+    }
+    int32_t at = kept + 1;
+    while (!ties && at > 1 && dist[at - 1] >= d) {
+        ties = dist[at - 1] == d;
+        --at;
+    }
+    if (!ties) {
+        for (int32_t k = kept; k >= at; --k) {
+            index[k + 1] = index[k];
+            dist[k + 1] = dist[k];
+        }
+        index[at] = s;
+        dist[at] = d;
+        return;
+    }
     if (sector < 0) {
         SortByDistance(index, dist, count);
     } else {
