@@ -127,6 +127,8 @@ CalcResult TCalcRun::Run() {
         error = "Unknown error";
     }
 
+    // Gridder messages that waited for a station the run never reached.
+    messages.Flush();
     // Whatever happened, the run's database is closed; a failure to close
     // cannot be helped here and must not hide the run's own outcome.
     try {
@@ -242,9 +244,11 @@ CalcResult TCalcRun::RunPasses(TRunMessages &messages) {
         // The same stations in the same order, estimated ahead by the workers
         // batch by batch; this thread writes them and serves the host.
         messages.Hold(true);
-        TStationWorkers workers(db, jobs, StationSettings{a, increment, cell, n}, blank_estimate);
+        // The batch outlives the workers: an error that leaves this block
+        // joins them while they may still read their stations.
         std::vector<Station> batch;
         batch.reserve(worker_batch);
+        TStationWorkers workers(db, jobs, StationSettings{a, increment, cell, n}, blank_estimate);
         bool more = true;
         while (more && result == CalcResult::Completed) {
             batch.clear();

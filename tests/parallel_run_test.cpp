@@ -2,6 +2,7 @@
 // window, all from the run's own thread, and Stop as with one job.
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -115,4 +116,23 @@ TEST(ParallelRun, GridderMessagesReachTheWindowOnceFromTheRunsThread) {
     EXPECT_EQ(many.host.messages,
               std::vector<std::string>{"Number of grid points exceeded 1024 in X-direction."});
     ExpectSameRun(one, many);
+}
+
+TEST(ParallelRun, WriteErrorEndsTheRunWithItsWorkers) {
+    if (access("/dev/full", W_OK) != 0) {
+        GTEST_SKIP() << "no /dev/full";
+    }
+    TempDir dir;
+    ThreadCheckingHost host;
+    host.fields[CalcField::Data] = dir.Write("survey.dat", TestSurvey());
+    host.fields[CalcField::Output] = "/dev/full";
+    CppSQLite3DB db;
+    TCalcRun run(host, db);
+    run.jobs = 3;
+    EXPECT_EQ(run.Run(), CalcResult::Failed);
+    ASSERT_EQ(host.errors.size(), 1u);
+    EXPECT_NE(host.errors[0].find("/dev/full"), std::string::npos);
+    EXPECT_FALSE(db.IsOpen());
+    ASSERT_FALSE(host.running_states.empty());
+    EXPECT_FALSE(host.running_states.back());
 }
