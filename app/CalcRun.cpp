@@ -2,11 +2,11 @@
 #include "app/CalcRun.h"
 
 #include <filesystem>
-#include <new>
 #include <mutex>
+#include <new>
 #include <set>
-#include <vector>
 #include <system_error>
+#include <vector>
 
 #include "app/ResultFile.h"
 #include "app/StationWorkers.h"
