@@ -145,7 +145,7 @@ TEST_F(PointTable, QueriesOnAClosedDatabaseThrow) {
     EXPECT_THROW(FetchInSquare(db, 0, 0, 1), CppSQLite3Exception);
 }
 
-TEST_F(PointTable, CompiledWindowsAnswerAsTheQueryTexts) {
+TEST_F(PointTable, WindowIndexAnswersAsTheQueryTexts) {
     // Stations with two decimals, with more digits than the library's text
     // keeps, on whole metres (stored as integers), and negative; windows whose
     // bounds fall exactly on stored coordinates, just beside them, and on the
@@ -185,7 +185,7 @@ TEST_F(PointTable, CompiledWindowsAnswerAsTheQueryTexts) {
     EXPECT_EQ(windows.CountAllStations(), CountAllStations(db));
 }
 
-TEST_F(PointTable, CompiledWindowsOutliveAFailedFetchAndHoldTheConnection) {
+TEST_F(PointTable, WindowIndexOutlivesAFailedFetchAndHoldsTheConnection) {
     Load({{1000, 2000, 5}, {1000.5, 2000, 6}});
     {
         TPointWindows windows(db);
@@ -201,4 +201,60 @@ TEST_F(PointTable, CompiledWindowsOutliveAFailedFetchAndHoldTheConnection) {
     }
     EXPECT_NO_THROW(db.Close());
     EXPECT_THROW(TPointWindows closed(db), CppSQLite3Exception);
+}
+
+TEST_F(PointTable, WindowIndexAnswersAsTheQueryTextsOnAwkwardTables) {
+    // NULLs (from values that are not numbers), a text and a blob, integers
+    // beyond 2^53 next to reals, and bounds that are not finite numbers: the
+    // same rows, the same numbers, or the same error as the query texts.
+    Load({{1000, 2000, 5}, {1000.5, 2000, 6}, {999.75, 2000.25, 7}});
+    db.RunStatement("insert into xyz values (NULL, 2000, 1);"
+                    "insert into xyz values (1000.25, 2000, NULL);"
+                    "insert into xyz values ('abc', 2000, 2);"
+                    "insert into xyz values (x'00', 2000, 3);"
+                    "insert into xyz values (1152921504606846977, 5, 8);"   // 2^60 + 1, an integer
+                    "insert into xyz values (1152921504606846976.0, 6, 9);" // 2^60
+                    "insert into xyz values (9007199254740993, 7, 10);");   // 2^53 + 1
+    struct Case {
+        const char *name;
+        double x, y, a;
+    };
+    const Case cases[] = {
+        {"NULL value inside", 1000, 2000, 1},
+        {"without the NULL value", 1000, 2000, 0.2},
+        {"texts and blobs never inside", 0, 2000, 1e6},
+        {"huge integers", 1152921504606846976.0, 6, 1},
+        {"near 2^53", 9007199254740992.0, 7, 1},
+        {"bound beyond double", 1000, 2000, 1e308 * 10},
+        {"half-size overflowing", 1e308, 2000, 1e308},
+    };
+    TPointWindows windows(db);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string expected_error, error;
+        int32_t expected_count = -1, count = -1;
+        SquareRows expected, rows;
+        try {
+            expected_count = CountInSquare(db, c.x, c.y, c.a);
+            expected = FetchInSquare(db, c.x, c.y, c.a);
+        } catch (const CppSQLite3Exception &e) {
+            expected_error = e.errorMessage();
+        } catch (const ConversionError &e) {
+            expected_error = e.what();
+        }
+        try {
+            count = windows.CountInSquare(c.x, c.y, c.a);
+            rows = windows.FetchInSquare(c.x, c.y, c.a);
+        } catch (const CppSQLite3Exception &e) {
+            error = e.errorMessage();
+        } catch (const ConversionError &e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, expected_error);
+        EXPECT_EQ(count, expected_count);
+        EXPECT_EQ(rows.x, expected.x);
+        EXPECT_EQ(rows.y, expected.y);
+        EXPECT_EQ(rows.u, expected.u);
+    }
+    EXPECT_EQ(windows.CountAllStations(), CountAllStations(db));
 }
