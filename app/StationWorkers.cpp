@@ -1,6 +1,8 @@
 // Worker threads of the second pass and the hand-over of their results.
 #include "app/StationWorkers.h"
 
+#include <exception>
+
 #include "estimate/StationEstimate.h"
 
 TStationWorkers::TStationWorkers(CppSQLite3DB &loaded, int32_t jobs,
@@ -8,21 +10,52 @@ TStationWorkers::TStationWorkers(CppSQLite3DB &loaded, int32_t jobs,
                                  double blank_)
     : settings(settings_), blank(blank_) {
     const int32_t count = jobs < 1 ? 1 : jobs;
-    // Every copy exists before any thread starts, so a failed copy leaves no
-    // thread to join.
+    // Every copy and index exists before any worker starts, so a failure
+    // leaves no worker to join.
     for (int32_t k = 0; k < count; ++k) {
-        auto store = std::make_unique<CppSQLite3DB>();
-        store->Open(":memory:");
-        loaded.CopyTo(*store);
-        windows.push_back(std::make_unique<TPointWindows>(*store));
-        stores.push_back(std::move(store));
+        stores.push_back(std::make_unique<CppSQLite3DB>());
+        stores.back()->Open(":memory:");
+        loaded.CopyTo(*stores.back());
     }
-    for (auto &queries : windows) {
-        threads.emplace_back([this, w = queries.get()] { Work(*w); });
+    // Each copy is read into its window index on a thread of its own.
+    windows.resize(count);
+    std::vector<std::exception_ptr> errors(count);
+    {
+        struct Readers {
+            std::vector<std::thread> threads;
+            ~Readers() {
+                for (std::thread &thread : threads) {
+                    thread.join();
+                }
+            }
+        } readers;
+        for (int32_t k = 0; k < count; ++k) {
+            readers.threads.emplace_back([this, &errors, k] {
+                try {
+                    windows[k] = std::make_unique<TPointWindows>(*stores[k]);
+                } catch (...) {
+                    errors[k] = std::current_exception();
+                }
+            });
+        }
+    }
+    for (const std::exception_ptr &error : errors) {
+        if (error) {
+            std::rethrow_exception(error);
+        }
+    }
+    try {
+        for (auto &queries : windows) {
+            threads.emplace_back([this, w = queries.get()] { Work(*w); });
+        }
+    } catch (...) {
+        // A thread the system would not start: the started ones end first.
+        Stop();
+        throw;
     }
 }
 
-TStationWorkers::~TStationWorkers() {
+void TStationWorkers::Stop() {
     {
         std::lock_guard lock(mutex);
         quitting = true;
@@ -32,7 +65,10 @@ TStationWorkers::~TStationWorkers() {
     for (std::thread &thread : threads) {
         thread.join();
     }
+    threads.clear();
 }
+
+TStationWorkers::~TStationWorkers() { Stop(); }
 
 void TStationWorkers::Start(const std::vector<Station> &stations) {
     std::unique_lock lock(mutex);

@@ -35,9 +35,10 @@ struct StationEstimateResult {
 class TStationWorkers {
   public:
     // Copies the loaded point table of `loaded` into one in-memory connection
-    // per worker with its window queries (on the caller's thread, throwing
-    // CppSQLite3Exception when a copy fails), then starts `jobs` threads (at least one). `blank` is the
-    // value an estimate keeps when its run makes none.
+    // per worker (on the caller's thread) and reads each copy into its window
+    // index (on threads of their own), throwing the first error of either
+    // (CppSQLite3Exception, bad_alloc); then starts `jobs` threads (at least
+    // one). `blank` is the value an estimate keeps when its run makes none.
     TStationWorkers(CppSQLite3DB &loaded, int32_t jobs,
                     const StationSettings &settings, double blank);
     // Lets the stations in hand finish and joins the threads; the workers'
@@ -58,6 +59,8 @@ class TStationWorkers {
 
   private:
     void Work(TPointWindows &windows);
+    // Ends and joins the workers; the stations in hand finish first.
+    void Stop();
 
     StationSettings settings;
     double blank;
