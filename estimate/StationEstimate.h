@@ -37,7 +37,8 @@ bool GatherStationSamples(CppSQLite3DB &db, double station_x, double station_y,
                           double increment, double &search_distance,
                           int32_t &n_points, SampleArrays &samples,
                           int32_t &own_index);
-// The same through window queries compiled once for many stations.
+// The same through a pass's window index (store/PointTable.h), for many
+// stations of one table.
 bool GatherStationSamples(TPointWindows &windows, double station_x,
                           double station_y, double increment,
                           double &search_distance, int32_t &n_points,
@@ -60,8 +61,8 @@ bool EstimateStation(CppSQLite3DB &db, double station_x, double station_y,
                      double cell_size, double increment,
                      double &search_distance, int32_t &n_points,
                      double &estimate_all, double &estimate_without);
-// The same through window queries compiled once for many stations (the Calc
-// run's form); the results are those of the form above.
+// The same through a pass's window index (the Calc run's form); the results
+// are those of the form above.
 bool EstimateStation(TPointWindows &windows, double station_x, double station_y,
                      double cell_size, double increment,
                      double &search_distance, int32_t &n_points,
