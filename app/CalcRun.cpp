@@ -2,40 +2,78 @@
 #include "app/CalcRun.h"
 
 #include <filesystem>
+#include <mutex>
 #include <new>
 #include <set>
 #include <system_error>
+#include <vector>
 
 #include "app/ResultFile.h"
+#include "app/StationWorkers.h"
 #include "estimate/StationEstimate.h"
 #include "platform/Dialogs.h"
 #include "platform/Locale.h"
 #include "store/CppSQLite3.h"
 #include "store/PointTable.h"
 
-namespace {
-
-// Stations per step of the progress bar.
-constexpr int32_t progress_step = 10;
-
 // Routes the platform's message box to the host for the length of a run and
-// shows each distinct text at most once per run, not once per station.
+// shows each distinct text at most once per run, not once per station. While
+// worker threads estimate, texts wait until the run's own thread calls Flush,
+// so the host hears only from that thread.
 class TRunMessages {
   public:
-    explicit TRunMessages(TCalcHost &host)
-        : previous(SetMessageHandler([this, &host](const std::string &text) {
-              if (shown.insert(text).second) {
-                  host.ShowMessage(text);
+    explicit TRunMessages(TCalcHost &host_)
+        : host(host_),
+          previous(SetMessageHandler([this](const std::string &text) {
+              std::unique_lock lock(mutex);
+              if (!shown.insert(text).second) {
+                  return;
               }
+              if (held) {
+                  pending.push_back(text);
+                  return;
+              }
+              lock.unlock();
+              host.ShowMessage(text);
           })) {}
     ~TRunMessages() { SetMessageHandler(std::move(previous)); }
     TRunMessages(const TRunMessages &) = delete;
     TRunMessages &operator=(const TRunMessages &) = delete;
 
+    // From now on, texts wait for Flush (true) or go to the host at once.
+    void Hold(bool hold) {
+        std::lock_guard lock(mutex);
+        held = hold;
+    }
+    // Shows the texts that waited, in the order they came.
+    void Flush() {
+        std::vector<std::string> texts;
+        {
+            std::lock_guard lock(mutex);
+            texts.swap(pending);
+        }
+        for (const std::string &text : texts) {
+            host.ShowMessage(text);
+        }
+    }
+
   private:
+    TCalcHost &host;
+    std::mutex mutex;
     std::set<std::string> shown;
+    std::vector<std::string> pending;
+    bool held = false;
     MessageHandler previous;
 };
+
+namespace {
+
+// Stations per step of the progress bar.
+constexpr int32_t progress_step = 10;
+
+// Stations handed to the workers at once: enough that their wait for the
+// batch's last station costs little, few enough to keep memory small.
+constexpr size_t worker_batch = 4096;
 
 // True when both paths name the same file, so writing the result would destroy
 // the stations. Paths are compared as files where both exist, else as text.
@@ -78,7 +116,7 @@ CalcResult TCalcRun::Run() {
     CalcResult result = CalcResult::Failed;
     std::string error;
     try {
-        result = RunPasses();
+        result = RunPasses(messages);
     } catch (const CppSQLite3Exception &exception) {
         error = exception.errorMessage();
     } catch (const std::bad_alloc &) {
@@ -89,6 +127,8 @@ CalcResult TCalcRun::Run() {
         error = "Unknown error";
     }
 
+    // Gridder messages that waited for a station the run never reached.
+    messages.Flush();
     // Whatever happened, the run's database is closed; a failure to close
     // cannot be helped here and must not hide the run's own outcome.
     try {
@@ -103,7 +143,7 @@ CalcResult TCalcRun::Run() {
     return result;
 }
 
-CalcResult TCalcRun::RunPasses() {
+CalcResult TCalcRun::RunPasses(TRunMessages &messages) {
     const char separator = DecimalSeparator();
     const double a = StrToFloat(host.FieldText(CalcField::SearchDistance));
     const double increment = StrToFloat(host.FieldText(CalcField::Increment));
@@ -152,29 +192,22 @@ CalcResult TCalcRun::RunPasses() {
     host.SetProgressPosition(0);
     host.ProcessPendingEvents();
 
-    CalcResult result = CalcResult::Completed;
-    while (reader.ReadLine(line)) {
-        if (!ParseStationLine(NormaliseLine(line, separator), station, separator)) {
-            continue;
-        }
-        // An estimate the estimator cannot make stays blank, and is written as 0.
-        double estimate_all = blank_estimate;
-        double estimate_without = blank_estimate;
-        double search_distance = a;
-        int32_t n_points = n;
+    // What the run does with a station once it is estimated: the line, the
+    // progress, the host's events. True when Stop was requested.
+    auto finish_station = [&](const Station &done_station, bool written,
+                              double estimate_all, double estimate_without,
+                              double search_distance, int32_t n_points) {
         StationOutcome outcome;
-        outcome.station = station;
-        outcome.written = EstimateStation(db, station.x, station.y, cell, increment,
-                                          search_distance, n_points, estimate_all,
-                                          estimate_without);
+        outcome.station = done_station;
+        outcome.written = written;
         if (outcome.written) {
-            outcome.r1 = Residual(estimate_all, station.value);
-            outcome.r2 = Residual(estimate_without, station.value);
+            outcome.r1 = Residual(estimate_all, done_station.value);
+            outcome.r2 = Residual(estimate_without, done_station.value);
             outcome.blank_all = !(estimate_all < blank_limit);
             outcome.blank_without = !(estimate_without < blank_limit);
             outcome.search_distance = search_distance;
             outcome.n_points = n_points;
-            out.WriteStation(station, outcome.r1, outcome.r2, search_distance, n_points);
+            out.WriteStation(done_station, outcome.r1, outcome.r2, search_distance, n_points);
         }
         ++done;
         if (done % progress_step == 0) {
@@ -182,10 +215,62 @@ CalcResult TCalcRun::RunPasses() {
         }
         host.StationDone(outcome);
         host.ProcessPendingEvents();
-        if (host.StopRequested()) {
-            result = CalcResult::Stopped;
-            break;
+        return host.StopRequested();
+    };
+
+    CalcResult result = CalcResult::Completed;
+    if (jobs <= 1) {
+        // Compiled once for the pass; released before the database closes.
+        TPointWindows windows(db);
+        while (reader.ReadLine(line)) {
+            if (!ParseStationLine(NormaliseLine(line, separator), station, separator)) {
+                continue;
+            }
+            // An estimate the estimator cannot make stays blank, and is written as 0.
+            double estimate_all = blank_estimate;
+            double estimate_without = blank_estimate;
+            double search_distance = a;
+            int32_t n_points = n;
+            const bool written = EstimateStation(windows, station.x, station.y, cell, increment,
+                                                 search_distance, n_points, estimate_all,
+                                                 estimate_without);
+            if (finish_station(station, written, estimate_all, estimate_without, search_distance,
+                               n_points)) {
+                result = CalcResult::Stopped;
+                break;
+            }
         }
+    } else {
+        // The same stations in the same order, estimated ahead by the workers
+        // batch by batch; this thread writes them and serves the host.
+        messages.Hold(true);
+        // The batch outlives the workers: an error that leaves this block
+        // joins them while they may still read their stations.
+        std::vector<Station> batch;
+        batch.reserve(worker_batch);
+        TStationWorkers workers(db, jobs, StationSettings{a, increment, cell, n}, blank_estimate);
+        bool more = true;
+        while (more && result == CalcResult::Completed) {
+            batch.clear();
+            while (batch.size() < worker_batch && (more = reader.ReadLine(line))) {
+                if (ParseStationLine(NormaliseLine(line, separator), station, separator)) {
+                    batch.push_back(station);
+                }
+            }
+            workers.Start(batch);
+            for (size_t k = 0; k < batch.size(); ++k) {
+                const StationEstimateResult &r = workers.Result(k);
+                messages.Flush();
+                if (finish_station(batch[k], r.written, r.estimate_all, r.estimate_without,
+                                   r.search_distance, r.n_points)) {
+                    result = CalcResult::Stopped;
+                    workers.Cancel();
+                    break;
+                }
+            }
+        }
+        messages.Flush();
+        messages.Hold(false);
     }
     db.Close();
     out.Close();

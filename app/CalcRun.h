@@ -79,6 +79,8 @@ inline constexpr double blank_limit = 1e38;
 // Difference estimate - observed, or 0 for a blank estimate or one that is not a number.
 double Residual(double estimate, double observed);
 
+class TRunMessages; // the run's message dedup, in CalcRun.cpp
+
 class TCalcRun {
   public:
     // `db` is the window's connection; the run opens and closes its database on it.
@@ -87,12 +89,19 @@ class TCalcRun {
     // The whole run (the Calc button). Returns how it ended; never throws.
     CalcResult Run();
 
+    // Stations estimated at once in the second pass. 1 (the window's): one
+    // thread, one station after the other. Above 1: as many worker threads,
+    // each over a copy of the point table; the result file, the host's calls
+    // (all on the caller's thread) and Stop are the same as with 1, except
+    // that the gridder's messages reach the host between stations.
+    int32_t jobs = 1;
+
     // Figures of the last run.
     int32_t loaded = 0;  // lines that parsed in the first pass (duplicates included)
     int32_t done = 0;    // lines that parsed in the second pass
 
   private:
-    CalcResult RunPasses();
+    CalcResult RunPasses(TRunMessages &messages);
 
     TCalcHost &host;
     CppSQLite3DB &db;

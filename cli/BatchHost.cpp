@@ -1,6 +1,7 @@
 // The batch tool's host: terminal progress, stop on Ctrl-C, the summary.
 #include "cli/BatchHost.h"
 
+#include <atomic>
 #include <cmath>
 #include <csignal>
 
@@ -8,9 +9,12 @@
 
 namespace {
 
-volatile std::sig_atomic_t interrupted = 0;
+// Set by the signal handler, which may run on any of the run's threads; a
+// lock-free atomic is safe both there and for the run's thread that reads it.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void OnInterrupt(int) { interrupted = 1; }
+extern "C" void OnInterrupt(int) { interrupted.store(true); }
 
 // Redraw the progress line at most this often.
 constexpr auto redraw_interval = std::chrono::milliseconds(200);
@@ -39,7 +43,7 @@ void InstallStopOnInterrupt() {
     sigaction(SIGINT, &action, nullptr);
 }
 
-bool InterruptRequested() { return interrupted != 0; }
+bool InterruptRequested() { return interrupted.load(); }
 
 TBatchHost::TBatchHost(BatchFields fields_, std::FILE *messages_, bool show_progress_)
     : fields(std::move(fields_)), messages(messages_), show_progress(show_progress_),
@@ -84,9 +88,9 @@ void TBatchHost::ProcessPendingEvents() {
     DrawProgress(false);
 }
 
-void TBatchHost::ClearStopRequest() { interrupted = 0; }
+void TBatchHost::ClearStopRequest() { interrupted.store(false); }
 
-bool TBatchHost::StopRequested() { return interrupted != 0; }
+bool TBatchHost::StopRequested() { return interrupted.load(); }
 
 void TBatchHost::ShowMessage(const std::string &text) {
     ClearProgressLine();

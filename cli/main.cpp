@@ -1,7 +1,10 @@
 // korvanel-batch: leave-one-out kriging residuals of a station file, from the
 // command line. Runs the window's Calc run with the window's parameters.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -19,12 +22,15 @@ constexpr int exit_success = 0;
 constexpr int exit_failure = 1;
 constexpr int exit_usage = 2;
 constexpr int exit_interrupted = 130;  // 128 + SIGINT, as shells report Ctrl-C
+constexpr int32_t max_jobs = 256;
 
 } // namespace
 
 int main(int argc, char **argv) {
     BatchFields fields;
     std::string separator;
+    // One job per core by default; a machine that cannot tell gets one.
+    int32_t jobs = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
 
     CLI::App app{"Leave-one-out kriging residuals for every station of a gravity survey.\n"
                  "Writes a fixed-column table with r1 (all stations) and r2 (station left out).",
@@ -49,6 +55,11 @@ int main(int argc, char **argv) {
         ->check([](const std::string &text) {
             return text.size() == 1 ? std::string() : std::string("must be one character");
         });
+    app.add_option("-j,--jobs", jobs,
+                   "stations estimated at once, each job on a thread of its own "
+                   "(default: the machine's cores); the result is the same for any number")
+        ->check(CLI::Range(1, max_jobs))
+        ->capture_default_str();
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &error) {
@@ -70,6 +81,7 @@ int main(int argc, char **argv) {
     InstallStopOnInterrupt();
     CppSQLite3DB db;
     TCalcRun run(host, db);
+    run.jobs = jobs;
     const CalcResult result = run.Run();
 
     switch (result) {

@@ -18,19 +18,20 @@ constexpr double fit_model = 0.0;  // nugget, sill and range 0: fit from the sam
 constexpr double no_angle = 0.0;
 constexpr double isotropic = 1.0;
 
-// One kriging run over the first `count` samples, read at the station. Leaves
-// `estimate` untouched when the gridder refuses the run.
+// One kriging run over the first `count` samples, read at the station: the
+// value the whole grid would give there, from the only nodes the lookup reads.
+// Leaves `estimate` untouched when the gridder refuses the run.
 void KrigeAtStation(const SampleArrays &samples, int32_t count,
                     int32_t max_points, double search_radius,
                     double cell_size, double station_x, double station_y,
                     double &estimate) {
     auto gridder = std::make_unique<TKrigging>();
-    if (gridder->MakeGrid(samples.sample_x.data(), samples.sample_y.data(),
-                          samples.sample_z.data(), count, no_log,
-                          nearest_search, max_points, search_radius,
-                          ordinary_kriging, fit_model, fit_model, fit_model,
-                          cell_size, cell_size, no_angle, isotropic)) {
-        estimate = gridder->ValueAt(station_x, station_y, false);
+    if (gridder->PrepareGrid(samples.sample_x.data(), samples.sample_y.data(),
+                             samples.sample_z.data(), count, no_log,
+                             nearest_search, max_points, search_radius,
+                             ordinary_kriging, fit_model, fit_model, fit_model,
+                             cell_size, cell_size, no_angle, isotropic)) {
+        estimate = gridder->ValueAtStation(station_x, station_y);
     }
 }
 
@@ -40,19 +41,28 @@ bool GatherStationSamples(CppSQLite3DB &db, double station_x, double station_y,
                           double increment, double &search_distance,
                           int32_t &n_points, SampleArrays &samples,
                           int32_t &own_index) {
+    TPointWindows windows(db);
+    return GatherStationSamples(windows, station_x, station_y, increment,
+                                search_distance, n_points, samples, own_index);
+}
+
+bool GatherStationSamples(TPointWindows &windows, double station_x,
+                          double station_y, double increment,
+                          double &search_distance, int32_t &n_points,
+                          SampleArrays &samples, int32_t &own_index) {
     double half_size = search_distance;
     const int32_t wanted = n_points;
     int32_t counted = 0;
     int32_t all_stations = -1;  // asked for only when the window falls short
 
     while (counted < wanted) {
-        counted = CountInSquare(db, station_x, station_y, half_size);
+        counted = windows.CountInSquare(station_x, station_y, half_size);
         if (counted >= wanted) {
             break;
         }
         // The window can never reach N stations: it would grow for ever.
         if (all_stations < 0) {
-            all_stations = CountAllStations(db);
+            all_stations = windows.CountAllStations();
         }
         const double grown = half_size + increment;
         if (!(increment > 0.0) || grown == half_size || counted >= all_stations) {
@@ -65,7 +75,7 @@ bool GatherStationSamples(CppSQLite3DB &db, double station_x, double station_y,
     search_distance = half_size;
     n_points = counted;
 
-    SquareRows rows = FetchInSquare(db, station_x, station_y, half_size);
+    SquareRows rows = windows.FetchInSquare(station_x, station_y, half_size);
     samples.sample_x = std::move(rows.x);
     samples.sample_y = std::move(rows.y);
     samples.sample_z = std::move(rows.u);
@@ -84,6 +94,21 @@ bool EstimateStation(CppSQLite3DB &db, double station_x, double station_y,
                      double cell_size, double increment,
                      double &search_distance, int32_t &n_points,
                      double &estimate_all, double &estimate_without) {
+    try {
+        TPointWindows windows(db);
+        return EstimateStation(windows, station_x, station_y, cell_size,
+                               increment, search_distance, n_points,
+                               estimate_all, estimate_without);
+    } catch (...) {
+        // The queries could not be compiled: the station is skipped.
+        return false;
+    }
+}
+
+bool EstimateStation(TPointWindows &windows, double station_x,
+                     double station_y, double cell_size, double increment,
+                     double &search_distance, int32_t &n_points,
+                     double &estimate_all, double &estimate_without) {
     // The gridder's radius and neighbour count are the values as they came in,
     // before the window grew.
     const double search_radius = search_distance;
@@ -91,7 +116,7 @@ bool EstimateStation(CppSQLite3DB &db, double station_x, double station_y,
     try {
         SampleArrays samples;
         int32_t own_index = -1;
-        if (!GatherStationSamples(db, station_x, station_y, increment,
+        if (!GatherStationSamples(windows, station_x, station_y, increment,
                                   search_distance, n_points, samples, own_index) ||
             own_index < 0) {
             return false;

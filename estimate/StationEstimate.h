@@ -7,6 +7,7 @@
 #include <vector>
 
 class CppSQLite3DB;
+class TPointWindows;
 
 // The stations of one search window as parallel arrays, in the order the point
 // table returned them (ascending x, then y). Entry j of the three arrays is one
@@ -36,6 +37,12 @@ bool GatherStationSamples(CppSQLite3DB &db, double station_x, double station_y,
                           double increment, double &search_distance,
                           int32_t &n_points, SampleArrays &samples,
                           int32_t &own_index);
+// The same through a pass's window index (store/PointTable.h), for many
+// stations of one table.
+bool GatherStationSamples(TPointWindows &windows, double station_x,
+                          double station_y, double increment,
+                          double &search_distance, int32_t &n_points,
+                          SampleArrays &samples, int32_t &own_index);
 
 // Estimates the anomaly at a station twice: from a grid kriged from all stations
 // of its final window (estimate_all) and from one kriged without the station
@@ -51,6 +58,12 @@ bool GatherStationSamples(CppSQLite3DB &db, double station_x, double station_y,
 // it (point store, number conversion, memory, floating-point faults): any of
 // them makes it return false, and the station is skipped. Never throws.
 bool EstimateStation(CppSQLite3DB &db, double station_x, double station_y,
+                     double cell_size, double increment,
+                     double &search_distance, int32_t &n_points,
+                     double &estimate_all, double &estimate_without);
+// The same through a pass's window index (the Calc run's form); the results
+// are those of the form above.
+bool EstimateStation(TPointWindows &windows, double station_x, double station_y,
                      double cell_size, double increment,
                      double &search_distance, int32_t &n_points,
                      double &estimate_all, double &estimate_without);

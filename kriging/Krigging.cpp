@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cfenv>
 #include <cmath>
+#include <vector>
 
 #include "platform/Dialogs.h"
 #include "platform/FloatChecks.h"
@@ -40,17 +41,33 @@ const char *const msg_too_many_y =
 
 bool IsBlank(double v) { return !(v < blank_limit); }
 
+// Floor of a long double known to lie in [lo, hi + 1), lo and hi small.
+// std::floor and the conversion of a long double both switch the x87 rounding
+// mode twice, which costs more than the rest of a cell lookup; the nearest
+// double's truncation is within one of the floor, and exact long double
+// comparisons mend it, so the result is exactly floor(v).
+int32_t SmallFloor(long double v) {
+    int32_t k = static_cast<int32_t>(static_cast<double>(v));
+    if (static_cast<long double>(k) > v) {
+        --k;
+    } else if (static_cast<long double>(k) + 1 <= v) {
+        ++k;
+    }
+    return k;
+}
+
 // Floor of a long double as an integer, bounded to [lo, hi] in the floating
 // domain first so that out-of-range and NaN values never reach the conversion.
+// For an integer bound, floor(v) >= lo exactly when v >= lo, and floor(v) > hi
+// exactly when v >= hi + 1.
 int32_t BoundedFloor(long double v, int32_t lo, int32_t hi) {
-    const long double f = std::floor(v);
-    if (!(f >= lo)) {
+    if (!(v >= lo)) {
         return lo;
     }
-    if (f > hi) {
+    if (v >= static_cast<long double>(hi) + 1) {
         return hi;
     }
-    return static_cast<int32_t>(f);
+    return SmallFloor(v);
 }
 
 // In-place heapsort of entries 1..n by ascending distance, the index moving
@@ -150,9 +167,49 @@ bool TKrigging::MakeGrid(const double *sample_x, const double *sample_y,
         ~WorkGuard() { self->ReleaseWork(); }
     } guard{this};
 
+    if (!PrepareSteps(sample_x, sample_y, sample_z, sample_count, log_z,
+                      search_mode, max_points, search_radius, drift_order,
+                      nugget, sill, range, cell_x, cell_y, aniso_angle,
+                      aniso_ratio, true)) {
+        return false;
+    }
+    EstimateGrid();
+    return true;
+}
+
+bool TKrigging::PrepareGrid(const double *sample_x, const double *sample_y,
+                            const double *sample_z, int32_t sample_count,
+                            int32_t log_z, int32_t search_mode,
+                            int32_t max_points, double search_radius,
+                            int32_t drift_order, double nugget, double sill,
+                            double range, double cell_x, double cell_y,
+                            double aniso_angle, double aniso_ratio) {
+    if (!PrepareSteps(sample_x, sample_y, sample_z, sample_count, log_z,
+                      search_mode, max_points, search_radius, drift_order,
+                      nugget, sill, range, cell_x, cell_y, aniso_angle,
+                      aniso_ratio, false)) {
+        ReleaseWork();
+        return false;
+    }
+    // The node loop's first step, done once here so that any number of
+    // lookups see the same angle.
+    ConvertAngle();
+    return true;
+}
+
+bool TKrigging::PrepareSteps(const double *sample_x, const double *sample_y,
+                             const double *sample_z, int32_t sample_count,
+                             int32_t log_z, int32_t search_mode,
+                             int32_t max_points, double search_radius,
+                             int32_t drift_order, double nugget, double sill,
+                             double range, double cell_x, double cell_y,
+                             double aniso_angle, double aniso_ratio,
+                             bool whole_grid) {
     grid.reset();
+    ReleaseWork();
     n_cols = 0;
     n_rows = 0;
+    this->whole_grid = whole_grid;
     ClearFloatErrors();
 
     if (sample_count > 0) {
@@ -193,7 +250,6 @@ bool TKrigging::MakeGrid(const double *sample_x, const double *sample_y,
     }
     FitVariogram();
     CheckFloatErrors();
-    EstimateGrid();
     return true;
 }
 
@@ -301,7 +357,11 @@ int32_t TKrigging::BuildCellIndex() {
     }
     n_cols = static_cast<int16_t>(cols);
     n_rows = static_cast<int16_t>(rows);
-    AllocGrid();
+    if (whole_grid) {
+        AllocGrid();
+    } else {
+        AllocCellIndex();
+    }
     for (int32_t c = 0; c < n_cols; ++c) {
         for (int32_t r = 0; r < n_rows; ++r) {
             cell_index[c][r] = -1;
@@ -340,6 +400,10 @@ void TKrigging::AllocGrid() {
     for (int32_t c = 0; c < n_cols; ++c) {
         grid[c] = std::make_unique_for_overwrite<double[]>(n_rows);
     }
+    AllocCellIndex();
+}
+
+void TKrigging::AllocCellIndex() {
     cell_index = std::make_unique<std::unique_ptr<int32_t[]>[]>(n_cols);
     for (int32_t c = 0; c < n_cols; ++c) {
         cell_index[c] = std::make_unique_for_overwrite<int32_t[]>(n_rows);
@@ -365,11 +429,13 @@ int32_t TKrigging::FitVariogram() {
         if (!(e <= extent && e >= pair_offset)) {
             return;
         }
-        const long double cls = std::trunc(e / static_cast<long double>(width));
-        if (!(cls < lag_classes)) {
+        // e and width are positive here, so trunc(q) < 50 exactly when q < 50,
+        // and the truncation is the floor.
+        const long double q = e / static_cast<long double>(width);
+        if (!(q < lag_classes)) {
             return;
         }
-        const int32_t k = static_cast<int32_t>(cls);
+        const int32_t k = SmallFloor(q);
         const double d = e - pair_offset;
         table.dist_sum[k] = table.dist_sum[k] + static_cast<long double>(d);
         table.sq_sum[k] = table.sq_sum[k] + static_cast<long double>(pdz) * pdz;
@@ -404,24 +470,59 @@ int32_t TKrigging::FitVariogram() {
         }
     };
 
+    // The occupied cells of every row and of every column, as the samples
+    // that represent them in ascending column (row) order: the pairs below
+    // are the dense scan's pairs in the dense scan's order, so the sums are
+    // the same, without visiting the empty cells of a grown window.
+    // Row r's samples are row_samples[row_start[r] .. row_start[r + 1] - 1],
+    // column c's are col_samples[col_start[c] .. col_start[c + 1] - 1].
+    std::vector<int32_t> row_start(n_rows + 1, 0);
+    std::vector<int32_t> col_start(n_cols + 1, 0);
+    for (int32_t c = 0; c < n_cols; ++c) {
+        for (int32_t r = 0; r < n_rows; ++r) {
+            if (cell_index[c][r] != -1) {
+                ++row_start[r + 1];
+                ++col_start[c + 1];
+            }
+        }
+    }
+    for (int32_t r = 0; r < n_rows; ++r) {
+        row_start[r + 1] += row_start[r];
+    }
+    for (int32_t c = 0; c < n_cols; ++c) {
+        col_start[c + 1] += col_start[c];
+    }
+    std::vector<int32_t> row_samples(row_start[n_rows]);
+    std::vector<int32_t> col_samples(col_start[n_cols]);
+    std::vector<int32_t> row_fill(row_start.begin(), row_start.end() - 1);
+    for (int32_t c = 0; c < n_cols; ++c) {
+        int32_t col_fill = col_start[c];
+        for (int32_t r = 0; r < n_rows; ++r) {
+            const int32_t s = cell_index[c][r];
+            if (s != -1) {
+                row_samples[row_fill[r]++] = s;
+                col_samples[col_fill++] = s;
+            }
+        }
+    }
+    // Every pair of a list, the earlier cell first.
+    auto add_pairs = [&](const std::vector<int32_t> &start,
+                         const std::vector<int32_t> &samples, int32_t lines,
+                         double extent, double width) {
+        for (int32_t line = 0; line < lines; ++line) {
+            for (int32_t i = start[line]; i < start[line + 1]; ++i) {
+                for (int32_t j = i + 1; j < start[line + 1]; ++j) {
+                    add_pair(samples[i], samples[j], extent, width);
+                }
+            }
+        }
+    };
+
     // Pairs along rows, over the widened x extent.
     clear();
     double extent = static_cast<long double>(x_max) - x_min;
     double width = lag_class_share * extent;
-    for (int32_t r = 0; r < n_rows; ++r) {
-        for (int32_t i = 0; i + 1 < n_cols; ++i) {
-            const int32_t a = cell_index[i][r];
-            if (a == -1) {
-                continue;
-            }
-            for (int32_t j = i + 1; j < n_cols; ++j) {
-                const int32_t b = cell_index[j][r];
-                if (b != -1) {
-                    add_pair(a, b, extent, width);
-                }
-            }
-        }
-    }
+    add_pairs(row_start, row_samples, n_rows, extent, width);
     double row_peak, row_lag;
     peak(row_peak, row_lag);
 
@@ -429,20 +530,7 @@ int32_t TKrigging::FitVariogram() {
     clear();
     extent = static_cast<long double>(y_max) - y_min;
     width = lag_class_share * extent;
-    for (int32_t c = 0; c < n_cols; ++c) {
-        for (int32_t i = 0; i + 1 < n_rows; ++i) {
-            const int32_t a = cell_index[c][i];
-            if (a == -1) {
-                continue;
-            }
-            for (int32_t j = i + 1; j < n_rows; ++j) {
-                const int32_t b = cell_index[c][j];
-                if (b != -1) {
-                    add_pair(a, b, extent, width);
-                }
-            }
-        }
-    }
+    add_pairs(col_start, col_samples, n_cols, extent, width);
     double col_peak, col_lag;
     peak(col_peak, col_lag);
 
@@ -452,10 +540,14 @@ int32_t TKrigging::FitVariogram() {
     return 0;
 }
 
-int32_t TKrigging::EstimateGrid() {
+void TKrigging::ConvertAngle() {
     aniso_angle = aniso_angle * degrees_to_radians;
     cos_angle = std::cos(static_cast<long double>(aniso_angle));
     sin_angle = std::sin(static_cast<long double>(aniso_angle));
+}
+
+int32_t TKrigging::EstimateGrid() {
+    ConvertAngle();
     for (int32_t i = 0; i < n_cols; ++i) {
         for (int32_t j = 0; j < n_rows; ++j) {
             grid[i][j] = EstimateNode(i, j);
@@ -539,6 +631,29 @@ void TKrigging::OfferCandidate(int32_t *index, double *dist, int32_t &count,
         index[count] = s;
         dist[count] = d;
     } else {
+        return;
+    }
+    // Entries 1..count-1 are sorted and the new one is last. Heapsort is not
+    // stable, but with no two distances equal its result is the one sorted
+    // order, which inserting the new entry gives directly. Only a list with
+    // equal distances needs the heapsort itself to keep its order of ties.
+    const int32_t kept = count - 1;
+    bool ties = false;
+    for (int32_t k = 1; k < kept && !ties; ++k) {
+        ties = dist[k] == dist[k + 1];
+    }
+    int32_t at = kept + 1;
+    while (!ties && at > 1 && dist[at - 1] >= d) {
+        ties = dist[at - 1] == d;
+        --at;
+    }
+    if (!ties) {
+        for (int32_t k = kept; k >= at; --k) {
+            index[k + 1] = index[k];
+            dist[k + 1] = dist[k];
+        }
+        index[at] = s;
+        dist[at] = d;
         return;
     }
     if (sector < 0) {
@@ -799,11 +914,11 @@ bool TKrigging::SolveSystem(const double *rhs, double *weights, int32_t N) {
     return true;
 }
 
-double TKrigging::ValueAt(double x, double y, bool scaled) const {
-    if (!grid) {
-        return blank;
-    }
-    const bool one_row = n_rows < 2;
+TKrigging::CellWeights TKrigging::LocateCell(double x, double y,
+                                             bool scaled) const {
+    CellWeights cell;
+    cell.one_row = n_rows < 2;
+    const bool one_row = cell.one_row;
     long double px = x, py = y, x0, x1, y0 = 0.0L, y1 = 1.0L;
     int32_t c, r = 0;
     if (!scaled) {
@@ -848,27 +963,63 @@ double TKrigging::ValueAt(double x, double y, bool scaled) const {
     const double u = (px - x0) / (x1 - x0);
     const double v = one_row ? 0.0 : static_cast<double>((py - y0) / (y1 - y0));
 
-    // Corner weights; a corner of weight zero takes no part, a blank corner of
-    // non-zero weight makes the value blank.
-    const long double w00 = (1.0L - u) * (1.0L - v);
-    const long double w10 = u * (1.0L - v);
-    const long double w11 = static_cast<long double>(u) * v;
-    const long double w01 = (1.0L - u) * v;
-    const double q00 = grid[c][r];
-    const double q10 = grid[c + 1][r];
-    const double q11 = one_row ? 0.0 : grid[c + 1][r + 1];
-    const double q01 = one_row ? 0.0 : grid[c][r + 1];
+    cell.c = c;
+    cell.r = r;
+    cell.w[0] = (1.0L - u) * (1.0L - v);
+    cell.w[1] = u * (1.0L - v);
+    cell.w[2] = static_cast<long double>(u) * v;
+    cell.w[3] = (1.0L - u) * v;
+    return cell;
+}
+
+double TKrigging::Interpolate(const CellWeights &cell, const double *q) const {
+    // A corner of weight zero takes no part, a blank corner of non-zero weight
+    // makes the value blank.
     long double sum = 0.0L;
-    const long double w[4] = {w00, w10, w11, w01};
-    const double q[4] = {q00, q10, q11, q01};
     for (int k = 0; k < 4; ++k) {
-        if (w[k] == 0.0L) {
+        if (cell.w[k] == 0.0L) {
             continue;
         }
         if (IsBlank(q[k])) {
             return blank;
         }
-        sum += w[k] * q[k];
+        sum += cell.w[k] * q[k];
     }
     return static_cast<double>(sum);
+}
+
+double TKrigging::ValueAt(double x, double y, bool scaled) const {
+    if (!grid) {
+        return blank;
+    }
+    const CellWeights cell = LocateCell(x, y, scaled);
+    const int32_t c = cell.c, r = cell.r;
+    const double q[4] = {grid[c][r], grid[c + 1][r],
+                         cell.one_row ? 0.0 : grid[c + 1][r + 1],
+                         cell.one_row ? 0.0 : grid[c][r + 1]};
+    return Interpolate(cell, q);
+}
+
+double TKrigging::ValueAtStation(double x, double y) {
+    if (!cell_index) {
+        return blank;
+    }
+    const CellWeights cell = LocateCell(x, y, false);
+    // The lookup's own arithmetic is never checked on the whole grid either
+    // (it runs after the node loop's last check), so its flags go; from here
+    // each node is checked as the node loop checks it.
+    ClearFloatErrors();
+    const int32_t c = cell.c, r = cell.r;
+    double q[4] = {0.0, 0.0, 0.0, 0.0};
+    q[0] = EstimateNode(c, r);
+    CheckFloatErrors();
+    q[1] = EstimateNode(c + 1, r);
+    CheckFloatErrors();
+    if (!cell.one_row) {
+        q[2] = EstimateNode(c + 1, r + 1);
+        CheckFloatErrors();
+        q[3] = EstimateNode(c, r + 1);
+        CheckFloatErrors();
+    }
+    return Interpolate(cell, q);
 }

@@ -38,6 +38,25 @@ class TKrigging {
                   double cell_x, double cell_y, double aniso_angle,
                   double aniso_ratio);
 
+    // The station path: MakeGrid's validation, grid geometry (with its
+    // limits and messages), cell index and variogram fit, with the same
+    // parameters and refusals, but no node loop and no grid. The sample copies
+    // and the cell index stay with the object for ValueAtStation; the
+    // anisotropy angle is already converted to radians.
+    bool PrepareGrid(const double *sample_x, const double *sample_y,
+                     const double *sample_z, int32_t sample_count,
+                     int32_t log_z, int32_t search_mode, int32_t max_points,
+                     double search_radius, int32_t drift_order, double nugget,
+                     double sill, double range, double cell_x, double cell_y,
+                     double aniso_angle, double aniso_ratio);
+
+    // ValueAt(x, y, false) of the grid MakeGrid would make from the same
+    // samples and parameters, bit for bit, estimating only the nodes that
+    // lookup reads (four, or two on a grid of one row). A division by zero,
+    // invalid operation or overflow in one of those nodes throws
+    // FloatingPointError. Call only after PrepareGrid returned true.
+    double ValueAtStation(double x, double y);
+
     // Bilinear value of the finished grid at (x, y), in the samples' units
     // (logarithms when log_z was 1). Points outside the grid are extrapolated
     // from the edge cell. Returns blank when a corner with non-zero weight is
@@ -168,6 +187,34 @@ class TKrigging {
                         int32_t cap, int32_t s, double d, int32_t sector);
     // Releases the sample copies and the cell index.
     void ReleaseWork();
+    // The steps MakeGrid and PrepareGrid share: copy, validation, scan, cell
+    // index and fit. whole_grid: allocate the grid besides the cell index.
+    bool PrepareSteps(const double *sample_x, const double *sample_y,
+                      const double *sample_z, int32_t sample_count,
+                      int32_t log_z, int32_t search_mode, int32_t max_points,
+                      double search_radius, int32_t drift_order, double nugget,
+                      double sill, double range, double cell_x, double cell_y,
+                      double aniso_angle, double aniso_ratio, bool whole_grid);
+    // Allocates cell_index for n_cols x n_rows (values not initialised).
+    void AllocCellIndex();
+    // Converts aniso_angle to radians and sets cos_angle and sin_angle.
+    void ConvertAngle();
+
+    // The grid cell that ValueAt reads for a point, and the weights of its
+    // corners q00, q10, q11, q01 (in that order). one_row: a grid of one row,
+    // whose upper corners take no part.
+    struct CellWeights {
+        int32_t c = 0;
+        int32_t r = 0;
+        bool one_row = false;
+        long double w[4] = {};
+    };
+    // Chooses the cell of (x, y): plain, or on coordinates times 3600.
+    CellWeights LocateCell(double x, double y, bool scaled) const;
+    // The bilinear sum of the corners' values q (order as CellWeights.w).
+    double Interpolate(const CellWeights &cell, const double *q) const;
+
+    bool whole_grid = true; // BuildCellIndex allocates the grid as well
 
     // range^3 of the variogram, kept for the range it was computed from
     mutable bool range_cubed_valid = false;

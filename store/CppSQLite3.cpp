@@ -9,11 +9,15 @@ namespace {
 
 constexpr int32_t default_wait_timeout_ms = 60000;
 
+static_assert(field_integer == SQLITE_INTEGER && field_real == SQLITE_FLOAT && field_text == SQLITE_TEXT &&
+              field_blob == SQLITE_BLOB && field_null == SQLITE_NULL);
+
 constexpr const char *msg_not_open = "Database not open";
 constexpr const char *msg_close_failed = "Unable to close database";
 constexpr const char *msg_no_statement = "Null Virtual Machine pointer";
 constexpr const char *msg_bad_field = "Invalid field index requested";
 constexpr const char *msg_bind_failed = "Error binding double param";
+constexpr const char *msg_bind_text_failed = "Error binding string param";
 
 } // namespace
 
@@ -130,6 +134,19 @@ CppSQLite3Statement CppSQLite3DB::Prepare(const char *sql) {
     return CppSQLite3Statement(handle, statement);
 }
 
+void CppSQLite3DB::CopyTo(CppSQLite3DB &target) {
+    RequireOpen();
+    target.RequireOpen();
+    sqlite3_backup *backup = sqlite3_backup_init(target.handle, "main", handle, "main");
+    if (backup == nullptr)
+        throw CppSQLite3Exception(sqlite3_errcode(target.handle), sqlite3_errmsg(target.handle));
+    // All pages in one step; finish reports the step's error, if any.
+    sqlite3_backup_step(backup, -1);
+    const int result = sqlite3_backup_finish(backup);
+    if (result != SQLITE_OK)
+        throw CppSQLite3Exception(result, sqlite3_errmsg(target.handle));
+}
+
 void CppSQLite3DB::SetWaitTimeout(int32_t ms) {
     wait_timeout_ms = ms;
     if (handle != nullptr)
@@ -171,6 +188,25 @@ void CppSQLite3Statement::BindReal(int32_t index, double value) {
     const int result = sqlite3_bind_double(handle, index, value);
     if (result != SQLITE_OK)
         throw CppSQLite3Exception(result, msg_bind_failed);
+}
+
+void CppSQLite3Statement::BindText(int32_t index, const char *text) {
+    RequireHandle();
+    const int result = sqlite3_bind_text(handle, index, text, -1, SQLITE_TRANSIENT);
+    if (result != SQLITE_OK)
+        throw CppSQLite3Exception(result, msg_bind_text_failed);
+}
+
+CppSQLite3Query CppSQLite3Statement::RunQuery() {
+    RequireOpen();
+    RequireHandle();
+    const int result = sqlite3_step(handle);
+    if (result == SQLITE_DONE)
+        return CppSQLite3Query(db, handle, true, false);
+    if (result == SQLITE_ROW)
+        return CppSQLite3Query(db, handle, false, false);
+    const int rewound = sqlite3_reset(handle);
+    throw CppSQLite3Exception(rewound, sqlite3_errmsg(db));
 }
 
 int32_t CppSQLite3Statement::Run() {
@@ -243,8 +279,11 @@ void CppSQLite3Query::Advance() {
     if (result == SQLITE_DONE) {
         at_end = true;
     } else if (result != SQLITE_ROW) {
-        const int finalized = sqlite3_finalize(std::exchange(handle, nullptr));
-        throw CppSQLite3Exception(finalized, sqlite3_errmsg(db));
+        // A cursor over a statement it does not own rewinds it instead, so the
+        // statement's owner keeps a valid handle.
+        sqlite3_stmt *failed = std::exchange(handle, nullptr);
+        const int code = owns_handle ? sqlite3_finalize(failed) : sqlite3_reset(failed);
+        throw CppSQLite3Exception(code, sqlite3_errmsg(db));
     }
 }
 
@@ -253,6 +292,27 @@ const char *CppSQLite3Query::FieldText(int32_t index) const {
     if (index < 0 || index > column_count - 1)
         throw CppSQLite3Exception(CPPSQLITE_ERROR, msg_bad_field);
     return reinterpret_cast<const char *>(sqlite3_column_text(handle, index));
+}
+
+int32_t CppSQLite3Query::FieldType(int32_t index) const {
+    RequireHandle();
+    if (index < 0 || index > column_count - 1)
+        throw CppSQLite3Exception(CPPSQLITE_ERROR, msg_bad_field);
+    return sqlite3_column_type(handle, index);
+}
+
+double CppSQLite3Query::FieldReal(int32_t index) const {
+    RequireHandle();
+    if (index < 0 || index > column_count - 1)
+        throw CppSQLite3Exception(CPPSQLITE_ERROR, msg_bad_field);
+    return sqlite3_column_double(handle, index);
+}
+
+int64_t CppSQLite3Query::FieldInteger(int32_t index) const {
+    RequireHandle();
+    if (index < 0 || index > column_count - 1)
+        throw CppSQLite3Exception(CPPSQLITE_ERROR, msg_bad_field);
+    return sqlite3_column_int64(handle, index);
 }
 
 void CppSQLite3Query::Release() {

@@ -8,9 +8,18 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+class CppSQLite3Query;
 
 // Result code of the layer's own errors.
 constexpr int32_t CPPSQLITE_ERROR = 1000;
+
+// Storage classes of a field (CppSQLite3Query::FieldType), the library's own
+// numbers.
+constexpr int32_t field_integer = 1;
+constexpr int32_t field_real = 2;
+constexpr int32_t field_text = 3;
+constexpr int32_t field_blob = 4;
+constexpr int32_t field_null = 5;
 
 // An SQLite result code (or CPPSQLITE_ERROR) with the message
 // "<code name>[<code>]: <detail>". The message is made with sqlite3_mprintf and
@@ -52,6 +61,11 @@ class CppSQLite3Statement {
 
     // Binds a double to parameter index (1-based).
     void BindReal(int32_t index, double value);
+    // Binds a copy of a zero-terminated text to parameter index (1-based).
+    void BindText(int32_t index, const char *text);
+    // Steps once and returns a cursor over the statement's rows that does not
+    // own it; Rewind before the next binding. A failed step rewinds and throws.
+    CppSQLite3Query RunQuery();
     // Steps once, expecting no row; rewinds and returns the number of changed rows.
     // Bound values stay bound.
     int32_t Run();
@@ -86,6 +100,13 @@ class CppSQLite3Query {
     // Text of column index (0-based) of the current row, in the library's text
     // form; null for SQL NULL. Valid until the next Advance, Release or destruction.
     const char *FieldText(int32_t index) const;
+    // Storage class of column index (0-based) of the current row: one of
+    // field_integer ... field_null.
+    int32_t FieldType(int32_t index) const;
+    // The stored number of a column of class field_real, or field_integer, as
+    // it is stored.
+    double FieldReal(int32_t index) const;
+    int64_t FieldInteger(int32_t index) const;
     // Finalizes the statement when this cursor owns it; idempotent.
     void Release();
 
@@ -121,6 +142,11 @@ class CppSQLite3DB {
     CppSQLite3Query RunQuery(const char *sql);
     // Compiles the first statement of sql for repeated Run calls.
     CppSQLite3Statement Prepare(const char *sql);
+    // Copies the whole main database of this connection into the main database
+    // of target, replacing what target held (SQLite's online backup). Both
+    // must be open; target is then a connection of its own over the same rows,
+    // for another thread.
+    void CopyTo(CppSQLite3DB &target);
     // Busy-wait time in milliseconds, handed to the library now and on every Open.
     void SetWaitTimeout(int32_t ms);
     bool IsOpen() const { return handle != nullptr; }

@@ -1,7 +1,9 @@
 // The point table xyz: load sequence, window query texts and field conversion.
 #include "store/PointTable.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <string_view>
 
 #include "platform/Locale.h"
@@ -13,6 +15,17 @@ constexpr const char *sql_begin = "begin transaction;";
 constexpr const char *sql_commit = "commit transaction;";
 constexpr const char *sql_count_all = "select COUNT(*) from xyz;";
 constexpr const char *sql_insert = "insert or ignore into xyz values (?, ?, ?);";
+// The four bounds of a window query, from their six-decimal texts in the
+// order x - a, x + a, y - a, y + a, as the library reads a number written in a
+// query text (a real; the same conversion as the literal's).
+constexpr const char *sql_bounds =
+    "select CAST(? AS REAL), CAST(? AS REAL), CAST(? AS REAL), CAST(? AS REAL)";
+// The whole table in the primary key's order, as the window queries deliver
+// their rows.
+constexpr const char *sql_all_rows = "select x,y,u from xyz order by x, y";
+
+// Rows per bucket of the window index, on average.
+constexpr double rows_per_bucket = 4.0;
 
 // The four pieces of text around the bounds of the two window queries.
 constexpr std::string_view count_head = "select COALESCE(COUNT(*),0) as n from xyz where x >=";
@@ -125,5 +138,179 @@ SquareRows FetchInSquare(CppSQLite3DB &db, double x, double y, double half_size)
         query.Advance();
     }
     query.Release();
+    return rows;
+}
+
+TPointWindows::TPointWindows(CppSQLite3DB &db_) : db(db_), bounds(db_.Prepare(sql_bounds)) {
+    CppSQLite3Query query = db.RunQuery(sql_all_rows);
+    while (!query.AtEnd()) {
+        ++all_rows;
+        // The storage class and the stored number are taken before the text,
+        // which may convert the field.
+        const int32_t type_x = query.FieldType(0), type_y = query.FieldType(1);
+        const bool numbers = (type_x == field_integer || type_x == field_real) &&
+                             (type_y == field_integer || type_y == field_real);
+        if (numbers) {
+            key_x.push_back(type_x == field_integer ? static_cast<long double>(query.FieldInteger(0))
+                                                    : static_cast<long double>(query.FieldReal(0)));
+            key_y.push_back(type_y == field_integer ? static_cast<long double>(query.FieldInteger(1))
+                                                    : static_cast<long double>(query.FieldReal(1)));
+            for (int32_t column = 0; column < 3; ++column) {
+                const char *field = query.FieldText(column);
+                has_text[column].push_back(field != nullptr);
+                text[column].emplace_back(field != nullptr ? field : "");
+            }
+        }
+        query.Advance();
+    }
+    query.Release();
+    ConvertFields(DecimalSeparator());
+
+    // A grid of buckets over the rows' extent, about square in metres.
+    const auto rows = static_cast<int32_t>(key_x.size());
+    bucket_start.assign(2, 0);
+    if (rows > 0) {
+        const auto [x_lo, x_hi] = std::minmax_element(key_x.begin(), key_x.end());
+        const auto [y_lo, y_hi] = std::minmax_element(key_y.begin(), key_y.end());
+        origin_x = static_cast<double>(*x_lo);
+        origin_y = static_cast<double>(*y_lo);
+        const double extent_x = static_cast<double>(*x_hi) - origin_x;
+        const double extent_y = static_cast<double>(*y_hi) - origin_y;
+        const double wanted = std::max(1.0, rows / rows_per_bucket);
+        if (std::isfinite(extent_x) && std::isfinite(extent_y) && extent_x > 0.0 && extent_y > 0.0) {
+            const double side = std::sqrt(extent_x * extent_y / wanted);
+            buckets_x = static_cast<int32_t>(std::clamp(std::ceil(extent_x / side), 1.0, wanted));
+            buckets_y = static_cast<int32_t>(std::clamp(std::ceil(extent_y / side), 1.0, wanted));
+        } else if (std::isfinite(extent_x) && extent_x > 0.0) {
+            buckets_x = static_cast<int32_t>(wanted);
+        } else if (std::isfinite(extent_y) && extent_y > 0.0) {
+            buckets_y = static_cast<int32_t>(wanted);
+        }
+        width_x = buckets_x > 1 ? extent_x / buckets_x : 1.0;
+        width_y = buckets_y > 1 ? extent_y / buckets_y : 1.0;
+        const int32_t buckets = buckets_x * buckets_y;
+        std::vector<int32_t> bucket_of(rows);
+        bucket_start.assign(buckets + 1, 0);
+        for (int32_t row = 0; row < rows; ++row) {
+            bucket_of[row] = BucketOf(static_cast<double>(key_x[row]), origin_x, width_x, buckets_x) * buckets_y +
+                             BucketOf(static_cast<double>(key_y[row]), origin_y, width_y, buckets_y);
+            ++bucket_start[bucket_of[row] + 1];
+        }
+        for (int32_t b = 0; b < buckets; ++b)
+            bucket_start[b + 1] += bucket_start[b];
+        bucket_rows.resize(rows);
+        std::vector<int32_t> fill(bucket_start.begin(), bucket_start.end() - 1);
+        for (int32_t row = 0; row < rows; ++row)
+            bucket_rows[fill[bucket_of[row]]++] = row;
+    }
+}
+
+int32_t TPointWindows::BucketOf(double value, double origin, double width, int32_t buckets) {
+    // A monotone map of the coordinate, so that a bucket range found from two
+    // bounds holds every row between them.
+    const double b = std::floor((value - origin) / width);
+    if (!(b >= 0.0))
+        return 0;
+    if (b >= buckets - 1)
+        return buckets - 1;
+    return static_cast<int32_t>(b);
+}
+
+void TPointWindows::ConvertFields(char separator) {
+    std::string scratch;
+    for (int32_t column = 0; column < 3; ++column) {
+        const size_t rows = text[column].size();
+        number[column].assign(rows, 0.0);
+        converted[column].assign(rows, 0);
+        for (size_t row = 0; row < rows; ++row) {
+            if (!has_text[column][row])
+                continue;
+            try {
+                number[column][row] = FieldNumber(text[column][row].c_str(), separator, scratch);
+                converted[column][row] = 1;
+            } catch (const ConversionError &) {
+                // read again, and fail, when a window fetches it
+            }
+        }
+    }
+    converted_with = separator;
+}
+
+double TPointWindows::Field(int32_t row, int32_t column) {
+    if (converted[column][row])
+        return number[column][row];
+    std::string scratch;
+    return FieldNumber(has_text[column][row] ? text[column][row].c_str() : nullptr, converted_with, scratch);
+}
+
+bool TPointWindows::SquareBounds(double x, double y, double half_size, Square &square) {
+    const double values[4] = {Bound(x, -half_size), Bound(x, half_size), Bound(y, -half_size),
+                              Bound(y, half_size)};
+    for (const double value : values) {
+        if (!std::isfinite(value))
+            return false;
+    }
+    // A statement left mid-way by an error is rewound before it is bound again.
+    bounds.Rewind();
+    for (int32_t k = 0; k < 4; ++k) {
+        std::string bound_text;
+        AppendBound(bound_text, values[k]);
+        bounds.BindText(k + 1, bound_text.c_str());
+    }
+    CppSQLite3Query query = bounds.RunQuery();
+    square = {query.FieldReal(0), query.FieldReal(1), query.FieldReal(2), query.FieldReal(3)};
+    bounds.Rewind();
+    return true;
+}
+
+void TPointWindows::RowsInSquare(const Square &square, std::vector<int32_t> &rows) const {
+    rows.clear();
+    if (key_x.empty())
+        return;
+    const int32_t bx_lo = BucketOf(static_cast<double>(square.x_lo), origin_x, width_x, buckets_x);
+    const int32_t bx_hi = BucketOf(static_cast<double>(square.x_hi), origin_x, width_x, buckets_x);
+    const int32_t by_lo = BucketOf(static_cast<double>(square.y_lo), origin_y, width_y, buckets_y);
+    const int32_t by_hi = BucketOf(static_cast<double>(square.y_hi), origin_y, width_y, buckets_y);
+    for (int32_t bx = bx_lo; bx <= bx_hi; ++bx) {
+        for (int32_t by = by_lo; by <= by_hi; ++by) {
+            const int32_t b = bx * buckets_y + by;
+            for (int32_t k = bucket_start[b]; k < bucket_start[b + 1]; ++k) {
+                const int32_t row = bucket_rows[k];
+                // the exact comparison of the stored number with the real bound
+                if (key_x[row] >= square.x_lo && key_x[row] <= square.x_hi && key_y[row] >= square.y_lo &&
+                    key_y[row] <= square.y_hi)
+                    rows.push_back(row);
+            }
+        }
+    }
+    // The primary key's order.
+    std::sort(rows.begin(), rows.end());
+}
+
+int32_t TPointWindows::CountInSquare(double x, double y, double half_size) {
+    Square square;
+    if (!SquareBounds(x, y, half_size, square))
+        return ::CountInSquare(db, x, y, half_size);
+    RowsInSquare(square, found);
+    return static_cast<int32_t>(found.size());
+}
+
+SquareRows TPointWindows::FetchInSquare(double x, double y, double half_size) {
+    Square square;
+    if (!SquareBounds(x, y, half_size, square))
+        return ::FetchInSquare(db, x, y, half_size);
+    const char separator = DecimalSeparator();
+    if (separator != converted_with)
+        ConvertFields(separator);
+    RowsInSquare(square, found);
+    SquareRows rows;
+    rows.x.reserve(found.size());
+    rows.y.reserve(found.size());
+    rows.u.reserve(found.size());
+    for (const int32_t row : found) {
+        rows.x.push_back(Field(row, 0));
+        rows.y.push_back(Field(row, 1));
+        rows.u.push_back(Field(row, 2));
+    }
     return rows;
 }

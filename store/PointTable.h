@@ -43,3 +43,72 @@ SquareRows FetchInSquare(CppSQLite3DB &db, double x, double y, double half_size)
 // whatever the magnitude of the bounds.
 std::string CountInSquareSql(double x, double y, double half_size);
 std::string FetchInSquareSql(double x, double y, double half_size);
+
+// The window queries of one connection, answered from the whole table read
+// once into memory, for a pass that asks them for every station. The answers
+// are those of CountInSquare and FetchInSquare, rows and order alike:
+// - each bound is the six-decimal text of the query, turned into a number by
+//   the library's own conversion (the one it applies to a number in a query
+//   text), one statement step per query;
+// - a stored number lies inside when the library's comparison says so, which
+//   for an integer or a real against a real is the exact comparison of their
+//   values; a NULL, a text or a blob never does;
+// - rows come in the primary key's order (ascending x, then y), the order the
+//   table was read in;
+// - fields are the numbers read from the library's texts of the stored values,
+//   in the user's format, with the same errors.
+// A bound that is not a finite number falls back to the query text itself, so
+// that it fails as that text does. The table must not change while the object
+// lives; its statement is open meanwhile, so destroy it before closing the
+// connection. Errors as for the free functions.
+class TPointWindows {
+  public:
+    // Reads the table xyz of db.
+    explicit TPointWindows(CppSQLite3DB &db);
+    TPointWindows(const TPointWindows &) = delete;
+    TPointWindows &operator=(const TPointWindows &) = delete;
+
+    int32_t CountInSquare(double x, double y, double half_size);
+    SquareRows FetchInSquare(double x, double y, double half_size);
+    // Rows of the table, as CountAllStations counts them.
+    int32_t CountAllStations() const { return all_rows; }
+
+  private:
+    struct Square {
+        long double x_lo, x_hi, y_lo, y_hi;
+    };
+    // The square's bounds as the library reads them; false when one is not a
+    // finite number.
+    bool SquareBounds(double x, double y, double half_size, Square &square);
+    // Appends to `rows` the indices (in key order) of the rows inside square.
+    void RowsInSquare(const Square &square, std::vector<int32_t> &rows) const;
+    // Bucket of a coordinate along one axis, 0..buckets - 1.
+    static int32_t BucketOf(double value, double origin, double width, int32_t buckets);
+    // Reads the field texts of every row into numbers with `separator`.
+    void ConvertFields(char separator);
+    // Field `column` (0 x, 1 y, 2 u) of row `row` as a number.
+    double Field(int32_t row, int32_t column);
+
+    CppSQLite3DB &db;
+    CppSQLite3Statement bounds;  // the four bound texts as the library's reals
+    int32_t all_rows = 0;
+
+    // Rows whose x and y are numbers, in key order: the exact stored values.
+    std::vector<long double> key_x, key_y;
+    // Their fields: the library's text (has_text false for NULL) and the
+    // number read from it with `converted_with` (converted false: it did not
+    // convert, and reading it again gives the error).
+    std::vector<std::string> text[3];
+    std::vector<char> has_text[3];
+    std::vector<double> number[3];
+    std::vector<char> converted[3];
+    char converted_with = '\0';
+
+    // Rows by bucket of a uniform grid over the rows' extent, column-major:
+    // bucket (bx, by) holds bucket_rows[bucket_start[b] .. bucket_start[b + 1] - 1]
+    // with b = bx * buckets_y + by, each list in key order.
+    double origin_x = 0.0, origin_y = 0.0, width_x = 1.0, width_y = 1.0;
+    int32_t buckets_x = 1, buckets_y = 1;
+    std::vector<int32_t> bucket_start, bucket_rows;
+    std::vector<int32_t> found;  // scratch of one query
+};

@@ -181,3 +181,48 @@ TEST(GridGeometry, NonFiniteSamplesRaiseTheFloatError) {
         EXPECT_THROW(RunMakeGrid(*k, s, KrigParams{}), FloatingPointError);
     }
 }
+
+TEST(GridGeometry, NearestNodeIsTheExactFloorAtCellBorders) {
+    // x_min is 0 and y_min is 100 (cells of 200): a sample exactly half a cell
+    // past a node belongs to the next node, one just short of it to the node;
+    // the last column and row take every sample beyond them.
+    struct Case {
+        const char *name;
+        double x, y;
+        int expected_col, expected_row;
+    };
+    const double just_below = std::nextafter(300.0, 0.0);
+    const Case cases[] = {
+        {"half a cell past column 1", 300.0, 500.0, 2, 2},
+        {"just short of it", just_below, 500.0, 1, 2},
+        {"half a cell past row 1", 600.0, 400.0, 3, 2},
+        {"just short of it in y", 600.0, std::nextafter(400.0, 0.0), 3, 1},
+        {"on a node", 1000.0, 700.0, 5, 3},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Samples s;
+        s.Add(200, 100, 0.0);    // x_min = 0, y_min = 100
+        s.Add(1800, 1700, 0.0);  // x_max = 2000, y_max = 1700: 11 columns, 8 rows
+        s.Add(c.x, c.y, 1.0);
+        TKrigging k;
+        ASSERT_TRUE(PrepareSteps(k, s, KrigParams{}));
+        ASSERT_EQ(k.x_min, 0.0);
+        EXPECT_EQ(k.cell_index[c.expected_col][c.expected_row], 2);
+    }
+}
+
+TEST(GridGeometry, NearestNodeOfAnOffsetJustBelowAWholeCellIsTheLowerNode) {
+    // With y_min 1e-18 and cells of 1, the sample at y 1.5 is 2 - 1e-18 cells
+    // up in extended precision, which rounds to 2 as a double: its row is
+    // still 1.
+    Samples s;
+    s.Add(0, 1e-18, 0.0);
+    s.Add(4, 3, 0.0);
+    s.Add(2, 1.5, 1.0);
+    TKrigging k;
+    ASSERT_TRUE(PrepareSteps(k, s, KrigParams{.cell_x = 1.0, .cell_y = 1.0}));
+    ASSERT_EQ(k.y_min, 1e-18);
+    EXPECT_EQ(k.cell_index[3][1], 2);
+    EXPECT_EQ(k.cell_index[3][2], -1);
+}

@@ -1,6 +1,7 @@
 // Neighbour search: the window, the radius, the nearest-points list, the
 // octants and the heapsort both lists share.
 #include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -174,6 +175,68 @@ TEST(NeighbourSearch, NearestAgreesWithBruteForceOnRandomSamples) {
                 for (size_t n = 0; n < all.size(); ++n) {
                     EXPECT_EQ(f.index[n], all[n].second);
                     EXPECT_NEAR(f.dist[n], all[n].first, 1e-9);
+                }
+            }
+        }
+    }
+}
+
+TEST(NeighbourSearch, NearestOrdersTiesAsTheHeapsortAfterEveryOffer) {
+    // Samples on every node of a lattice give many equal distances. The
+    // reference follows the list's rule literally: cells in scan order, each
+    // candidate within the radius appended (or replacing a strictly farther
+    // last entry), and the whole list heapsorted after every change.
+    Samples s;
+    for (int x = 0; x <= 1500; x += 100) {
+        for (int y = 0; y <= 1500; y += 100) {
+            s.Add(x, y, 0.0);
+        }
+    }
+    for (int32_t max_points : {5, 16, 32}) {
+        SCOPED_TRACE(max_points);
+        KrigParams p = Cells100(450.0);
+        p.max_points = max_points;
+        TKrigging k;
+        ASSERT_TRUE(PrepareSteps(k, s, p));
+        const int32_t reach = 5; // ceil(450 / 100)
+        for (int i = 0; i < k.n_cols; i += 2) {
+            for (int j = 0; j < k.n_rows; j += 3) {
+                const double x = k.x_min + i * k.cell_x,
+                             y = k.y_min + j * k.cell_y;
+                int32_t index[TKrigging::max_system + 1];
+                double dist[TKrigging::max_system + 1];
+                int32_t count = 0;
+                for (int c = std::max(0, i - reach);
+                     c < std::min<int>(k.n_cols, i + reach); ++c) {
+                    for (int r = std::max(0, j - reach);
+                         r < std::min<int>(k.n_rows, j + reach); ++r) {
+                        const int32_t idx = k.cell_index[c][r];
+                        if (idx < 0) {
+                            continue;
+                        }
+                        // the isotropic distance as the search forms it
+                        const double u = x - k.sample_x[idx];
+                        const double v = y - k.sample_y[idx];
+                        const double d = std::sqrt(1.0L * v * v +
+                                                   static_cast<long double>(u) * u);
+                        if (!(d <= 450.0)) {
+                            continue;
+                        }
+                        if (count < max_points) {
+                            ++count;
+                        } else if (!(d < dist[count])) {
+                            continue;
+                        }
+                        index[count] = idx;
+                        dist[count] = d;
+                        k.SortByDistance(index, dist, count);
+                    }
+                }
+                const Found f = Search(k, i, j, x, y);
+                ASSERT_EQ(f.index.size(), static_cast<size_t>(count));
+                for (int32_t n = 0; n < count; ++n) {
+                    EXPECT_EQ(f.index[n], index[n + 1]);
+                    EXPECT_EQ(f.dist[n], dist[n + 1]); // exact: same formula
                 }
             }
         }

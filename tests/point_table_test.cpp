@@ -1,6 +1,7 @@
 // The point table: load and duplicate policy, window query texts, borders,
 // row order and the conversion of the returned field texts.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -142,4 +143,118 @@ TEST_F(PointTable, SeparatorNeitherPointNorCommaFailsOnReals) {
 TEST_F(PointTable, QueriesOnAClosedDatabaseThrow) {
     EXPECT_THROW(CountInSquare(db, 0, 0, 1), CppSQLite3Exception);
     EXPECT_THROW(FetchInSquare(db, 0, 0, 1), CppSQLite3Exception);
+}
+
+TEST_F(PointTable, WindowIndexAnswersAsTheQueryTexts) {
+    // Stations with two decimals, with more digits than the library's text
+    // keeps, on whole metres (stored as integers), and negative; windows whose
+    // bounds fall exactly on stored coordinates, just beside them, and on the
+    // six-decimal rounding of the half-size. Both separators, one object.
+    std::mt19937 random(17);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<Row> rows;
+    for (int k = 0; k < 400; ++k) {
+        double x = std::round((-2000.0 + 6000.0 * unit(random)) * 100.0) / 100.0;
+        double y = std::round((5500000.0 + 4000.0 * unit(random)) * 100.0) / 100.0;
+        if (k % 7 == 0)
+            x = std::round(x);
+        if (k % 11 == 0)
+            y += 0.1 + 0.2;  // 17 significant digits
+        rows.push_back({x, y, 10.0 * unit(random) - 5.0});
+    }
+    Load(rows);
+    TPointWindows windows(db);
+    for (const char separator : {'.', ','}) {
+        SetDecimalSeparator(separator);
+        for (int k = 0; k < 300; ++k) {
+            const Row &near = rows[k % rows.size()];
+            const double a = k % 3 == 0 ? 250.0 : (k % 3 == 1 ? 0.0000006 : 100.0 * unit(random));
+            // centre so that a bound lands on a stored coordinate, or beside it
+            const double x = k % 2 == 0 ? near.x - a : near.x + 0.0000004;
+            const double y = k % 4 < 2 ? near.y + a : near.y;
+            SCOPED_TRACE(std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(a));
+            ASSERT_EQ(windows.CountInSquare(x, y, a), CountInSquare(db, x, y, a));
+            const SquareRows expected = FetchInSquare(db, x, y, a);
+            const SquareRows fetched = windows.FetchInSquare(x, y, a);
+            // exact: the same rows in the same order, read from the same texts
+            EXPECT_EQ(fetched.x, expected.x);
+            EXPECT_EQ(fetched.y, expected.y);
+            EXPECT_EQ(fetched.u, expected.u);
+        }
+    }
+    EXPECT_EQ(windows.CountAllStations(), CountAllStations(db));
+}
+
+TEST_F(PointTable, WindowIndexOutlivesAFailedFetchAndHoldsTheConnection) {
+    Load({{1000, 2000, 5}, {1000.5, 2000, 6}});
+    {
+        TPointWindows windows(db);
+        SetDecimalSeparator('\'');
+        EXPECT_THROW(windows.FetchInSquare(1000, 2000, 10), ConversionError);
+        SetDecimalSeparator('.');
+        const SquareRows rows = windows.FetchInSquare(1000, 2000, 10);
+        ASSERT_EQ(rows.x.size(), 2u);
+        EXPECT_EQ(rows.x[1], 1000.5);
+        EXPECT_EQ(windows.CountInSquare(1000, 2000, 0.25), 1);
+        // Its statements are open while it lives.
+        EXPECT_THROW(db.Close(), CppSQLite3Exception);
+    }
+    EXPECT_NO_THROW(db.Close());
+    EXPECT_THROW(TPointWindows closed(db), CppSQLite3Exception);
+}
+
+TEST_F(PointTable, WindowIndexAnswersAsTheQueryTextsOnAwkwardTables) {
+    // NULLs (from values that are not numbers), a text and a blob, integers
+    // beyond 2^53 next to reals, and bounds that are not finite numbers: the
+    // same rows, the same numbers, or the same error as the query texts.
+    Load({{1000, 2000, 5}, {1000.5, 2000, 6}, {999.75, 2000.25, 7}});
+    db.RunStatement("insert into xyz values (NULL, 2000, 1);"
+                    "insert into xyz values (1000.25, 2000, NULL);"
+                    "insert into xyz values ('abc', 2000, 2);"
+                    "insert into xyz values (x'00', 2000, 3);"
+                    "insert into xyz values (1152921504606846977, 5, 8);"   // 2^60 + 1, an integer
+                    "insert into xyz values (1152921504606846976.0, 6, 9);" // 2^60
+                    "insert into xyz values (9007199254740993, 7, 10);");   // 2^53 + 1
+    struct Case {
+        const char *name;
+        double x, y, a;
+    };
+    const Case cases[] = {
+        {"NULL value inside", 1000, 2000, 1},
+        {"without the NULL value", 1000, 2000, 0.2},
+        {"texts and blobs never inside", 0, 2000, 1e6},
+        {"huge integers", 1152921504606846976.0, 6, 1},
+        {"near 2^53", 9007199254740992.0, 7, 1},
+        {"bound beyond double", 1000, 2000, 1e308 * 10},
+        {"half-size overflowing", 1e308, 2000, 1e308},
+    };
+    TPointWindows windows(db);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string expected_error, error;
+        int32_t expected_count = -1, count = -1;
+        SquareRows expected, rows;
+        try {
+            expected_count = CountInSquare(db, c.x, c.y, c.a);
+            expected = FetchInSquare(db, c.x, c.y, c.a);
+        } catch (const CppSQLite3Exception &e) {
+            expected_error = e.errorMessage();
+        } catch (const ConversionError &e) {
+            expected_error = e.what();
+        }
+        try {
+            count = windows.CountInSquare(c.x, c.y, c.a);
+            rows = windows.FetchInSquare(c.x, c.y, c.a);
+        } catch (const CppSQLite3Exception &e) {
+            error = e.errorMessage();
+        } catch (const ConversionError &e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, expected_error);
+        EXPECT_EQ(count, expected_count);
+        EXPECT_EQ(rows.x, expected.x);
+        EXPECT_EQ(rows.y, expected.y);
+        EXPECT_EQ(rows.u, expected.u);
+    }
+    EXPECT_EQ(windows.CountAllStations(), CountAllStations(db));
 }

@@ -236,3 +236,81 @@ TEST_F(SqlLayer, MovedHandlesAreOwnedOnce) {
     taken.Release();
     db.Close();  // both finalized exactly once
 }
+
+TEST_F(SqlLayer, CopyGivesAnIndependentConnectionOverTheSameRows) {
+    CppSQLite3DB copy;
+    copy.Open(":memory:");
+    copy.RunStatement("create table old (z);");  // replaced by the copy
+    db.CopyTo(copy);
+    CppSQLite3Query query = copy.RunQuery("select a, b, c from t order by a;");
+    ASSERT_FALSE(query.AtEnd());
+    EXPECT_STREQ(query.FieldText(0), "2");
+    EXPECT_STREQ(query.FieldText(1), "-0.25");
+    query.Advance();
+    ASSERT_FALSE(query.AtEnd());
+    EXPECT_STREQ(query.FieldText(0), "1000");  // still stored as an integer
+    EXPECT_STREQ(query.FieldText(1), "1000.5");
+    query.Advance();
+    EXPECT_TRUE(query.AtEnd());
+    query.Release();
+    EXPECT_STREQ(CatchSql([&] { copy.RunQuery("select * from old;"); }).message.c_str(),
+                 "SQLITE_ERROR[1]: no such table: old");
+    // Changes to the copy stay in the copy.
+    copy.RunStatement("delete from t;");
+    CppSQLite3Query original = db.RunQuery("select COUNT(*) from t;");
+    EXPECT_STREQ(original.FieldText(0), "2");
+    original.Release();
+
+    CppSQLite3DB closed;
+    EXPECT_EQ(CatchSql([&] { db.CopyTo(closed); }).message, "CPPSQLITE_ERROR[1000]: Database not open");
+}
+
+TEST_F(SqlLayer, PreparedQueryBindsTextsAndGivesStoredNumbers) {
+    CppSQLite3Statement statement = db.Prepare("select a, b, c, ? from t where b >= CAST(? AS REAL) order by a;");
+    statement.BindText(1, "echo");
+    statement.BindText(2, "-0.250000");
+    {
+        CppSQLite3Query query = statement.RunQuery();
+        ASSERT_FALSE(query.AtEnd());
+        EXPECT_EQ(query.FieldType(0), field_integer);
+        EXPECT_EQ(query.FieldInteger(0), 2);
+        EXPECT_EQ(query.FieldType(1), field_real);
+        EXPECT_EQ(query.FieldReal(1), -0.25);
+        EXPECT_EQ(query.FieldType(2), field_null);
+        EXPECT_EQ(query.FieldType(3), field_text);
+        EXPECT_STREQ(query.FieldText(3), "echo");
+        EXPECT_STREQ(CatchSql([&] { query.FieldType(4); }).message.c_str(),
+                     "CPPSQLITE_ERROR[1000]: Invalid field index requested");
+        query.Advance();
+        ASSERT_FALSE(query.AtEnd());
+        EXPECT_EQ(query.FieldInteger(0), 1000);
+        query.Advance();
+        EXPECT_TRUE(query.AtEnd());
+    }
+    // Rewound, the statement runs again with a new binding.
+    statement.Rewind();
+    statement.BindText(2, "1000");
+    CppSQLite3Query again = statement.RunQuery();
+    ASSERT_FALSE(again.AtEnd());
+    EXPECT_EQ(again.FieldReal(1), 1000.5);
+}
+
+TEST_F(SqlLayer, FailedStepOfAPreparedQueryLeavesTheStatementUsable) {
+    // abs() of the smallest integer overflows on the second row.
+    db.RunStatement("create table big (v integer); insert into big values (-1);"
+                    "insert into big values (-9223372036854775808);");
+    CppSQLite3Statement statement = db.Prepare("select abs(v) from big order by rowid;");
+    {
+        CppSQLite3Query query = statement.RunQuery();
+        ASSERT_FALSE(query.AtEnd());
+        EXPECT_STREQ(query.FieldText(0), "1");
+        EXPECT_STREQ(CatchSql([&] { query.Advance(); }).message.c_str(), "SQLITE_ERROR[1]: integer overflow");
+    }
+    statement.Rewind();
+    CppSQLite3Query again = statement.RunQuery();
+    ASSERT_FALSE(again.AtEnd());
+    EXPECT_STREQ(again.FieldText(0), "1");
+    again.Release();  // does not own the statement: nothing happens
+    statement.Release();
+    EXPECT_NO_THROW(db.Close());
+}

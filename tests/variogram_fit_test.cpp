@@ -1,4 +1,8 @@
 // Automatic fit of the spherical model from pairs along grid rows and columns.
+#include <cmath>
+#include <random>
+#include <string>
+
 #include <gtest/gtest.h>
 
 #include "kriging/Krigging.h"
@@ -11,6 +15,83 @@ namespace {
 void AddAnchors(Samples &s) {
     s.Add(4600, 800, 0.0);
     s.Add(0, 400, 0.0);
+}
+
+// The fit's model by the plain scan of every cell pair of every row and
+// column, in the scan's order, with the fit's own rounding: a reference for
+// the scan that visits only the occupied cells.
+struct Model {
+    double sill, range;
+};
+Model DenseScanModel(const TKrigging &k) {
+    struct Direction {
+        double peak, lag;
+    };
+    auto scan = [&](bool rows) {
+        const int32_t lines = rows ? k.n_rows : k.n_cols;
+        const int32_t cells = rows ? k.n_cols : k.n_rows;
+        const double extent = rows
+                                  ? static_cast<long double>(k.x_max) - k.x_min
+                                  : static_cast<long double>(k.y_max) - k.y_min;
+        const double width = 0.02L * extent;
+        double dist[50] = {}, sq[50] = {}, count[50] = {};
+        for (int32_t line = 0; line < lines; ++line) {
+            for (int32_t i = 0; i < cells; ++i) {
+                for (int32_t j = i + 1; j < cells; ++j) {
+                    const int32_t a =
+                        rows ? k.cell_index[i][line] : k.cell_index[line][i];
+                    const int32_t b =
+                        rows ? k.cell_index[j][line] : k.cell_index[line][j];
+                    if (a == -1 || b == -1) {
+                        continue;
+                    }
+                    const double dx =
+                        static_cast<long double>(k.sample_x[a]) - k.sample_x[b];
+                    const double dy =
+                        static_cast<long double>(k.sample_y[a]) - k.sample_y[b];
+                    const double dz =
+                        static_cast<long double>(k.sample_z[a]) - k.sample_z[b];
+                    const double e =
+                        std::sqrt(static_cast<long double>(dx) * dx +
+                                  static_cast<long double>(dy) * dy) +
+                        0.0001L;
+                    if (!(e <= extent && e >= 0.0001L) ||
+                        !(std::trunc(e / static_cast<long double>(width)) <
+                          50)) {
+                        continue;
+                    }
+                    const auto cls = static_cast<int32_t>(
+                        std::trunc(e / static_cast<long double>(width)));
+                    dist[cls] =
+                        dist[cls] + static_cast<long double>(
+                                        static_cast<double>(e - 0.0001L));
+                    sq[cls] = sq[cls] + static_cast<long double>(dz) * dz;
+                    count[cls] = count[cls] + 1.0L;
+                }
+            }
+        }
+        Direction best{0.0, 0.0};
+        for (int32_t cls = 0; cls < 50; ++cls) {
+            const double gamma =
+                count[cls] != 0.0
+                    ? static_cast<double>(sq[cls] / (2.0L * count[cls]))
+                    : 0.0;
+            const double lag =
+                count[cls] != 0.0
+                    ? static_cast<double>(dist[cls] /
+                                          static_cast<long double>(count[cls]))
+                    : 0.0;
+            if (cls == 0 || gamma > best.peak) {
+                best = {gamma, lag};
+            }
+        }
+        return best;
+    };
+    const Direction row = scan(true), col = scan(false);
+    return {static_cast<double>(
+                (static_cast<long double>(row.peak) + col.peak) * 0.5L),
+            static_cast<double>((static_cast<long double>(row.lag) + col.lag) *
+                                0.5L)};
 }
 
 } // namespace
@@ -111,5 +192,32 @@ TEST(VariogramFit, GivenModelIsLeftAlone) {
         EXPECT_EQ(k.nugget, 0.5);
         EXPECT_EQ(k.sill, c.sill);
         EXPECT_EQ(k.range, c.range);
+    }
+}
+
+TEST(VariogramFit, OccupiedCellsGiveTheSumsOfTheFullScan) {
+    // Random windows over grids with many empty cells (a grown window),
+    // samples sharing cells among them; the model must match the full scan
+    // exactly (same pairs in the same order, so the same sums).
+    for (uint32_t seed = 1; seed <= 100; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 random(seed);
+        std::uniform_real_distribution<double> unit(0.0, 1.0);
+        const double cell = seed % 2 == 0 ? 200.0 : 75.0;
+        const double extent = cell * (3.0 + 50.0 * unit(random));
+        Samples s;
+        const int32_t count = 5 + static_cast<int32_t>(random() % 56);
+        for (int32_t i = 0; i < count; ++i) {
+            s.Add(std::round(extent * unit(random) * 100.0) / 100.0,
+                  std::round(extent * unit(random) * 100.0) / 100.0,
+                  20.0 * unit(random));
+        }
+        TKrigging k;
+        ASSERT_TRUE(
+            PrepareSteps(k, s, KrigParams{.cell_x = cell, .cell_y = cell}));
+        const Model expected = DenseScanModel(k);
+        k.FitVariogram();
+        EXPECT_EQ(k.sill, expected.sill); // exact: same pairs, same order
+        EXPECT_EQ(k.range, expected.range);
     }
 }

@@ -76,9 +76,20 @@ run "$work/comma.xyz" -o "$work/comma_res.dat" --decimal-separator , --search-di
 check "comma separator run succeeds" [ "$status" -eq 0 ]
 check "comma separator gives the same result" cmp -s "$work/comma_res.dat" "$work/survey_res.dat"
 
-# Ctrl-C stops after the station in hand and keeps whole lines.
-"$make_survey" 3000 300 5 >"$work/big.xyz"
-"$tool" "$work/big.xyz" -o "$work/big_res.dat" >"$work/out" 2>"$work/err" </dev/null &
+for jobs in 1 3; do
+    run "$work/survey.xyz" -o "$work/jobs$jobs.dat" --jobs $jobs
+    check "--jobs $jobs run succeeds" [ "$status" -eq 0 ]
+    check "--jobs $jobs gives the same bytes" cmp -s "$work/jobs$jobs.dat" "$work/survey_res.dat"
+done
+run "$work/survey.xyz" -o "$work/jobs0.dat" --jobs 0
+check "--jobs 0 is a usage error" [ "$status" -eq 2 ]
+
+# Ctrl-C stops after the station in hand and keeps whole lines, with one job
+# and with several.
+"$make_survey" 20000 300 5 >"$work/big.xyz"
+for jobs in 1 2; do
+rm -f "$work/big_res.dat"
+"$tool" "$work/big.xyz" -o "$work/big_res.dat" --jobs $jobs >"$work/out" 2>"$work/err" </dev/null &
 pid=$!
 for _ in $(seq 1 200); do
     [ -f "$work/big_res.dat" ] && [ "$(wc -c <"$work/big_res.dat")" -gt 1000 ] && break
@@ -87,11 +98,12 @@ done
 kill -INT "$pid"
 wait "$pid"
 status=$?
-check "Ctrl-C exits with 130" [ "$status" -eq 130 ]
-check "Ctrl-C says so" grep -q "Stopped" "$work/err"
+check "Ctrl-C exits with 130 (jobs $jobs)" [ "$status" -eq 130 ]
+check "Ctrl-C says so (jobs $jobs)" grep -q "Stopped" "$work/err"
 lines=$(wc -l <"$work/big_res.dat")
-check "stopped file is partial" [ "$lines" -lt 3001 ]
-check "every stopped line is complete" awk 'length($0) != 103 { bad = 1 } END { exit bad }' "$work/big_res.dat"
+check "stopped file is partial (jobs $jobs)" [ "$lines" -lt 20001 ]
+check "every stopped line is complete (jobs $jobs)" awk 'length($0) != 103 { bad = 1 } END { exit bad }' "$work/big_res.dat"
+done
 
 echo "$passed passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -25,6 +25,7 @@ class FakeCalcHost : public TCalcHost {
     std::vector<std::string> errors;
     bool window_closed = false;
     std::vector<StationOutcome> outcomes;
+    std::vector<std::string> outcome_names;  // the stations' names, in the order told
 
     std::string FieldText(CalcField field) override { return fields[field]; }
     void SetRunning(bool running) override { running_states.push_back(running); }
@@ -41,6 +42,7 @@ class FakeCalcHost : public TCalcHost {
     void CloseWindow() override { window_closed = true; }
     void StationDone(const StationOutcome &outcome) override {
         outcomes.push_back(outcome);
+        outcome_names.emplace_back(outcome.station.point);
     }
 
     bool stop_cleared = false;

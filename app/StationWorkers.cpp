@@ -1,0 +1,130 @@
+// Worker threads of the second pass and the hand-over of their results.
+#include "app/StationWorkers.h"
+
+#include <exception>
+
+#include "estimate/StationEstimate.h"
+
+TStationWorkers::TStationWorkers(CppSQLite3DB &loaded, int32_t jobs,
+                                 const StationSettings &settings_,
+                                 double blank_)
+    : settings(settings_), blank(blank_) {
+    const int32_t count = jobs < 1 ? 1 : jobs;
+    // Every copy and index exists before any worker starts, so a failure
+    // leaves no worker to join.
+    for (int32_t k = 0; k < count; ++k) {
+        stores.push_back(std::make_unique<CppSQLite3DB>());
+        stores.back()->Open(":memory:");
+        loaded.CopyTo(*stores.back());
+    }
+    // Each copy is read into its window index on a thread of its own.
+    windows.resize(count);
+    std::vector<std::exception_ptr> errors(count);
+    {
+        struct Readers {
+            std::vector<std::thread> threads;
+            ~Readers() {
+                for (std::thread &thread : threads) {
+                    thread.join();
+                }
+            }
+        } readers;
+        for (int32_t k = 0; k < count; ++k) {
+            readers.threads.emplace_back([this, &errors, k] {
+                try {
+                    windows[k] = std::make_unique<TPointWindows>(*stores[k]);
+                } catch (...) {
+                    errors[k] = std::current_exception();
+                }
+            });
+        }
+    }
+    for (const std::exception_ptr &error : errors) {
+        if (error) {
+            std::rethrow_exception(error);
+        }
+    }
+    try {
+        for (auto &queries : windows) {
+            threads.emplace_back([this, w = queries.get()] { Work(*w); });
+        }
+    } catch (...) {
+        // A thread the system would not start: the started ones end first.
+        Stop();
+        throw;
+    }
+}
+
+void TStationWorkers::Stop() {
+    {
+        std::lock_guard lock(mutex);
+        quitting = true;
+        cancelled = true;
+    }
+    work_ready.notify_all();
+    for (std::thread &thread : threads) {
+        thread.join();
+    }
+    threads.clear();
+}
+
+TStationWorkers::~TStationWorkers() { Stop(); }
+
+void TStationWorkers::Start(const std::vector<Station> &stations) {
+    std::unique_lock lock(mutex);
+    result_made.wait(lock, [this] { return in_hand == 0; });
+    batch = &stations;
+    results.assign(stations.size(), StationEstimateResult{});
+    ready.assign(stations.size(), 0);
+    next = 0;
+    cancelled = false;
+    lock.unlock();
+    work_ready.notify_all();
+}
+
+const StationEstimateResult &TStationWorkers::Result(size_t k) {
+    std::unique_lock lock(mutex);
+    result_made.wait(lock, [this, k] { return ready[k] != 0; });
+    return results[k];
+}
+
+void TStationWorkers::Cancel() {
+    std::unique_lock lock(mutex);
+    cancelled = true;
+    result_made.wait(lock, [this] { return in_hand == 0; });
+}
+
+void TStationWorkers::Work(TPointWindows &queries) {
+    std::unique_lock lock(mutex);
+    for (;;) {
+        work_ready.wait(lock, [this] {
+            return quitting ||
+                   (!cancelled && batch != nullptr && next < batch->size());
+        });
+        if (quitting) {
+            return;
+        }
+        const size_t k = next++;
+        const Station &station = (*batch)[k];
+        ++in_hand;
+        lock.unlock();
+
+        // Exactly what the sequential pass does for one station; the
+        // estimator catches every error of its own.
+        StationEstimateResult result;
+        result.estimate_all = blank;
+        result.estimate_without = blank;
+        result.search_distance = settings.search_distance;
+        result.n_points = settings.n_points;
+        result.written = EstimateStation(
+            queries, station.x, station.y, settings.cell_size, settings.increment,
+            result.search_distance, result.n_points, result.estimate_all,
+            result.estimate_without);
+
+        lock.lock();
+        results[k] = result;
+        ready[k] = 1;
+        --in_hand;
+        result_made.notify_all();
+    }
+}

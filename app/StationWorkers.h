@@ -1,0 +1,83 @@
+// The second pass on several threads: worker threads estimate the stations of
+// a batch, each through a point store of its own, while the caller's thread
+// takes the results back in station order (and alone talks to the window).
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "app/StationFile.h"
+#include "store/CppSQLite3.h"
+#include "store/PointTable.h"
+
+// The run's parameters of EstimateStation, the same for every station.
+struct StationSettings {
+    double search_distance = 0.0; // starting half-size of the window, metres
+    double increment = 0.0;       // growth step of the half-size, metres
+    double cell_size = 0.0;       // grid spacing, metres
+    int32_t n_points = 0;         // minimum number of stations N
+};
+
+// What EstimateStation gave for one station: its result and its out values.
+// The estimates start blank, as the sequential pass starts them.
+struct StationEstimateResult {
+    bool written = false;
+    double estimate_all = 0.0;
+    double estimate_without = 0.0;
+    double search_distance = 0.0; // final half-size of the window, metres
+    int32_t n_points = 0;         // stations counted in the final window
+};
+
+class TStationWorkers {
+  public:
+    // Copies the loaded point table of `loaded` into one in-memory connection
+    // per worker (on the caller's thread) and reads each copy into its window
+    // index (on threads of their own), throwing the first error of either
+    // (CppSQLite3Exception, bad_alloc); then starts `jobs` threads (at least
+    // one). `blank` is the value an estimate keeps when its run makes none.
+    TStationWorkers(CppSQLite3DB &loaded, int32_t jobs,
+                    const StationSettings &settings, double blank);
+    // Lets the stations in hand finish and joins the threads; the workers'
+    // connections close with them.
+    ~TStationWorkers();
+    TStationWorkers(const TStationWorkers &) = delete;
+    TStationWorkers &operator=(const TStationWorkers &) = delete;
+
+    // Hands the workers a batch of stations, which must stay unchanged until
+    // the batch is done or cancelled. Waits for the stations in hand of the
+    // previous batch first.
+    void Start(const std::vector<Station> &batch);
+    // The estimate of entry k of the batch, once it is ready (waits for it).
+    // Valid until the next Start.
+    const StationEstimateResult &Result(size_t k);
+    // Stops handing out the batch's stations and waits for those in hand.
+    void Cancel();
+
+  private:
+    void Work(TPointWindows &windows);
+    // Ends and joins the workers; the stations in hand finish first.
+    void Stop();
+
+    StationSettings settings;
+    double blank;
+    std::vector<std::unique_ptr<CppSQLite3DB>> stores; // one per worker
+    // The window queries of each store; released before the stores close.
+    std::vector<std::unique_ptr<TPointWindows>> windows;
+    std::vector<std::thread> threads;
+
+    // Guarded by `mutex`: the batch, its results and the hand-out position.
+    std::mutex mutex;
+    std::condition_variable work_ready;  // a station to take, or quitting
+    std::condition_variable result_made; // a result is ready, or a worker idle
+    const std::vector<Station> *batch = nullptr;
+    std::vector<StationEstimateResult> results;
+    std::vector<char> ready; // 1 once results[k] is final
+    size_t next = 0;         // first station of the batch not yet taken
+    int32_t in_hand = 0;     // stations being estimated now
+    bool cancelled = false;
+    bool quitting = false;
+};

@@ -1,0 +1,138 @@
+// The Calc run with several jobs: the same result file, the same calls to the
+// window, all from the run's own thread, and Stop as with one job.
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/CalcRun.h"
+#include "examples/SyntheticSurvey.h"
+#include "store/CppSQLite3.h"
+#include "support/FakeCalcHost.h"
+#include "support/TempDir.h"
+
+namespace {
+
+// Records which threads the run called the window from.
+class ThreadCheckingHost : public FakeCalcHost {
+  public:
+    void ShowMessage(const std::string &text) override {
+        threads.push_back(std::this_thread::get_id());
+        FakeCalcHost::ShowMessage(text);
+    }
+    void StationDone(const StationOutcome &outcome) override {
+        threads.push_back(std::this_thread::get_id());
+        FakeCalcHost::StationDone(outcome);
+    }
+    std::vector<std::thread::id> threads;
+};
+
+struct RunRecord {
+    CalcResult result;
+    std::string file;
+    ThreadCheckingHost host;
+    int32_t done = 0;
+};
+
+// A survey of a few hundred stations with blunders, a header line that is not
+// a station, and a second station at an existing position.
+std::string TestSurvey() {
+    std::vector<SyntheticStation> stations = MakeSyntheticSurvey(320, 300.0, 11, 37);
+    SyntheticStation twin = stations[40];
+    twin.point = "TWIN";
+    twin.value += 2.0;
+    stations.push_back(twin);
+    return "x y point h cba\n" + FormatSyntheticSurvey(stations);
+}
+
+void RunWithJobs(RunRecord &record, const TempDir &dir, const std::string &stations, int32_t jobs,
+         int stop_after = -1, const char *cell_size = "200") {
+    record.host.fields[CalcField::Data] = dir.Write("survey.dat", stations);
+    record.host.fields[CalcField::Output] = dir.File("survey_res.dat");
+    record.host.fields[CalcField::CellSize] = cell_size;
+    record.host.stop_after = stop_after;
+    CppSQLite3DB db;
+    TCalcRun run(record.host, db);
+    run.jobs = jobs;
+    record.result = run.Run();
+    record.done = run.done;
+    record.file = TempDir::Read(dir.File("survey_res.dat"));
+}
+
+void ExpectSameRun(const RunRecord &one, const RunRecord &many) {
+    EXPECT_EQ(many.result, one.result);
+    EXPECT_EQ(many.done, one.done);
+    EXPECT_EQ(many.file, one.file); // byte for byte
+    EXPECT_EQ(many.host.outcome_names, one.host.outcome_names);
+    EXPECT_EQ(many.host.progress_max, one.host.progress_max);
+    EXPECT_EQ(many.host.progress_position, one.host.progress_position);
+    EXPECT_EQ(many.host.events_processed, one.host.events_processed);
+    EXPECT_EQ(many.host.messages, one.host.messages);
+    for (const std::thread::id id : many.host.threads) {
+        EXPECT_EQ(id, std::this_thread::get_id());
+    }
+}
+
+} // namespace
+
+TEST(ParallelRun, EveryNumberOfJobsWritesTheOneJobFile) {
+    TempDir dir;
+    const std::string stations = TestSurvey();
+    RunRecord one;
+    RunWithJobs(one, dir, stations, 1);
+    ASSERT_EQ(one.result, CalcResult::Completed);
+    ASSERT_EQ(one.done, 321);
+    for (const int32_t jobs : {2, 3, 8}) {
+        SCOPED_TRACE(jobs);
+        RunRecord many;
+        RunWithJobs(many, dir, stations, jobs);
+        ExpectSameRun(one, many);
+    }
+}
+
+TEST(ParallelRun, StopEndsAfterTheSameStationAsWithOneJob) {
+    TempDir dir;
+    const std::string stations = TestSurvey();
+    for (const int stop_after : {1, 57}) {
+        SCOPED_TRACE(stop_after);
+        RunRecord one, many;
+        RunWithJobs(one, dir, stations, 1, stop_after);
+        RunWithJobs(many, dir, stations, 3, stop_after);
+        ASSERT_EQ(one.result, CalcResult::Stopped);
+        EXPECT_EQ(one.done, stop_after);
+        ExpectSameRun(one, many);
+    }
+}
+
+TEST(ParallelRun, GridderMessagesReachTheWindowOnceFromTheRunsThread) {
+    // Windows of 5 km with cells of 0.5 m need far more than 1024 nodes.
+    TempDir dir;
+    const std::string stations = TestSurvey();
+    RunRecord one, many;
+    RunWithJobs(one, dir, stations, 1, -1, "0.5");
+    RunWithJobs(many, dir, stations, 4, -1, "0.5");
+    EXPECT_EQ(many.host.messages,
+              std::vector<std::string>{"Number of grid points exceeded 1024 in X-direction."});
+    ExpectSameRun(one, many);
+}
+
+TEST(ParallelRun, WriteErrorEndsTheRunWithItsWorkers) {
+    if (access("/dev/full", W_OK) != 0) {
+        GTEST_SKIP() << "no /dev/full";
+    }
+    TempDir dir;
+    ThreadCheckingHost host;
+    host.fields[CalcField::Data] = dir.Write("survey.dat", TestSurvey());
+    host.fields[CalcField::Output] = "/dev/full";
+    CppSQLite3DB db;
+    TCalcRun run(host, db);
+    run.jobs = 3;
+    EXPECT_EQ(run.Run(), CalcResult::Failed);
+    ASSERT_EQ(host.errors.size(), 1u);
+    EXPECT_NE(host.errors[0].find("/dev/full"), std::string::npos);
+    EXPECT_FALSE(db.IsOpen());
+    ASSERT_FALSE(host.running_states.empty());
+    EXPECT_FALSE(host.running_states.back());
+}
