@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/CalcRun.h"
+#include "bench/QuietHost.h"
 #include "estimate/StationEstimate.h"
 #include "examples/SyntheticSurvey.h"
 #include "kriging/Krigging.h"
@@ -138,33 +139,6 @@ bool CompareAtSize(int32_t size, size_t whole_every) {
     db.Close();
     return identical;
 }
-
-class QuietHost : public TCalcHost {
-  public:
-    std::string data, output;
-    std::string FieldText(CalcField field) override {
-        switch (field) {
-        case CalcField::Data: return data;
-        case CalcField::Output: return output;
-        case CalcField::SearchDistance: return "2500";
-        case CalcField::Increment: return "500";
-        case CalcField::MinPoints: return "16";
-        case CalcField::CellSize: return "200";
-        }
-        return {};
-    }
-    void SetRunning(bool) override {}
-    void SetProgressMax(int32_t) override {}
-    void SetProgressPosition(int32_t p) override { position = p; }
-    int32_t ProgressPosition() override { return position; }
-    void ProcessPendingEvents() override {}
-    void ClearStopRequest() override {}
-    bool StopRequested() override { return false; }
-    void ShowMessage(const std::string &text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
-    void ShowError(const std::string &text) override { std::fprintf(stderr, "error: %s\n", text.c_str()); }
-    void CloseWindow() override {}
-    int32_t position = 0;
-};
 
 struct RunFigures {
     bool completed = false;
