@@ -14,7 +14,7 @@ trap 'rm -rf "$work"' EXIT
 
 peak_kb() {  # peak_kb COMMAND...: runs it, prints its peak RSS in KiB and its seconds
     /usr/bin/env time -f '%M %e' -o "$work/time" "$@" >/dev/null 2>"$work/err" || true
-    cat "$work/time"
+    tail -n 1 "$work/time"  # the line after a "Command exited ..." note
 }
 
 printf '%10s %14s %14s %14s %10s\n' stations "load-only MiB" "whole-run MiB" "estimation MiB" seconds

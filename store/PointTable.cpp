@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <optional>
 #include <string_view>
 
 #include "platform/Locale.h"
@@ -142,29 +143,7 @@ SquareRows FetchInSquare(CppSQLite3DB &db, double x, double y, double half_size)
 }
 
 TPointWindows::TPointWindows(CppSQLite3DB &db_) : db(db_), bounds(db_.Prepare(sql_bounds)) {
-    CppSQLite3Query query = db.RunQuery(sql_all_rows);
-    while (!query.AtEnd()) {
-        ++all_rows;
-        // The storage class and the stored number are taken before the text,
-        // which may convert the field.
-        const int32_t type_x = query.FieldType(0), type_y = query.FieldType(1);
-        const bool numbers = (type_x == field_integer || type_x == field_real) &&
-                             (type_y == field_integer || type_y == field_real);
-        if (numbers) {
-            key_x.push_back(type_x == field_integer ? static_cast<long double>(query.FieldInteger(0))
-                                                    : static_cast<long double>(query.FieldReal(0)));
-            key_y.push_back(type_y == field_integer ? static_cast<long double>(query.FieldInteger(1))
-                                                    : static_cast<long double>(query.FieldReal(1)));
-            for (int32_t column = 0; column < 3; ++column) {
-                const char *field = query.FieldText(column);
-                has_text[column].push_back(field != nullptr);
-                text[column].emplace_back(field != nullptr ? field : "");
-            }
-        }
-        query.Advance();
-    }
-    query.Release();
-    ConvertFields(DecimalSeparator());
+    ReadRows(DecimalSeparator(), true);
 
     // A grid of buckets over the rows' extent, about square in metres.
     const auto rows = static_cast<int32_t>(key_x.size());
@@ -216,31 +195,59 @@ int32_t TPointWindows::BucketOf(double value, double origin, double width, int32
     return static_cast<int32_t>(b);
 }
 
-void TPointWindows::ConvertFields(char separator) {
-    std::string scratch;
+void TPointWindows::ReadRows(char separator, bool with_keys) {
     for (int32_t column = 0; column < 3; ++column) {
-        const size_t rows = text[column].size();
-        number[column].assign(rows, 0.0);
-        converted[column].assign(rows, 0);
-        for (size_t row = 0; row < rows; ++row) {
-            if (!has_text[column][row])
-                continue;
-            try {
-                number[column][row] = FieldNumber(text[column][row].c_str(), separator, scratch);
-                converted[column][row] = 1;
-            } catch (const ConversionError &) {
-                // read again, and fail, when a window fetches it
+        number[column].clear();
+        converted[column].clear();
+    }
+    unconverted.clear();
+    all_rows = 0;
+    std::string scratch;
+    CppSQLite3Query query = db.RunQuery(sql_all_rows);
+    while (!query.AtEnd()) {
+        ++all_rows;
+        // The storage class and the stored number are taken before the text,
+        // which may convert the field.
+        const int32_t type_x = query.FieldType(0), type_y = query.FieldType(1);
+        const bool numbers = (type_x == field_integer || type_x == field_real) &&
+                             (type_y == field_integer || type_y == field_real);
+        if (numbers) {
+            if (with_keys) {
+                key_x.push_back(type_x == field_integer ? static_cast<long double>(query.FieldInteger(0))
+                                                        : static_cast<long double>(query.FieldReal(0)));
+                key_y.push_back(type_y == field_integer ? static_cast<long double>(query.FieldInteger(1))
+                                                        : static_cast<long double>(query.FieldReal(1)));
+            }
+            // Only the numbers are kept; a text that does not convert is kept
+            // to fail again, with its own message, when a window fetches it.
+            const size_t row = number[0].size();
+            for (int32_t column = 0; column < 3; ++column) {
+                const char *field = query.FieldText(column);
+                double value = 0.0;
+                bool ok = false;
+                try {
+                    value = FieldNumber(field, separator, scratch);
+                    ok = true;
+                } catch (const ConversionError &) {
+                    unconverted.emplace(row * 3 + column,
+                                        field != nullptr ? std::optional<std::string>(field) : std::nullopt);
+                }
+                number[column].push_back(value);
+                converted[column].push_back(ok ? 1 : 0);
             }
         }
+        query.Advance();
     }
+    query.Release();
     converted_with = separator;
 }
 
 double TPointWindows::Field(int32_t row, int32_t column) {
     if (converted[column][row])
         return number[column][row];
+    const std::optional<std::string> &field = unconverted.at(static_cast<size_t>(row) * 3 + column);
     std::string scratch;
-    return FieldNumber(has_text[column][row] ? text[column][row].c_str() : nullptr, converted_with, scratch);
+    return FieldNumber(field ? field->c_str() : nullptr, converted_with, scratch);
 }
 
 bool TPointWindows::SquareBounds(double x, double y, double half_size, Square &square) {
@@ -301,7 +308,7 @@ SquareRows TPointWindows::FetchInSquare(double x, double y, double half_size) {
         return ::FetchInSquare(db, x, y, half_size);
     const char separator = DecimalSeparator();
     if (separator != converted_with)
-        ConvertFields(separator);
+        ReadRows(separator, false);  // the same rows, read in the new format
     RowsInSquare(square, found);
     SquareRows rows;
     rows.x.reserve(found.size());

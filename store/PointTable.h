@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "store/CppSQLite3.h"
@@ -84,8 +86,9 @@ class TPointWindows {
     void RowsInSquare(const Square &square, std::vector<int32_t> &rows) const;
     // Bucket of a coordinate along one axis, 0..buckets - 1.
     static int32_t BucketOf(double value, double origin, double width, int32_t buckets);
-    // Reads the field texts of every row into numbers with `separator`.
-    void ConvertFields(char separator);
+    // Reads the table's rows in key order: their fields as numbers in the
+    // format of `separator` and, with with_keys, their stored x and y.
+    void ReadRows(char separator, bool with_keys);
     // Field `column` (0 x, 1 y, 2 u) of row `row` as a number.
     double Field(int32_t row, int32_t column);
 
@@ -95,13 +98,12 @@ class TPointWindows {
 
     // Rows whose x and y are numbers, in key order: the exact stored values.
     std::vector<long double> key_x, key_y;
-    // Their fields: the library's text (has_text false for NULL) and the
-    // number read from it with `converted_with` (converted false: it did not
-    // convert, and reading it again gives the error).
-    std::vector<std::string> text[3];
-    std::vector<char> has_text[3];
+    // Their fields as numbers read from the library's texts with
+    // `converted_with`; converted false: the text did not convert, and is kept
+    // in `unconverted` (key row * 3 + column; none for NULL) to fail again.
     std::vector<double> number[3];
     std::vector<char> converted[3];
+    std::unordered_map<size_t, std::optional<std::string>> unconverted;
     char converted_with = '\0';
 
     // Rows by bucket of a uniform grid over the rows' extent, column-major:
