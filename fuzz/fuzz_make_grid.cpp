@@ -1,6 +1,7 @@
 // Fuzzes the gridder on random samples and parameters: no crash, no read outside
-// the grid, every node an estimate within the sample range or blank, and a
-// floating-point fault only as its error.
+// the grid, every node an estimate within the sample range or blank, a
+// floating-point fault only as its error, and the station path reading exactly
+// what the whole grid reads.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -71,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
 
     // Keep each run small enough to explore many per second: grids that the
-    // gridder accepts stay within 160 nodes a side and windows within 80 cells.
+    // gridder accepts stay within 64 nodes a side and windows within 24 cells.
     // Larger accepted grids only cost time; refused ones (over 1024) still run.
     double x_lo = 1e300, x_hi = -1e300, y_lo = 1e300, y_hi = -1e300;
     for (int32_t k = 0; k < count; ++k) {
@@ -82,8 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     const double cols = (x_hi - x_lo) / cell_x + 3.0;
     const double rows = (y_hi - y_lo) / cell_y + 1.0;
-    const auto costly = [](double nodes) { return nodes > 160.0 && nodes <= 1100.0; };
-    if (costly(cols) || costly(rows) || std::fabs(search_radius) > 80.0 * cell_x) {
+    const auto costly = [](double nodes) { return nodes > 64.0 && nodes <= 1100.0; };
+    if (costly(cols) || costly(rows) || std::fabs(search_radius) > 24.0 * cell_x) {
         return 0;
     }
 
@@ -110,8 +111,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             }
         }
     }
+    // The station path reads the same value as the whole grid, bit for bit,
+    // and cannot fail where the whole grid did not.
+    auto station = std::make_unique<TKrigging>();
+    if (!station->PrepareGrid(xs.data(), ys.data(), zs.data(), count, log_z, search_mode,
+                              max_points, search_radius, drift_order, nugget, sill, range,
+                              cell_x, cell_y, angle, ratio)) {
+        std::abort();
+    }
     for (int k = 0; k < 4; ++k) {
-        (void)gridder->ValueAt(in.Number(20000.0), in.Number(20000.0), k % 2 == 1);
+        const double x = in.Number(20000.0), y = in.Number(20000.0);
+        const double whole = gridder->ValueAt(x, y, false);
+        const double read = station->ValueAtStation(x, y);
+        if (std::memcmp(&whole, &read, sizeof whole) != 0) {
+            std::abort();
+        }
+        (void)gridder->ValueAt(x, y, true);
     }
     return 0;
 }
