@@ -1,30 +1,56 @@
 #!/usr/bin/env bash
-# Long runs of korvanel-batch: peak memory (Linux peak RSS) of whole runs against
-# runs that only load the point store, for growing surveys. The difference, the
-# memory of the estimation itself, must stay flat in the number of stations.
-# Usage: bench/long_run.sh BUILD_DIR [SIZE ...]   (default 100000 300000 1000000)
+# Long runs of korvanel-batch and their memory (Linux RSS). For each survey size:
+# the peak of a run that only loads the point store, the peak of the whole run,
+# and the resident size while the second pass goes on, sampled when a quarter,
+# half, three quarters and all of the stations are written. Flat samples mean
+# the estimation itself holds no memory per station; what the whole run holds
+# beyond the load is the point store's per-job copies and window indexes.
+# Usage: bench/long_run.sh BUILD_DIR [SIZE ...]   (default 100000 1000000)
 set -euo pipefail
 build=${1:-build}
 shift || true
 sizes=("$@")
-[ ${#sizes[@]} -gt 0 ] || sizes=(100000 300000 1000000)
+[ ${#sizes[@]} -gt 0 ] || sizes=(100000 1000000)
 tool=$build/cli/korvanel-batch
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-peak_kb() {  # peak_kb COMMAND...: runs it, prints its peak RSS in KiB and its seconds
-    /usr/bin/env time -f '%M %e' -o "$work/time" "$@" >/dev/null 2>"$work/err" || true
-    tail -n 1 "$work/time"  # the line after a "Command exited ..." note
-}
+mib() { awk -v kb="$1" 'BEGIN { printf "%.1f", kb / 1024 }'; }
 
-printf '%10s %14s %14s %14s %10s\n' stations "load-only MiB" "whole-run MiB" "estimation MiB" seconds
+printf '%10s %10s %10s %10s %10s %10s %10s %9s\n' stations "load peak" "run peak" "RSS 25%" "RSS 50%" \
+    "RSS 75%" "RSS 100%" seconds
 for size in "${sizes[@]}"; do
     "$build/examples/make_survey" "$size" 300 1 >"$work/s.dat"
     # A result path that cannot be opened ends the run right after the load.
-    read -r load_kb _ < <(peak_kb "$tool" "$work/s.dat" -o "$work/missing/r.dat")
-    read -r run_kb seconds < <(peak_kb "$tool" "$work/s.dat" -o "$work/r.dat")
+    /usr/bin/env time -f '%M' -o "$work/load" "$tool" "$work/s.dat" -o "$work/missing/r.dat" \
+        >/dev/null 2>&1 || true
+    load_kb=$(tail -n 1 "$work/load")
+
+    start=$(date +%s.%N)
+    /usr/bin/env time -f '%M' -o "$work/run" "$tool" "$work/s.dat" -o "$work/r.dat" \
+        >/dev/null 2>"$work/err" &
+    timer=$!
+    samples=()
+    next=1
+    while kill -0 "$timer" 2>/dev/null; do
+        pid=$(pgrep -P "$timer" korvanel-batch || true)
+        if [ -n "$pid" ] && [ -f "$work/r.dat" ]; then
+            written=$(($(wc -l <"$work/r.dat") - 1))
+            if [ "$next" -le 4 ] && [ "$written" -ge $((size * next / 4 - size / 50)) ]; then
+                rss=$(awk '/VmRSS/ { print $2 }' "/proc/$pid/status" 2>/dev/null || echo 0)
+                samples+=("$(mib "$rss")")
+                next=$((next + 1))
+            fi
+        fi
+        sleep 0.2
+    done
+    wait "$timer"
+    seconds=$(awk -v s="$start" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }')
+    run_kb=$(tail -n 1 "$work/run")
+    while [ ${#samples[@]} -lt 4 ]; do samples+=("-"); done
     lines=$(($(wc -l <"$work/r.dat") - 1))
     [ "$lines" -eq "$size" ] || echo "warning: $lines of $size stations written" >&2
-    awk -v n="$size" -v l="$load_kb" -v r="$run_kb" -v s="$seconds" \
-        'BEGIN { printf "%10d %14.1f %14.1f %14.1f %10.1f\n", n, l / 1024, r / 1024, (r - l) / 1024, s }'
+    printf '%10d %10s %10s %10s %10s %10s %10s %9s\n' "$size" "$(mib "$load_kb")" "$(mib "$run_kb")" \
+        "${samples[@]}" "$seconds"
 done
+echo "(MiB; jobs: the tool's default, one per core)"
