@@ -35,21 +35,25 @@ void KrigeAtStation(const SampleArrays &samples, int32_t count,
     }
 }
 
-} // namespace
+// The point table's window queries as the query texts ask them, one statement
+// per call.
+class TQueryWindows {
+  public:
+    explicit TQueryWindows(CppSQLite3DB &db_) : db(db_) {}
+    int32_t CountInSquare(double x, double y, double a) { return ::CountInSquare(db, x, y, a); }
+    SquareRows FetchInSquare(double x, double y, double a) { return ::FetchInSquare(db, x, y, a); }
+    int32_t CountAllStations() { return ::CountAllStations(db); }
 
-bool GatherStationSamples(CppSQLite3DB &db, double station_x, double station_y,
-                          double increment, double &search_distance,
-                          int32_t &n_points, SampleArrays &samples,
-                          int32_t &own_index) {
-    TPointWindows windows(db);
-    return GatherStationSamples(windows, station_x, station_y, increment,
-                                search_distance, n_points, samples, own_index);
-}
+  private:
+    CppSQLite3DB &db;
+};
 
-bool GatherStationSamples(TPointWindows &windows, double station_x,
-                          double station_y, double increment,
-                          double &search_distance, int32_t &n_points,
-                          SampleArrays &samples, int32_t &own_index) {
+// Window growth and gathering over either store: the query texts or a pass's
+// window index, which answer alike.
+template <typename Windows>
+bool Gather(Windows &windows, double station_x, double station_y, double increment,
+            double &search_distance, int32_t &n_points, SampleArrays &samples,
+            int32_t &own_index) {
     double half_size = search_distance;
     const int32_t wanted = n_points;
     int32_t counted = 0;
@@ -90,25 +94,10 @@ bool GatherStationSamples(TPointWindows &windows, double station_x,
     return true;
 }
 
-bool EstimateStation(CppSQLite3DB &db, double station_x, double station_y,
-                     double cell_size, double increment,
-                     double &search_distance, int32_t &n_points,
-                     double &estimate_all, double &estimate_without) {
-    try {
-        TPointWindows windows(db);
-        return EstimateStation(windows, station_x, station_y, cell_size,
-                               increment, search_distance, n_points,
-                               estimate_all, estimate_without);
-    } catch (...) {
-        // The queries could not be compiled: the station is skipped.
-        return false;
-    }
-}
-
-bool EstimateStation(TPointWindows &windows, double station_x,
-                     double station_y, double cell_size, double increment,
-                     double &search_distance, int32_t &n_points,
-                     double &estimate_all, double &estimate_without) {
+template <typename Windows>
+bool Estimate(Windows &windows, double station_x, double station_y, double cell_size,
+              double increment, double &search_distance, int32_t &n_points,
+              double &estimate_all, double &estimate_without) {
     // The gridder's radius and neighbour count are the values as they came in,
     // before the window grew.
     const double search_radius = search_distance;
@@ -116,8 +105,8 @@ bool EstimateStation(TPointWindows &windows, double station_x,
     try {
         SampleArrays samples;
         int32_t own_index = -1;
-        if (!GatherStationSamples(windows, station_x, station_y, increment,
-                                  search_distance, n_points, samples, own_index) ||
+        if (!Gather(windows, station_x, station_y, increment, search_distance, n_points,
+                    samples, own_index) ||
             own_index < 0) {
             return false;
         }
@@ -139,4 +128,40 @@ bool EstimateStation(TPointWindows &windows, double station_x,
         // skips the station; the run goes on.
         return false;
     }
+}
+
+} // namespace
+
+bool GatherStationSamples(CppSQLite3DB &db, double station_x, double station_y,
+                          double increment, double &search_distance,
+                          int32_t &n_points, SampleArrays &samples,
+                          int32_t &own_index) {
+    TQueryWindows windows(db);
+    return Gather(windows, station_x, station_y, increment, search_distance, n_points,
+                  samples, own_index);
+}
+
+bool GatherStationSamples(TPointWindows &windows, double station_x,
+                          double station_y, double increment,
+                          double &search_distance, int32_t &n_points,
+                          SampleArrays &samples, int32_t &own_index) {
+    return Gather(windows, station_x, station_y, increment, search_distance, n_points,
+                  samples, own_index);
+}
+
+bool EstimateStation(CppSQLite3DB &db, double station_x, double station_y,
+                     double cell_size, double increment,
+                     double &search_distance, int32_t &n_points,
+                     double &estimate_all, double &estimate_without) {
+    TQueryWindows windows(db);
+    return Estimate(windows, station_x, station_y, cell_size, increment, search_distance,
+                    n_points, estimate_all, estimate_without);
+}
+
+bool EstimateStation(TPointWindows &windows, double station_x,
+                     double station_y, double cell_size, double increment,
+                     double &search_distance, int32_t &n_points,
+                     double &estimate_all, double &estimate_without) {
+    return Estimate(windows, station_x, station_y, cell_size, increment, search_distance,
+                    n_points, estimate_all, estimate_without);
 }

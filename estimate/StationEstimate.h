@@ -19,7 +19,8 @@ struct SampleArrays {
     int32_t sample_count = 0;
 };
 
-// Grows the square window centred on (station_x, station_y) from the half-size
+// Grows the square window centred on (station_x, station_y), asking the point
+// table of `db` through its query texts (store/PointTable.h), from the half-size
 // `search_distance` by `increment` until it holds at least `n_points` stations,
 // then fetches the window's stations into `samples` and finds the station's own
 // sample (exact equality of both coordinates; the last match wins).

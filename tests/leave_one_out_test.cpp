@@ -88,6 +88,15 @@ TEST_F(LeaveOneOut, BothRunsMatchTheGridderOnTheWindowWithAndWithoutTheStation) 
         EXPECT_EQ(all, DirectEstimate(points, 16, 2500.0, 100.0, station.x, station.y));
         EXPECT_EQ(without, DirectEstimate(others, 16, 2500.0, 100.0, station.x, station.y));
         EXPECT_NE(all, without);
+
+        // A pass's window index answers as the query texts do.
+        TPointWindows windows(db);
+        double index_distance = 2500.0, index_all = -7.0, index_without = -7.0;
+        int32_t index_points = 16;
+        ASSERT_TRUE(EstimateStation(windows, station.x, station.y, 100.0, 500.0, index_distance,
+                                    index_points, index_all, index_without));
+        EXPECT_EQ(index_all, all);
+        EXPECT_EQ(index_without, without);
     }
 }
 
