@@ -104,7 +104,8 @@ double Residual(double estimate, double observed) {
     return 0.0;
 }
 
-TCalcRun::TCalcRun(TCalcHost &host_, CppSQLite3DB &db_) : host(host_), db(db_) {}
+TCalcRun::TCalcRun(TCalcHost &host_, CppSQLite3DB &db_)
+    : host(host_), db(db_) {}
 
 CalcResult TCalcRun::Run() {
     loaded = 0;
@@ -169,7 +170,8 @@ CalcResult TCalcRun::RunPasses(TRunMessages &messages) {
         TStationReader reader(data_path);
         CppSQLite3Statement insert = BeginLoad(db);
         while (reader.ReadLine(line)) {
-            if (ParseStationLine(NormaliseLine(line, separator), station, separator)) {
+            if (ParseStationLine(NormaliseLine(line, separator), station,
+                                 separator)) {
                 AddStation(insert, station.x, station.y, station.value);
                 ++loaded;
             }
@@ -187,7 +189,8 @@ CalcResult TCalcRun::RunPasses(TRunMessages &messages) {
 
     // Second pass: estimate and write every station, in the file's order.
     TStationReader reader(data_path);
-    const int64_t maximum = (static_cast<int64_t>(loaded) + progress_step - 1) / progress_step;
+    const int64_t maximum =
+        (static_cast<int64_t>(loaded) + progress_step - 1) / progress_step;
     host.SetProgressMax(static_cast<int32_t>(maximum));
     host.SetProgressPosition(0);
     host.ProcessPendingEvents();
@@ -207,7 +210,8 @@ CalcResult TCalcRun::RunPasses(TRunMessages &messages) {
             outcome.blank_without = !(estimate_without < blank_limit);
             outcome.search_distance = search_distance;
             outcome.n_points = n_points;
-            out.WriteStation(done_station, outcome.r1, outcome.r2, search_distance, n_points);
+            out.WriteStation(done_station, outcome.r1, outcome.r2,
+                             search_distance, n_points);
         }
         ++done;
         if (done % progress_step == 0) {
@@ -223,19 +227,21 @@ CalcResult TCalcRun::RunPasses(TRunMessages &messages) {
         // Compiled once for the pass; released before the database closes.
         TPointWindows windows(db);
         while (reader.ReadLine(line)) {
-            if (!ParseStationLine(NormaliseLine(line, separator), station, separator)) {
+            if (!ParseStationLine(NormaliseLine(line, separator), station,
+                                  separator)) {
                 continue;
             }
-            // An estimate the estimator cannot make stays blank, and is written as 0.
+            // An estimate the estimator cannot make stays blank, and is written
+            // as 0.
             double estimate_all = blank_estimate;
             double estimate_without = blank_estimate;
             double search_distance = a;
             int32_t n_points = n;
-            const bool written = EstimateStation(windows, station.x, station.y, cell, increment,
-                                                 search_distance, n_points, estimate_all,
-                                                 estimate_without);
-            if (finish_station(station, written, estimate_all, estimate_without, search_distance,
-                               n_points)) {
+            const bool written = EstimateStation(
+                windows, station.x, station.y, cell, increment, search_distance,
+                n_points, estimate_all, estimate_without);
+            if (finish_station(station, written, estimate_all, estimate_without,
+                               search_distance, n_points)) {
                 result = CalcResult::Stopped;
                 break;
             }
@@ -248,12 +254,15 @@ CalcResult TCalcRun::RunPasses(TRunMessages &messages) {
         // joins them while they may still read their stations.
         std::vector<Station> batch;
         batch.reserve(worker_batch);
-        TStationWorkers workers(db, jobs, StationSettings{a, increment, cell, n}, blank_estimate);
+        TStationWorkers workers(
+            db, jobs, StationSettings{a, increment, cell, n}, blank_estimate);
         bool more = true;
         while (more && result == CalcResult::Completed) {
             batch.clear();
-            while (batch.size() < worker_batch && (more = reader.ReadLine(line))) {
-                if (ParseStationLine(NormaliseLine(line, separator), station, separator)) {
+            while (batch.size() < worker_batch &&
+                   (more = reader.ReadLine(line))) {
+                if (ParseStationLine(NormaliseLine(line, separator), station,
+                                     separator)) {
                     batch.push_back(station);
                 }
             }
@@ -261,8 +270,9 @@ CalcResult TCalcRun::RunPasses(TRunMessages &messages) {
             for (size_t k = 0; k < batch.size(); ++k) {
                 const StationEstimateResult &r = workers.Result(k);
                 messages.Flush();
-                if (finish_station(batch[k], r.written, r.estimate_all, r.estimate_without,
-                                   r.search_distance, r.n_points)) {
+                if (finish_station(batch[k], r.written, r.estimate_all,
+                                   r.estimate_without, r.search_distance,
+                                   r.n_points)) {
                     result = CalcResult::Stopped;
                     workers.Cancel();
                     break;

@@ -12,18 +12,26 @@
 class CppSQLite3DB;
 
 // The edit fields the run reads.
-enum class CalcField { Data, SearchDistance, Increment, MinPoints, CellSize, Output };
+enum class CalcField {
+    Data,
+    SearchDistance,
+    Increment,
+    MinPoints,
+    CellSize,
+    Output
+};
 
 // One station of the second pass, as the run saw it (for summaries and views).
 struct StationOutcome {
     Station station{};
-    bool written = false;    // the estimator returned true and the line was written
-    bool blank_all = false;  // estimate_all was blank (r1 written as 0)
-    bool blank_without = false;  // estimate_without was blank (r2 written as 0)
+    bool written =
+        false; // the estimator returned true and the line was written
+    bool blank_all = false;     // estimate_all was blank (r1 written as 0)
+    bool blank_without = false; // estimate_without was blank (r2 written as 0)
     double r1 = 0.0;
     double r2 = 0.0;
-    double search_distance = 0.0;  // final half-size of the window, metres
-    int32_t n_points = 0;          // stations counted in the final window
+    double search_distance = 0.0; // final half-size of the window, metres
+    int32_t n_points = 0;         // stations counted in the final window
 };
 
 // What the run needs of the window.
@@ -40,10 +48,12 @@ class TCalcHost {
     virtual int32_t ProgressPosition() = 0;
     // Lets the window handle what is pending (a press on Stop among it).
     virtual void ProcessPendingEvents() = 0;
-    // The stop flag: cleared at the start of every run, tested after each station.
+    // The stop flag: cleared at the start of every run, tested after each
+    // station.
     virtual void ClearStopRequest() = 0;
     virtual bool StopRequested() = 0;
-    // A modal message with an OK button (the gridder's refusals, the run's own).
+    // A modal message with an OK button (the gridder's refusals, the run's
+    // own).
     virtual void ShowMessage(const std::string &text) = 0;
     // The error box that reports an error which ended the run.
     virtual void ShowError(const std::string &text) = 0;
@@ -55,9 +65,9 @@ class TCalcHost {
 
 // How a run ended.
 enum class CalcResult {
-    Completed,  // every station of the file was handled
-    Stopped,    // the user stopped the second pass
-    Refused,    // the run did not start: a message said why, nothing was written
+    Completed, // every station of the file was handled
+    Stopped,   // the user stopped the second pass
+    Refused,   // the run did not start: a message said why, nothing was written
     OpenFailed, // the result file could not be opened; the window was closed
     Failed,     // an error ended the run; the error box said why
 };
@@ -66,7 +76,8 @@ enum class CalcResult {
 inline constexpr const char *cell_size_message = "Cell size must be defined.";
 inline constexpr const char *open_error_prefix = "Error by opening file ";
 inline constexpr const char *same_file_message =
-    "The result file is the station file itself; choose another result file so the stations are not overwritten: ";
+    "The result file is the station file itself; choose another result file so "
+    "the stations are not overwritten: ";
 
 // The smallest cell size the gridder accepts, metres.
 inline constexpr double min_cell_size = 0.001;
@@ -76,14 +87,16 @@ inline constexpr double min_cell_size = 0.001;
 inline constexpr double blank_estimate = 1.70141e38;
 inline constexpr double blank_limit = 1e38;
 
-// Difference estimate - observed, or 0 for a blank estimate or one that is not a number.
+// Difference estimate - observed, or 0 for a blank estimate or one that is not
+// a number.
 double Residual(double estimate, double observed);
 
 class TRunMessages; // the run's message dedup, in CalcRun.cpp
 
 class TCalcRun {
   public:
-    // `db` is the window's connection; the run opens and closes its database on it.
+    // `db` is the window's connection; the run opens and closes its database on
+    // it.
     TCalcRun(TCalcHost &host, CppSQLite3DB &db);
 
     // The whole run (the Calc button). Returns how it ended; never throws.
@@ -97,8 +110,9 @@ class TCalcRun {
     int32_t jobs = 1;
 
     // Figures of the last run.
-    int32_t loaded = 0;  // lines that parsed in the first pass (duplicates included)
-    int32_t done = 0;    // lines that parsed in the second pass
+    int32_t loaded =
+        0; // lines that parsed in the first pass (duplicates included)
+    int32_t done = 0; // lines that parsed in the second pass
 
   private:
     CalcResult RunPasses(TRunMessages &messages);

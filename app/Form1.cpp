@@ -28,7 +28,8 @@ constexpr const char *default_a = "2500";
 constexpr const char *default_incr = "500";
 constexpr const char *default_n = "16";
 constexpr const char *default_cell = "200";
-constexpr const char *gridding_methods[] = {"Kriging", "Minimum curvature", "Pohanka interpolation"};
+constexpr const char *gridding_methods[] = {"Kriging", "Minimum curvature",
+                                            "Pohanka interpolation"};
 constexpr const char *chooser_button = "...";
 constexpr const char *stop_text = "&Stop";
 constexpr const char *calc_text = "&Calc";
@@ -39,13 +40,17 @@ constexpr const char *incr_label = "Increment[m]";
 constexpr const char *n_label = "Minimum N points for gridding";
 constexpr const char *cell_label = "Cell size";
 constexpr const char *gridding_label = "Gridding method";
-constexpr const char *out_label = "Output data file (x,y,point,uba, r1, r2, a, N";
+constexpr const char *out_label =
+    "Output data file (x,y,point,uba, r1, r2, a, N";
 
-constexpr const char *data_chooser_title = "Path for data file - select any *.xyz or *.dat file";
-// One entry that lists every file: on Unix "*.*" would hide names without a dot.
+constexpr const char *data_chooser_title =
+    "Path for data file - select any *.xyz or *.dat file";
+// One entry that lists every file: on Unix "*.*" would hide names without a
+// dot.
 constexpr const char *data_chooser_filter = "Data file - x,y,point,h (*)";
 constexpr const char *output_chooser_title = "Name of output data file";
-constexpr const char *output_chooser_filter = "Surfer Data file - fi, lambda (*.dat)";
+constexpr const char *output_chooser_filter =
+    "Surfer Data file - fi, lambda (*.dat)";
 constexpr const char *result_extension = "dat";
 
 // Client area, pixels at 96 dots per inch.
@@ -57,12 +62,16 @@ constexpr int initial_progress_max = 100;
 } // namespace
 
 TForm1::TForm1(QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      present_message([this](const QString &text) { ShowMessageBox(this, text); }),
+      present_message(
+          [this](const QString &text) { ShowMessageBox(this, text); }),
       present_error([this](const QString &text) { ShowErrorBox(this, text); }),
-      choose_file([this](const TFileChooserSpec &spec) { return RunFileChooser(spec, this); }) {
+      choose_file([this](const TFileChooserSpec &spec) {
+          return RunFileChooser(spec, this);
+      }) {
     setWindowTitle(caption);
     setFont(WindowFont());
     setFixedSize(client_width, client_height);
@@ -118,21 +127,23 @@ void TForm1::PlaceControls() {
         int left, top, width, height;
     };
     const Place places[] = {
-        {lbl_data, 8, 16, 110, 13},    {txt_data, 8, 32, 601, 21},
-        {btn_data, 616, 32, 25, 25},   {lbl_a, 8, 59, 143, 13},
-        {txt_a, 208, 59, 121, 21},     {lbl_incr, 344, 64, 65, 13},
-        {txt_incr, 489, 59, 121, 21},  {lbl_n, 8, 88, 140, 13},
-        {txt_n, 208, 86, 121, 21},     {lbl_cell, 8, 112, 38, 13},
-        {txt_cell, 208, 109, 121, 21}, {lbl_gridding, 8, 136, 78, 13},
+        {lbl_data, 8, 16, 110, 13},       {txt_data, 8, 32, 601, 21},
+        {btn_data, 616, 32, 25, 25},      {lbl_a, 8, 59, 143, 13},
+        {txt_a, 208, 59, 121, 21},        {lbl_incr, 344, 64, 65, 13},
+        {txt_incr, 489, 59, 121, 21},     {lbl_n, 8, 88, 140, 13},
+        {txt_n, 208, 86, 121, 21},        {lbl_cell, 8, 112, 38, 13},
+        {txt_cell, 208, 109, 121, 21},    {lbl_gridding, 8, 136, 78, 13},
         {cb_gridding, 208, 136, 217, 21}, {lbl_out, 8, 168, 210, 13},
-        {txt_out, 8, 187, 601, 21},    {btn_out, 615, 182, 25, 25},
-        {ProgressBar1, 8, 224, 632, 17}, {btn_stop, 403, 256, 75, 25},
-        {btn_calc, 484, 256, 75, 25},  {btn_exit, 565, 256, 75, 25},
+        {txt_out, 8, 187, 601, 21},       {btn_out, 615, 182, 25, 25},
+        {ProgressBar1, 8, 224, 632, 17},  {btn_stop, 403, 256, 75, 25},
+        {btn_calc, 484, 256, 75, 25},     {btn_exit, 565, 256, 75, 25},
     };
     for (const Place &place : places) {
-        place.widget->setGeometry(place.left, place.top, place.width, place.height);
+        place.widget->setGeometry(place.left, place.top, place.width,
+                                  place.height);
     }
-    for (QLabel *label : {lbl_data, lbl_a, lbl_incr, lbl_n, lbl_cell, lbl_gridding, lbl_out}) {
+    for (QLabel *label :
+         {lbl_data, lbl_a, lbl_incr, lbl_n, lbl_cell, lbl_gridding, lbl_out}) {
         label_sizes.emplace_back(label, label->size());
     }
     FitLabels();
@@ -140,8 +151,9 @@ void TForm1::PlaceControls() {
     // Keyboard order: txt_data, txt_a, txt_n, txt_cell, cb_gridding, btn_data,
     // txt_out, btn_out, (the progress bar takes no focus), btn_exit, btn_calc,
     // txt_incr, btn_stop.
-    QWidget *const tab_order[] = {txt_data, txt_a,   txt_n,    txt_cell, cb_gridding, btn_data,
-                                  txt_out,  btn_out, btn_exit, btn_calc, txt_incr,    btn_stop};
+    QWidget *const tab_order[] = {txt_data,    txt_a,    txt_n,    txt_cell,
+                                  cb_gridding, btn_data, txt_out,  btn_out,
+                                  btn_exit,    btn_calc, txt_incr, btn_stop};
     for (size_t k = 1; k < std::size(tab_order); ++k) {
         setTabOrder(tab_order[k - 1], tab_order[k]);
     }
@@ -177,7 +189,8 @@ TFileChooserSpec TForm1::DataChooser() {
 }
 
 TFileChooserSpec TForm1::OutputChooser() {
-    return {output_chooser_title, output_chooser_filter, result_extension, true};
+    return {output_chooser_title, output_chooser_filter, result_extension,
+            true};
 }
 
 void TForm1::btn_dataClick() {
@@ -186,7 +199,8 @@ void TForm1::btn_dataClick() {
         return;
     }
     txt_data->setText(path);
-    txt_out->setText(QString::fromStdString(ProposeResultPath(txt_data->text().toStdString())));
+    txt_out->setText(QString::fromStdString(
+        ProposeResultPath(txt_data->text().toStdString())));
 }
 
 void TForm1::btn_outClick() {
@@ -197,7 +211,8 @@ void TForm1::btn_outClick() {
 }
 
 void TForm1::btn_calcClick() {
-    // Calc is disabled during a run; this also keeps a run from starting inside another.
+    // Calc is disabled during a run; this also keeps a run from starting inside
+    // another.
     if (in_run) {
         return;
     }
@@ -260,7 +275,8 @@ void TForm1::SetProgressMax(int32_t maximum) {
 
 void TForm1::SetProgressPosition(int32_t position) {
     // A position beyond the range stops at its end.
-    ProgressBar1->setValue(std::clamp<int32_t>(position, 0, ProgressBar1->maximum()));
+    ProgressBar1->setValue(
+        std::clamp<int32_t>(position, 0, ProgressBar1->maximum()));
 }
 
 int32_t TForm1::ProgressPosition() { return ProgressBar1->value(); }
@@ -275,6 +291,8 @@ void TForm1::ShowMessage(const std::string &text) {
     present_message(QString::fromStdString(text));
 }
 
-void TForm1::ShowError(const std::string &text) { present_error(QString::fromStdString(text)); }
+void TForm1::ShowError(const std::string &text) {
+    present_error(QString::fromStdString(text));
+}
 
 void TForm1::CloseWindow() { close(); }

@@ -33,23 +33,26 @@ class TForm1 : public QWidget, public TCalcHost {
     ~TForm1() override;
 
     // Controls; owned by the window through Qt's parent chain.
-    QLineEdit *txt_data;      // station file
-    QPushButton *btn_data;    // input chooser
-    QLineEdit *txt_a;         // starting half-size of the search square, metres
-    QLineEdit *txt_incr;      // growth step of the half-size, metres
-    QLineEdit *txt_n;         // minimum number of stations N in the square
-    QLineEdit *txt_cell;      // grid cell size, metres
-    QComboBox *cb_gridding;   // gridding method; disabled, kriging is the only one
-    QLineEdit *txt_out;       // result file
-    QPushButton *btn_out;     // output chooser
-    QProgressBar *ProgressBar1;  // second pass, one step per ten stations
+    QLineEdit *txt_data;   // station file
+    QPushButton *btn_data; // input chooser
+    QLineEdit *txt_a;      // starting half-size of the search square, metres
+    QLineEdit *txt_incr;   // growth step of the half-size, metres
+    QLineEdit *txt_n;      // minimum number of stations N in the square
+    QLineEdit *txt_cell;   // grid cell size, metres
+    QComboBox
+        *cb_gridding;     // gridding method; disabled, kriging is the only one
+    QLineEdit *txt_out;   // result file
+    QPushButton *btn_out; // output chooser
+    QProgressBar *ProgressBar1; // second pass, one step per ten stations
     QPushButton *btn_stop;
     QPushButton *btn_calc;
     QPushButton *btn_exit;
     // Labels, top to bottom.
-    QLabel *lbl_data, *lbl_a, *lbl_incr, *lbl_n, *lbl_cell, *lbl_gridding, *lbl_out;
+    QLabel *lbl_data, *lbl_a, *lbl_incr, *lbl_n, *lbl_cell, *lbl_gridding,
+        *lbl_out;
 
-    // Set by Stop (and by closing the window during a run); cleared when a run starts.
+    // Set by Stop (and by closing the window during a run); cleared when a run
+    // starts.
     bool stop_requested = false;
     // The connection of a run: no database open between runs; destroying the
     // window closes one left open.
@@ -71,11 +74,12 @@ class TForm1 : public QWidget, public TCalcHost {
     static TFileChooserSpec OutputChooser();
 
     // Handlers, named after their controls.
-    void btn_dataClick();  // input chooser; fills txt_data and proposes txt_out
-    void btn_outClick();   // output chooser; fills txt_out
-    void btn_calcClick();  // the Calc run; returns when it has ended
-    void btn_stopClick();  // requests the end of the run after the station in hand
-    void btn_exitClick();  // closes the window, which ends the program
+    void btn_dataClick(); // input chooser; fills txt_data and proposes txt_out
+    void btn_outClick();  // output chooser; fills txt_out
+    void btn_calcClick(); // the Calc run; returns when it has ended
+    void
+    btn_stopClick(); // requests the end of the run after the station in hand
+    void btn_exitClick(); // closes the window, which ends the program
 
     // TCalcHost: what the run asks of the window.
     std::string FieldText(CalcField field) override;
@@ -91,7 +95,8 @@ class TForm1 : public QWidget, public TCalcHost {
     void CloseWindow() override;
 
   protected:
-    // During a run, closing acts as Stop; the window closes once the run has ended.
+    // During a run, closing acts as Stop; the window closes once the run has
+    // ended.
     void closeEvent(QCloseEvent *event) override;
     // A new font refits the labels to their texts.
     void changeEvent(QEvent *event) override;
@@ -102,7 +107,8 @@ class TForm1 : public QWidget, public TCalcHost {
     void FitLabels();
     void CentreOnScreen();
 
-    std::vector<std::pair<QLabel *, QSize>> label_sizes;  // each label's measured size
+    std::vector<std::pair<QLabel *, QSize>>
+        label_sizes; // each label's measured size
     bool in_run = false;
     bool close_after_run = false;
 };

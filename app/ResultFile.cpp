@@ -13,7 +13,8 @@ constexpr int decimals = 3;
 constexpr const char *line_end = "\r\n";
 
 // Appends text right-aligned in width, padded on the left with spaces.
-void AppendRight(std::string &line, const char *begin, const char *end, int width) {
+void AppendRight(std::string &line, const char *begin, const char *end,
+                 int width) {
     const std::ptrdiff_t length = end - begin;
     if (length < width)
         line.append(static_cast<size_t>(width - length), ' ');
@@ -22,23 +23,28 @@ void AppendRight(std::string &line, const char *begin, const char *end, int widt
 
 // "%<width>.3f" with a point: fixed notation, minus sign for negatives.
 void AppendFixed(std::string &line, double value, int width) {
-    char buffer[400];  // 309 integer digits, sign, point and 3 decimals fit
+    char buffer[400]; // 309 integer digits, sign, point and 3 decimals fit
     const std::to_chars_result written =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+        std::to_chars(buffer, buffer + sizeof buffer, value,
+                      std::chars_format::fixed, decimals);
     AppendRight(line, buffer, written.ptr, width);
 }
 
 void AppendInteger(std::string &line, int32_t value, int width) {
     char buffer[16];
-    const std::to_chars_result written = std::to_chars(buffer, buffer + sizeof buffer, value);
+    const std::to_chars_result written =
+        std::to_chars(buffer, buffer + sizeof buffer, value);
     AppendRight(line, buffer, written.ptr, width);
 }
 
-std::string SystemReason(int error_number) { return std::system_category().message(error_number); }
+std::string SystemReason(int error_number) {
+    return std::system_category().message(error_number);
+}
 
 } // namespace
 
-std::string FormatResultLine(const Station &station, double r1, double r2, double half_size, int32_t count) {
+std::string FormatResultLine(const Station &station, double r1, double r2,
+                             double half_size, int32_t count) {
     std::string line;
     line.reserve(128);
     AppendFixed(line, station.x, coordinate_width);
@@ -46,7 +52,8 @@ std::string FormatResultLine(const Station &station, double r1, double r2, doubl
     AppendFixed(line, station.y, coordinate_width);
     line += ' ';
     const char *point = station.point;
-    AppendRight(line, point, point + std::char_traits<char>::length(point), field_width);
+    AppendRight(line, point, point + std::char_traits<char>::length(point),
+                field_width);
     for (double value : {station.h, station.value, r1, r2, half_size}) {
         line += ' ';
         AppendFixed(line, value, field_width);
@@ -76,17 +83,20 @@ bool TResultFile::Open(const std::string &new_path) {
 void TResultFile::WriteLine(const std::string &line) {
     if (file == nullptr)
         return;
-    if (std::fputs(line.c_str(), file) == EOF || std::fputs(line_end, file) == EOF) {
+    if (std::fputs(line.c_str(), file) == EOF ||
+        std::fputs(line_end, file) == EOF) {
         // Stop at the first lost write instead of computing lines nobody gets.
         if (write_error == 0)
             write_error = errno != 0 ? errno : EIO;
-        throw FileError("Cannot write file \"" + path + "\". " + SystemReason(write_error));
+        throw FileError("Cannot write file \"" + path + "\". " +
+                        SystemReason(write_error));
     }
 }
 
 void TResultFile::WriteHeader() { WriteLine(result_header); }
 
-void TResultFile::WriteStation(const Station &station, double r1, double r2, double half_size, int32_t count) {
+void TResultFile::WriteStation(const Station &station, double r1, double r2,
+                               double half_size, int32_t count) {
     WriteLine(FormatResultLine(station, r1, r2, half_size, count));
 }
 
@@ -104,5 +114,6 @@ void TResultFile::Close() {
         error = errno;
     file = nullptr;
     if (error != 0)
-        throw FileError("Cannot write file \"" + path + "\". " + SystemReason(error));
+        throw FileError("Cannot write file \"" + path + "\". " +
+                        SystemReason(error));
 }

@@ -1,6 +1,6 @@
 // The result file: a fixed-column text table, one header line and one line per
-// estimated station. Lines end in CRLF on every platform; numbers always carry a
-// point, whatever the locale.
+// estimated station. Lines end in CRLF on every platform; numbers always carry
+// a point, whatever the locale.
 #pragma once
 
 #include <cstdint>
@@ -11,17 +11,19 @@
 
 // The header line, without its line end; each label ends above its column.
 constexpr const char *result_header =
-    "        x[m]         y[m]      point   h[m.a.s]  cba[mGal]   r1[mGal]   r2[mGal]    dist[m]          N";
+    "        x[m]         y[m]      point   h[m.a.s]  cba[mGal]   r1[mGal]   "
+    "r2[mGal]    dist[m]          N";
 
 // One station's line without its line end: x and y fixed with 3 decimals in 12
 // characters, the name right-aligned in 10, h, value, r1, r2 and the half-size
 // (metres) fixed with 3 decimals in 10, the count in 10; one space between.
 // A value wider than its field is written whole and pushes the rest right.
-std::string FormatResultLine(const Station &station, double r1, double r2, double half_size, int32_t count);
+std::string FormatResultLine(const Station &station, double r1, double r2,
+                             double half_size, int32_t count);
 
-// Writes the result file through the C library's buffering. A failed write throws
-// FileError at once and Close reports one that only the final flush meets, so a
-// lost result never passes for success.
+// Writes the result file through the C library's buffering. A failed write
+// throws FileError at once and Close reports one that only the final flush
+// meets, so a lost result never passes for success.
 class TResultFile {
   public:
     TResultFile() = default;
@@ -38,7 +40,8 @@ class TResultFile {
     void WriteHeader();
     // One station's line (see FormatResultLine). Both throw FileError when the
     // write fails.
-    void WriteStation(const Station &station, double r1, double r2, double half_size, int32_t count);
+    void WriteStation(const Station &station, double r1, double r2,
+                      double half_size, int32_t count);
     // Closes the file; nothing when none is open. Throws FileError naming the
     // path and the system's reason when a write, the flush or the close failed.
     void Close();
@@ -49,5 +52,6 @@ class TResultFile {
 
     std::FILE *file = nullptr;
     std::string path;
-    int write_error = 0;  // errno of the first failed write; 0 while all went well
+    int write_error =
+        0; // errno of the first failed write; 0 while all went well
 };

@@ -12,5 +12,6 @@ std::string ProposeResultPath(const std::string &data_path) {
     const std::string::size_type dot = data_path.rfind('.');
     const bool has_extension =
         dot != std::string::npos && (slash == std::string::npos || dot > slash);
-    return (has_extension ? data_path.substr(0, dot) : data_path) + result_suffix;
+    return (has_extension ? data_path.substr(0, dot) : data_path) +
+           result_suffix;
 }

@@ -17,12 +17,14 @@ constexpr size_t read_chunk = size_t{1} << 20;
 constexpr size_t longest_utf8_character = 4;
 constexpr unsigned char utf8_bom[] = {0xEF, 0xBB, 0xBF};
 constexpr int station_fields = 5;
-constexpr unsigned char blank_limit = 32;  // codes up to this one are trimmed
+constexpr unsigned char blank_limit = 32; // codes up to this one are trimmed
 
-std::string SystemReason(int error_number) { return std::system_category().message(error_number); }
+std::string SystemReason(int error_number) {
+    return std::system_category().message(error_number);
+}
 
-// Expected length of the UTF-8 sequence that begins with lead; 0 for a byte that
-// cannot begin one.
+// Expected length of the UTF-8 sequence that begins with lead; 0 for a byte
+// that cannot begin one.
 size_t SequenceLength(unsigned char lead) {
     if (lead >= 0xC2 && lead <= 0xDF)
         return 2;
@@ -47,14 +49,17 @@ bool IsCutCharacter(const char *from, const char *to) {
 
 } // namespace
 
-FileError::FileError(const std::string &message) : std::runtime_error(message) {}
+FileError::FileError(const std::string &message)
+    : std::runtime_error(message) {}
 
 EncodingError::EncodingError() : std::runtime_error(encoding_error_text) {}
 
-TStationReader::TStationReader(const std::string &path) : path(path), buffer(read_chunk) {
+TStationReader::TStationReader(const std::string &path)
+    : path(path), buffer(read_chunk) {
     descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0)
-        throw FileError("Cannot open file \"" + path + "\". " + SystemReason(errno));
+        throw FileError("Cannot open file \"" + path + "\". " +
+                        SystemReason(errno));
 }
 
 TStationReader::~TStationReader() {
@@ -65,7 +70,8 @@ TStationReader::~TStationReader() {
 bool TStationReader::Fill() {
     if (at_eof)
         return false;
-    // Keep the unread bytes at the front; grow only for a line longer than the buffer.
+    // Keep the unread bytes at the front; grow only for a line longer than the
+    // buffer.
     if (begin > 0) {
         std::memmove(buffer.data(), buffer.data() + begin, end - begin);
         checked -= begin;
@@ -76,11 +82,13 @@ bool TStationReader::Fill() {
         buffer.resize(buffer.size() * 2);
     const size_t before = end;
     while (end < buffer.size()) {
-        const ssize_t got = ::read(descriptor, buffer.data() + end, buffer.size() - end);
+        const ssize_t got =
+            ::read(descriptor, buffer.data() + end, buffer.size() - end);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            throw FileError("Cannot read file \"" + path + "\". " + SystemReason(errno));
+            throw FileError("Cannot read file \"" + path + "\". " +
+                            SystemReason(errno));
         }
         if (got == 0) {
             at_eof = true;
@@ -90,7 +98,8 @@ bool TStationReader::Fill() {
     }
     if (first_read) {
         first_read = false;
-        if (end >= sizeof utf8_bom && std::memcmp(buffer.data(), utf8_bom, sizeof utf8_bom) == 0)
+        if (end >= sizeof utf8_bom &&
+            std::memcmp(buffer.data(), utf8_bom, sizeof utf8_bom) == 0)
             begin = checked = sizeof utf8_bom;
     }
     Validate();
@@ -105,8 +114,9 @@ void TStationReader::Validate() {
         return;
     }
     const char *stop = fresh.data() + valid;
-    if (!at_eof && end - (checked + valid) < longest_utf8_character && IsCutCharacter(stop, buffer.data() + end)) {
-        checked += valid;  // the rest of this character comes with the next read
+    if (!at_eof && end - (checked + valid) < longest_utf8_character &&
+        IsCutCharacter(stop, buffer.data() + end)) {
+        checked += valid; // the rest of this character comes with the next read
         return;
     }
     invalid = true;
@@ -125,7 +135,7 @@ bool TStationReader::ReadLine(std::string_view &line) {
         if (stop < limit) {
             // A CR as the last byte so far may be the first half of CRLF.
             if (*stop == '\r' && stop + 1 == limit && !at_eof) {
-                Fill();  // may move the bytes: look again
+                Fill(); // may move the bytes: look again
                 continue;
             }
             line = std::string_view(from, static_cast<size_t>(stop - from));
@@ -139,7 +149,8 @@ bool TStationReader::ReadLine(std::string_view &line) {
             continue;
         if (begin == end)
             return false;
-        // The last line, without a line end (Fill may have moved it to the front).
+        // The last line, without a line end (Fill may have moved it to the
+        // front).
         line = std::string_view(buffer.data() + begin, end - begin);
         begin = end;
         return true;
@@ -161,7 +172,9 @@ std::string NormaliseLine(std::string_view line, char decimal_separator) {
             return ' ';
         return c;
     };
-    auto blank = [&](char c) { return static_cast<unsigned char>(mapped(c)) <= blank_limit; };
+    auto blank = [&](char c) {
+        return static_cast<unsigned char>(mapped(c)) <= blank_limit;
+    };
     size_t first = 0, last = line.size();
     while (first < last && blank(line[first]))
         ++first;
@@ -172,7 +185,7 @@ std::string NormaliseLine(std::string_view line, char decimal_separator) {
     for (size_t i = first; i < last; ++i) {
         const char c = mapped(line[i]);
         if (c == ' ' && written > 0 && out[written - 1] == ' ')
-            continue;  // only the last space of a run survives
+            continue; // only the last space of a run survives
         out[written++] = c;
     }
     out.resize(written);
@@ -197,7 +210,8 @@ void SplitFields(std::string_view line, Fields &fields) {
     while (fields.count < station_fields) {
         const int k = fields.count++;
         if (i < n && line[i] == '"') {
-            // Quoted: up to the next quote not followed by another; "" stands for ".
+            // Quoted: up to the next quote not followed by another; "" stands
+            // for ".
             const size_t start = ++i;
             bool doubled = false;
             size_t close = std::string_view::npos;
@@ -220,7 +234,7 @@ void SplitFields(std::string_view line, Fields &fields) {
                 for (size_t j = start; j < stop; ++j) {
                     own += line[j];
                     if (line[j] == '"')
-                        ++j;  // the second quote of a pair
+                        ++j; // the second quote of a pair
                 }
                 fields.field[k] = own;
             } else {
@@ -232,7 +246,7 @@ void SplitFields(std::string_view line, Fields &fields) {
             if (i >= n)
                 return;
             if (line[i] == ' ')
-                ++i;  // else the text after the quote starts the next field
+                ++i; // else the text after the quote starts the next field
             continue;
         }
         const size_t space = line.find(' ', i);
@@ -246,7 +260,9 @@ void SplitFields(std::string_view line, Fields &fields) {
 }
 
 bool IsAscii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x80;
+    });
 }
 
 // Stores the name in the 8-bit code page, cut to max_point_bytes.
@@ -264,7 +280,8 @@ void SetPoint(Station &station, std::string_view utf8) {
 
 } // namespace
 
-bool ParseStationLine(std::string_view normalised, Station &station, char decimal_separator) {
+bool ParseStationLine(std::string_view normalised, Station &station,
+                      char decimal_separator) {
     Fields fields;
     SplitFields(normalised, fields);
     if (fields.count < station_fields)

@@ -1,5 +1,6 @@
 // The station file: a UTF-8 text file with one survey station per line. Reading
-// it line by line, normalising a line's separators and parsing it into a Station.
+// it line by line, normalising a line's separators and parsing it into a
+// Station.
 #pragma once
 
 #include <cstddef>
@@ -12,11 +13,13 @@
 // above sea level, value in mGal.
 struct Station {
     double x, y;
-    char point[100];  // station name in Windows-1250, at most 99 bytes, zero-terminated
+    char point[100]; // station name in Windows-1250, at most 99 bytes,
+                     // zero-terminated
     double h, value;
 };
 
-// Longest station name kept, in bytes of the 8-bit code page; longer names are cut.
+// Longest station name kept, in bytes of the 8-bit code page; longer names are
+// cut.
 constexpr size_t max_point_bytes = sizeof(Station::point) - 1;
 
 // A file that cannot be opened, read or written. The message names the path and
@@ -33,23 +36,27 @@ class EncodingError : public std::runtime_error {
 };
 
 // The text of EncodingError.
-constexpr const char *encoding_error_text = "No mapping for the Unicode character exists in the target multi-byte code page";
+constexpr const char *encoding_error_text =
+    "No mapping for the Unicode character exists in the target multi-byte code "
+    "page";
 
 // Reads a UTF-8 station file line by line through a large buffer. A UTF-8 byte
-// order mark at the start is skipped. Lines end at LF, CRLF or a lone CR; a last
-// line without an end is read too. Decoding is strict and runs ahead of the lines
-// handed out: the read that brings invalid bytes into the buffer throws
-// EncodingError, and so does every later read.
+// order mark at the start is skipped. Lines end at LF, CRLF or a lone CR; a
+// last line without an end is read too. Decoding is strict and runs ahead of
+// the lines handed out: the read that brings invalid bytes into the buffer
+// throws EncodingError, and so does every later read.
 class TStationReader {
   public:
-    // Opens path (the platform's own path bytes); throws FileError when it cannot.
+    // Opens path (the platform's own path bytes); throws FileError when it
+    // cannot.
     explicit TStationReader(const std::string &path);
     TStationReader(const TStationReader &) = delete;
     TStationReader &operator=(const TStationReader &) = delete;
     ~TStationReader();
 
     // The next line without its line end; false at the end of the file. Throws
-    // EncodingError on invalid UTF-8 and FileError when the system fails a read.
+    // EncodingError on invalid UTF-8 and FileError when the system fails a
+    // read.
     bool ReadLine(std::string &line);
     // As above; the view stays valid until the next call or the reader's end.
     bool ReadLine(std::string_view &line);
@@ -64,9 +71,9 @@ class TStationReader {
     std::string path;
     int descriptor = -1;
     std::vector<char> buffer;
-    size_t begin = 0;      // first unread byte
-    size_t checked = 0;    // bytes before this are valid UTF-8
-    size_t end = 0;        // bytes before this have been read
+    size_t begin = 0;   // first unread byte
+    size_t checked = 0; // bytes before this are valid UTF-8
+    size_t end = 0;     // bytes before this have been read
     bool at_eof = false;
     bool first_read = true;
     bool invalid = false;
@@ -77,8 +84,10 @@ class TStationReader {
 // spaces between fields. Other characters stay as they are.
 std::string NormaliseLine(std::string_view line, char decimal_separator);
 
-// Splits a normalised line into fields at single spaces (a field starting with a
-// double quote runs to its closing quote; "" inside stands for ") and converts
-// the first five into x, y, point, h and value. False when there are fewer than
-// five fields or a number does not convert; the record is then of no use.
-bool ParseStationLine(std::string_view normalised, Station &station, char decimal_separator);
+// Splits a normalised line into fields at single spaces (a field starting with
+// a double quote runs to its closing quote; "" inside stands for ") and
+// converts the first five into x, y, point, h and value. False when there are
+// fewer than five fields or a number does not convert; the record is then of no
+// use.
+bool ParseStationLine(std::string_view normalised, Station &station,
+                      char decimal_separator);

@@ -117,9 +117,9 @@ void TStationWorkers::Work(TPointWindows &queries) {
         result.search_distance = settings.search_distance;
         result.n_points = settings.n_points;
         result.written = EstimateStation(
-            queries, station.x, station.y, settings.cell_size, settings.increment,
-            result.search_distance, result.n_points, result.estimate_all,
-            result.estimate_without);
+            queries, station.x, station.y, settings.cell_size,
+            settings.increment, result.search_distance, result.n_points,
+            result.estimate_all, result.estimate_without);
 
         lock.lock();
         results[k] = result;

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr int exit_code = 0;  // also after an error that ended the event loop
+constexpr int exit_code = 0; // also after an error that ended the event loop
 
 } // namespace
 

@@ -12,12 +12,18 @@ class QuietHost : public TCalcHost {
     std::string data, output;
     std::string FieldText(CalcField field) override {
         switch (field) {
-        case CalcField::Data: return data;
-        case CalcField::Output: return output;
-        case CalcField::SearchDistance: return "2500";
-        case CalcField::Increment: return "500";
-        case CalcField::MinPoints: return "16";
-        case CalcField::CellSize: return "200";
+        case CalcField::Data:
+            return data;
+        case CalcField::Output:
+            return output;
+        case CalcField::SearchDistance:
+            return "2500";
+        case CalcField::Increment:
+            return "500";
+        case CalcField::MinPoints:
+            return "16";
+        case CalcField::CellSize:
+            return "200";
         }
         return {};
     }
@@ -28,8 +34,12 @@ class QuietHost : public TCalcHost {
     void ProcessPendingEvents() override {}
     void ClearStopRequest() override {}
     bool StopRequested() override { return false; }
-    void ShowMessage(const std::string &text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
-    void ShowError(const std::string &text) override { std::fprintf(stderr, "error: %s\n", text.c_str()); }
+    void ShowMessage(const std::string &text) override {
+        std::fprintf(stderr, "%s\n", text.c_str());
+    }
+    void ShowError(const std::string &text) override {
+        std::fprintf(stderr, "error: %s\n", text.c_str());
+    }
     void CloseWindow() override {}
     int32_t position = 0;
 };

@@ -28,19 +28,22 @@ constexpr uint32_t seed = 20261210;
 // anomalies, separated by semicolons, CRLF line ends, a header line.
 std::string WriteStationFile() {
     const char *folder = std::getenv("TMPDIR");
-    const std::string path = std::string(folder != nullptr ? folder : "/tmp") + "/korvanel_bench_" +
-                             std::to_string(getpid()) + ".xyz";
+    const std::string path = std::string(folder != nullptr ? folder : "/tmp") +
+                             "/korvanel_bench_" + std::to_string(getpid()) +
+                             ".xyz";
     std::FILE *file = std::fopen(path.c_str(), "wb");
     if (file == nullptr)
         throw std::runtime_error("cannot create " + path);
     std::mt19937 random(seed);
-    std::uniform_int_distribution<int> cm(0, 20000000), height(1000, 9000), anomaly(-50000, 50000);
+    std::uniform_int_distribution<int> cm(0, 20000000), height(1000, 9000),
+        anomaly(-50000, 50000);
     std::fputs("x;y;point;h;uba\r\n", file);
     for (int i = 0; i < station_count; ++i) {
         const int x = 40000000 + cm(random), y = 540000000 + cm(random);
         const int a = anomaly(random);
-        std::fprintf(file, "%d.%02d;%d.%02d;P%07d;%d.%d;%s%d.%03d\r\n", x / 100, x % 100, y / 100, y % 100, i,
-                     height(random) / 10, height(random) % 10, a < 0 ? "-" : "", std::abs(a) / 1000,
+        std::fprintf(file, "%d.%02d;%d.%02d;P%07d;%d.%d;%s%d.%03d\r\n", x / 100,
+                     x % 100, y / 100, y % 100, i, height(random) / 10,
+                     height(random) % 10, a < 0 ? "-" : "", std::abs(a) / 1000,
                      std::abs(a) % 1000);
     }
     if (std::fclose(file) != 0)
@@ -53,7 +56,9 @@ double MedianSeconds(const std::function<long()> &work, long &result) {
     for (int run = 0; run < runs; ++run) {
         const auto start = std::chrono::steady_clock::now();
         result = work();
-        seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        seconds.push_back(std::chrono::duration<double>(
+                              std::chrono::steady_clock::now() - start)
+                              .count());
     }
     std::sort(seconds.begin(), seconds.end());
     return seconds[runs / 2];
@@ -67,7 +72,8 @@ long CountLines(const std::string &path) {
     ssize_t got;
     while ((got = ::read(descriptor, buffer.data(), buffer.size())) > 0) {
         const char *p = buffer.data(), *end = p + got;
-        while ((p = static_cast<const char *>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) != nullptr) {
+        while ((p = static_cast<const char *>(std::memchr(
+                    p, '\n', static_cast<size_t>(end - p)))) != nullptr) {
             ++lines;
             ++p;
         }
@@ -120,18 +126,29 @@ long ReadParseAndLoad(const std::string &path) {
 int main() {
     const std::string path = WriteStationFile();
     long lines = 0, read = 0, parsed = 0, loaded = 0;
-    const double baseline = MedianSeconds([&] { return CountLines(path); }, lines);
+    const double baseline =
+        MedianSeconds([&] { return CountLines(path); }, lines);
     const double reading = MedianSeconds([&] { return ReadOnly(path); }, read);
-    const double parse = MedianSeconds([&] { return ReadAndParse(path); }, parsed);
-    const double load = MedianSeconds([&] { return ReadParseAndLoad(path); }, loaded);
+    const double parse =
+        MedianSeconds([&] { return ReadAndParse(path); }, parsed);
+    const double load =
+        MedianSeconds([&] { return ReadParseAndLoad(path); }, loaded);
     std::remove(path.c_str());
-    std::printf("station file: %ld lines (%d stations and a header), median of %d runs\n", lines, station_count, runs);
-    std::printf("  line count (baseline)  %8.3f s  %12.0f lines/s\n", baseline, lines / baseline);
-    std::printf("  read (UTF-8 checked)   %8.3f s  %12.0f lines/s  %6.2f x baseline time\n", reading,
-                read / reading, reading / baseline);
-    std::printf("  read + parse           %8.3f s  %12.0f lines/s  %6.2f x baseline time\n", parse, lines / parse,
-                parse / baseline);
-    std::printf("  read + parse + load    %8.3f s  %12.0f stations/s  %6.2f x baseline time\n", load,
-                loaded / load, load / baseline);
-    return read == lines && parsed == station_count && loaded == station_count ? 0 : 1;
+    std::printf("station file: %ld lines (%d stations and a header), median of "
+                "%d runs\n",
+                lines, station_count, runs);
+    std::printf("  line count (baseline)  %8.3f s  %12.0f lines/s\n", baseline,
+                lines / baseline);
+    std::printf("  read (UTF-8 checked)   %8.3f s  %12.0f lines/s  %6.2f x "
+                "baseline time\n",
+                reading, read / reading, reading / baseline);
+    std::printf("  read + parse           %8.3f s  %12.0f lines/s  %6.2f x "
+                "baseline time\n",
+                parse, lines / parse, parse / baseline);
+    std::printf("  read + parse + load    %8.3f s  %12.0f stations/s  %6.2f x "
+                "baseline time\n",
+                load, loaded / load, load / baseline);
+    return read == lines && parsed == station_count && loaded == station_count
+               ? 0
+               : 1;
 }

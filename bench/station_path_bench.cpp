@@ -47,20 +47,24 @@ double Seconds(Clock::time_point since) {
 
 // One station the way it was estimated before the station path: both kriging
 // runs make their whole grid and read it with ValueAt.
-bool WholeGridStation(TPointWindows &windows, double x, double y, double &all, double &without) {
+bool WholeGridStation(TPointWindows &windows, double x, double y, double &all,
+                      double &without) {
     SampleArrays s;
     int32_t own = -1;
     double half_size = search_distance;
     int32_t counted = min_points;
     try {
-        if (!GatherStationSamples(windows, x, y, increment, half_size, counted, s, own) || own < 0) {
+        if (!GatherStationSamples(windows, x, y, increment, half_size, counted,
+                                  s, own) ||
+            own < 0) {
             return false;
         }
         auto run = [&](int32_t count, double &estimate) {
             auto k = std::make_unique<TKrigging>();
-            if (k->MakeGrid(s.sample_x.data(), s.sample_y.data(), s.sample_z.data(), count, 0, 0,
-                            min_points, search_distance, 0, 0.0, 0.0, 0.0, cell_size, cell_size, 0.0,
-                            1.0)) {
+            if (k->MakeGrid(s.sample_x.data(), s.sample_y.data(),
+                            s.sample_z.data(), count, 0, 0, min_points,
+                            search_distance, 0, 0.0, 0.0, 0.0, cell_size,
+                            cell_size, 0.0, 1.0)) {
                 estimate = k->ValueAt(x, y, false);
             }
         };
@@ -78,10 +82,12 @@ bool WholeGridStation(TPointWindows &windows, double x, double y, double &all, d
     }
 }
 
-bool StationPathStation(TPointWindows &windows, double x, double y, double &all, double &without) {
+bool StationPathStation(TPointWindows &windows, double x, double y, double &all,
+                        double &without) {
     double half_size = search_distance;
     int32_t counted = min_points;
-    return EstimateStation(windows, x, y, cell_size, increment, half_size, counted, all, without);
+    return EstimateStation(windows, x, y, cell_size, increment, half_size,
+                           counted, all, without);
 }
 
 struct PathFigures {
@@ -92,7 +98,8 @@ struct PathFigures {
 
 // Times one path over every `every`-th station of the survey.
 template <typename Path>
-PathFigures TimePath(TPointWindows &windows, const std::vector<SyntheticStation> &stations,
+PathFigures TimePath(TPointWindows &windows,
+                     const std::vector<SyntheticStation> &stations,
                      size_t every, Path path, std::vector<double> &estimates) {
     PathFigures figures;
     const auto start = Clock::now();
@@ -110,7 +117,8 @@ PathFigures TimePath(TPointWindows &windows, const std::vector<SyntheticStation>
 // The whole-grid path on a sample of the stations against the station path on
 // all of them, per station; both must give the same estimates.
 bool CompareAtSize(int32_t size, size_t whole_every) {
-    const std::vector<SyntheticStation> stations = MakeSyntheticSurvey(size, spacing, seed);
+    const std::vector<SyntheticStation> stations =
+        MakeSyntheticSurvey(size, spacing, seed);
     CppSQLite3DB db;
     CppSQLite3Statement insert = BeginLoad(db);
     for (const SyntheticStation &s : stations) {
@@ -121,20 +129,27 @@ bool CompareAtSize(int32_t size, size_t whole_every) {
     {
         TPointWindows windows(db);
         std::vector<double> whole_estimates, station_estimates, sampled;
-        const PathFigures whole = TimePath(windows, stations, whole_every, WholeGridStation, whole_estimates);
-        const PathFigures station = TimePath(windows, stations, 1, StationPathStation, station_estimates);
+        const PathFigures whole = TimePath(windows, stations, whole_every,
+                                           WholeGridStation, whole_estimates);
+        const PathFigures station = TimePath(
+            windows, stations, 1, StationPathStation, station_estimates);
         for (size_t k = 0; k < stations.size(); k += whole_every) {
             sampled.push_back(station_estimates[2 * k]);
             sampled.push_back(station_estimates[2 * k + 1]);
         }
         for (size_t k = 0; k < sampled.size(); ++k) {
-            identical = identical && std::bit_cast<uint64_t>(sampled[k]) == std::bit_cast<uint64_t>(whole_estimates[k]);
+            identical =
+                identical && std::bit_cast<uint64_t>(sampled[k]) ==
+                                 std::bit_cast<uint64_t>(whole_estimates[k]);
         }
-        std::printf("%9d  %-10s %7d %10.3f %12.3f\n", size, "whole grid", whole.timed, whole.seconds,
-                    1000.0 * whole.PerStation());
-        std::printf("%9d  %-10s %7d %10.3f %12.3f   %6.1fx faster per station, estimates %s\n", size,
-                    "station", station.timed, station.seconds, 1000.0 * station.PerStation(),
-                    whole.PerStation() / station.PerStation(), identical ? "identical" : "DIFFERENT");
+        std::printf("%9d  %-10s %7d %10.3f %12.3f\n", size, "whole grid",
+                    whole.timed, whole.seconds, 1000.0 * whole.PerStation());
+        std::printf("%9d  %-10s %7d %10.3f %12.3f   %6.1fx faster per station, "
+                    "estimates %s\n",
+                    size, "station", station.timed, station.seconds,
+                    1000.0 * station.PerStation(),
+                    whole.PerStation() / station.PerStation(),
+                    identical ? "identical" : "DIFFERENT");
     }
     db.Close();
     return identical;
@@ -144,11 +159,12 @@ struct RunFigures {
     bool completed = false;
     double seconds = 0.0;
     double peak_mb = 0.0;
-    double cpu_seconds = 0.0;  // user and system time of all its threads
+    double cpu_seconds = 0.0; // user and system time of all its threads
 };
 
 // A whole Calc run in a child process: its time, and its peak resident memory.
-RunFigures CalcRunInChild(const std::string &data, const std::string &output, int32_t jobs) {
+RunFigures CalcRunInChild(const std::string &data, const std::string &output,
+                          int32_t jobs) {
     RunFigures figures;
     int pipe_ends[2];
     if (pipe(pipe_ends) != 0) {
@@ -177,23 +193,27 @@ RunFigures CalcRunInChild(const std::string &data, const std::string &output, in
     int status = 0;
     rusage usage{};
     wait4(child, &status, 0, &usage);
-    figures.completed = got == sizeof seconds && seconds >= 0.0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    figures.completed = got == sizeof seconds && seconds >= 0.0 &&
+                        WIFEXITED(status) && WEXITSTATUS(status) == 0;
     figures.seconds = seconds;
-    figures.peak_mb = usage.ru_maxrss / 1024.0;  // kilobytes on Linux
-    figures.cpu_seconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec * 1e-6 + usage.ru_stime.tv_sec +
-                          usage.ru_stime.tv_usec * 1e-6;
+    figures.peak_mb = usage.ru_maxrss / 1024.0; // kilobytes on Linux
+    figures.cpu_seconds = usage.ru_utime.tv_sec +
+                          usage.ru_utime.tv_usec * 1e-6 +
+                          usage.ru_stime.tv_sec + usage.ru_stime.tv_usec * 1e-6;
     return figures;
 }
 
 std::string ReadFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::string(std::istreambuf_iterator<char>(in),
+                       std::istreambuf_iterator<char>());
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-    int32_t all_jobs = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+    int32_t all_jobs =
+        static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
     bool large = true;
     for (int k = 1; k < argc; ++k) {
         if (std::strcmp(argv[k], "--jobs") == 0 && k + 1 < argc) {
@@ -201,27 +221,35 @@ int main(int argc, char **argv) {
         } else if (std::strcmp(argv[k], "--skip-large") == 0) {
             large = false;
         } else {
-            std::fprintf(stderr, "usage: station_path_bench [--jobs N] [--skip-large]\n");
+            std::fprintf(
+                stderr,
+                "usage: station_path_bench [--jobs N] [--skip-large]\n");
             return 2;
         }
     }
-    std::printf("Synthetic surveys, stations about %.0f m apart, seed %u; search %.0f m, increment %.0f m, "
+    std::printf("Synthetic surveys, stations about %.0f m apart, seed %u; "
+                "search %.0f m, increment %.0f m, "
                 "N %d, cell %.0f m\n\n",
-                spacing, seed, search_distance, increment, min_points, cell_size);
+                spacing, seed, search_distance, increment, min_points,
+                cell_size);
 
-    std::printf("Estimation only (both kriging runs of a station, window queries included):\n");
-    std::printf("%9s  %-10s %7s %10s %12s\n", "survey", "path", "timed", "seconds", "ms/station");
+    std::printf("Estimation only (both kriging runs of a station, window "
+                "queries included):\n");
+    std::printf("%9s  %-10s %7s %10s %12s\n", "survey", "path", "timed",
+                "seconds", "ms/station");
     // Strides prime to the lattice sides (32, 100), so the sample covers edges
     // and interior alike.
     bool identical = CompareAtSize(1000, 19);
     identical = CompareAtSize(10000, 97) && identical;
 
-    std::printf("\nWhole Calc runs (load, both passes, result file), each in a child process:\n");
+    std::printf("\nWhole Calc runs (load, both passes, result file), each in a "
+                "child process:\n");
     // CPU seconds show the work the jobs share out; on a machine whose cores
     // are busy with other work the wall-clock gain of more jobs is smaller.
-    std::printf("%9s %5s %10s %12s %10s %10s %12s\n", "stations", "jobs", "seconds", "stations/s", "vs 1 job",
-                "peak MB", "CPU seconds");
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "korvanel-station-path-bench";
+    std::printf("%9s %5s %10s %12s %10s %10s %12s\n", "stations", "jobs",
+                "seconds", "stations/s", "vs 1 job", "peak MB", "CPU seconds");
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / "korvanel-station-path-bench";
     std::filesystem::create_directories(folder);
     std::vector<int32_t> sizes = {10000};
     if (large) {
@@ -229,8 +257,10 @@ int main(int argc, char **argv) {
     }
     bool same_files = true, completed = true;
     for (const int32_t size : sizes) {
-        const std::string data = (folder / ("survey" + std::to_string(size) + ".dat")).string();
-        std::ofstream(data) << FormatSyntheticSurvey(MakeSyntheticSurvey(size, spacing, seed));
+        const std::string data =
+            (folder / ("survey" + std::to_string(size) + ".dat")).string();
+        std::ofstream(data)
+            << FormatSyntheticSurvey(MakeSyntheticSurvey(size, spacing, seed));
         std::vector<int32_t> job_counts = {1};
         if (all_jobs > 1) {
             job_counts.push_back(all_jobs);
@@ -238,7 +268,8 @@ int main(int argc, char **argv) {
         double one_job_rate = 0.0;
         std::string one_job_file;
         for (const int32_t jobs : job_counts) {
-            const std::string output = (folder / ("result" + std::to_string(jobs) + ".dat")).string();
+            const std::string output =
+                (folder / ("result" + std::to_string(jobs) + ".dat")).string();
             const RunFigures run = CalcRunInChild(data, output, jobs);
             completed = completed && run.completed;
             const double rate = size / run.seconds;
@@ -248,11 +279,13 @@ int main(int argc, char **argv) {
             } else {
                 same_files = same_files && ReadFile(output) == one_job_file;
             }
-            std::printf("%9d %5d %10.2f %12.1f %9.2fx %10.1f %12.2f\n", size, jobs, run.seconds, rate,
-                        rate / one_job_rate, run.peak_mb, run.cpu_seconds);
+            std::printf("%9d %5d %10.2f %12.1f %9.2fx %10.1f %12.2f\n", size,
+                        jobs, run.seconds, rate, rate / one_job_rate,
+                        run.peak_mb, run.cpu_seconds);
         }
     }
     std::filesystem::remove_all(folder);
-    std::printf("\nResult files of all jobs and one job: %s\n", same_files ? "byte for byte the same" : "DIFFERENT");
+    std::printf("\nResult files of all jobs and one job: %s\n",
+                same_files ? "byte for byte the same" : "DIFFERENT");
     return identical && same_files && completed ? 0 : 1;
 }

@@ -24,10 +24,13 @@ std::string FormatDuration(double seconds) {
     const auto total = static_cast<int64_t>(seconds + 0.5);
     char text[32];
     if (total >= 3600) {
-        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(total / 3600),
-                      static_cast<long long>(total / 60 % 60), static_cast<long long>(total % 60));
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld",
+                      static_cast<long long>(total / 3600),
+                      static_cast<long long>(total / 60 % 60),
+                      static_cast<long long>(total % 60));
     } else {
-        std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(total / 60),
+        std::snprintf(text, sizeof text, "%lld:%02lld",
+                      static_cast<long long>(total / 60),
                       static_cast<long long>(total % 60));
     }
     return text;
@@ -39,15 +42,17 @@ void InstallStopOnInterrupt() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the process
+    action.sa_flags = SA_RESETHAND; // a second Ctrl-C ends the process
     sigaction(SIGINT, &action, nullptr);
 }
 
 bool InterruptRequested() { return interrupted.load(); }
 
-TBatchHost::TBatchHost(BatchFields fields_, std::FILE *messages_, bool show_progress_)
-    : fields(std::move(fields_)), messages(messages_), show_progress(show_progress_),
-      started(std::chrono::steady_clock::now()) {}
+TBatchHost::TBatchHost(BatchFields fields_, std::FILE *messages_,
+                       bool show_progress_)
+    : fields(std::move(fields_)), messages(messages_),
+      show_progress(show_progress_), started(std::chrono::steady_clock::now()) {
+}
 
 std::string TBatchHost::FieldText(CalcField field) {
     switch (field) {
@@ -72,7 +77,9 @@ void TBatchHost::SetProgressMax(int32_t maximum) {
     started = std::chrono::steady_clock::now();
 }
 
-void TBatchHost::SetProgressPosition(int32_t position) { progress_position = position; }
+void TBatchHost::SetProgressPosition(int32_t position) {
+    progress_position = position;
+}
 
 int32_t TBatchHost::ProgressPosition() { return progress_position; }
 
@@ -129,9 +136,11 @@ void TBatchHost::DrawProgress(bool final) {
     // The bar counts stations: ten per step of the progress maximum.
     const int64_t total = static_cast<int64_t>(progress_max) * 10;
     const int64_t done = summary.read;
-    const double fraction = total > 0 ? std::min(1.0, static_cast<double>(done) / total) : 1.0;
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const double fraction =
+        total > 0 ? std::min(1.0, static_cast<double>(done) / total) : 1.0;
+    const double elapsed = std::chrono::duration<double>(
+                               std::chrono::steady_clock::now() - started)
+                               .count();
     const double rate = elapsed > 0.0 ? done / elapsed : 0.0;
     const int filled = static_cast<int>(fraction * bar_width);
     std::string bar(filled, '#');
@@ -142,8 +151,9 @@ void TBatchHost::DrawProgress(bool final) {
     } else if (final || total <= done) {
         left = "0:00";
     }
-    std::fprintf(messages, "\r[%s] %lld stations %5.1f%% %8.1f/s %s left\033[K", bar.c_str(),
-                 static_cast<long long>(done), 100.0 * fraction, rate, left.c_str());
+    std::fprintf(messages, "\r[%s] %lld stations %5.1f%% %8.1f/s %s left\033[K",
+                 bar.c_str(), static_cast<long long>(done), 100.0 * fraction,
+                 rate, left.c_str());
     std::fflush(messages);
     progress_drawn = true;
 }
@@ -156,9 +166,12 @@ void TBatchHost::ClearProgressLine() {
 }
 
 void TBatchHost::PrintSummary(std::FILE *to) const {
-    std::fprintf(to, "Stations read: %lld, written: %lld, skipped: %lld, with a blank estimate "
-                     "(written as 0.000): %lld\n",
-                 static_cast<long long>(summary.read), static_cast<long long>(summary.written),
+    std::fprintf(to,
+                 "Stations read: %lld, written: %lld, skipped: %lld, with a "
+                 "blank estimate "
+                 "(written as 0.000): %lld\n",
+                 static_cast<long long>(summary.read),
+                 static_cast<long long>(summary.written),
                  static_cast<long long>(summary.read - summary.written),
                  static_cast<long long>(summary.blank));
     if (summary.with_r2 == 0) {
@@ -166,14 +179,16 @@ void TBatchHost::PrintSummary(std::FILE *to) const {
         if (summary.written > 0) {
             // Every grid node was left blank: the kriging found too few
             // neighbours within the search distance, its search radius.
-            std::fprintf(to, "The search distance is also the kriging search radius: try one "
+            std::fprintf(to, "The search distance is also the kriging search "
+                             "radius: try one "
                              "larger than the station spacing.\n");
         }
         return;
     }
     const double n = static_cast<double>(summary.with_r2);
     std::fprintf(to,
-                 "r2 over %lld stations: mean %.3f mGal, RMS %.3f mGal, largest |r2| %.3f mGal "
+                 "r2 over %lld stations: mean %.3f mGal, RMS %.3f mGal, "
+                 "largest |r2| %.3f mGal "
                  "at station %s\n",
                  static_cast<long long>(summary.with_r2), summary.sum_r2 / n,
                  std::sqrt(summary.sum_r2_squared / n), summary.largest_abs_r2,

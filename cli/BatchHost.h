@@ -22,14 +22,15 @@ struct BatchFields {
 
 // Running figures over the stations of the second pass.
 struct BatchSummary {
-    int64_t read = 0;     // stations that parsed in the second pass
-    int64_t written = 0;  // stations with a result line
-    int64_t blank = 0;    // written stations with a blank estimate (written as 0.000)
-    int64_t with_r2 = 0;  // written stations with a real leave-one-out estimate
+    int64_t read = 0;    // stations that parsed in the second pass
+    int64_t written = 0; // stations with a result line
+    int64_t blank =
+        0; // written stations with a blank estimate (written as 0.000)
+    int64_t with_r2 = 0; // written stations with a real leave-one-out estimate
     double sum_r2 = 0.0;
     double sum_r2_squared = 0.0;
     double largest_abs_r2 = -1.0;
-    std::string largest_station;  // its name, in UTF-8
+    std::string largest_station; // its name, in UTF-8
 };
 
 class TBatchHost : public TCalcHost {
@@ -65,7 +66,7 @@ class TBatchHost : public TCalcHost {
     bool progress_drawn = false;
     int32_t progress_max = 0;
     int32_t progress_position = 0;
-    int64_t expected = 0;  // stations loaded, so the total of the second pass
+    int64_t expected = 0; // stations loaded, so the total of the second pass
     std::chrono::steady_clock::time_point started;
     std::chrono::steady_clock::time_point last_drawn;
 };

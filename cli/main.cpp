@@ -21,7 +21,7 @@ namespace {
 constexpr int exit_success = 0;
 constexpr int exit_failure = 1;
 constexpr int exit_usage = 2;
-constexpr int exit_interrupted = 130;  // 128 + SIGINT, as shells report Ctrl-C
+constexpr int exit_interrupted = 130; // 128 + SIGINT, as shells report Ctrl-C
 constexpr int32_t max_jobs = 256;
 
 } // namespace
@@ -30,20 +30,25 @@ int main(int argc, char **argv) {
     BatchFields fields;
     std::string separator;
     // One job per core by default; a machine that cannot tell gets one.
-    int32_t jobs = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+    int32_t jobs =
+        static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
 
-    CLI::App app{"Leave-one-out kriging residuals for every station of a gravity survey.\n"
-                 "Writes a fixed-column table with r1 (all stations) and r2 (station left out).",
+    CLI::App app{"Leave-one-out kriging residuals for every station of a "
+                 "gravity survey.\n"
+                 "Writes a fixed-column table with r1 (all stations) and r2 "
+                 "(station left out).",
                  "korvanel-batch"};
     app.add_option("STATIONS", fields.data,
                    "station file: x y point h value per line (UTF-8)")
         ->required();
-    app.add_option("-o,--output", fields.output,
-                   "result file (default: the station file's name with _res.dat)");
+    app.add_option(
+        "-o,--output", fields.output,
+        "result file (default: the station file's name with _res.dat)");
     app.add_option("--search-distance", fields.search_distance,
                    "starting half-size of the search square, metres")
         ->capture_default_str();
-    app.add_option("--increment", fields.increment, "growth step of the half-size, metres")
+    app.add_option("--increment", fields.increment,
+                   "growth step of the half-size, metres")
         ->capture_default_str();
     app.add_option("--min-points", fields.min_points,
                    "minimum number of stations N in the square")
@@ -53,11 +58,14 @@ int main(int argc, char **argv) {
     app.add_option("--decimal-separator", separator,
                    "decimal separator of the numbers (default: the locale's)")
         ->check([](const std::string &text) {
-            return text.size() == 1 ? std::string() : std::string("must be one character");
+            return text.size() == 1 ? std::string()
+                                    : std::string("must be one character");
         });
-    app.add_option("-j,--jobs", jobs,
-                   "stations estimated at once, each job on a thread of its own "
-                   "(default: the machine's cores); the result is the same for any number")
+    app.add_option(
+           "-j,--jobs", jobs,
+           "stations estimated at once, each job on a thread of its own "
+           "(default: the machine's cores); the result is the same for any "
+           "number")
         ->check(CLI::Range(1, max_jobs))
         ->capture_default_str();
     try {
@@ -76,8 +84,8 @@ int main(int argc, char **argv) {
     const std::string output = fields.output;
 
     TBatchHost host(std::move(fields), stderr, isatty(STDERR_FILENO) != 0);
-    // The gridder's messages reach standard error through the host during a run,
-    // and directly outside one.
+    // The gridder's messages reach standard error through the host during a
+    // run, and directly outside one.
     InstallStopOnInterrupt();
     CppSQLite3DB db;
     TCalcRun run(host, db);
@@ -91,7 +99,8 @@ int main(int argc, char **argv) {
         return exit_success;
     case CalcResult::Stopped:
         host.PrintSummary(stdout);
-        std::fprintf(stderr, "Stopped: %s holds the lines written so far.\n", output.c_str());
+        std::fprintf(stderr, "Stopped: %s holds the lines written so far.\n",
+                     output.c_str());
         return exit_interrupted;
     case CalcResult::Refused:
     case CalcResult::OpenFailed:

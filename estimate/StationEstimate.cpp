@@ -14,7 +14,8 @@ namespace {
 constexpr int32_t no_log = 0;
 constexpr int32_t nearest_search = 0;
 constexpr int32_t ordinary_kriging = 0;
-constexpr double fit_model = 0.0;  // nugget, sill and range 0: fit from the samples
+constexpr double fit_model =
+    0.0; // nugget, sill and range 0: fit from the samples
 constexpr double no_angle = 0.0;
 constexpr double isotropic = 1.0;
 
@@ -22,9 +23,8 @@ constexpr double isotropic = 1.0;
 // value the whole grid would give there, from the only nodes the lookup reads.
 // Leaves `estimate` untouched when the gridder refuses the run.
 void KrigeAtStation(const SampleArrays &samples, int32_t count,
-                    int32_t max_points, double search_radius,
-                    double cell_size, double station_x, double station_y,
-                    double &estimate) {
+                    int32_t max_points, double search_radius, double cell_size,
+                    double station_x, double station_y, double &estimate) {
     auto gridder = std::make_unique<TKrigging>();
     if (gridder->PrepareGrid(samples.sample_x.data(), samples.sample_y.data(),
                              samples.sample_z.data(), count, no_log,
@@ -40,8 +40,12 @@ void KrigeAtStation(const SampleArrays &samples, int32_t count,
 class TQueryWindows {
   public:
     explicit TQueryWindows(CppSQLite3DB &db_) : db(db_) {}
-    int32_t CountInSquare(double x, double y, double a) { return ::CountInSquare(db, x, y, a); }
-    SquareRows FetchInSquare(double x, double y, double a) { return ::FetchInSquare(db, x, y, a); }
+    int32_t CountInSquare(double x, double y, double a) {
+        return ::CountInSquare(db, x, y, a);
+    }
+    SquareRows FetchInSquare(double x, double y, double a) {
+        return ::FetchInSquare(db, x, y, a);
+    }
     int32_t CountAllStations() { return ::CountAllStations(db); }
 
   private:
@@ -51,13 +55,13 @@ class TQueryWindows {
 // Window growth and gathering over either store: the query texts or a pass's
 // window index, which answer alike.
 template <typename Windows>
-bool Gather(Windows &windows, double station_x, double station_y, double increment,
-            double &search_distance, int32_t &n_points, SampleArrays &samples,
-            int32_t &own_index) {
+bool Gather(Windows &windows, double station_x, double station_y,
+            double increment, double &search_distance, int32_t &n_points,
+            SampleArrays &samples, int32_t &own_index) {
     double half_size = search_distance;
     const int32_t wanted = n_points;
     int32_t counted = 0;
-    int32_t all_stations = -1;  // asked for only when the window falls short
+    int32_t all_stations = -1; // asked for only when the window falls short
 
     while (counted < wanted) {
         counted = windows.CountInSquare(station_x, station_y, half_size);
@@ -69,7 +73,8 @@ bool Gather(Windows &windows, double station_x, double station_y, double increme
             all_stations = windows.CountAllStations();
         }
         const double grown = half_size + increment;
-        if (!(increment > 0.0) || grown == half_size || counted >= all_stations) {
+        if (!(increment > 0.0) || grown == half_size ||
+            counted >= all_stations) {
             search_distance = half_size;
             n_points = counted;
             return false;
@@ -87,7 +92,8 @@ bool Gather(Windows &windows, double station_x, double station_y, double increme
 
     own_index = -1;
     for (int32_t j = 0; j < samples.sample_count; ++j) {
-        if (samples.sample_x[j] == station_x && samples.sample_y[j] == station_y) {
+        if (samples.sample_x[j] == station_x &&
+            samples.sample_y[j] == station_y) {
             own_index = j;
         }
     }
@@ -95,9 +101,10 @@ bool Gather(Windows &windows, double station_x, double station_y, double increme
 }
 
 template <typename Windows>
-bool Estimate(Windows &windows, double station_x, double station_y, double cell_size,
-              double increment, double &search_distance, int32_t &n_points,
-              double &estimate_all, double &estimate_without) {
+bool Estimate(Windows &windows, double station_x, double station_y,
+              double cell_size, double increment, double &search_distance,
+              int32_t &n_points, double &estimate_all,
+              double &estimate_without) {
     // The gridder's radius and neighbour count are the values as they came in,
     // before the window grew.
     const double search_radius = search_distance;
@@ -105,8 +112,8 @@ bool Estimate(Windows &windows, double station_x, double station_y, double cell_
     try {
         SampleArrays samples;
         int32_t own_index = -1;
-        if (!Gather(windows, station_x, station_y, increment, search_distance, n_points,
-                    samples, own_index) ||
+        if (!Gather(windows, station_x, station_y, increment, search_distance,
+                    n_points, samples, own_index) ||
             own_index < 0) {
             return false;
         }
@@ -137,16 +144,16 @@ bool GatherStationSamples(CppSQLite3DB &db, double station_x, double station_y,
                           int32_t &n_points, SampleArrays &samples,
                           int32_t &own_index) {
     TQueryWindows windows(db);
-    return Gather(windows, station_x, station_y, increment, search_distance, n_points,
-                  samples, own_index);
+    return Gather(windows, station_x, station_y, increment, search_distance,
+                  n_points, samples, own_index);
 }
 
 bool GatherStationSamples(TPointWindows &windows, double station_x,
                           double station_y, double increment,
                           double &search_distance, int32_t &n_points,
                           SampleArrays &samples, int32_t &own_index) {
-    return Gather(windows, station_x, station_y, increment, search_distance, n_points,
-                  samples, own_index);
+    return Gather(windows, station_x, station_y, increment, search_distance,
+                  n_points, samples, own_index);
 }
 
 bool EstimateStation(CppSQLite3DB &db, double station_x, double station_y,
@@ -154,14 +161,14 @@ bool EstimateStation(CppSQLite3DB &db, double station_x, double station_y,
                      double &search_distance, int32_t &n_points,
                      double &estimate_all, double &estimate_without) {
     TQueryWindows windows(db);
-    return Estimate(windows, station_x, station_y, cell_size, increment, search_distance,
-                    n_points, estimate_all, estimate_without);
+    return Estimate(windows, station_x, station_y, cell_size, increment,
+                    search_distance, n_points, estimate_all, estimate_without);
 }
 
-bool EstimateStation(TPointWindows &windows, double station_x,
-                     double station_y, double cell_size, double increment,
+bool EstimateStation(TPointWindows &windows, double station_x, double station_y,
+                     double cell_size, double increment,
                      double &search_distance, int32_t &n_points,
                      double &estimate_all, double &estimate_without) {
-    return Estimate(windows, station_x, station_y, cell_size, increment, search_distance,
-                    n_points, estimate_all, estimate_without);
+    return Estimate(windows, station_x, station_y, cell_size, increment,
+                    search_distance, n_points, estimate_all, estimate_without);
 }

@@ -1,6 +1,7 @@
 // Leave-one-out estimation at one station: grow a square window around the
-// station until it holds enough stations, gather them as samples, and krige them
-// twice onto a grid read back at the station (with and without the station).
+// station until it holds enough stations, gather them as samples, and krige
+// them twice onto a grid read back at the station (with and without the
+// station).
 #pragma once
 
 #include <cstdint>
@@ -20,10 +21,11 @@ struct SampleArrays {
 };
 
 // Grows the square window centred on (station_x, station_y), asking the point
-// table of `db` through its query texts (store/PointTable.h), from the half-size
-// `search_distance` by `increment` until it holds at least `n_points` stations,
-// then fetches the window's stations into `samples` and finds the station's own
-// sample (exact equality of both coordinates; the last match wins).
+// table of `db` through its query texts (store/PointTable.h), from the
+// half-size `search_distance` by `increment` until it holds at least `n_points`
+// stations, then fetches the window's stations into `samples` and finds the
+// station's own sample (exact equality of both coordinates; the last match
+// wins).
 //
 // In: search_distance = starting half-size (m), n_points = minimum count N.
 // Out: search_distance = final half-size, n_points = stations counted in it,
@@ -45,10 +47,10 @@ bool GatherStationSamples(TPointWindows &windows, double station_x,
                           double &search_distance, int32_t &n_points,
                           SampleArrays &samples, int32_t &own_index);
 
-// Estimates the anomaly at a station twice: from a grid kriged from all stations
-// of its final window (estimate_all) and from one kriged without the station
-// itself (estimate_without), both read at the station's own coordinates.
-// `cell_size` is the grid spacing in metres for both axes.
+// Estimates the anomaly at a station twice: from a grid kriged from all
+// stations of its final window (estimate_all) and from one kriged without the
+// station itself (estimate_without), both read at the station's own
+// coordinates. `cell_size` is the grid spacing in metres for both axes.
 //
 // search_distance and n_points are in/out as for GatherStationSamples; their
 // incoming values also become the gridder's search radius and maximum number of

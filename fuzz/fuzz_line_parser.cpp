@@ -1,4 +1,5 @@
-// Fuzzes the line normaliser and the station parser with both decimal separators.
+// Fuzzes the line normaliser and the station parser with both decimal
+// separators.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -13,8 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (const char separator : {'.', ','}) {
         const std::string normal = NormaliseLine(line, separator);
         // No blanks or control characters at the ends, no two spaces in a row.
-        if (!normal.empty() && (static_cast<unsigned char>(normal.front()) <= 32 ||
-                                static_cast<unsigned char>(normal.back()) <= 32)) {
+        if (!normal.empty() &&
+            (static_cast<unsigned char>(normal.front()) <= 32 ||
+             static_cast<unsigned char>(normal.back()) <= 32)) {
             std::abort();
         }
         if (normal.find("  ") != std::string::npos) {
@@ -29,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 !std::isfinite(station.h) || !std::isfinite(station.value)) {
                 std::abort();
             }
-            if (std::memchr(station.point, '\0', sizeof station.point) == nullptr) {
+            if (std::memchr(station.point, '\0', sizeof station.point) ==
+                nullptr) {
                 std::abort();
             }
         }

@@ -1,5 +1,5 @@
-// Fuzzes the gridder on random samples and parameters: no crash, no read outside
-// the grid, every node an estimate within the sample range or blank, a
+// Fuzzes the gridder on random samples and parameters: no crash, no read
+// outside the grid, every node an estimate within the sample range or blank, a
 // floating-point fault only as its error, and the station path reading exactly
 // what the whole grid reads.
 #include <cmath>
@@ -83,17 +83,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     const double cols = (x_hi - x_lo) / cell_x + 3.0;
     const double rows = (y_hi - y_lo) / cell_y + 1.0;
-    const auto costly = [](double nodes) { return nodes > 64.0 && nodes <= 1100.0; };
-    if (costly(cols) || costly(rows) || std::fabs(search_radius) > 24.0 * cell_x) {
+    const auto costly = [](double nodes) {
+        return nodes > 64.0 && nodes <= 1100.0;
+    };
+    if (costly(cols) || costly(rows) ||
+        std::fabs(search_radius) > 24.0 * cell_x) {
         return 0;
     }
 
     auto gridder = std::make_unique<TKrigging>();
     bool made = false;
     try {
-        made = gridder->MakeGrid(xs.data(), ys.data(), zs.data(), count, log_z, search_mode,
-                                 max_points, search_radius, drift_order, nugget, sill, range,
-                                 cell_x, cell_y, angle, ratio);
+        made = gridder->MakeGrid(xs.data(), ys.data(), zs.data(), count, log_z,
+                                 search_mode, max_points, search_radius,
+                                 drift_order, nugget, sill, range, cell_x,
+                                 cell_y, angle, ratio);
     } catch (const FloatingPointError &) {
         return 0;
     }
@@ -114,9 +118,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // The station path reads the same value as the whole grid, bit for bit,
     // and cannot fail where the whole grid did not.
     auto station = std::make_unique<TKrigging>();
-    if (!station->PrepareGrid(xs.data(), ys.data(), zs.data(), count, log_z, search_mode,
-                              max_points, search_radius, drift_order, nugget, sill, range,
-                              cell_x, cell_y, angle, ratio)) {
+    if (!station->PrepareGrid(xs.data(), ys.data(), zs.data(), count, log_z,
+                              search_mode, max_points, search_radius,
+                              drift_order, nugget, sill, range, cell_x, cell_y,
+                              angle, ratio)) {
         std::abort();
     }
     for (int k = 0; k < 4; ++k) {

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (const char separator : {'.', ','}) {
         double value = 0.0;
         if (TryStrToFloat(text, value, separator) && !std::isfinite(value)) {
-            std::abort();  // a conversion never yields an infinity or a NaN
+            std::abort(); // a conversion never yields an infinity or a NaN
         }
     }
     int32_t integer = 0;

@@ -7,7 +7,8 @@
 #include "app/StationFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static const std::string path = "/tmp/korvanel-fuzz-" + std::to_string(getpid()) + ".dat";
+    static const std::string path =
+        "/tmp/korvanel-fuzz-" + std::to_string(getpid()) + ".dat";
     std::FILE *file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
         return 0;

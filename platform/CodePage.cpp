@@ -37,10 +37,13 @@ char ToCodePage(uint32_t code_point) {
     return code_page_substitute;
 }
 
-// Decodes one UTF-8 character at text[i]; returns its length, or 0 when the bytes
-// there do not form a valid, shortest-form character outside the surrogates.
+// Decodes one UTF-8 character at text[i]; returns its length, or 0 when the
+// bytes there do not form a valid, shortest-form character outside the
+// surrogates.
 size_t DecodeUtf8(std::string_view text, size_t i, uint32_t &code_point) {
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const auto byte = [&](size_t k) {
+        return static_cast<unsigned char>(text[k]);
+    };
     const unsigned char lead = byte(i);
     size_t length;
     uint32_t minimum;
@@ -60,7 +63,8 @@ size_t DecodeUtf8(std::string_view text, size_t i, uint32_t &code_point) {
             return 0;
         code_point = (code_point << 6) | (byte(i + k) & 0x3Fu);
     }
-    if (code_point < minimum || code_point > 0x10FFFF || (code_point >= 0xD800 && code_point <= 0xDFFF))
+    if (code_point < minimum || code_point > 0x10FFFF ||
+        (code_point >= 0xD800 && code_point <= 0xDFFF))
         return 0;
     return length;
 }

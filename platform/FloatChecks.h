@@ -1,11 +1,11 @@
 // Floating-point faults as errors. Division by zero, invalid operation and
-// overflow must interrupt a computation like a thrown error instead of leaving an
-// infinity or a NaN behind; underflow and inexact results pass silently.
+// overflow must interrupt a computation like a thrown error instead of leaving
+// an infinity or a NaN behind; underflow and inexact results pass silently.
 //
 // This is the one place that turns the processor's sticky status flags into an
 // exception: code clears the flags before a computation (ClearFloatErrors) and
-// tests them at checkpoints (CheckFloatErrors). The flags are per thread, so each
-// thread checks its own work. No signal handlers or traps are involved.
+// tests them at checkpoints (CheckFloatErrors). The flags are per thread, so
+// each thread checks its own work. No signal handlers or traps are involved.
 #pragma once
 
 #include <stdexcept>
@@ -27,5 +27,6 @@ void ClearFloatErrors();
 // zero, invalid operation, overflow. Underflow and inexact are ignored.
 void CheckFloatErrors();
 
-// True when any of the three error flags is raised; leaves the flags as they are.
+// True when any of the three error flags is raised; leaves the flags as they
+// are.
 bool FloatErrorRaised();

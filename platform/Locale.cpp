@@ -16,19 +16,24 @@ std::atomic<char> separator_override{no_override};
 
 // Reads LC_NUMERIC from the environment into a private locale object, so the
 // process's global locale is neither consulted nor changed. A separator of more
-// than one byte cannot be represented in our 8-bit texts; it falls back to a point.
+// than one byte cannot be represented in our 8-bit texts; it falls back to a
+// point.
 char EnvironmentSeparator() {
-    locale_t user = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(nullptr));
+    locale_t user =
+        newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(nullptr));
     if (user == static_cast<locale_t>(nullptr))
         return '.';
     const char *radix = nl_langinfo_l(RADIXCHAR, user);
-    const char separator = (radix != nullptr && radix[0] != '\0' && radix[1] == '\0') ? radix[0] : '.';
+    const char separator =
+        (radix != nullptr && radix[0] != '\0' && radix[1] == '\0') ? radix[0]
+                                                                   : '.';
     freelocale(user);
     return separator;
 }
 
 locale_t ClassicLocale() {
-    static const locale_t classic = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    static const locale_t classic =
+        newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
     return classic;
 }
 
@@ -36,7 +41,8 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Significant digits that fit a 64-bit integer exactly (10^19 - 1 < 2^64).
 constexpr int max_fast_digits = 19;
-// 10^k is exact in the 64-bit mantissa of long double for k <= 27 (5^27 < 2^64).
+// 10^k is exact in the 64-bit mantissa of long double for k <= 27 (5^27 <
+// 2^64).
 constexpr int max_exact_power = 27;
 constexpr long double exact_powers[max_exact_power + 1] = {
     1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,
@@ -95,7 +101,8 @@ bool SplitDecimal(std::string_view text, char separator, DecimalText &parts) {
 // Values from half an ulp above DBL_MAX on round to infinity, so they fail here
 // before the conversion could raise the overflow flag.
 bool StoreAsDouble(long double extended, double &value) {
-    static const long double overflow_limit = static_cast<long double>(DBL_MAX) + std::ldexp(1.0L, 970);
+    static const long double overflow_limit =
+        static_cast<long double>(DBL_MAX) + std::ldexp(1.0L, 970);
     if (!(std::fabs(extended) < overflow_limit))
         return false;
     value = static_cast<double>(extended);
@@ -103,11 +110,12 @@ bool StoreAsDouble(long double extended, double &value) {
 }
 
 // Exact decimal to extended via the C library, on a C-locale copy of the text.
-// The library may raise the overflow flag for huge exponents; the caller's flags
-// are restored, since a failed conversion is reported by result.
+// The library may raise the overflow flag for huge exponents; the caller's
+// flags are restored, since a failed conversion is reported by result.
 bool SlowConvert(const DecimalText &parts, double &value) {
     std::string copy;
-    copy.reserve(parts.int_digits.size() + parts.frac_digits.size() + parts.exp_digits.size() + 5);
+    copy.reserve(parts.int_digits.size() + parts.frac_digits.size() +
+                 parts.exp_digits.size() + 5);
     if (parts.negative)
         copy += '-';
     copy += parts.int_digits.empty() ? std::string_view("0") : parts.int_digits;
@@ -122,7 +130,8 @@ bool SlowConvert(const DecimalText &parts, double &value) {
     }
     fexcept_t saved;
     fegetexceptflag(&saved, FE_ALL_EXCEPT);
-    const long double extended = strtold_l(copy.c_str(), nullptr, ClassicLocale());
+    const long double extended =
+        strtold_l(copy.c_str(), nullptr, ClassicLocale());
     fesetexceptflag(&saved, FE_ALL_EXCEPT);
     return StoreAsDouble(extended, value);
 }
@@ -136,10 +145,10 @@ bool FastConvert(const DecimalText &parts, double &value) {
         return false;
     uint64_t mantissa = 0;
     int digits = 0;
-    int scale = 0;  // power of ten the mantissa must be multiplied by
+    int scale = 0; // power of ten the mantissa must be multiplied by
     auto take = [&](char c) {
         if (digits == 0 && c == '0')
-            return true;  // leading zeros are not significant
+            return true; // leading zeros are not significant
         if (digits == max_fast_digits)
             return false;
         mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
@@ -165,7 +174,8 @@ bool FastConvert(const DecimalText &parts, double &value) {
     if (scale > max_exact_power || scale < -max_exact_power)
         return false;
     long double extended = static_cast<long double>(mantissa);
-    extended = scale >= 0 ? extended * exact_powers[scale] : extended / exact_powers[-scale];
+    extended = scale >= 0 ? extended * exact_powers[scale]
+                          : extended / exact_powers[-scale];
     return StoreAsDouble(parts.negative ? -extended : extended, value);
 }
 
@@ -179,9 +189,12 @@ char DecimalSeparator() {
     return from_environment;
 }
 
-void SetDecimalSeparator(char separator) { separator_override.store(separator, std::memory_order_relaxed); }
+void SetDecimalSeparator(char separator) {
+    separator_override.store(separator, std::memory_order_relaxed);
+}
 
-ConversionError::ConversionError(const std::string &message) : std::runtime_error(message) {}
+ConversionError::ConversionError(const std::string &message)
+    : std::runtime_error(message) {}
 
 bool TryStrToFloat(std::string_view text, double &value, char separator) {
     DecimalText parts;
@@ -197,11 +210,14 @@ bool TryStrToFloat(std::string_view text, double &value, char separator) {
 double StrToFloat(std::string_view text, char separator) {
     double value = 0.0;
     if (!TryStrToFloat(text, value, separator))
-        throw ConversionError("'" + std::string(text) + "' is not a valid floating point value");
+        throw ConversionError("'" + std::string(text) +
+                              "' is not a valid floating point value");
     return value;
 }
 
-double StrToFloat(std::string_view text) { return StrToFloat(text, DecimalSeparator()); }
+double StrToFloat(std::string_view text) {
+    return StrToFloat(text, DecimalSeparator());
+}
 
 bool TryStrToInt(std::string_view text, int32_t &value) {
     size_t i = 0;
@@ -234,6 +250,7 @@ bool TryStrToInt(std::string_view text, int32_t &value) {
 int32_t StrToInt(std::string_view text) {
     int32_t value = 0;
     if (!TryStrToInt(text, value))
-        throw ConversionError("'" + std::string(text) + "' is not a valid integer value");
+        throw ConversionError("'" + std::string(text) +
+                              "' is not a valid integer value");
     return value;
 }

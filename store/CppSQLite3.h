@@ -36,20 +36,23 @@ class CppSQLite3Exception {
 
     int32_t errorCode() const { return code; }
     // The formatted message; "" when the library could not allocate it.
-    const char *errorMessage() const { return message != nullptr ? message : ""; }
+    const char *errorMessage() const {
+        return message != nullptr ? message : "";
+    }
 
-    // "SQLITE_OK" ... "SQLITE_RANGE", "SQLITE_ROW", "SQLITE_DONE", "CPPSQLITE_ERROR";
-    // "UNKNOWN_ERROR" for every other code, extended result codes included.
+    // "SQLITE_OK" ... "SQLITE_RANGE", "SQLITE_ROW", "SQLITE_DONE",
+    // "CPPSQLITE_ERROR"; "UNKNOWN_ERROR" for every other code, extended result
+    // codes included.
     static const char *CodeName(int32_t code);
 
   private:
     int32_t code;
-    char *message;  // owned, from sqlite3_mprintf; may be null
+    char *message; // owned, from sqlite3_mprintf; may be null
 };
 
-// A compiled statement with parameters, for repeated inserts. Owns its statement
-// handle (released by Release or the destructor); the connection is not owned.
-// Movable, not copyable.
+// A compiled statement with parameters, for repeated inserts. Owns its
+// statement handle (released by Release or the destructor); the connection is
+// not owned. Movable, not copyable.
 class CppSQLite3Statement {
   public:
     CppSQLite3Statement(sqlite3 *db, sqlite3_stmt *handle);
@@ -66,27 +69,29 @@ class CppSQLite3Statement {
     // Steps once and returns a cursor over the statement's rows that does not
     // own it; Rewind before the next binding. A failed step rewinds and throws.
     CppSQLite3Query RunQuery();
-    // Steps once, expecting no row; rewinds and returns the number of changed rows.
-    // Bound values stay bound.
+    // Steps once, expecting no row; rewinds and returns the number of changed
+    // rows. Bound values stay bound.
     int32_t Run();
     // Rewinds the statement for another Run; nothing without a statement.
     void Rewind();
-    // Finalizes the statement; idempotent. The handle is gone even when it throws.
+    // Finalizes the statement; idempotent. The handle is gone even when it
+    // throws.
     void Release();
 
   private:
     void RequireOpen() const;
     void RequireHandle() const;
 
-    sqlite3 *db;             // the connection it was compiled on; not owned
-    sqlite3_stmt *handle;    // owned; null after Release
+    sqlite3 *db;          // the connection it was compiled on; not owned
+    sqlite3_stmt *handle; // owned; null after Release
 };
 
 // Forward-only cursor over the rows of one statement: constructed on the first
 // row (or at the end), moved by Advance. Movable, not copyable.
 class CppSQLite3Query {
   public:
-    CppSQLite3Query(sqlite3 *db, sqlite3_stmt *handle, bool at_end, bool owns_handle);
+    CppSQLite3Query(sqlite3 *db, sqlite3_stmt *handle, bool at_end,
+                    bool owns_handle);
     CppSQLite3Query(CppSQLite3Query &&other) noexcept;
     CppSQLite3Query(const CppSQLite3Query &) = delete;
     CppSQLite3Query &operator=(const CppSQLite3Query &) = delete;
@@ -98,7 +103,8 @@ class CppSQLite3Query {
     // Steps to the next row; a failed step finalizes the statement and throws.
     void Advance();
     // Text of column index (0-based) of the current row, in the library's text
-    // form; null for SQL NULL. Valid until the next Advance, Release or destruction.
+    // form; null for SQL NULL. Valid until the next Advance, Release or
+    // destruction.
     const char *FieldText(int32_t index) const;
     // Storage class of column index (0-based) of the current row: one of
     // field_integer ... field_null.
@@ -113,10 +119,11 @@ class CppSQLite3Query {
   private:
     void RequireHandle() const;
 
-    sqlite3 *db;            // not owned
-    sqlite3_stmt *handle;   // owned when owns_handle; null after Release or a failed Advance
+    sqlite3 *db;          // not owned
+    sqlite3_stmt *handle; // owned when owns_handle; null after Release or a
+                          // failed Advance
     bool at_end;
-    int32_t column_count;   // taken once at construction
+    int32_t column_count; // taken once at construction
     bool owns_handle;
 };
 
@@ -147,7 +154,8 @@ class CppSQLite3DB {
     // must be open; target is then a connection of its own over the same rows,
     // for another thread.
     void CopyTo(CppSQLite3DB &target);
-    // Busy-wait time in milliseconds, handed to the library now and on every Open.
+    // Busy-wait time in milliseconds, handed to the library now and on every
+    // Open.
     void SetWaitTimeout(int32_t ms);
     bool IsOpen() const { return handle != nullptr; }
 
@@ -155,6 +163,6 @@ class CppSQLite3DB {
     void RequireOpen() const;
     sqlite3_stmt *Compile(const char *sql);
 
-    sqlite3 *handle;           // null while closed
-    int32_t wait_timeout_ms;   // 60000 after construction
+    sqlite3 *handle;         // null while closed
+    int32_t wait_timeout_ms; // 60000 after construction
 };

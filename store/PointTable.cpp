@@ -11,11 +11,13 @@
 
 namespace {
 
-constexpr const char *sql_create = "create table xyz (x number, y number, u number, PRIMARY KEY (x,y));";
+constexpr const char *sql_create =
+    "create table xyz (x number, y number, u number, PRIMARY KEY (x,y));";
 constexpr const char *sql_begin = "begin transaction;";
 constexpr const char *sql_commit = "commit transaction;";
 constexpr const char *sql_count_all = "select COUNT(*) from xyz;";
-constexpr const char *sql_insert = "insert or ignore into xyz values (?, ?, ?);";
+constexpr const char *sql_insert =
+    "insert or ignore into xyz values (?, ?, ?);";
 // The four bounds of a window query, from their six-decimal texts in the
 // order x - a, x + a, y - a, y + a, as the library reads a number written in a
 // query text (a real; the same conversion as the literal's).
@@ -29,7 +31,8 @@ constexpr const char *sql_all_rows = "select x,y,u from xyz order by x, y";
 constexpr double rows_per_bucket = 4.0;
 
 // The four pieces of text around the bounds of the two window queries.
-constexpr std::string_view count_head = "select COALESCE(COUNT(*),0) as n from xyz where x >=";
+constexpr std::string_view count_head =
+    "select COALESCE(COUNT(*),0) as n from xyz where x >=";
 constexpr std::string_view fetch_head = "select x,y,u from xyz where x >=";
 constexpr std::string_view and_x_below = " and x <=";
 constexpr std::string_view and_y_above = " and y >=";
@@ -42,17 +45,20 @@ constexpr int bound_decimals = 6;
 void AppendBound(std::string &text, double value) {
     char buffer[400];
     const std::to_chars_result written =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, bound_decimals);
+        std::to_chars(buffer, buffer + sizeof buffer, value,
+                      std::chars_format::fixed, bound_decimals);
     text.append(buffer, written.ptr);
 }
 
 // The bound centre ± half-size, computed in extended precision and stored as
 // double like every intermediate result of the run.
 double Bound(double centre, double offset) {
-    return static_cast<double>(static_cast<long double>(centre) + static_cast<long double>(offset));
+    return static_cast<double>(static_cast<long double>(centre) +
+                               static_cast<long double>(offset));
 }
 
-std::string SquareSql(std::string_view head, double x, double y, double half_size) {
+std::string SquareSql(std::string_view head, double x, double y,
+                      double half_size) {
     std::string text;
     text.reserve(head.size() + 4 * 24 + 40);
     text += head;
@@ -67,9 +73,9 @@ std::string SquareSql(std::string_view head, double x, double y, double half_siz
     return text;
 }
 
-// A field's text as a number in the user's format. The library writes reals with
-// a point; under a comma separator the points become commas first, and any other
-// separator reads the text as it comes (so a real does not convert).
+// A field's text as a number in the user's format. The library writes reals
+// with a point; under a comma separator the points become commas first, and any
+// other separator reads the text as it comes (so a real does not convert).
 double FieldNumber(const char *text, char separator, std::string &scratch) {
     if (text == nullptr)
         throw ConversionError("'' is not a valid floating point value");
@@ -90,7 +96,8 @@ CppSQLite3Statement BeginLoad(CppSQLite3DB &db) {
     return db.Prepare(sql_insert);
 }
 
-void AddStation(CppSQLite3Statement &statement, double x, double y, double value) {
+void AddStation(CppSQLite3Statement &statement, double x, double y,
+                double value) {
     statement.BindReal(1, x);
     statement.BindReal(2, y);
     statement.BindReal(3, value);
@@ -103,12 +110,17 @@ void EndLoad(CppSQLite3DB &db, CppSQLite3Statement &statement) {
     db.RunStatement(sql_commit);
 }
 
-std::string CountInSquareSql(double x, double y, double half_size) { return SquareSql(count_head, x, y, half_size); }
+std::string CountInSquareSql(double x, double y, double half_size) {
+    return SquareSql(count_head, x, y, half_size);
+}
 
-std::string FetchInSquareSql(double x, double y, double half_size) { return SquareSql(fetch_head, x, y, half_size); }
+std::string FetchInSquareSql(double x, double y, double half_size) {
+    return SquareSql(fetch_head, x, y, half_size);
+}
 
 int32_t CountInSquare(CppSQLite3DB &db, double x, double y, double half_size) {
-    CppSQLite3Query query = db.RunQuery(CountInSquareSql(x, y, half_size).c_str());
+    CppSQLite3Query query =
+        db.RunQuery(CountInSquareSql(x, y, half_size).c_str());
     int32_t count = 0;
     while (!query.AtEnd()) {
         const char *text = query.FieldText(0);
@@ -127,9 +139,11 @@ int32_t CountAllStations(CppSQLite3DB &db) {
     return count;
 }
 
-SquareRows FetchInSquare(CppSQLite3DB &db, double x, double y, double half_size) {
+SquareRows FetchInSquare(CppSQLite3DB &db, double x, double y,
+                         double half_size) {
     const char separator = DecimalSeparator();
-    CppSQLite3Query query = db.RunQuery(FetchInSquareSql(x, y, half_size).c_str());
+    CppSQLite3Query query =
+        db.RunQuery(FetchInSquareSql(x, y, half_size).c_str());
     SquareRows rows;
     std::string scratch;
     while (!query.AtEnd()) {
@@ -142,24 +156,30 @@ SquareRows FetchInSquare(CppSQLite3DB &db, double x, double y, double half_size)
     return rows;
 }
 
-TPointWindows::TPointWindows(CppSQLite3DB &db_) : db(db_), bounds(db_.Prepare(sql_bounds)) {
+TPointWindows::TPointWindows(CppSQLite3DB &db_)
+    : db(db_), bounds(db_.Prepare(sql_bounds)) {
     ReadRows(DecimalSeparator(), true);
 
     // A grid of buckets over the rows' extent, about square in metres.
     const auto rows = static_cast<int32_t>(key_x.size());
     bucket_start.assign(2, 0);
     if (rows > 0) {
-        const auto [x_lo, x_hi] = std::minmax_element(key_x.begin(), key_x.end());
-        const auto [y_lo, y_hi] = std::minmax_element(key_y.begin(), key_y.end());
+        const auto [x_lo, x_hi] =
+            std::minmax_element(key_x.begin(), key_x.end());
+        const auto [y_lo, y_hi] =
+            std::minmax_element(key_y.begin(), key_y.end());
         origin_x = static_cast<double>(*x_lo);
         origin_y = static_cast<double>(*y_lo);
         const double extent_x = static_cast<double>(*x_hi) - origin_x;
         const double extent_y = static_cast<double>(*y_hi) - origin_y;
         const double wanted = std::max(1.0, rows / rows_per_bucket);
-        if (std::isfinite(extent_x) && std::isfinite(extent_y) && extent_x > 0.0 && extent_y > 0.0) {
+        if (std::isfinite(extent_x) && std::isfinite(extent_y) &&
+            extent_x > 0.0 && extent_y > 0.0) {
             const double side = std::sqrt(extent_x * extent_y / wanted);
-            buckets_x = static_cast<int32_t>(std::clamp(std::ceil(extent_x / side), 1.0, wanted));
-            buckets_y = static_cast<int32_t>(std::clamp(std::ceil(extent_y / side), 1.0, wanted));
+            buckets_x = static_cast<int32_t>(
+                std::clamp(std::ceil(extent_x / side), 1.0, wanted));
+            buckets_y = static_cast<int32_t>(
+                std::clamp(std::ceil(extent_y / side), 1.0, wanted));
         } else if (std::isfinite(extent_x) && extent_x > 0.0) {
             buckets_x = static_cast<int32_t>(wanted);
         } else if (std::isfinite(extent_y) && extent_y > 0.0) {
@@ -171,8 +191,11 @@ TPointWindows::TPointWindows(CppSQLite3DB &db_) : db(db_), bounds(db_.Prepare(sq
         std::vector<int32_t> bucket_of(rows);
         bucket_start.assign(buckets + 1, 0);
         for (int32_t row = 0; row < rows; ++row) {
-            bucket_of[row] = BucketOf(static_cast<double>(key_x[row]), origin_x, width_x, buckets_x) * buckets_y +
-                             BucketOf(static_cast<double>(key_y[row]), origin_y, width_y, buckets_y);
+            bucket_of[row] = BucketOf(static_cast<double>(key_x[row]), origin_x,
+                                      width_x, buckets_x) *
+                                 buckets_y +
+                             BucketOf(static_cast<double>(key_y[row]), origin_y,
+                                      width_y, buckets_y);
             ++bucket_start[bucket_of[row] + 1];
         }
         for (int32_t b = 0; b < buckets; ++b)
@@ -184,7 +207,8 @@ TPointWindows::TPointWindows(CppSQLite3DB &db_) : db(db_), bounds(db_.Prepare(sq
     }
 }
 
-int32_t TPointWindows::BucketOf(double value, double origin, double width, int32_t buckets) {
+int32_t TPointWindows::BucketOf(double value, double origin, double width,
+                                int32_t buckets) {
     // A monotone map of the coordinate, so that a bucket range found from two
     // bounds holds every row between them.
     const double b = std::floor((value - origin) / width);
@@ -209,14 +233,19 @@ void TPointWindows::ReadRows(char separator, bool with_keys) {
         // The storage class and the stored number are taken before the text,
         // which may convert the field.
         const int32_t type_x = query.FieldType(0), type_y = query.FieldType(1);
-        const bool numbers = (type_x == field_integer || type_x == field_real) &&
-                             (type_y == field_integer || type_y == field_real);
+        const bool numbers =
+            (type_x == field_integer || type_x == field_real) &&
+            (type_y == field_integer || type_y == field_real);
         if (numbers) {
             if (with_keys) {
-                key_x.push_back(type_x == field_integer ? static_cast<long double>(query.FieldInteger(0))
-                                                        : static_cast<long double>(query.FieldReal(0)));
-                key_y.push_back(type_y == field_integer ? static_cast<long double>(query.FieldInteger(1))
-                                                        : static_cast<long double>(query.FieldReal(1)));
+                key_x.push_back(
+                    type_x == field_integer
+                        ? static_cast<long double>(query.FieldInteger(0))
+                        : static_cast<long double>(query.FieldReal(0)));
+                key_y.push_back(
+                    type_y == field_integer
+                        ? static_cast<long double>(query.FieldInteger(1))
+                        : static_cast<long double>(query.FieldReal(1)));
             }
             // Only the numbers are kept; a text that does not convert is kept
             // to fail again, with its own message, when a window fetches it.
@@ -230,7 +259,9 @@ void TPointWindows::ReadRows(char separator, bool with_keys) {
                     ok = true;
                 } catch (const ConversionError &) {
                     unconverted.emplace(row * 3 + column,
-                                        field != nullptr ? std::optional<std::string>(field) : std::nullopt);
+                                        field != nullptr
+                                            ? std::optional<std::string>(field)
+                                            : std::nullopt);
                 }
                 number[column].push_back(value);
                 converted[column].push_back(ok ? 1 : 0);
@@ -245,14 +276,17 @@ void TPointWindows::ReadRows(char separator, bool with_keys) {
 double TPointWindows::Field(int32_t row, int32_t column) {
     if (converted[column][row])
         return number[column][row];
-    const std::optional<std::string> &field = unconverted.at(static_cast<size_t>(row) * 3 + column);
+    const std::optional<std::string> &field =
+        unconverted.at(static_cast<size_t>(row) * 3 + column);
     std::string scratch;
-    return FieldNumber(field ? field->c_str() : nullptr, converted_with, scratch);
+    return FieldNumber(field ? field->c_str() : nullptr, converted_with,
+                       scratch);
 }
 
-bool TPointWindows::SquareBounds(double x, double y, double half_size, Square &square) {
-    const double values[4] = {Bound(x, -half_size), Bound(x, half_size), Bound(y, -half_size),
-                              Bound(y, half_size)};
+bool TPointWindows::SquareBounds(double x, double y, double half_size,
+                                 Square &square) {
+    const double values[4] = {Bound(x, -half_size), Bound(x, half_size),
+                              Bound(y, -half_size), Bound(y, half_size)};
     for (const double value : values) {
         if (!std::isfinite(value))
             return false;
@@ -265,27 +299,33 @@ bool TPointWindows::SquareBounds(double x, double y, double half_size, Square &s
         bounds.BindText(k + 1, bound_text.c_str());
     }
     CppSQLite3Query query = bounds.RunQuery();
-    square = {query.FieldReal(0), query.FieldReal(1), query.FieldReal(2), query.FieldReal(3)};
+    square = {query.FieldReal(0), query.FieldReal(1), query.FieldReal(2),
+              query.FieldReal(3)};
     bounds.Rewind();
     return true;
 }
 
-void TPointWindows::RowsInSquare(const Square &square, std::vector<int32_t> &rows) const {
+void TPointWindows::RowsInSquare(const Square &square,
+                                 std::vector<int32_t> &rows) const {
     rows.clear();
     if (key_x.empty())
         return;
-    const int32_t bx_lo = BucketOf(static_cast<double>(square.x_lo), origin_x, width_x, buckets_x);
-    const int32_t bx_hi = BucketOf(static_cast<double>(square.x_hi), origin_x, width_x, buckets_x);
-    const int32_t by_lo = BucketOf(static_cast<double>(square.y_lo), origin_y, width_y, buckets_y);
-    const int32_t by_hi = BucketOf(static_cast<double>(square.y_hi), origin_y, width_y, buckets_y);
+    const int32_t bx_lo = BucketOf(static_cast<double>(square.x_lo), origin_x,
+                                   width_x, buckets_x);
+    const int32_t bx_hi = BucketOf(static_cast<double>(square.x_hi), origin_x,
+                                   width_x, buckets_x);
+    const int32_t by_lo = BucketOf(static_cast<double>(square.y_lo), origin_y,
+                                   width_y, buckets_y);
+    const int32_t by_hi = BucketOf(static_cast<double>(square.y_hi), origin_y,
+                                   width_y, buckets_y);
     for (int32_t bx = bx_lo; bx <= bx_hi; ++bx) {
         for (int32_t by = by_lo; by <= by_hi; ++by) {
             const int32_t b = bx * buckets_y + by;
             for (int32_t k = bucket_start[b]; k < bucket_start[b + 1]; ++k) {
                 const int32_t row = bucket_rows[k];
                 // the exact comparison of the stored number with the real bound
-                if (key_x[row] >= square.x_lo && key_x[row] <= square.x_hi && key_y[row] >= square.y_lo &&
-                    key_y[row] <= square.y_hi)
+                if (key_x[row] >= square.x_lo && key_x[row] <= square.x_hi &&
+                    key_y[row] >= square.y_lo && key_y[row] <= square.y_hi)
                     rows.push_back(row);
             }
         }
@@ -308,7 +348,7 @@ SquareRows TPointWindows::FetchInSquare(double x, double y, double half_size) {
         return ::FetchInSquare(db, x, y, half_size);
     const char separator = DecimalSeparator();
     if (separator != converted_with)
-        ReadRows(separator, false);  // the same rows, read in the new format
+        ReadRows(separator, false); // the same rows, read in the new format
     RowsInSquare(square, found);
     SquareRows rows;
     rows.x.reserve(found.size());

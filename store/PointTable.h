@@ -18,13 +18,15 @@ CppSQLite3Statement BeginLoad(CppSQLite3DB &db);
 
 // Stores one station: x, y in metres, value in mGal. A position already stored
 // keeps its first value ("insert or ignore" on the primary key (x, y)).
-void AddStation(CppSQLite3Statement &statement, double x, double y, double value);
+void AddStation(CppSQLite3Statement &statement, double x, double y,
+                double value);
 
 // Releases the insert statement and commits the load.
 void EndLoad(CppSQLite3DB &db, CppSQLite3Statement &statement);
 
-// Number of stations in the square of half-size half_size (metres) around (x, y),
-// borders included, as compared with the six-decimal bounds of the query text.
+// Number of stations in the square of half-size half_size (metres) around (x,
+// y), borders included, as compared with the six-decimal bounds of the query
+// text.
 int32_t CountInSquare(CppSQLite3DB &db, double x, double y, double half_size);
 
 // Number of stations in the whole table.
@@ -38,7 +40,8 @@ struct SquareRows {
 // The stations of the same square as CountInSquare, in the order the primary
 // key's index delivers them. The field texts are read with DecimalSeparator():
 // with a comma, the library's points become commas first.
-SquareRows FetchInSquare(CppSQLite3DB &db, double x, double y, double half_size);
+SquareRows FetchInSquare(CppSQLite3DB &db, double x, double y,
+                         double half_size);
 
 // The query texts of CountInSquare and FetchInSquare, with the bounds x - a,
 // x + a, y - a, y + a written with six decimals and a point. Built in full
@@ -85,7 +88,8 @@ class TPointWindows {
     // Appends to `rows` the indices (in key order) of the rows inside square.
     void RowsInSquare(const Square &square, std::vector<int32_t> &rows) const;
     // Bucket of a coordinate along one axis, 0..buckets - 1.
-    static int32_t BucketOf(double value, double origin, double width, int32_t buckets);
+    static int32_t BucketOf(double value, double origin, double width,
+                            int32_t buckets);
     // Reads the table's rows in key order: their fields as numbers in the
     // format of `separator` and, with with_keys, their stored x and y.
     void ReadRows(char separator, bool with_keys);
@@ -93,7 +97,7 @@ class TPointWindows {
     double Field(int32_t row, int32_t column);
 
     CppSQLite3DB &db;
-    CppSQLite3Statement bounds;  // the four bound texts as the library's reals
+    CppSQLite3Statement bounds; // the four bound texts as the library's reals
     int32_t all_rows = 0;
 
     // Rows whose x and y are numbers, in key order: the exact stored values.
@@ -107,10 +111,10 @@ class TPointWindows {
     char converted_with = '\0';
 
     // Rows by bucket of a uniform grid over the rows' extent, column-major:
-    // bucket (bx, by) holds bucket_rows[bucket_start[b] .. bucket_start[b + 1] - 1]
-    // with b = bx * buckets_y + by, each list in key order.
+    // bucket (bx, by) holds bucket_rows[bucket_start[b] .. bucket_start[b + 1]
+    // - 1] with b = bx * buckets_y + by, each list in key order.
     double origin_x = 0.0, origin_y = 0.0, width_x = 1.0, width_y = 1.0;
     int32_t buckets_x = 1, buckets_y = 1;
     std::vector<int32_t> bucket_start, bucket_rows;
-    std::vector<int32_t> found;  // scratch of one query
+    std::vector<int32_t> found; // scratch of one query
 };

@@ -15,23 +15,27 @@
 namespace {
 
 constexpr const char *header =
-    "        x[m]         y[m]      point   h[m.a.s]  cba[mGal]   r1[mGal]   r2[mGal]    dist[m]          N\r\n";
+    "        x[m]         y[m]      point   h[m.a.s]  cba[mGal]   r1[mGal]   "
+    "r2[mGal]    dist[m]          N\r\n";
 
-// `count` stations on a lattice 100 m apart (rows of 10) with values from `field`.
-template <typename Field>
-std::string Survey(int count, Field field) {
+// `count` stations on a lattice 100 m apart (rows of 10) with values from
+// `field`.
+template <typename Field> std::string Survey(int count, Field field) {
     std::ostringstream text;
     text << std::fixed << std::setprecision(3);
     for (int k = 0; k < count; ++k) {
         const double x = 500000.0 + 100.0 * (k % 10);
         const double y = 5500000.0 + 100.0 * (k / 10);
-        text << x << ' ' << y << " P" << k + 1 << " 350 " << field(x, y) << '\n';
+        text << x << ' ' << y << " P" << k + 1 << " 350 " << field(x, y)
+             << '\n';
     }
     return text.str();
 }
 
 std::string Survey(int count) {
-    return Survey(count, [](double x, double y) { return (x - 500000.0) * 0.01 - (y - 5500000.0) * 0.003; });
+    return Survey(count, [](double x, double y) {
+        return (x - 500000.0) * 0.01 - (y - 5500000.0) * 0.003;
+    });
 }
 
 std::vector<std::string> Lines(const std::string &text) {
@@ -58,7 +62,9 @@ class CalcRun : public testing::Test {
         return result;
     }
 
-    std::string Result() const { return TempDir::Read(dir.File("survey_res.dat")); }
+    std::string Result() const {
+        return TempDir::Read(dir.File("survey_res.dat"));
+    }
 
     void ExpectIdleAtEnd() const {
         ASSERT_FALSE(host.running_states.empty());
@@ -83,7 +89,8 @@ TEST_F(CalcRun, ProgressMaximumIsStationsOverTenRoundedUp) {
         SCOPED_TRACE(c.stations);
         host = FakeCalcHost();
         host.fields[CalcField::MinPoints] = "4";
-        ASSERT_EQ(Run("x y point h uba\n" + Survey(c.stations)), CalcResult::Completed);
+        ASSERT_EQ(Run("x y point h uba\n" + Survey(c.stations)),
+                  CalcResult::Completed);
         EXPECT_EQ(host.progress_max, c.maximum);
         EXPECT_EQ(host.progress_position, c.position);
         EXPECT_EQ(loaded, c.stations);
@@ -98,15 +105,16 @@ TEST_F(CalcRun, ProgressMaximumIsStationsOverTenRoundedUp) {
 
 TEST_F(CalcRun, KrigingReproducesAConstantFieldAndItsSamples) {
     // A constant field is estimated exactly with and without each station.
-    ASSERT_EQ(Run(Survey(40, [](double, double) { return -21.25; })), CalcResult::Completed);
+    ASSERT_EQ(Run(Survey(40, [](double, double) { return -21.25; })),
+              CalcResult::Completed);
     const std::vector<std::string> lines = Lines(Result());
     ASSERT_EQ(lines.size(), 41u);
     for (size_t k = 1; k < lines.size(); ++k) {
         SCOPED_TRACE(lines[k]);
         EXPECT_EQ(lines[k].substr(59, 21), "     0.000      0.000");
     }
-    // On a lattice of whole cells every station sits on a grid node, where kriging
-    // with a nugget of 0 reproduces the sample: r1 vanishes.
+    // On a lattice of whole cells every station sits on a grid node, where
+    // kriging with a nugget of 0 reproduces the sample: r1 vanishes.
     host = FakeCalcHost();
     host.fields[CalcField::CellSize] = "100";
     ASSERT_EQ(Run(Survey(40)), CalcResult::Completed);
@@ -126,7 +134,8 @@ TEST_F(CalcRun, StopEndsTheRunAfterTheStationInHand) {
     ASSERT_EQ(Run(Survey(30)), CalcResult::Stopped);
     EXPECT_TRUE(host.stop_cleared);
     EXPECT_EQ(done, 7);
-    EXPECT_EQ(Lines(Result()).size(), 8u);  // header and seven stations, file closed
+    EXPECT_EQ(Lines(Result()).size(),
+              8u); // header and seven stations, file closed
     ExpectIdleAtEnd();
 }
 
@@ -143,16 +152,19 @@ TEST_F(CalcRun, UnopenableResultFileClosesTheWindow) {
     host.fields[CalcField::Output] = dir.File("missing/folder/out.dat");
     EXPECT_EQ(Run(Survey(5)), CalcResult::OpenFailed);
     ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0], "Error by opening file " + dir.File("missing/folder/out.dat"));
+    EXPECT_EQ(host.messages[0],
+              "Error by opening file " + dir.File("missing/folder/out.dat"));
     EXPECT_TRUE(host.window_closed);
     ExpectIdleAtEnd();
 }
 
-// 2026-12-10, issue 4: a tiny cell size wrote every station with false residuals.
+// 2026-12-10, issue 4: a tiny cell size wrote every station with false
+// residuals.
 TEST_F(CalcRun, CellSizeBelowTheGridderMinimumRefusesOnce) {
     host.fields[CalcField::CellSize] = "0";
     EXPECT_EQ(Run(Survey(20)), CalcResult::Refused);
-    EXPECT_EQ(host.messages, std::vector<std::string>{"Cell size must be defined."});
+    EXPECT_EQ(host.messages,
+              std::vector<std::string>{"Cell size must be defined."});
     EXPECT_FALSE(std::filesystem::exists(dir.File("survey_res.dat")));
     ExpectIdleAtEnd();
 }
@@ -173,9 +185,12 @@ TEST_F(CalcRun, EstimateThatCannotBeMadeIsWrittenAsZero) {
 
 // 2026-12-10, issue 4: a gridder message used to be shown for every station.
 TEST_F(CalcRun, GridderMessageIsShownOncePerRun) {
-    host.fields[CalcField::CellSize] = "0.5";  // windows of 5 km need far more than 1024 nodes
+    host.fields[CalcField::CellSize] =
+        "0.5"; // windows of 5 km need far more than 1024 nodes
     ASSERT_EQ(Run(Survey(30)), CalcResult::Completed);
-    EXPECT_EQ(host.messages, std::vector<std::string>{"Number of grid points exceeded 1024 in X-direction."});
+    EXPECT_EQ(host.messages,
+              std::vector<std::string>{
+                  "Number of grid points exceeded 1024 in X-direction."});
 }
 
 // 2026-12-10, issue 4: naming the station file as the result destroyed it.
@@ -197,10 +212,14 @@ TEST_F(CalcRun, ErrorsThatEndTheRunReachTheErrorBoxAndTheWindowReturnsToIdle) {
         std::string error;
     };
     const Case cases[] = {
-        {"parameter", CalcField::Increment, "5OO", Survey(5), "'5OO' is not a valid floating point value"},
-        {"integer", CalcField::MinPoints, "16.5", Survey(5), "'16.5' is not a valid integer value"},
-        {"not UTF-8", CalcField::MinPoints, "16", Survey(5) + "1 2 K\xf6ln 3 4\n",
-         "No mapping for the Unicode character exists in the target multi-byte code page"},
+        {"parameter", CalcField::Increment, "5OO", Survey(5),
+         "'5OO' is not a valid floating point value"},
+        {"integer", CalcField::MinPoints, "16.5", Survey(5),
+         "'16.5' is not a valid integer value"},
+        {"not UTF-8", CalcField::MinPoints, "16",
+         Survey(5) + "1 2 K\xf6ln 3 4\n",
+         "No mapping for the Unicode character exists in the target multi-byte "
+         "code page"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

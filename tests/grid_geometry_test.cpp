@@ -202,8 +202,9 @@ TEST(GridGeometry, NearestNodeIsTheExactFloorAtCellBorders) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Samples s;
-        s.Add(200, 100, 0.0);    // x_min = 0, y_min = 100
-        s.Add(1800, 1700, 0.0);  // x_max = 2000, y_max = 1700: 11 columns, 8 rows
+        s.Add(200, 100, 0.0); // x_min = 0, y_min = 100
+        s.Add(1800, 1700,
+              0.0); // x_max = 2000, y_max = 1700: 11 columns, 8 rows
         s.Add(c.x, c.y, 1.0);
         TKrigging k;
         ASSERT_TRUE(PrepareSteps(k, s, KrigParams{}));

@@ -20,8 +20,8 @@ struct Point {
 
 // Grid value at (x, y) from a gridder run over `points` with the station
 // settings (fitted model, nearest search, cells of `cell`).
-double DirectEstimate(const std::vector<Point> &points, int32_t max_points, double radius,
-                      double cell, double x, double y) {
+double DirectEstimate(const std::vector<Point> &points, int32_t max_points,
+                      double radius, double cell, double x, double y) {
     std::vector<double> xs, ys, zs;
     for (const Point &p : points) {
         xs.push_back(p.x);
@@ -29,8 +29,10 @@ double DirectEstimate(const std::vector<Point> &points, int32_t max_points, doub
         zs.push_back(p.u);
     }
     auto gridder = std::make_unique<TKrigging>();
-    if (!gridder->MakeGrid(xs.data(), ys.data(), zs.data(), static_cast<int32_t>(points.size()), 0,
-                           0, max_points, radius, 0, 0.0, 0.0, 0.0, cell, cell, 0.0, 1.0)) {
+    if (!gridder->MakeGrid(xs.data(), ys.data(), zs.data(),
+                           static_cast<int32_t>(points.size()), 0, 0,
+                           max_points, radius, 0, 0.0, 0.0, 0.0, cell, cell,
+                           0.0, 1.0)) {
         return -1.0;
     }
     return gridder->ValueAt(x, y, false);
@@ -44,7 +46,8 @@ std::vector<Point> Lattice() {
         for (int j = 0; j < 5; ++j) {
             const double x = 1000.0 + 200.0 * i;
             const double y = 2000.0 + 200.0 * j;
-            // Three decimals, so the value survives the point table's text form.
+            // Three decimals, so the value survives the point table's text
+            // form.
             const double u = 3.0 + 0.01 * x - 0.004 * y + (i * j % 3) * 0.5;
             points.push_back({x, y, std::round(u * 1000.0) / 1000.0});
         }
@@ -67,7 +70,8 @@ class LeaveOneOut : public testing::Test {
 
 } // namespace
 
-TEST_F(LeaveOneOut, BothRunsMatchTheGridderOnTheWindowWithAndWithoutTheStation) {
+TEST_F(LeaveOneOut,
+       BothRunsMatchTheGridderOnTheWindowWithAndWithoutTheStation) {
     const std::vector<Point> points = Lattice();
     Load(points);
     // The own sample first, in the middle and last of the fetch order.
@@ -77,24 +81,27 @@ TEST_F(LeaveOneOut, BothRunsMatchTheGridderOnTheWindowWithAndWithoutTheStation) 
         double distance = 2500.0;
         int32_t n_points = 16;
         double all = -7.0, without = -7.0;
-        ASSERT_TRUE(EstimateStation(db, station.x, station.y, 100.0, 500.0, distance, n_points,
-                                    all, without));
+        ASSERT_TRUE(EstimateStation(db, station.x, station.y, 100.0, 500.0,
+                                    distance, n_points, all, without));
         EXPECT_EQ(distance, 2500.0);
         EXPECT_EQ(n_points, 25);
 
         std::vector<Point> others = points;
         others.erase(others.begin() + static_cast<std::ptrdiff_t>(own));
         // Same samples in the same order, so the same arithmetic: exact.
-        EXPECT_EQ(all, DirectEstimate(points, 16, 2500.0, 100.0, station.x, station.y));
-        EXPECT_EQ(without, DirectEstimate(others, 16, 2500.0, 100.0, station.x, station.y));
+        EXPECT_EQ(all, DirectEstimate(points, 16, 2500.0, 100.0, station.x,
+                                      station.y));
+        EXPECT_EQ(without, DirectEstimate(others, 16, 2500.0, 100.0, station.x,
+                                          station.y));
         EXPECT_NE(all, without);
 
         // A pass's window index answers as the query texts do.
         TPointWindows windows(db);
         double index_distance = 2500.0, index_all = -7.0, index_without = -7.0;
         int32_t index_points = 16;
-        ASSERT_TRUE(EstimateStation(windows, station.x, station.y, 100.0, 500.0, index_distance,
-                                    index_points, index_all, index_without));
+        ASSERT_TRUE(EstimateStation(windows, station.x, station.y, 100.0, 500.0,
+                                    index_distance, index_points, index_all,
+                                    index_without));
         EXPECT_EQ(index_all, all);
         EXPECT_EQ(index_without, without);
     }
@@ -109,7 +116,8 @@ TEST_F(LeaveOneOut, ConstantFieldIsEstimatedExactlyWithAndWithoutTheStation) {
     double distance = 2500.0;
     int32_t n_points = 16;
     double all = 0.0, without = 0.0;
-    ASSERT_TRUE(EstimateStation(db, 1400.0, 2400.0, 100.0, 500.0, distance, n_points, all, without));
+    ASSERT_TRUE(EstimateStation(db, 1400.0, 2400.0, 100.0, 500.0, distance,
+                                n_points, all, without));
     // Every node takes the mean of equal values, clamped to the same value.
     EXPECT_EQ(all, -12.5);
     EXPECT_EQ(without, -12.5);
@@ -120,10 +128,11 @@ TEST_F(LeaveOneOut, StationMissingFromTheTableIsSkipped) {
     double distance = 2500.0;
     int32_t n_points = 16;
     double all = 0.0, without = 0.0;
-    EXPECT_FALSE(EstimateStation(db, 1001.0, 2000.0, 100.0, 500.0, distance, n_points, all, without));
+    EXPECT_FALSE(EstimateStation(db, 1001.0, 2000.0, 100.0, 500.0, distance,
+                                 n_points, all, without));
     EXPECT_EQ(all, 0.0);
     EXPECT_EQ(without, 0.0);
-    EXPECT_EQ(n_points, 25);  // the final window's values stay
+    EXPECT_EQ(n_points, 25); // the final window's values stay
 }
 
 TEST_F(LeaveOneOut, LoneStationLeavesBothEstimatesUntouched) {
@@ -132,7 +141,8 @@ TEST_F(LeaveOneOut, LoneStationLeavesBothEstimatesUntouched) {
     int32_t n_points = 1;
     double all = 1.5, without = 2.5;
     // One sample makes no grid rows; none are left for the second run.
-    EXPECT_TRUE(EstimateStation(db, 0.0, 0.0, 100.0, 500.0, distance, n_points, all, without));
+    EXPECT_TRUE(EstimateStation(db, 0.0, 0.0, 100.0, 500.0, distance, n_points,
+                                all, without));
     EXPECT_EQ(all, 1.5);
     EXPECT_EQ(without, 2.5);
 }
@@ -143,7 +153,8 @@ TEST_F(LeaveOneOut, ErrorWhileCountingSkipsTheStationAndKeepsTheInputs) {
     double distance = 2500.0;
     int32_t n_points = 16;
     double all = 0.0, without = 0.0;
-    EXPECT_FALSE(EstimateStation(db, 1000.0, 2000.0, 100.0, 500.0, distance, n_points, all, without));
+    EXPECT_FALSE(EstimateStation(db, 1000.0, 2000.0, 100.0, 500.0, distance,
+                                 n_points, all, without));
     EXPECT_EQ(distance, 2500.0);
     EXPECT_EQ(n_points, 16);
     EXPECT_EQ(all, 0.0);
@@ -160,7 +171,8 @@ TEST_F(LeaveOneOut, FloatingPointFaultInTheSecondRunKeepsTheFirstEstimate) {
     double distance = 2500.0;
     int32_t n_points = 16;
     double all = -7.0, without = -7.0;
-    EXPECT_FALSE(EstimateStation(db, 1000.0, 2000.0, 100.0, 500.0, distance, n_points, all, without));
+    EXPECT_FALSE(EstimateStation(db, 1000.0, 2000.0, 100.0, 500.0, distance,
+                                 n_points, all, without));
     EXPECT_NE(all, -7.0);
     EXPECT_EQ(without, -7.0);
 }

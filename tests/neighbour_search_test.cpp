@@ -217,8 +217,8 @@ TEST(NeighbourSearch, NearestOrdersTiesAsTheHeapsortAfterEveryOffer) {
                         // the isotropic distance as the search forms it
                         const double u = x - k.sample_x[idx];
                         const double v = y - k.sample_y[idx];
-                        const double d = std::sqrt(1.0L * v * v +
-                                                   static_cast<long double>(u) * u);
+                        const double d = std::sqrt(
+                            1.0L * v * v + static_cast<long double>(u) * u);
                         if (!(d <= 450.0)) {
                             continue;
                         }

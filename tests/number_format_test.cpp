@@ -1,4 +1,5 @@
-// Text to numbers in the user's number format: syntax, rounding, range, messages.
+// Text to numbers in the user's number format: syntax, rounding, range,
+// messages.
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -12,9 +13,11 @@
 
 namespace {
 
-// The C library's correctly rounded extended value, stored as double: the oracle.
+// The C library's correctly rounded extended value, stored as double: the
+// oracle.
 double ExtendedThenDouble(const std::string &c_text) {
-    locale_t classic = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    locale_t classic =
+        newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
     const long double extended = strtold_l(c_text.c_str(), nullptr, classic);
     freelocale(classic);
     return static_cast<double>(extended);
@@ -47,7 +50,8 @@ TEST(NumberFormat, DecimalTextsThatConvert) {
         {"lone E", "E", '.', 0.0},
         {"negative exponent", "1.5E-3", '.', static_cast<double>(1.5e-3L)},
         {"leading zeros", "0000.000125", '.', static_cast<double>(0.000125L)},
-        {"twenty digits", "12345678901234567890", '.', static_cast<double>(12345678901234567890.0L)},
+        {"twenty digits", "12345678901234567890", '.',
+         static_cast<double>(12345678901234567890.0L)},
         {"underflow to zero", "1e-400", '.', 0.0},
         {"denormal", "4.9406564584124654e-324", '.', 4.9406564584124654e-324},
         {"largest double", "1.7976931348623157e308", '.', DBL_MAX},
@@ -58,7 +62,7 @@ TEST(NumberFormat, DecimalTextsThatConvert) {
         SCOPED_TRACE(c.name);
         double value = -99.0;
         ASSERT_TRUE(TryStrToFloat(c.text, value, c.separator));
-        EXPECT_EQ(value, c.expected);  // exact: both sides rounded the same way
+        EXPECT_EQ(value, c.expected); // exact: both sides rounded the same way
     }
 }
 
@@ -99,9 +103,10 @@ TEST(NumberFormat, DecimalTextsThatFail) {
 }
 
 TEST(NumberFormat, FastAndSlowPathsAgreeWithExtendedRounding) {
-    // Random mantissas of 1..19 digits with small and large decimal exponents, in
-    // fixed and exponent form; each is also written with 20 extra zeros, which
-    // forces the slow path, and both must equal strtold's value stored as double.
+    // Random mantissas of 1..19 digits with small and large decimal exponents,
+    // in fixed and exponent form; each is also written with 20 extra zeros,
+    // which forces the slow path, and both must equal strtold's value stored as
+    // double.
     std::mt19937_64 random(20261210);
     for (int i = 0; i < 20000; ++i) {
         const int digits = 1 + static_cast<int>(random() % 19);
@@ -110,7 +115,8 @@ TEST(NumberFormat, FastAndSlowPathsAgreeWithExtendedRounding) {
             mantissa += static_cast<char>('0' + random() % 10);
         const int exponent = static_cast<int>(random() % 81) - 40;
         const std::string text = mantissa + "e" + std::to_string(exponent);
-        const std::string padded = mantissa + std::string(20, '0') + "e" + std::to_string(exponent - 20);
+        const std::string padded = mantissa + std::string(20, '0') + "e" +
+                                   std::to_string(exponent - 20);
         const double expected = ExtendedThenDouble(text);
         double fast = 0.0, slow = 0.0;
         ASSERT_TRUE(TryStrToFloat(text, fast, '.')) << text;
@@ -119,8 +125,10 @@ TEST(NumberFormat, FastAndSlowPathsAgreeWithExtendedRounding) {
         ASSERT_EQ(slow, expected) << padded;
         // The same number with a comma and the decimal point inside the digits.
         const size_t point = random() % (mantissa.size() + 1);
-        const std::string comma_text = mantissa.substr(0, point) + "," + mantissa.substr(point);
-        const std::string c_text = mantissa.substr(0, point) + "." + mantissa.substr(point);
+        const std::string comma_text =
+            mantissa.substr(0, point) + "," + mantissa.substr(point);
+        const std::string c_text =
+            mantissa.substr(0, point) + "." + mantissa.substr(point);
         double comma_value = 0.0;
         ASSERT_TRUE(TryStrToFloat(comma_text, comma_value, ',')) << comma_text;
         ASSERT_EQ(comma_value, ExtendedThenDouble(c_text)) << comma_text;

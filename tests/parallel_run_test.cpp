@@ -39,7 +39,8 @@ struct RunRecord {
 // A survey of a few hundred stations with blunders, a header line that is not
 // a station, and a second station at an existing position.
 std::string TestSurvey() {
-    std::vector<SyntheticStation> stations = MakeSyntheticSurvey(320, 300.0, 11, 37);
+    std::vector<SyntheticStation> stations =
+        MakeSyntheticSurvey(320, 300.0, 11, 37);
     SyntheticStation twin = stations[40];
     twin.point = "TWIN";
     twin.value += 2.0;
@@ -47,8 +48,9 @@ std::string TestSurvey() {
     return "x y point h cba\n" + FormatSyntheticSurvey(stations);
 }
 
-void RunWithJobs(RunRecord &record, const TempDir &dir, const std::string &stations, int32_t jobs,
-         int stop_after = -1, const char *cell_size = "200") {
+void RunWithJobs(RunRecord &record, const TempDir &dir,
+                 const std::string &stations, int32_t jobs, int stop_after = -1,
+                 const char *cell_size = "200") {
     record.host.fields[CalcField::Data] = dir.Write("survey.dat", stations);
     record.host.fields[CalcField::Output] = dir.File("survey_res.dat");
     record.host.fields[CalcField::CellSize] = cell_size;
@@ -114,7 +116,8 @@ TEST(ParallelRun, GridderMessagesReachTheWindowOnceFromTheRunsThread) {
     RunWithJobs(one, dir, stations, 1, -1, "0.5");
     RunWithJobs(many, dir, stations, 4, -1, "0.5");
     EXPECT_EQ(many.host.messages,
-              std::vector<std::string>{"Number of grid points exceeded 1024 in X-direction."});
+              std::vector<std::string>{
+                  "Number of grid points exceeded 1024 in X-direction."});
     ExpectSameRun(one, many);
 }
 

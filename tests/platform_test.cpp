@@ -11,7 +11,8 @@
 
 TEST(Dialogs, InstalledHandlerReceivesTextAndCanBeReplaced) {
     std::vector<std::string> shown;
-    MessageHandler previous = SetMessageHandler([&](const std::string &text) { shown.push_back(text); });
+    MessageHandler previous = SetMessageHandler(
+        [&](const std::string &text) { shown.push_back(text); });
     ShowMessage("Cell size must be defined.");
     MessageHandler mine = SetMessageHandler(previous);
     ShowMessage("goes to the previous handler");
@@ -46,9 +47,12 @@ TEST(FloatChecks, ErrorsAreReportedOnceAndBenignFlagsPass) {
         const char *message;
     };
     const Case cases[] = {
-        {"division by zero", [] { return one / zero; }, "Floating point division by zero"},
-        {"invalid", [] { return zero / zero; }, "Invalid floating point operation"},
-        {"square root of negative", [] { return std::sqrt(-one); }, "Invalid floating point operation"},
+        {"division by zero", [] { return one / zero; },
+         "Floating point division by zero"},
+        {"invalid", [] { return zero / zero; },
+         "Invalid floating point operation"},
+        {"square root of negative", [] { return std::sqrt(-one); },
+         "Invalid floating point operation"},
         {"overflow", [] { return huge * huge; }, "Floating point overflow"},
     };
     for (const Case &c : cases) {
@@ -63,11 +67,12 @@ TEST(FloatChecks, ErrorsAreReportedOnceAndBenignFlagsPass) {
         } catch (const FloatingPointError &error) {
             EXPECT_STREQ(error.what(), c.message);
         }
-        EXPECT_NO_THROW(CheckFloatErrors()) << "flags must be cleared by the throw";
+        EXPECT_NO_THROW(CheckFloatErrors())
+            << "flags must be cleared by the throw";
     }
 
     ClearFloatErrors();
-    volatile double under = tiny * tiny;  // underflow and inexact only
+    volatile double under = tiny * tiny; // underflow and inexact only
     volatile double third = one / 3.0;
     (void)under;
     (void)third;

@@ -35,10 +35,12 @@ class PointTable : public testing::Test {
 
 TEST(PointTableSql, BoundsAreWrittenWithSixDecimalsAndAPoint) {
     EXPECT_EQ(CountInSquareSql(500000, 5500000, 2500),
-              "select COALESCE(COUNT(*),0) as n from xyz where x >=497500.000000 and x <=502500.000000 and y "
+              "select COALESCE(COUNT(*),0) as n from xyz where x "
+              ">=497500.000000 and x <=502500.000000 and y "
               ">=5497500.000000 and y <= 5502500.000000\n");
     EXPECT_EQ(FetchInSquareSql(-1.25, 0.0000004, 0.5),
-              "select x,y,u from xyz where x >=-1.750000 and x <=-0.750000 and y >=-0.500000 and y <= 0.500000\n");
+              "select x,y,u from xyz where x >=-1.750000 and x <=-0.750000 and "
+              "y >=-0.500000 and y <= 0.500000\n");
     // The text grows with the bounds: 1e300 has 301 integer digits. The C
     // library's "%f" in the (untouched) C locale is the oracle here.
     char expected[400];
@@ -52,11 +54,12 @@ TEST_F(PointTable, EmptyTableGivesNothing) {
     EXPECT_EQ(CountInSquare(db, 0, 0, 1e6), 0);
     const SquareRows rows = FetchInSquare(db, 0, 0, 1e6);
     EXPECT_TRUE(rows.x.empty() && rows.y.empty() && rows.u.empty());
-    db.Close();  // nothing left unreleased by the queries
+    db.Close(); // nothing left unreleased by the queries
 }
 
 TEST_F(PointTable, FirstStationAtAPositionKeepsItsValue) {
-    // 1000 and 1000.0 are the same position: whole numbers are stored as integers.
+    // 1000 and 1000.0 are the same position: whole numbers are stored as
+    // integers.
     Load({{1000, 2000, 1.5}, {1000.0, 2000.0, 9.0}, {1000, 2000.5, 2.5}});
     EXPECT_EQ(CountInSquare(db, 1000, 2000, 10), 2);
     const SquareRows rows = FetchInSquare(db, 1000, 2000, 10);
@@ -66,8 +69,13 @@ TEST_F(PointTable, FirstStationAtAPositionKeepsItsValue) {
 }
 
 TEST_F(PointTable, BordersAreInsideAsWrittenInTheQuery) {
-    Load({{90, 100, 1}, {110, 100, 2}, {100, 90, 3}, {100, 110, 4}, {89.999, 100, 5},
-          {100, 110.001, 6}, {100.0000003, 100, 7}});
+    Load({{90, 100, 1},
+          {110, 100, 2},
+          {100, 90, 3},
+          {100, 110, 4},
+          {89.999, 100, 5},
+          {100, 110.001, 6},
+          {100.0000003, 100, 7}});
     struct Case {
         const char *name;
         double x, y, a;
@@ -77,27 +85,34 @@ TEST_F(PointTable, BordersAreInsideAsWrittenInTheQuery) {
         {"all four borders", 100, 100, 10, 5},
         {"just outside on both sides", 100, 100, 10.0009, 5},
         {"widened to catch them", 100, 100, 10.001, 7},
-        // 100 + 0.0000002 is written as 100.000000, so 100.0000003 lies outside.
+        // 100 + 0.0000002 is written as 100.000000, so 100.0000003 lies
+        // outside.
         {"bound rounded to six decimals", 100, 100, 0.0000002, 0},
         {"bound rounded up to six decimals", 100, 100, 0.0000006, 1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(CountInSquare(db, c.x, c.y, c.a), c.expected);
-        EXPECT_EQ(static_cast<int32_t>(FetchInSquare(db, c.x, c.y, c.a).x.size()), c.expected);
+        EXPECT_EQ(
+            static_cast<int32_t>(FetchInSquare(db, c.x, c.y, c.a).x.size()),
+            c.expected);
     }
 }
 
 TEST_F(PointTable, RowsComeInAscendingXThenY) {
-    // Stations on a 6 x 5 lattice with repeated x values, loaded in shuffled order.
+    // Stations on a 6 x 5 lattice with repeated x values, loaded in shuffled
+    // order.
     std::vector<Row> rows;
     for (int i = 0; i < 6; ++i)
         for (int j = 0; j < 5; ++j)
-            rows.push_back({1000.0 + 250.0 * i, -500.0 + 125.5 * j, i * 10.0 + j});
+            rows.push_back(
+                {1000.0 + 250.0 * i, -500.0 + 125.5 * j, i * 10.0 + j});
     std::mt19937 random(3);
     std::shuffle(rows.begin(), rows.end(), random);
     Load(rows);
-    std::sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return std::tie(a.x, a.y) < std::tie(b.x, b.y); });
+    std::sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) {
+        return std::tie(a.x, a.y) < std::tie(b.x, b.y);
+    });
     const SquareRows fetched = FetchInSquare(db, 1500, 0, 1000);
     ASSERT_EQ(fetched.x.size(), rows.size());
     for (size_t k = 0; k < rows.size(); ++k) {
@@ -122,7 +137,7 @@ TEST_F(PointTable, FieldTextsConvertInTheUsersFormat) {
         const SquareRows rows = FetchInSquare(db, 500, 500, 1000);
         ASSERT_EQ(rows.x.size(), 2u);
         EXPECT_EQ(rows.x[0], 0.3);
-        EXPECT_EQ(rows.u[0], 1e-20);  // exponent form of the text
+        EXPECT_EQ(rows.u[0], 1e-20); // exponent form of the text
         EXPECT_EQ(rows.x[1], 1000.0);
         EXPECT_EQ(rows.y[1], 1000.5);
         EXPECT_EQ(rows.u[1], -12.345);
@@ -132,12 +147,13 @@ TEST_F(PointTable, FieldTextsConvertInTheUsersFormat) {
 TEST_F(PointTable, SeparatorNeitherPointNorCommaFailsOnReals) {
     Load({{1000, 2000, 5}, {1000.5, 2000, 6}});
     SetDecimalSeparator('\'');
-    const SquareRows whole = FetchInSquare(db, 1000, 2000, 0.25);  // integers only
+    const SquareRows whole =
+        FetchInSquare(db, 1000, 2000, 0.25); // integers only
     ASSERT_EQ(whole.x.size(), 1u);
     EXPECT_EQ(whole.u[0], 5.0);
     EXPECT_THROW(FetchInSquare(db, 1000, 2000, 10), ConversionError);
     EXPECT_EQ(CountInSquare(db, 1000, 2000, 10), 2);
-    db.Close();  // the failed fetch released its cursor
+    db.Close(); // the failed fetch released its cursor
 }
 
 TEST_F(PointTable, QueriesOnAClosedDatabaseThrow) {
@@ -154,12 +170,14 @@ TEST_F(PointTable, WindowIndexAnswersAsTheQueryTexts) {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     std::vector<Row> rows;
     for (int k = 0; k < 400; ++k) {
-        double x = std::round((-2000.0 + 6000.0 * unit(random)) * 100.0) / 100.0;
-        double y = std::round((5500000.0 + 4000.0 * unit(random)) * 100.0) / 100.0;
+        double x =
+            std::round((-2000.0 + 6000.0 * unit(random)) * 100.0) / 100.0;
+        double y =
+            std::round((5500000.0 + 4000.0 * unit(random)) * 100.0) / 100.0;
         if (k % 7 == 0)
             x = std::round(x);
         if (k % 11 == 0)
-            y += 0.1 + 0.2;  // 17 significant digits
+            y += 0.1 + 0.2; // 17 significant digits
         rows.push_back({x, y, 10.0 * unit(random) - 5.0});
     }
     Load(rows);
@@ -168,12 +186,16 @@ TEST_F(PointTable, WindowIndexAnswersAsTheQueryTexts) {
         SetDecimalSeparator(separator);
         for (int k = 0; k < 300; ++k) {
             const Row &near = rows[k % rows.size()];
-            const double a = k % 3 == 0 ? 250.0 : (k % 3 == 1 ? 0.0000006 : 100.0 * unit(random));
+            const double a =
+                k % 3 == 0 ? 250.0
+                           : (k % 3 == 1 ? 0.0000006 : 100.0 * unit(random));
             // centre so that a bound lands on a stored coordinate, or beside it
             const double x = k % 2 == 0 ? near.x - a : near.x + 0.0000004;
             const double y = k % 4 < 2 ? near.y + a : near.y;
-            SCOPED_TRACE(std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(a));
-            ASSERT_EQ(windows.CountInSquare(x, y, a), CountInSquare(db, x, y, a));
+            SCOPED_TRACE(std::to_string(x) + " " + std::to_string(y) + " " +
+                         std::to_string(a));
+            ASSERT_EQ(windows.CountInSquare(x, y, a),
+                      CountInSquare(db, x, y, a));
             const SquareRows expected = FetchInSquare(db, x, y, a);
             const SquareRows fetched = windows.FetchInSquare(x, y, a);
             // exact: the same rows in the same order, read from the same texts
@@ -208,13 +230,15 @@ TEST_F(PointTable, WindowIndexAnswersAsTheQueryTextsOnAwkwardTables) {
     // beyond 2^53 next to reals, and bounds that are not finite numbers: the
     // same rows, the same numbers, or the same error as the query texts.
     Load({{1000, 2000, 5}, {1000.5, 2000, 6}, {999.75, 2000.25, 7}});
-    db.RunStatement("insert into xyz values (NULL, 2000, 1);"
-                    "insert into xyz values (1000.25, 2000, NULL);"
-                    "insert into xyz values ('abc', 2000, 2);"
-                    "insert into xyz values (x'00', 2000, 3);"
-                    "insert into xyz values (1152921504606846977, 5, 8);"   // 2^60 + 1, an integer
-                    "insert into xyz values (1152921504606846976.0, 6, 9);" // 2^60
-                    "insert into xyz values (9007199254740993, 7, 10);");   // 2^53 + 1
+    db.RunStatement(
+        "insert into xyz values (NULL, 2000, 1);"
+        "insert into xyz values (1000.25, 2000, NULL);"
+        "insert into xyz values ('abc', 2000, 2);"
+        "insert into xyz values (x'00', 2000, 3);"
+        "insert into xyz values (1152921504606846977, 5, 8);"   // 2^60 + 1, an
+                                                                // integer
+        "insert into xyz values (1152921504606846976.0, 6, 9);" // 2^60
+        "insert into xyz values (9007199254740993, 7, 10);");   // 2^53 + 1
     struct Case {
         const char *name;
         double x, y, a;

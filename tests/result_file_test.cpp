@@ -2,8 +2,8 @@
 // and write failures that must not pass for success.
 #include <cfloat>
 #include <climits>
-#include <cmath>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -16,7 +16,8 @@
 
 namespace {
 
-Station MakeStation(double x, double y, const char *point, double h, double value) {
+Station MakeStation(double x, double y, const char *point, double h,
+                    double value) {
     Station station{};
     station.x = x;
     station.y = y;
@@ -27,10 +28,13 @@ Station MakeStation(double x, double y, const char *point, double h, double valu
 }
 
 // The C library's own formatting in the untouched C locale: the oracle.
-std::string PrintfLine(const Station &s, double r1, double r2, double a, int32_t n) {
+std::string PrintfLine(const Station &s, double r1, double r2, double a,
+                       int32_t n) {
     char buffer[2048];
-    std::snprintf(buffer, sizeof buffer, "%12.3lf %12.3lf %10s %10.3lf %10.3lf %10.3lf %10.3lf %10.3lf %10d", s.x,
-                  s.y, s.point, s.h, s.value, r1, r2, a, n);
+    std::snprintf(
+        buffer, sizeof buffer,
+        "%12.3lf %12.3lf %10s %10.3lf %10.3lf %10.3lf %10.3lf %10.3lf %10d",
+        s.x, s.y, s.point, s.h, s.value, r1, r2, a, n);
     return buffer;
 }
 
@@ -40,7 +44,8 @@ const Station worked = MakeStation(497512.5, 5497500.25, "P1", 512.3, -12.345);
 
 TEST(ResultFile, WorkedLineAndHeaderHaveTheSameColumns) {
     const std::string line = FormatResultLine(worked, 0.1, -0.2, 2500, 16);
-    EXPECT_EQ(line, "  497512.500  5497500.250         P1    512.300    -12.345      0.100     -0.200   2500.000         16");
+    EXPECT_EQ(line, "  497512.500  5497500.250         P1    512.300    "
+                    "-12.345      0.100     -0.200   2500.000         16");
     EXPECT_EQ(std::strlen(result_header), 102u);
     EXPECT_EQ(line.size(), 102u);
     // Each label ends in the column where its field ends.
@@ -66,27 +71,41 @@ TEST(ResultFile, FieldsMatchPrintfIncludingWideValues) {
     };
     const Case cases[] = {
         {"fits", worked, 0.1, -0.2, 2500, 16, 102},
-        {"twelve-character name shifts by two", MakeStation(1, 2, "ABCDEFGHIJKL", 3, 4), 0, 0, 500, 9, 104},
-        {"long name of 99 bytes", MakeStation(1, 2, std::string(99, 'N').c_str(), 3, 4), 0, 0, 500, 9, 191},
-        {"wide coordinate", MakeStation(1e12, -5497500.25, "P", 3, 4), 0, 0, 500, 9, 107},
-        {"largest double", MakeStation(DBL_MAX, 0, "P", 0, 0), 0, 0, 0, 0, 102 + 309 + 4 - 12},
-        {"wide height and value", MakeStation(0, 0, "P", -1234567.5, 98765432.125), 0, 0, 0, 0, 106},
-        {"smallest count", MakeStation(0, 0, "P", 0, 0), 0, 0, 0, INT32_MIN, 103},
-        {"rounding and negative zero", MakeStation(2.0005, -0.0001, "", 0.0015, -0.0), 1e-4, -2.5e-4, 0.125, 0, 102},
-        {"not a number and infinity", MakeStation(0, 0, "P", 0, 0), NAN, -INFINITY, 0, 0, 102},
+        {"twelve-character name shifts by two",
+         MakeStation(1, 2, "ABCDEFGHIJKL", 3, 4), 0, 0, 500, 9, 104},
+        {"long name of 99 bytes",
+         MakeStation(1, 2, std::string(99, 'N').c_str(), 3, 4), 0, 0, 500, 9,
+         191},
+        {"wide coordinate", MakeStation(1e12, -5497500.25, "P", 3, 4), 0, 0,
+         500, 9, 107},
+        {"largest double", MakeStation(DBL_MAX, 0, "P", 0, 0), 0, 0, 0, 0,
+         102 + 309 + 4 - 12},
+        {"wide height and value",
+         MakeStation(0, 0, "P", -1234567.5, 98765432.125), 0, 0, 0, 0, 106},
+        {"smallest count", MakeStation(0, 0, "P", 0, 0), 0, 0, 0, INT32_MIN,
+         103},
+        {"rounding and negative zero",
+         MakeStation(2.0005, -0.0001, "", 0.0015, -0.0), 1e-4, -2.5e-4, 0.125,
+         0, 102},
+        {"not a number and infinity", MakeStation(0, 0, "P", 0, 0), NAN,
+         -INFINITY, 0, 0, 102},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string line = FormatResultLine(c.station, c.r1, c.r2, c.half_size, c.count);
-        EXPECT_EQ(line, PrintfLine(c.station, c.r1, c.r2, c.half_size, c.count));
+        const std::string line =
+            FormatResultLine(c.station, c.r1, c.r2, c.half_size, c.count);
+        EXPECT_EQ(line,
+                  PrintfLine(c.station, c.r1, c.r2, c.half_size, c.count));
         EXPECT_EQ(line.size(), c.length);
     }
 }
 
 TEST(ResultFile, FileHoldsExactBytesWithCrlf) {
     TTempFile file("result.dat");
-    file.Write("old content that must be replaced, and longer than the new one ........................"
-               "..........................................................................................");
+    file.Write("old content that must be replaced, and longer than the new one "
+               "........................"
+               "..............................................................."
+               "...........................");
     TResultFile result;
     ASSERT_TRUE(result.Open(file.Path()));
     EXPECT_TRUE(result.IsOpen());
@@ -95,24 +114,30 @@ TEST(ResultFile, FileHoldsExactBytesWithCrlf) {
     result.WriteStation(MakeStation(1, 2, "ABCDEFGHIJKL", 3, 4), 0, 0, 500, 9);
     result.Close();
     EXPECT_FALSE(result.IsOpen());
-    EXPECT_EQ(file.Read(), std::string(result_header) + "\r\n" + FormatResultLine(worked, 0.1, -0.2, 2500, 16) +
-                               "\r\n" + FormatResultLine(MakeStation(1, 2, "ABCDEFGHIJKL", 3, 4), 0, 0, 500, 9) +
-                               "\r\n");
-    EXPECT_NO_THROW(result.Close());  // closing a closed file does nothing
+    EXPECT_EQ(file.Read(),
+              std::string(result_header) + "\r\n" +
+                  FormatResultLine(worked, 0.1, -0.2, 2500, 16) + "\r\n" +
+                  FormatResultLine(MakeStation(1, 2, "ABCDEFGHIJKL", 3, 4), 0,
+                                   0, 500, 9) +
+                  "\r\n");
+    EXPECT_NO_THROW(result.Close()); // closing a closed file does nothing
 }
 
 TEST(ResultFile, NumbersKeepThePointUnderACommaDecimalProcessLocale) {
     const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
-    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr && std::setlocale(LC_NUMERIC, "de_DE") == nullptr)
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr &&
+        std::setlocale(LC_NUMERIC, "de_DE") == nullptr)
         GTEST_SKIP() << "no comma-decimal locale installed";
     const std::string line = FormatResultLine(worked, 0.1, -0.2, 2500, 16);
     std::setlocale(LC_NUMERIC, saved.c_str());
-    EXPECT_EQ(line, "  497512.500  5497500.250         P1    512.300    -12.345      0.100     -0.200   2500.000         16");
+    EXPECT_EQ(line, "  497512.500  5497500.250         P1    512.300    "
+                    "-12.345      0.100     -0.200   2500.000         16");
 }
 
 TEST(ResultFile, OpenFailsInAMissingFolder) {
     TResultFile result;
-    EXPECT_FALSE(result.Open(testing::TempDir() + "korvanel_no_such_folder/out.dat"));
+    EXPECT_FALSE(
+        result.Open(testing::TempDir() + "korvanel_no_such_folder/out.dat"));
     EXPECT_FALSE(result.IsOpen());
     EXPECT_NO_THROW(result.Close());
 }
@@ -129,7 +154,9 @@ TEST(ResultFile, LostWritesAreReportedWithPathAndReason) {
             result.WriteStation(worked, 0.1, -0.2, 2500, 16);
         ADD_FAILURE() << "2000 lines went to a full device without an error";
     } catch (const FileError &error) {
-        EXPECT_STREQ(error.what(), "Cannot write file \"/dev/full\". No space left on device");
+        EXPECT_STREQ(
+            error.what(),
+            "Cannot write file \"/dev/full\". No space left on device");
     }
     // The close reports the loss too, once more.
     EXPECT_THROW(result.Close(), FileError);
@@ -142,7 +169,9 @@ TEST(ResultFile, LostWritesAreReportedWithPathAndReason) {
         flushed.Close();
         ADD_FAILURE() << "a lost result passed for success";
     } catch (const FileError &error) {
-        EXPECT_STREQ(error.what(), "Cannot write file \"/dev/full\". No space left on device");
+        EXPECT_STREQ(
+            error.what(),
+            "Cannot write file \"/dev/full\". No space left on device");
     }
     // The destructor drops the same error without throwing.
     EXPECT_NO_THROW({

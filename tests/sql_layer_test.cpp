@@ -11,7 +11,8 @@
 
 namespace {
 
-// Runs action, which must throw a CppSQLite3Exception; returns it for inspection.
+// Runs action, which must throw a CppSQLite3Exception; returns it for
+// inspection.
 struct Caught {
     bool thrown = false;
     int32_t code = -1;
@@ -48,10 +49,13 @@ TEST(SqlException, CodeNames) {
         int32_t code;
         const char *name;
     };
-    const Case cases[] = {{0, "SQLITE_OK"},         {1, "SQLITE_ERROR"},        {5, "SQLITE_BUSY"},
-                          {14, "SQLITE_CANTOPEN"},  {19, "SQLITE_CONSTRAINT"},  {25, "SQLITE_RANGE"},
-                          {26, "UNKNOWN_ERROR"},    {100, "SQLITE_ROW"},        {101, "SQLITE_DONE"},
-                          {1000, "CPPSQLITE_ERROR"}, {-1, "UNKNOWN_ERROR"},     {SQLITE_IOERR_READ, "UNKNOWN_ERROR"}};
+    const Case cases[] = {
+        {0, "SQLITE_OK"},          {1, "SQLITE_ERROR"},
+        {5, "SQLITE_BUSY"},        {14, "SQLITE_CANTOPEN"},
+        {19, "SQLITE_CONSTRAINT"}, {25, "SQLITE_RANGE"},
+        {26, "UNKNOWN_ERROR"},     {100, "SQLITE_ROW"},
+        {101, "SQLITE_DONE"},      {1000, "CPPSQLITE_ERROR"},
+        {-1, "UNKNOWN_ERROR"},     {SQLITE_IOERR_READ, "UNKNOWN_ERROR"}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.code);
         EXPECT_STREQ(CppSQLite3Exception::CodeName(c.code), c.name);
@@ -59,14 +63,16 @@ TEST(SqlException, CodeNames) {
 }
 
 TEST(SqlException, MessageIsFormattedAndCopiedIndependently) {
-    char *owned = sqlite3_mprintf("detail %d", 7);  // freed by the exception
+    char *owned = sqlite3_mprintf("detail %d", 7); // freed by the exception
     CppSQLite3Exception original(19, owned, true);
     EXPECT_STREQ(original.errorMessage(), "SQLITE_CONSTRAINT[19]: detail 7");
     const CppSQLite3Exception copy(original);
     EXPECT_EQ(copy.errorCode(), 19);
     EXPECT_STREQ(copy.errorMessage(), original.errorMessage());
-    EXPECT_NE(copy.errorMessage(), original.errorMessage());  // a copy of its own
-    const CppSQLite3Exception empty(CPPSQLITE_ERROR, static_cast<const char *>(nullptr));
+    EXPECT_NE(copy.errorMessage(),
+              original.errorMessage()); // a copy of its own
+    const CppSQLite3Exception empty(CPPSQLITE_ERROR,
+                                    static_cast<const char *>(nullptr));
     EXPECT_STREQ(empty.errorMessage(), "CPPSQLITE_ERROR[1000]: ");
 }
 
@@ -83,28 +89,31 @@ TEST(SqlLayerClosed, EveryOperationNeedsAnOpenDatabase) {
         EXPECT_EQ(caught.code, 1000);
         EXPECT_EQ(caught.message, "CPPSQLITE_ERROR[1000]: Database not open");
     }
-    EXPECT_NO_THROW(closed.Close());  // closing a closed connection does nothing
+    EXPECT_NO_THROW(closed.Close()); // closing a closed connection does nothing
 }
 
 TEST(SqlLayerClosed, OpenFailureReportsTheLibrarysCodeAndStaysClosed) {
     CppSQLite3DB db;
-    const Caught caught = CatchSql([&] { db.Open("/nonexistent-folder-of-korvanel/x.db"); });
+    const Caught caught =
+        CatchSql([&] { db.Open("/nonexistent-folder-of-korvanel/x.db"); });
     EXPECT_EQ(caught.code, SQLITE_CANTOPEN);
-    EXPECT_EQ(caught.message, "SQLITE_CANTOPEN[14]: unable to open database file");
+    EXPECT_EQ(caught.message,
+              "SQLITE_CANTOPEN[14]: unable to open database file");
     EXPECT_FALSE(db.IsOpen());
 }
 
 TEST_F(SqlLayer, QueryWalksRowsAndGivesTheLibrarysTexts) {
-    CppSQLite3Query query = db.RunQuery("select a, b, c from t order by a desc;");
+    CppSQLite3Query query =
+        db.RunQuery("select a, b, c from t order by a desc;");
     ASSERT_FALSE(query.AtEnd());
-    EXPECT_STREQ(query.FieldText(0), "1000");  // whole number stored as integer
+    EXPECT_STREQ(query.FieldText(0), "1000"); // whole number stored as integer
     EXPECT_STREQ(query.FieldText(1), "1000.5");
     EXPECT_STREQ(query.FieldText(2), "x");
     query.Advance();
     ASSERT_FALSE(query.AtEnd());
     EXPECT_STREQ(query.FieldText(0), "2");
     EXPECT_STREQ(query.FieldText(1), "-0.25");
-    EXPECT_EQ(query.FieldText(2), nullptr);  // SQL NULL
+    EXPECT_EQ(query.FieldText(2), nullptr); // SQL NULL
     query.Advance();
     EXPECT_TRUE(query.AtEnd());
 }
@@ -123,8 +132,10 @@ TEST_F(SqlLayer, CursorErrors) {
         const char *message;
     };
     const Case before_release[] = {
-        {"index past the columns", [&] { query.FieldText(3); }, 1000, "CPPSQLITE_ERROR[1000]: Invalid field index requested"},
-        {"negative index", [&] { query.FieldText(-1); }, 1000, "CPPSQLITE_ERROR[1000]: Invalid field index requested"},
+        {"index past the columns", [&] { query.FieldText(3); }, 1000,
+         "CPPSQLITE_ERROR[1000]: Invalid field index requested"},
+        {"negative index", [&] { query.FieldText(-1); }, 1000,
+         "CPPSQLITE_ERROR[1000]: Invalid field index requested"},
     };
     for (const Case &c : before_release) {
         SCOPED_TRACE(c.name);
@@ -133,11 +144,14 @@ TEST_F(SqlLayer, CursorErrors) {
         EXPECT_EQ(caught.message, c.message);
     }
     query.Release();
-    EXPECT_NO_THROW(query.Release());  // a second release does nothing
+    EXPECT_NO_THROW(query.Release()); // a second release does nothing
     const Case after_release[] = {
-        {"AtEnd", [&] { query.AtEnd(); }, 1000, "CPPSQLITE_ERROR[1000]: Null Virtual Machine pointer"},
-        {"Advance", [&] { query.Advance(); }, 1000, "CPPSQLITE_ERROR[1000]: Null Virtual Machine pointer"},
-        {"FieldText", [&] { query.FieldText(0); }, 1000, "CPPSQLITE_ERROR[1000]: Null Virtual Machine pointer"},
+        {"AtEnd", [&] { query.AtEnd(); }, 1000,
+         "CPPSQLITE_ERROR[1000]: Null Virtual Machine pointer"},
+        {"Advance", [&] { query.Advance(); }, 1000,
+         "CPPSQLITE_ERROR[1000]: Null Virtual Machine pointer"},
+        {"FieldText", [&] { query.FieldText(0); }, 1000,
+         "CPPSQLITE_ERROR[1000]: Null Virtual Machine pointer"},
     };
     for (const Case &c : after_release) {
         SCOPED_TRACE(c.name);
@@ -152,31 +166,36 @@ TEST_F(SqlLayer, FailingStepsThrowTheLibrarysCodeAndMessage) {
     EXPECT_EQ(syntax.code, SQLITE_ERROR);
     EXPECT_EQ(syntax.message, "SQLITE_ERROR[1]: near \"selec\": syntax error");
 
-    const Caught compile = CatchSql([&] { db.RunQuery("select z from nowhere;"); });
+    const Caught compile =
+        CatchSql([&] { db.RunQuery("select z from nowhere;"); });
     EXPECT_EQ(compile.code, SQLITE_ERROR);
     EXPECT_EQ(compile.message, "SQLITE_ERROR[1]: no such table: nowhere");
 
-    const Caught first_step = CatchSql([&] { db.RunQuery("select abs(-9223372036854775808);"); });
+    const Caught first_step =
+        CatchSql([&] { db.RunQuery("select abs(-9223372036854775808);"); });
     EXPECT_EQ(first_step.code, SQLITE_ERROR);
     EXPECT_EQ(first_step.message, "SQLITE_ERROR[1]: integer overflow");
 
     // The second row fails: Advance finalizes the statement and throws.
-    CppSQLite3Query query = db.RunQuery("select abs(v) from (select 1 as v union all select -9223372036854775808);");
+    CppSQLite3Query query =
+        db.RunQuery("select abs(v) from (select 1 as v union all select "
+                    "-9223372036854775808);");
     ASSERT_FALSE(query.AtEnd());
     const Caught advance = CatchSql([&] { query.Advance(); });
     EXPECT_EQ(advance.code, SQLITE_ERROR);
     EXPECT_EQ(advance.message, "SQLITE_ERROR[1]: integer overflow");
-    EXPECT_TRUE(CatchSql([&] { query.AtEnd(); }).thrown);  // the handle is gone
-    db.Close();  // nothing left unreleased
+    EXPECT_TRUE(CatchSql([&] { query.AtEnd(); }).thrown); // the handle is gone
+    db.Close(); // nothing left unreleased
 }
 
 TEST_F(SqlLayer, StatementRunsRepeatedlyWithItsBoundValues) {
     db.RunStatement("create table p (x number, y number, PRIMARY KEY (x));");
-    CppSQLite3Statement insert = db.Prepare("insert or ignore into p values (?, ?);");
+    CppSQLite3Statement insert =
+        db.Prepare("insert or ignore into p values (?, ?);");
     insert.BindReal(1, 1.5);
     insert.BindReal(2, 2.5);
     EXPECT_EQ(insert.Run(), 1);
-    EXPECT_EQ(insert.Run(), 0);  // same values still bound: ignored duplicate
+    EXPECT_EQ(insert.Run(), 0); // same values still bound: ignored duplicate
     insert.BindReal(1, 3.0);
     EXPECT_EQ(insert.Run(), 1);
     insert.Release();
@@ -192,9 +211,10 @@ TEST_F(SqlLayer, StatementErrors) {
     insert.Run();
     const Caught duplicate = CatchSql([&] { insert.Run(); });
     EXPECT_EQ(duplicate.code, SQLITE_CONSTRAINT);
-    EXPECT_EQ(duplicate.message, "SQLITE_CONSTRAINT[19]: UNIQUE constraint failed: p.x");
+    EXPECT_EQ(duplicate.message,
+              "SQLITE_CONSTRAINT[19]: UNIQUE constraint failed: p.x");
     insert.BindReal(1, 2.0);
-    EXPECT_EQ(insert.Run(), 1);  // rewound after the failure, usable again
+    EXPECT_EQ(insert.Run(), 1); // rewound after the failure, usable again
 
     const Caught range = CatchSql([&] { insert.BindReal(2, 1.0); });
     EXPECT_EQ(range.code, SQLITE_RANGE);
@@ -206,19 +226,22 @@ TEST_F(SqlLayer, StatementErrors) {
 
     insert.Release();
     EXPECT_NO_THROW(insert.Release());
-    EXPECT_NO_THROW(insert.Rewind());  // nothing to rewind
+    EXPECT_NO_THROW(insert.Rewind()); // nothing to rewind
     const Caught released = CatchSql([&] { insert.BindReal(1, 1.0); });
-    EXPECT_EQ(released.message, "CPPSQLITE_ERROR[1000]: Null Virtual Machine pointer");
-    EXPECT_EQ(CatchSql([&] { insert.Run(); }).message, "CPPSQLITE_ERROR[1000]: Null Virtual Machine pointer");
+    EXPECT_EQ(released.message,
+              "CPPSQLITE_ERROR[1000]: Null Virtual Machine pointer");
+    EXPECT_EQ(CatchSql([&] { insert.Run(); }).message,
+              "CPPSQLITE_ERROR[1000]: Null Virtual Machine pointer");
 }
 
 TEST_F(SqlLayer, CloseFailsWhileAStatementIsUnreleased) {
     CppSQLite3Statement statement = db.Prepare("select a from t;");
     const Caught caught = CatchSql([&] { db.Close(); });
     EXPECT_EQ(caught.code, 1000);
-    EXPECT_EQ(caught.message, "CPPSQLITE_ERROR[1000]: Unable to close database");
+    EXPECT_EQ(caught.message,
+              "CPPSQLITE_ERROR[1000]: Unable to close database");
     EXPECT_TRUE(db.IsOpen());
-    EXPECT_NO_THROW(db.RunStatement("select 1;"));  // still usable
+    EXPECT_NO_THROW(db.RunStatement("select 1;")); // still usable
     statement.Release();
     db.Close();
     EXPECT_FALSE(db.IsOpen());
@@ -227,20 +250,22 @@ TEST_F(SqlLayer, CloseFailsWhileAStatementIsUnreleased) {
 TEST_F(SqlLayer, MovedHandlesAreOwnedOnce) {
     CppSQLite3Query first = db.RunQuery("select a from t;");
     CppSQLite3Query second(std::move(first));
-    EXPECT_TRUE(CatchSql([&] { first.AtEnd(); }).thrown);  // NOLINT: moved-from has no handle
+    EXPECT_TRUE(CatchSql([&] {
+                    first.AtEnd();
+                }).thrown); // NOLINT: moved-from has no handle
     EXPECT_FALSE(second.AtEnd());
     CppSQLite3Statement statement = db.Prepare("select a from t;");
     CppSQLite3Statement taken(std::move(statement));
-    EXPECT_TRUE(CatchSql([&] { statement.BindReal(1, 0.0); }).thrown);  // NOLINT
+    EXPECT_TRUE(CatchSql([&] { statement.BindReal(1, 0.0); }).thrown); // NOLINT
     second.Release();
     taken.Release();
-    db.Close();  // both finalized exactly once
+    db.Close(); // both finalized exactly once
 }
 
 TEST_F(SqlLayer, CopyGivesAnIndependentConnectionOverTheSameRows) {
     CppSQLite3DB copy;
     copy.Open(":memory:");
-    copy.RunStatement("create table old (z);");  // replaced by the copy
+    copy.RunStatement("create table old (z);"); // replaced by the copy
     db.CopyTo(copy);
     CppSQLite3Query query = copy.RunQuery("select a, b, c from t order by a;");
     ASSERT_FALSE(query.AtEnd());
@@ -248,13 +273,14 @@ TEST_F(SqlLayer, CopyGivesAnIndependentConnectionOverTheSameRows) {
     EXPECT_STREQ(query.FieldText(1), "-0.25");
     query.Advance();
     ASSERT_FALSE(query.AtEnd());
-    EXPECT_STREQ(query.FieldText(0), "1000");  // still stored as an integer
+    EXPECT_STREQ(query.FieldText(0), "1000"); // still stored as an integer
     EXPECT_STREQ(query.FieldText(1), "1000.5");
     query.Advance();
     EXPECT_TRUE(query.AtEnd());
     query.Release();
-    EXPECT_STREQ(CatchSql([&] { copy.RunQuery("select * from old;"); }).message.c_str(),
-                 "SQLITE_ERROR[1]: no such table: old");
+    EXPECT_STREQ(
+        CatchSql([&] { copy.RunQuery("select * from old;"); }).message.c_str(),
+        "SQLITE_ERROR[1]: no such table: old");
     // Changes to the copy stay in the copy.
     copy.RunStatement("delete from t;");
     CppSQLite3Query original = db.RunQuery("select COUNT(*) from t;");
@@ -262,11 +288,13 @@ TEST_F(SqlLayer, CopyGivesAnIndependentConnectionOverTheSameRows) {
     original.Release();
 
     CppSQLite3DB closed;
-    EXPECT_EQ(CatchSql([&] { db.CopyTo(closed); }).message, "CPPSQLITE_ERROR[1000]: Database not open");
+    EXPECT_EQ(CatchSql([&] { db.CopyTo(closed); }).message,
+              "CPPSQLITE_ERROR[1000]: Database not open");
 }
 
 TEST_F(SqlLayer, PreparedQueryBindsTextsAndGivesStoredNumbers) {
-    CppSQLite3Statement statement = db.Prepare("select a, b, c, ? from t where b >= CAST(? AS REAL) order by a;");
+    CppSQLite3Statement statement = db.Prepare(
+        "select a, b, c, ? from t where b >= CAST(? AS REAL) order by a;");
     statement.BindText(1, "echo");
     statement.BindText(2, "-0.250000");
     {
@@ -299,18 +327,20 @@ TEST_F(SqlLayer, FailedStepOfAPreparedQueryLeavesTheStatementUsable) {
     // abs() of the smallest integer overflows on the second row.
     db.RunStatement("create table big (v integer); insert into big values (-1);"
                     "insert into big values (-9223372036854775808);");
-    CppSQLite3Statement statement = db.Prepare("select abs(v) from big order by rowid;");
+    CppSQLite3Statement statement =
+        db.Prepare("select abs(v) from big order by rowid;");
     {
         CppSQLite3Query query = statement.RunQuery();
         ASSERT_FALSE(query.AtEnd());
         EXPECT_STREQ(query.FieldText(0), "1");
-        EXPECT_STREQ(CatchSql([&] { query.Advance(); }).message.c_str(), "SQLITE_ERROR[1]: integer overflow");
+        EXPECT_STREQ(CatchSql([&] { query.Advance(); }).message.c_str(),
+                     "SQLITE_ERROR[1]: integer overflow");
     }
     statement.Rewind();
     CppSQLite3Query again = statement.RunQuery();
     ASSERT_FALSE(again.AtEnd());
     EXPECT_STREQ(again.FieldText(0), "1");
-    again.Release();  // does not own the statement: nothing happens
+    again.Release(); // does not own the statement: nothing happens
     statement.Release();
     EXPECT_NO_THROW(db.Close());
 }

@@ -19,7 +19,8 @@ std::vector<std::string> ReadAll(const std::string &path) {
     return lines;
 }
 
-// Independent oracle: split at LF, CRLF or lone CR, no empty line after a final end.
+// Independent oracle: split at LF, CRLF or lone CR, no empty line after a final
+// end.
 std::vector<std::string> SplitLines(const std::string &text) {
     std::vector<std::string> lines;
     std::string current;
@@ -38,7 +39,7 @@ std::vector<std::string> SplitLines(const std::string &text) {
     return lines;
 }
 
-constexpr size_t buffer_bytes = size_t{1} << 20;  // the reader's first read
+constexpr size_t buffer_bytes = size_t{1} << 20; // the reader's first read
 
 } // namespace
 
@@ -58,9 +59,16 @@ TEST(StationReader, LineEndsAndByteOrderMark) {
         {"last line without end", "a\nb", {"a", "b"}},
         {"empty file", "", {}},
         {"only a line end", "\n", {""}},
-        {"byte order mark skipped", "\xEF\xBB\xBF" "a\n", {"a"}},
+        {"byte order mark skipped",
+         "\xEF\xBB\xBF"
+         "a\n",
+         {"a"}},
         {"byte order mark alone", "\xEF\xBB\xBF", {}},
-        {"mark later is text", "a\n\xEF\xBB\xBF" "b", {"a", "\xEF\xBB\xBF" "b"}},
+        {"mark later is text",
+         "a\n\xEF\xBB\xBF"
+         "b",
+         {"a", "\xEF\xBB\xBF"
+               "b"}},
         {"UTF-8 name passes as bytes", "1 2 \xC5\x99\n", {"1 2 \xC5\x99"}},
     };
     for (const Case &c : cases) {
@@ -77,12 +85,14 @@ TEST(StationReader, LinesAcrossBufferBoundaries) {
         std::string bytes;
     };
     // CRLF split by the first read; a two-byte character split by it; a line
-    // longer than the buffer; a lone CR as the very last byte of the first read.
+    // longer than the buffer; a lone CR as the very last byte of the first
+    // read.
     std::string crlf_split(buffer_bytes - 1, 'x');
     crlf_split += "\r\nnext\r\n";
     std::string char_split(buffer_bytes - 1, 'y');
     char_split += "\xC5\x99z\n";
-    std::string long_line = "head\n" + std::string(3 * buffer_bytes, 'L') + "\ntail";
+    std::string long_line =
+        "head\n" + std::string(3 * buffer_bytes, 'L') + "\ntail";
     std::string cr_last(buffer_bytes - 1, 'w');
     cr_last += "\rafter";
     const Case cases[] = {{"CRLF split", crlf_split},
@@ -108,10 +118,14 @@ TEST(StationReader, InvalidUtf8EndsTheReading) {
         late[i] = '\n';
     late += "b\xE9\n";
     const Case cases[] = {
-        {"Windows-1250 name in the first read", "1 2 P1 3 4\n1 2 P\xF8\xED" "bram 3 4\n", 0},
+        {"Windows-1250 name in the first read",
+         "1 2 P1 3 4\n1 2 P\xF8\xED"
+         "bram 3 4\n",
+         0},
         {"cut character at the end", "1 2 P1 3 4\nab\xC3", 0},
         {"overlong form", "\xC0\xAF\n", 0},
-        // Decoding runs ahead by one read: the lines of the first read come out.
+        // Decoding runs ahead by one read: the lines of the first read come
+        // out.
         {"invalid byte in the second read", late, buffer_bytes / 100},
     };
     for (const Case &c : cases) {
@@ -126,19 +140,25 @@ TEST(StationReader, InvalidUtf8EndsTheReading) {
                 ++read;
             ADD_FAILURE() << "no encoding error";
         } catch (const EncodingError &error) {
-            EXPECT_STREQ(error.what(), "No mapping for the Unicode character exists in the target multi-byte code page");
+            EXPECT_STREQ(error.what(),
+                         "No mapping for the Unicode character exists in the "
+                         "target multi-byte code page");
         }
         EXPECT_EQ(read, c.lines_before_error);
-        EXPECT_THROW(reader.ReadLine(line), EncodingError);  // and it stays failed
+        EXPECT_THROW(reader.ReadLine(line),
+                     EncodingError); // and it stays failed
     }
 }
 
 TEST(StationReader, MissingFileNamesPathAndReason) {
-    const std::string path = testing::TempDir() + "korvanel_no_such_folder/stations.xyz";
+    const std::string path =
+        testing::TempDir() + "korvanel_no_such_folder/stations.xyz";
     try {
         TStationReader reader(path);
         ADD_FAILURE() << "opened a missing file";
     } catch (const FileError &error) {
-        EXPECT_EQ(std::string(error.what()), "Cannot open file \"" + path + "\". No such file or directory");
+        EXPECT_EQ(std::string(error.what()),
+                  "Cannot open file \"" + path +
+                      "\". No such file or directory");
     }
 }

@@ -1,4 +1,5 @@
-// Growing a station's search square until it holds N stations, and gathering them.
+// Growing a station's search square until it holds N stations, and gathering
+// them.
 #include <cstdint>
 #include <vector>
 
@@ -27,7 +28,7 @@ class WindowGrowth : public testing::Test {
     // Stations around (0, 0): `inner` inside the 2500 square, `ring` more
     // between 2500 and 3000, `far` beyond 10000.
     void LoadRings(int inner, int ring, int far) {
-        std::vector<Point> points{{0.0, 0.0, 1.0}};  // the station itself
+        std::vector<Point> points{{0.0, 0.0, 1.0}}; // the station itself
         for (int k = 1; k < inner; ++k) {
             points.push_back({100.0 * k, -100.0 * k, 1.0 + k});
         }
@@ -51,18 +52,20 @@ TEST_F(WindowGrowth, SquareThatHoldsNAlreadyDoesNotGrow) {
     LoadRings(20, 3, 0);
     double distance = 2500.0;
     int32_t n_points = 16;
-    ASSERT_TRUE(GatherStationSamples(db, 0.0, 0.0, 500.0, distance, n_points, samples, own_index));
+    ASSERT_TRUE(GatherStationSamples(db, 0.0, 0.0, 500.0, distance, n_points,
+                                     samples, own_index));
     EXPECT_EQ(distance, 2500.0);
-    EXPECT_EQ(n_points, 20);  // the count found, which may exceed N
+    EXPECT_EQ(n_points, 20); // the count found, which may exceed N
     EXPECT_EQ(samples.sample_count, 20);
     EXPECT_EQ(own_index, 0);
 }
 
 TEST_F(WindowGrowth, GrowsByTheIncrementUntilNIsReached) {
-    LoadRings(10, 7, 5);  // 10 inside 2500, 17 inside 3000
+    LoadRings(10, 7, 5); // 10 inside 2500, 17 inside 3000
     double distance = 2500.0;
     int32_t n_points = 16;
-    ASSERT_TRUE(GatherStationSamples(db, 0.0, 0.0, 500.0, distance, n_points, samples, own_index));
+    ASSERT_TRUE(GatherStationSamples(db, 0.0, 0.0, 500.0, distance, n_points,
+                                     samples, own_index));
     EXPECT_EQ(distance, 3000.0);
     EXPECT_EQ(n_points, 17);
     ASSERT_EQ(samples.sample_count, 17);
@@ -83,7 +86,8 @@ TEST_F(WindowGrowth, NOfZeroOrLessCountsNothingAndFetchesTheStartingSquare) {
         SCOPED_TRACE(n);
         double distance = 2500.0;
         int32_t n_points = n;
-        ASSERT_TRUE(GatherStationSamples(db, 0.0, 0.0, 500.0, distance, n_points, samples, own_index));
+        ASSERT_TRUE(GatherStationSamples(db, 0.0, 0.0, 500.0, distance,
+                                         n_points, samples, own_index));
         EXPECT_EQ(distance, 2500.0);
         EXPECT_EQ(n_points, 0);
         EXPECT_EQ(samples.sample_count, 10);
@@ -91,20 +95,25 @@ TEST_F(WindowGrowth, NOfZeroOrLessCountsNothingAndFetchesTheStartingSquare) {
 }
 
 TEST_F(WindowGrowth, NegativeStartingHalfSizeGrowsThroughEmptySquares) {
-    LoadRings(3, 0, 0);  // (0,0), (100,-100), (200,-200)
+    LoadRings(3, 0, 0); // (0,0), (100,-100), (200,-200)
     double distance = -1000.0;
     int32_t n_points = 2;
-    ASSERT_TRUE(GatherStationSamples(db, 0.0, 0.0, 300.0, distance, n_points, samples, own_index));
+    ASSERT_TRUE(GatherStationSamples(db, 0.0, 0.0, 300.0, distance, n_points,
+                                     samples, own_index));
     // -1000, -700, -400, -100 hold nothing; 200 holds all three.
     EXPECT_EQ(distance, 200.0);
     EXPECT_EQ(n_points, 3);
 }
 
 TEST_F(WindowGrowth, BordersAreInclusive) {
-    Load({{0.0, 0.0, 1.0}, {2500.0, 2500.0, 2.0}, {-2500.0, -2500.0, 3.0}, {2500.001, 0.0, 4.0}});
+    Load({{0.0, 0.0, 1.0},
+          {2500.0, 2500.0, 2.0},
+          {-2500.0, -2500.0, 3.0},
+          {2500.001, 0.0, 4.0}});
     double distance = 2500.0;
     int32_t n_points = 3;
-    ASSERT_TRUE(GatherStationSamples(db, 0.0, 0.0, 500.0, distance, n_points, samples, own_index));
+    ASSERT_TRUE(GatherStationSamples(db, 0.0, 0.0, 500.0, distance, n_points,
+                                     samples, own_index));
     EXPECT_EQ(distance, 2500.0);
     EXPECT_EQ(n_points, 3);
 }
@@ -113,11 +122,13 @@ TEST_F(WindowGrowth, OwnSampleAbsentGivesMinusOne) {
     LoadRings(20, 0, 0);
     double distance = 2500.0;
     int32_t n_points = 16;
-    ASSERT_TRUE(GatherStationSamples(db, 50.0, 50.0, 500.0, distance, n_points, samples, own_index));
+    ASSERT_TRUE(GatherStationSamples(db, 50.0, 50.0, 500.0, distance, n_points,
+                                     samples, own_index));
     EXPECT_EQ(own_index, -1);
 }
 
-// 2026-12-10, issue 4: the growth used to run for ever when N could not be reached.
+// 2026-12-10, issue 4: the growth used to run for ever when N could not be
+// reached.
 TEST_F(WindowGrowth, StopsWhenNCanNeverBeReached) {
     LoadRings(5, 0, 0);
     struct Case {
@@ -138,8 +149,8 @@ TEST_F(WindowGrowth, StopsWhenNCanNeverBeReached) {
         SCOPED_TRACE(c.name);
         double distance = c.start;
         int32_t n_points = c.n;
-        EXPECT_FALSE(GatherStationSamples(db, 0.0, 0.0, c.increment, distance, n_points, samples,
-                                          own_index));
+        EXPECT_FALSE(GatherStationSamples(db, 0.0, 0.0, c.increment, distance,
+                                          n_points, samples, own_index));
         EXPECT_EQ(distance, c.final_distance);
         EXPECT_EQ(n_points, c.final_count);
     }

@@ -23,8 +23,9 @@ bool HasFamily(const QString &family) {
 } // namespace
 
 TApplication::TApplication(int &argc, char **argv)
-    : QApplication(argc, argv),
-      present_error([](const QString &text) { ShowErrorBox(activeWindow(), text); }) {}
+    : QApplication(argc, argv), present_error([](const QString &text) {
+          ShowErrorBox(activeWindow(), text);
+      }) {}
 
 bool TApplication::notify(QObject *receiver, QEvent *event) {
     try {
@@ -40,7 +41,8 @@ bool TApplication::notify(QObject *receiver, QEvent *event) {
 QFont WindowFont() {
     if (!HasFamily(window_family)) {
         for (const char *file : tahoma_files) {
-            if (QFileInfo::exists(file) && QFontDatabase::addApplicationFont(file) >= 0) {
+            if (QFileInfo::exists(file) &&
+                QFontDatabase::addApplicationFont(file) >= 0) {
                 break;
             }
         }

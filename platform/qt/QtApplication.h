@@ -24,6 +24,7 @@ class TApplication : public QApplication {
 };
 
 // The window's font: Tahoma at 8 points. Where the system has no Tahoma, the
-// Tahoma-compatible file of the wine fonts is loaded into the application; where
-// that is missing too, a sans-serif font at 8 points. Needs a QGuiApplication.
+// Tahoma-compatible file of the wine fonts is loaded into the application;
+// where that is missing too, a sans-serif font at 8 points. Needs a
+// QGuiApplication.
 QFont WindowFont();

@@ -10,7 +10,8 @@
 
 namespace {
 
-constexpr const char *missing_folder_text = "%1\nPath does not exist. Check the path and try again.";
+constexpr const char *missing_folder_text =
+    "%1\nPath does not exist. Check the path and try again.";
 
 void ShowBox(QWidget *parent, QMessageBox::Icon icon, const QString &text) {
     QMessageBox box(icon, box_caption, text, QMessageBox::Ok, parent);
@@ -29,12 +30,14 @@ void ShowErrorBox(QWidget *parent, const QString &text) {
 
 void InstallMessageBoxHandler() {
     SetMessageHandler([](const std::string &text) {
-        ShowMessageBox(QApplication::activeWindow(), QString::fromStdString(text));
+        ShowMessageBox(QApplication::activeWindow(),
+                       QString::fromStdString(text));
     });
 }
 
 TFileChooser::TFileChooser(const TFileChooserSpec &spec, QWidget *parent)
-    : QFileDialog(parent, spec.title, QDir::currentPath()), for_writing(spec.for_writing) {
+    : QFileDialog(parent, spec.title, QDir::currentPath()),
+      for_writing(spec.for_writing) {
     // Qt's own chooser, so that accept() below decides what may be chosen.
     setOption(QFileDialog::DontUseNativeDialog);
     setNameFilter(spec.filter);
@@ -51,11 +54,13 @@ TFileChooser::TFileChooser(const TFileChooserSpec &spec, QWidget *parent)
 
 void TFileChooser::accept() {
     // Qt adds the default suffix even to an existing file without an extension,
-    // which then could not be chosen: a reading chooser takes such a file as it is.
+    // which then could not be chosen: a reading chooser takes such a file as it
+    // is.
     const QString suffix = defaultSuffix();
     setDefaultSuffix(QString());
     const QStringList typed = selectedFiles();
-    const bool existing_as_typed = typed.size() == 1 && QFileInfo(typed.front()).isFile();
+    const bool existing_as_typed =
+        typed.size() == 1 && QFileInfo(typed.front()).isFile();
     if (for_writing || !existing_as_typed) {
         setDefaultSuffix(suffix);
     }
@@ -63,7 +68,8 @@ void TFileChooser::accept() {
     if (for_writing && files.size() == 1) {
         const QFileInfo file(files.front());
         if (!file.isDir() && !file.absoluteDir().exists()) {
-            ShowMessageBox(this, QString(missing_folder_text).arg(file.absolutePath()));
+            ShowMessageBox(
+                this, QString(missing_folder_text).arg(file.absolutePath()));
             setDefaultSuffix(suffix);
             return;
         }

@@ -49,5 +49,6 @@ class TFileChooser : public QFileDialog {
     QString chosen;
 };
 
-// Runs the chooser modally; returns the chosen path, or an empty text on cancel.
+// Runs the chooser modally; returns the chosen path, or an empty text on
+// cancel.
 QString RunFileChooser(const TFileChooserSpec &spec, QWidget *parent);

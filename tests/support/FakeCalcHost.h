@@ -17,7 +17,7 @@ class FakeCalcHost : public TCalcHost {
     // Stop is requested once this many stations are done (-1: never).
     int stop_after = -1;
 
-    std::vector<bool> running_states;  // every SetRunning, in order
+    std::vector<bool> running_states; // every SetRunning, in order
     int32_t progress_max = -1;
     int32_t progress_position = 0;
     int events_processed = 0;
@@ -25,19 +25,27 @@ class FakeCalcHost : public TCalcHost {
     std::vector<std::string> errors;
     bool window_closed = false;
     std::vector<StationOutcome> outcomes;
-    std::vector<std::string> outcome_names;  // the stations' names, in the order told
+    std::vector<std::string>
+        outcome_names; // the stations' names, in the order told
 
     std::string FieldText(CalcField field) override { return fields[field]; }
-    void SetRunning(bool running) override { running_states.push_back(running); }
+    void SetRunning(bool running) override {
+        running_states.push_back(running);
+    }
     void SetProgressMax(int32_t maximum) override { progress_max = maximum; }
-    void SetProgressPosition(int32_t position) override { progress_position = position; }
+    void SetProgressPosition(int32_t position) override {
+        progress_position = position;
+    }
     int32_t ProgressPosition() override { return progress_position; }
     void ProcessPendingEvents() override { ++events_processed; }
     void ClearStopRequest() override { stop_cleared = true; }
     bool StopRequested() override {
-        return stop_after >= 0 && static_cast<int>(outcomes.size()) >= stop_after;
+        return stop_after >= 0 &&
+               static_cast<int>(outcomes.size()) >= stop_after;
     }
-    void ShowMessage(const std::string &text) override { messages.push_back(text); }
+    void ShowMessage(const std::string &text) override {
+        messages.push_back(text);
+    }
     void ShowError(const std::string &text) override { errors.push_back(text); }
     void CloseWindow() override { window_closed = true; }
     void StationDone(const StationOutcome &outcome) override {

@@ -1,17 +1,18 @@
 // A temporary folder for a test's files, removed with everything in it.
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <cstdlib>
 #include <string>
 
 class TempDir {
   public:
     TempDir() {
         std::string pattern =
-            (std::filesystem::temp_directory_path() / "korvanel-test-XXXXXX").string();
+            (std::filesystem::temp_directory_path() / "korvanel-test-XXXXXX")
+                .string();
         path_ = mkdtemp(pattern.data());
     }
     ~TempDir() {
@@ -21,10 +22,13 @@ class TempDir {
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
 
-    std::string File(const std::string &name) const { return (path_ / name).string(); }
+    std::string File(const std::string &name) const {
+        return (path_ / name).string();
+    }
 
     // Writes `content` to the file `name` and returns its path.
-    std::string Write(const std::string &name, const std::string &content) const {
+    std::string Write(const std::string &name,
+                      const std::string &content) const {
         const std::string file = File(name);
         std::ofstream(file, std::ios::binary) << content;
         return file;
@@ -32,7 +36,8 @@ class TempDir {
 
     static std::string Read(const std::string &file) {
         std::ifstream in(file, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        return {std::istreambuf_iterator<char>(in),
+                std::istreambuf_iterator<char>()};
     }
 
   private:

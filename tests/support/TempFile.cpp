@@ -10,7 +10,8 @@
 
 TTempFile::TTempFile(const std::string &name) {
     static int serial = 0;
-    path = testing::TempDir() + "korvanel_" + std::to_string(getpid()) + "_" + std::to_string(++serial) + "_" + name;
+    path = testing::TempDir() + "korvanel_" + std::to_string(getpid()) + "_" +
+           std::to_string(++serial) + "_" + name;
 }
 
 TTempFile::~TTempFile() { std::remove(path.c_str()); }
@@ -22,5 +23,6 @@ void TTempFile::Write(const std::string &bytes) const {
 
 std::string TTempFile::Read() const {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::string(std::istreambuf_iterator<char>(in),
+                       std::istreambuf_iterator<char>());
 }

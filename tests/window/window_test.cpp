@@ -33,8 +33,9 @@ QByteArray Survey(int count) {
         const int column = k % 10;
         const int row = k / 10;
         text += QByteArray::number(500000 + 100 * column) + ' ' +
-                QByteArray::number(5500000 + 100 * row) + " P" + QByteArray::number(k + 1) +
-                " 350 " + QByteArray::number(1.0 * column - 0.3 * row, 'f', 3) + '\n';
+                QByteArray::number(5500000 + 100 * row) + " P" +
+                QByteArray::number(k + 1) + " 350 " +
+                QByteArray::number(1.0 * column - 0.3 * row, 'f', 3) + '\n';
     }
     return text;
 }
@@ -53,19 +54,21 @@ class WindowTest : public QObject {
     std::unique_ptr<TForm1> form;
     QStringList messages, errors;
     QList<TFileChooserSpec> choosers_run;
-    QString next_choice;  // what the fake chooser returns
+    QString next_choice; // what the fake chooser returns
     std::unique_ptr<QTemporaryDir> dir;
 
     QString Write(const QString &name, const QByteArray &content) {
         const QString path = dir->filePath(name);
         QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(content) != content.size()) {
             qFatal("cannot write %s", qPrintable(path));
         }
         return path;
     }
 
-    // Fields for a run over `survey` into result.dat; N = 4 keeps the windows small.
+    // Fields for a run over `survey` into result.dat; N = 4 keeps the windows
+    // small.
     void PrepareRun(const QByteArray &survey) {
         form->txt_data->setText(Write("survey.dat", survey));
         form->txt_out->setText(dir->filePath("result.dat"));
@@ -86,7 +89,9 @@ class WindowTest : public QObject {
         errors.clear();
         choosers_run.clear();
         form = std::make_unique<TForm1>();
-        form->present_message = [this](const QString &text) { messages << text; };
+        form->present_message = [this](const QString &text) {
+            messages << text;
+        };
         form->present_error = [this](const QString &text) { errors << text; };
         form->choose_file = [this](const TFileChooserSpec &spec) {
             choosers_run << spec;
@@ -102,9 +107,10 @@ class WindowTest : public QObject {
     void ControlsStartAtTheirDefaults() {
         QCOMPARE(form->windowTitle(), QString("Korvanel"));
         QCOMPARE(form->size(), QSize(650, 293));
-        QCOMPARE(form->minimumSize(), form->maximumSize());  // not resizable
-        QCOMPARE(form->geometry().center(),
-                 QGuiApplication::primaryScreen()->availableGeometry().center());
+        QCOMPARE(form->minimumSize(), form->maximumSize()); // not resizable
+        QCOMPARE(
+            form->geometry().center(),
+            QGuiApplication::primaryScreen()->availableGeometry().center());
         QCOMPARE(form->font().pointSize(), 8);
         if (QFileInfo::exists("/usr/share/wine/fonts/tahoma.ttf")) {
             QCOMPARE(QFontInfo(form->font()).family(), QString("Tahoma"));
@@ -113,8 +119,9 @@ class WindowTest : public QObject {
         const struct {
             QLineEdit *field;
             const char *text;
-        } fields[] = {{form->txt_data, ""}, {form->txt_a, "2500"}, {form->txt_incr, "500"},
-                      {form->txt_n, "16"},  {form->txt_cell, "200"}, {form->txt_out, ""}};
+        } fields[] = {{form->txt_data, ""},    {form->txt_a, "2500"},
+                      {form->txt_incr, "500"}, {form->txt_n, "16"},
+                      {form->txt_cell, "200"}, {form->txt_out, ""}};
         for (const auto &f : fields) {
             QCOMPARE(f.field->text(), QString(f.text));
             QVERIFY(f.field->isEnabled());
@@ -125,7 +132,8 @@ class WindowTest : public QObject {
         QCOMPARE(form->cb_gridding->count(), 3);
         QCOMPARE(form->cb_gridding->itemText(0), QString("Kriging"));
         QCOMPARE(form->cb_gridding->itemText(1), QString("Minimum curvature"));
-        QCOMPARE(form->cb_gridding->itemText(2), QString("Pohanka interpolation"));
+        QCOMPARE(form->cb_gridding->itemText(2),
+                 QString("Pohanka interpolation"));
         QCOMPARE(form->cb_gridding->currentText(), QString("Kriging"));
 
         QCOMPARE(form->ProgressBar1->minimum(), 0);
@@ -136,11 +144,12 @@ class WindowTest : public QObject {
             const char *text;
             QKeySequence key;
             bool enabled;
-        } buttons[] = {{form->btn_data, "...", QKeySequence(), true},
-                       {form->btn_out, "...", QKeySequence(), true},
-                       {form->btn_stop, "&Stop", QKeySequence(Qt::ALT | Qt::Key_S), false},
-                       {form->btn_calc, "&Calc", QKeySequence(Qt::ALT | Qt::Key_C), true},
-                       {form->btn_exit, "E&xit", QKeySequence(Qt::ALT | Qt::Key_X), true}};
+        } buttons[] = {
+            {form->btn_data, "...", QKeySequence(), true},
+            {form->btn_out, "...", QKeySequence(), true},
+            {form->btn_stop, "&Stop", QKeySequence(Qt::ALT | Qt::Key_S), false},
+            {form->btn_calc, "&Calc", QKeySequence(Qt::ALT | Qt::Key_C), true},
+            {form->btn_exit, "E&xit", QKeySequence(Qt::ALT | Qt::Key_X), true}};
         for (const auto &b : buttons) {
             QCOMPARE(b.button->text(), QString(b.text));
             QCOMPARE(b.button->shortcut(), b.key);
@@ -150,22 +159,25 @@ class WindowTest : public QObject {
         const struct {
             QLabel *label;
             const char *text;
-        } labels[] = {{form->lbl_data, "Data (x,y,point,h,uba)"},
-                      {form->lbl_a, "Search rectangle distance [m]"},
-                      {form->lbl_incr, "Increment[m]"},
-                      {form->lbl_n, "Minimum N points for gridding"},
-                      {form->lbl_cell, "Cell size"},
-                      {form->lbl_gridding, "Gridding method"},
-                      {form->lbl_out, "Output data file (x,y,point,uba, r1, r2, a, N"}};
+        } labels[] = {
+            {form->lbl_data, "Data (x,y,point,h,uba)"},
+            {form->lbl_a, "Search rectangle distance [m]"},
+            {form->lbl_incr, "Increment[m]"},
+            {form->lbl_n, "Minimum N points for gridding"},
+            {form->lbl_cell, "Cell size"},
+            {form->lbl_gridding, "Gridding method"},
+            {form->lbl_out, "Output data file (x,y,point,uba, r1, r2, a, N"}};
         for (const auto &l : labels) {
             QCOMPARE(l.label->text(), QString(l.text));
         }
     }
 
     void ControlsSitAtTheirPlacesInTabOrder_data() {
-        QTest::addColumn<QString>("font_family");  // empty: the window's own font
+        QTest::addColumn<QString>(
+            "font_family"); // empty: the window's own font
         QTest::newRow("window font") << QString();
-        // Where Tahoma is missing, a wider sans-serif font must still show every label.
+        // Where Tahoma is missing, a wider sans-serif font must still show
+        // every label.
         QTest::newRow("wider sans-serif") << "DejaVu Sans";
     }
 
@@ -178,12 +190,18 @@ class WindowTest : public QObject {
             QWidget *widget;
             QRect place;
         } places[] = {
-            {form->txt_data, {8, 32, 601, 21}},     {form->btn_data, {616, 32, 25, 25}},
-            {form->txt_a, {208, 59, 121, 21}},      {form->txt_incr, {489, 59, 121, 21}},
-            {form->txt_n, {208, 86, 121, 21}},      {form->txt_cell, {208, 109, 121, 21}},
-            {form->cb_gridding, {208, 136, 217, 21}}, {form->txt_out, {8, 187, 601, 21}},
-            {form->btn_out, {615, 182, 25, 25}},    {form->ProgressBar1, {8, 224, 632, 17}},
-            {form->btn_stop, {403, 256, 75, 25}},   {form->btn_calc, {484, 256, 75, 25}},
+            {form->txt_data, {8, 32, 601, 21}},
+            {form->btn_data, {616, 32, 25, 25}},
+            {form->txt_a, {208, 59, 121, 21}},
+            {form->txt_incr, {489, 59, 121, 21}},
+            {form->txt_n, {208, 86, 121, 21}},
+            {form->txt_cell, {208, 109, 121, 21}},
+            {form->cb_gridding, {208, 136, 217, 21}},
+            {form->txt_out, {8, 187, 601, 21}},
+            {form->btn_out, {615, 182, 25, 25}},
+            {form->ProgressBar1, {8, 224, 632, 17}},
+            {form->btn_stop, {403, 256, 75, 25}},
+            {form->btn_calc, {484, 256, 75, 25}},
             {form->btn_exit, {565, 256, 75, 25}},
         };
         for (const auto &p : places) {
@@ -207,22 +225,27 @@ class WindowTest : public QObject {
         for (const auto &l : labels) {
             const QRect at = l.label->geometry();
             QCOMPARE(at.topLeft(), l.place.topLeft());
-            QVERIFY(at.width() >= l.place.width() && at.height() >= l.place.height());
-            QVERIFY2(at.width() >= l.label->sizeHint().width(), qPrintable(l.label->text()));
-            QVERIFY2(at.height() >= l.label->sizeHint().height(), qPrintable(l.label->text()));
+            QVERIFY(at.width() >= l.place.width() &&
+                    at.height() >= l.place.height());
+            QVERIFY2(at.width() >= l.label->sizeHint().width(),
+                     qPrintable(l.label->text()));
+            QVERIFY2(at.height() >= l.label->sizeHint().height(),
+                     qPrintable(l.label->text()));
             if (l.right_neighbour != nullptr) {
-                QVERIFY2(at.right() < l.right_neighbour->x(), qPrintable(l.label->text()));
+                QVERIFY2(at.right() < l.right_neighbour->x(),
+                         qPrintable(l.label->text()));
             }
         }
 
         // The focus chain visits the controls that take focus in this order.
-        const QList<QWidget *> expected = {form->txt_data, form->txt_a,    form->txt_n,
-                                           form->txt_cell, form->cb_gridding, form->btn_data,
-                                           form->txt_out,  form->btn_out,  form->btn_exit,
-                                           form->btn_calc, form->txt_incr, form->btn_stop};
+        const QList<QWidget *> expected = {
+            form->txt_data,    form->txt_a,    form->txt_n,    form->txt_cell,
+            form->cb_gridding, form->btn_data, form->txt_out,  form->btn_out,
+            form->btn_exit,    form->btn_calc, form->txt_incr, form->btn_stop};
         QList<QWidget *> order;
         QWidget *w = form->txt_data;
-        for (int step = 0; step < 100 && order.size() < expected.size(); ++step) {
+        for (int step = 0; step < 100 && order.size() < expected.size();
+             ++step) {
             if (expected.contains(w)) {
                 order << w;
             }
@@ -249,9 +272,12 @@ class WindowTest : public QObject {
     void InputChooserProposesTheResultPath_data() {
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<QString>("proposed");
-        QTest::newRow("extension") << "/data/survey.xyz" << "/data/survey_res.dat";
-        QTest::newRow("no extension") << "/data/survey" << "/data/survey_res.dat";
-        QTest::newRow("dot in a folder") << "/data.old/survey" << "/data.old/survey_res.dat";
+        QTest::newRow("extension") << "/data/survey.xyz"
+                                   << "/data/survey_res.dat";
+        QTest::newRow("no extension") << "/data/survey"
+                                      << "/data/survey_res.dat";
+        QTest::newRow("dot in a folder") << "/data.old/survey"
+                                         << "/data.old/survey_res.dat";
         QTest::newRow("last dot counts") << "/survey/stations.2024.dat"
                                          << "/survey/stations.2024_res.dat";
     }
@@ -262,8 +288,9 @@ class WindowTest : public QObject {
         next_choice = chosen;
         form->btn_data->click();
         QCOMPARE(choosers_run.size(), 1);
-        QCOMPARE(choosers_run[0].title,
-                 QString("Path for data file - select any *.xyz or *.dat file"));
+        QCOMPARE(
+            choosers_run[0].title,
+            QString("Path for data file - select any *.xyz or *.dat file"));
         QVERIFY(!choosers_run[0].for_writing);
         QCOMPARE(form->txt_data->text(), chosen);
         QCOMPARE(form->txt_out->text(), proposed);
@@ -272,7 +299,7 @@ class WindowTest : public QObject {
     void CancelledOrOutputChooserLeavesOtherFields() {
         form->txt_data->setText("/keep/me.dat");
         form->txt_out->setText("/keep/me_res.dat");
-        next_choice.clear();  // cancelled
+        next_choice.clear(); // cancelled
         form->btn_data->click();
         form->btn_out->click();
         QCOMPARE(form->txt_data->text(), QString("/keep/me.dat"));
@@ -295,17 +322,22 @@ class WindowTest : public QObject {
         TFileChooser output(TForm1::OutputChooser(), form.get());
         QDir::setCurrent(previous);
 
-        QCOMPARE(input.windowTitle(), QString("Path for data file - select any *.xyz or *.dat file"));
-        QCOMPARE(input.nameFilters(), QStringList{"Data file - x,y,point,h (*)"});
+        QCOMPARE(
+            input.windowTitle(),
+            QString("Path for data file - select any *.xyz or *.dat file"));
+        QCOMPARE(input.nameFilters(),
+                 QStringList{"Data file - x,y,point,h (*)"});
         QCOMPARE(input.defaultSuffix(), QString("dat"));
         QCOMPARE(input.fileMode(), QFileDialog::ExistingFile);
         QCOMPARE(input.acceptMode(), QFileDialog::AcceptOpen);
         QCOMPARE(QFileInfo(input.directory().absolutePath()), QFileInfo(here));
 
         QCOMPARE(output.windowTitle(), QString("Name of output data file"));
-        QCOMPARE(output.nameFilters(), QStringList{"Surfer Data file - fi, lambda (*.dat)"});
+        QCOMPARE(output.nameFilters(),
+                 QStringList{"Surfer Data file - fi, lambda (*.dat)"});
         QCOMPARE(output.defaultSuffix(), QString("dat"));
-        QCOMPARE(output.fileMode(), QFileDialog::AnyFile);  // a new file may be named
+        QCOMPARE(output.fileMode(),
+                 QFileDialog::AnyFile); // a new file may be named
         QCOMPARE(output.acceptMode(), QFileDialog::AcceptSave);
         QVERIFY(output.testOption(QFileDialog::DontConfirmOverwrite));
         QCOMPARE(QFileInfo(output.directory().absolutePath()), QFileInfo(here));
@@ -315,10 +347,14 @@ class WindowTest : public QObject {
         QTest::addColumn<bool>("for_writing");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("chosen");
-        QTest::newRow("existing file without extension") << false << "plain" << "plain";
-        QTest::newRow("typed name of a .dat file") << false << "survey" << "survey.dat";
-        QTest::newRow("new result file") << true << "fresh" << "fresh.dat";
-        QTest::newRow("new result file with extension") << true << "fresh.txt" << "fresh.txt";
+        QTest::newRow("existing file without extension") << false << "plain"
+                                                         << "plain";
+        QTest::newRow("typed name of a .dat file") << false << "survey"
+                                                   << "survey.dat";
+        QTest::newRow("new result file") << true << "fresh"
+                                         << "fresh.dat";
+        QTest::newRow("new result file with extension") << true << "fresh.txt"
+                                                        << "fresh.txt";
     }
 
     void ChoosersAddTheExtensionOnlyWhereItIsMissing() {
@@ -327,7 +363,8 @@ class WindowTest : public QObject {
         QFETCH(QString, chosen);
         Write("plain", "1 2 A 3 4\n");
         Write("survey.dat", "1 2 A 3 4\n");
-        TFileChooserSpec spec = for_writing ? TForm1::OutputChooser() : TForm1::DataChooser();
+        TFileChooserSpec spec =
+            for_writing ? TForm1::OutputChooser() : TForm1::DataChooser();
         TFileChooser chooser(spec, form.get());
         chooser.setDirectory(dir->path());
         chooser.open();
@@ -341,14 +378,19 @@ class WindowTest : public QObject {
         PrepareRun(Survey(25));
         // Seen from inside the run, at the first step of the progress bar.
         bool running_seen = false;
-        connect(form->ProgressBar1, &QProgressBar::valueChanged, form.get(), [this, &running_seen](int value) {
-            if (value == 1) {
-                // The buttons switch; the fields and choosers stay usable for the next run.
-                running_seen = !form->btn_calc->isEnabled() && !form->btn_exit->isEnabled() &&
-                               form->btn_stop->isEnabled() && form->txt_data->isEnabled() &&
-                               form->btn_data->isEnabled() && form->btn_out->isEnabled();
-            }
-        });
+        connect(form->ProgressBar1, &QProgressBar::valueChanged, form.get(),
+                [this, &running_seen](int value) {
+                    if (value == 1) {
+                        // The buttons switch; the fields and choosers stay
+                        // usable for the next run.
+                        running_seen = !form->btn_calc->isEnabled() &&
+                                       !form->btn_exit->isEnabled() &&
+                                       form->btn_stop->isEnabled() &&
+                                       form->txt_data->isEnabled() &&
+                                       form->btn_data->isEnabled() &&
+                                       form->btn_out->isEnabled();
+                    }
+                });
         form->show();
         form->btn_calc->click();
 
@@ -359,8 +401,11 @@ class WindowTest : public QObject {
         // 25 stations: ceil(25 / 10) steps, and the position ends at 25 / 10.
         QCOMPARE(form->ProgressBar1->maximum(), 3);
         QCOMPARE(form->ProgressBar1->value(), 2);
-        const QList<QByteArray> lines = ReadFile(form->txt_out->text()).split('\n');
-        QCOMPARE(lines.size(), 27);  // header, 25 stations, empty text after the last end of line
+        const QList<QByteArray> lines =
+            ReadFile(form->txt_out->text()).split('\n');
+        QCOMPARE(
+            lines.size(),
+            27); // header, 25 stations, empty text after the last end of line
         QVERIFY(lines[0].contains("r2[mGal]"));
         QVERIFY(lines[25].contains("P25"));
         QVERIFY(messages.isEmpty());
@@ -381,19 +426,21 @@ class WindowTest : public QObject {
         bool visible_after_close = false;
         // At the tenth station; the request is queued, so it only arrives if
         // the run handles pending events between stations.
-        connect(form->ProgressBar1, &QProgressBar::valueChanged, form.get(), [&](int value) {
-            if (value != 1) {
-                return;
-            }
-            if (by_closing) {
-                QTimer::singleShot(0, form.get(), [&] {
-                    form->close();
-                    visible_after_close = form->isVisible();
+        connect(form->ProgressBar1, &QProgressBar::valueChanged, form.get(),
+                [&](int value) {
+                    if (value != 1) {
+                        return;
+                    }
+                    if (by_closing) {
+                        QTimer::singleShot(0, form.get(), [&] {
+                            form->close();
+                            visible_after_close = form->isVisible();
+                        });
+                    } else {
+                        QTimer::singleShot(0, form->btn_stop,
+                                           &QPushButton::click);
+                    }
                 });
-            } else {
-                QTimer::singleShot(0, form->btn_stop, &QPushButton::click);
-            }
-        });
         form->show();
         form->btn_calc->click();
 
@@ -401,12 +448,13 @@ class WindowTest : public QObject {
         QCOMPARE(form->last_done, 10);
         QCOMPARE(form->ProgressBar1->value(), 1);
         const QByteArray result = ReadFile(form->txt_out->text());
-        QCOMPARE(result.count('\n'), 11);  // header and the ten stations, file complete
+        QCOMPARE(result.count('\n'),
+                 11); // header and the ten stations, file complete
         QVERIFY(result.contains("P10 "));
         QVERIFY(!result.contains("P11 "));
         VerifyIdle();
         if (by_closing) {
-            QVERIFY(visible_after_close);  // the window waited for the run's end
+            QVERIFY(visible_after_close); // the window waited for the run's end
         }
         QCOMPARE(form->isVisible(), !by_closing);
         QVERIFY(errors.isEmpty());
@@ -440,15 +488,17 @@ class WindowTest : public QObject {
     void RunErrorsShowTheErrorBoxAndReturnToIdle_data() {
         QTest::addColumn<QByteArray>("survey");
         QTest::addColumn<bool>("file_missing");
-        QTest::addColumn<QString>("field_text");  // put into txt_n
-        QTest::addColumn<QString>("message");     // how the error box's text starts
+        QTest::addColumn<QString>("field_text"); // put into txt_n
+        QTest::addColumn<QString>("message"); // how the error box's text starts
         QTest::newRow("station file not UTF-8")
             << QByteArray("500000 5500000 P\xE9 350 1.0\n") << false << "4"
-            << "No mapping for the Unicode character exists in the target multi-byte code page";
+            << "No mapping for the Unicode character exists in the target "
+               "multi-byte code page";
         QTest::newRow("N not an integer")
-            << Survey(5) << false << "4.5" << "'4.5' is not a valid integer value";
-        QTest::newRow("station file missing")
-            << Survey(5) << true << "4" << "Cannot open file \"%1\"";
+            << Survey(5) << false << "4.5"
+            << "'4.5' is not a valid integer value";
+        QTest::newRow("station file missing") << Survey(5) << true << "4"
+                                              << "Cannot open file \"%1\"";
     }
 
     void RunErrorsShowTheErrorBoxAndReturnToIdle() {
@@ -468,7 +518,8 @@ class WindowTest : public QObject {
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors[0].startsWith(message), qPrintable(errors[0]));
         QVERIFY(messages.isEmpty());
-        QVERIFY(!QFileInfo::exists(form->txt_out->text()));  // ended before the result file
+        QVERIFY(!QFileInfo::exists(
+            form->txt_out->text())); // ended before the result file
         QCOMPARE(int(form->last_result), int(CalcResult::Failed));
         QVERIFY(form->isVisible());
         VerifyIdle();
@@ -479,17 +530,22 @@ class WindowTest : public QObject {
     }
 
     void ErrorEscapingAHandlerShowsTheErrorBoxAndTheLoopGoesOn() {
-        auto *application = static_cast<TApplication *>(QCoreApplication::instance());
+        auto *application =
+            static_cast<TApplication *>(QCoreApplication::instance());
         const auto previous = application->present_error;
         QStringList shown;
-        application->present_error = [&shown](const QString &text) { shown << text; };
+        application->present_error = [&shown](const QString &text) {
+            shown << text;
+        };
         bool later_event_handled = false;
         QTimer::singleShot(0, [] { throw std::runtime_error("Disk full"); });
         QTimer::singleShot(0, [] { throw 42; });
-        QTimer::singleShot(1, [&later_event_handled] { later_event_handled = true; });
+        QTimer::singleShot(
+            1, [&later_event_handled] { later_event_handled = true; });
         QTRY_VERIFY(later_event_handled);
         application->present_error = previous;
-        QCOMPARE(shown, (QStringList{"Disk full", "An unknown error occurred."}));
+        QCOMPARE(shown,
+                 (QStringList{"Disk full", "An unknown error occurred."}));
     }
 
     void PlatformMessagesOpenAModalBoxWithOk_data() {
@@ -508,17 +564,19 @@ class WindowTest : public QObject {
         QTimer::singleShot(0, [&] {
             QMessageBox *box = nullptr;
             for (QWidget *w : QApplication::topLevelWidgets()) {
-                if (auto *b = qobject_cast<QMessageBox *>(w); b != nullptr && b->isVisible()) {
+                if (auto *b = qobject_cast<QMessageBox *>(w);
+                    b != nullptr && b->isVisible()) {
                     box = b;
                 }
             }
             if (box == nullptr) {
-                return;  // no box came up: the test then hangs until its timeout
+                return; // no box came up: the test then hangs until its timeout
             }
             text = box->text();
             caption = box->windowTitle();
             icon = box->icon();
-            only_ok = box->buttons().size() == 1 && box->button(QMessageBox::Ok) != nullptr;
+            only_ok = box->buttons().size() == 1 &&
+                      box->button(QMessageBox::Ok) != nullptr;
             box->button(QMessageBox::Ok)->click();
         });
         if (as_error) {
@@ -529,13 +587,15 @@ class WindowTest : public QObject {
             ::ShowMessage("Cell size must be defined.");
             SetMessageHandler(previous);
         }
-        QCOMPARE(text, QString(as_error ? "Disk full" : "Cell size must be defined."));
+        QCOMPARE(text, QString(as_error ? "Disk full"
+                                        : "Cell size must be defined."));
         QCOMPARE(caption, QString("Korvanel"));
         QVERIFY(only_ok);
         QCOMPARE(icon, as_error ? QMessageBox::Critical : QMessageBox::NoIcon);
     }
 
-    // Leaves a picture of the window in the build folder, for a person to look at.
+    // Leaves a picture of the window in the build folder, for a person to look
+    // at.
     void SavesAPictureOfTheWindow() {
         form->txt_data->setText("/data/survey.dat");
         form->txt_out->setText("/data/survey_res.dat");
