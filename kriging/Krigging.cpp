@@ -264,6 +264,15 @@ bool TKrigging::CheckParams() {
     if (sample_count <= 0) {
         return false;
     }
+    // A real parameter that is not a number is an invalid operation, whatever
+    // instructions the compiler picks for the comparisons that meet it later.
+    for (const double value : {search_radius, nugget, sill, range, cell_x,
+                               cell_y, aniso_angle, aniso_ratio}) {
+        if (std::isnan(value)) {
+            std::feraiseexcept(FE_INVALID);
+        }
+    }
+    CheckFloatErrors();
     if (cell_x < min_cell_size || cell_y < min_cell_size) {
         ShowMessage(msg_cell_size);
         return false;
@@ -596,6 +605,10 @@ double TKrigging::EstimateNode(int32_t i, int32_t j) {
         sum /= found;
     }
     double estimate = sum;
+    if (std::isnan(estimate)) {
+        // The clamp below would pass it through silently on some builds.
+        std::feraiseexcept(FE_INVALID);
+    }
     if (estimate < z_min) {
         estimate = z_min;
     }

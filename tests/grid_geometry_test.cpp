@@ -182,6 +182,42 @@ TEST(GridGeometry, NonFiniteSamplesRaiseTheFloatError) {
     }
 }
 
+TEST(GridGeometry, ParametersThatAreNotNumbersRaiseTheFloatError) {
+    // 2026-12-10: the fuzzer gave a nugget that is not a number; built with
+    // clang it reached the nodes quietly and left NaN in the grid.
+    const double nan = std::nan("");
+    struct Case {
+        const char *name;
+        double KrigParams::*field;
+    };
+    const Case cases[] = {{"search radius", &KrigParams::search_radius},
+                          {"nugget", &KrigParams::nugget},
+                          {"sill", &KrigParams::sill},
+                          {"range", &KrigParams::range},
+                          {"cell x", &KrigParams::cell_x},
+                          {"cell y", &KrigParams::cell_y},
+                          {"angle", &KrigParams::aniso_angle},
+                          {"ratio", &KrigParams::aniso_ratio}};
+    Samples s;
+    for (int k = 0; k < 12; ++k) {
+        s.Add(k * 170.0, (k * 7 % 12) * 130.0, k * 0.5);
+    }
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        KrigParams p;
+        p.*c.field = nan;
+        auto whole = std::make_unique<TKrigging>();
+        EXPECT_THROW(RunMakeGrid(*whole, s, p), FloatingPointError);
+        auto station = std::make_unique<TKrigging>();
+        EXPECT_THROW(station->PrepareGrid(
+                         s.x.data(), s.y.data(), s.z.data(), s.Count(), p.log_z,
+                         p.search_mode, p.max_points, p.search_radius,
+                         p.drift_order, p.nugget, p.sill, p.range, p.cell_x,
+                         p.cell_y, p.aniso_angle, p.aniso_ratio),
+                     FloatingPointError);
+    }
+}
+
 TEST(GridGeometry, NearestNodeIsTheExactFloorAtCellBorders) {
     // x_min is 0 and y_min is 100 (cells of 200): a sample exactly half a cell
     // past a node belongs to the next node, one just short of it to the node;
