@@ -79,6 +79,10 @@ constexpr size_t worker_batch = 4096;
 // the stations. Paths are compared as files where both exist, else as text.
 bool SameFile(const std::string &data_path, const std::string &out_path) {
     namespace fs = std::filesystem;
+    // An empty field names no file; opening it fails with its own message.
+    if (data_path.empty() || out_path.empty()) {
+        return false;
+    }
     std::error_code error;
     if (fs::exists(out_path, error) && fs::exists(data_path, error)) {
         return fs::equivalent(data_path, out_path, error);
@@ -110,6 +114,8 @@ TCalcRun::TCalcRun(TCalcHost &host_, CppSQLite3DB &db_)
 CalcResult TCalcRun::Run() {
     loaded = 0;
     done = 0;
+    unread = 0;
+    result_opened = false;
     host.SetRunning(true);
     host.ClearStopRequest();
     TRunMessages messages(host);
@@ -170,13 +176,20 @@ CalcResult TCalcRun::RunPasses(TRunMessages &messages) {
         TStationReader reader(data_path);
         CppSQLite3Statement insert = BeginLoad(db);
         while (reader.ReadLine(line)) {
-            if (ParseStationLine(NormaliseLine(line, separator), station,
-                                 separator)) {
+            const std::string normal = NormaliseLine(line, separator);
+            if (ParseStationLine(normal, station, separator)) {
                 AddStation(insert, station.x, station.y, station.value);
                 ++loaded;
+            } else if (!normal.empty()) {
+                ++unread;
             }
         }
         EndLoad(db, insert);
+    }
+    // A stop requested while the stations were loading (Ctrl-C in the batch
+    // tool) leaves an earlier result file as it was.
+    if (host.StopRequested()) {
+        return CalcResult::Stopped;
     }
 
     TResultFile out;
@@ -185,6 +198,7 @@ CalcResult TCalcRun::RunPasses(TRunMessages &messages) {
         host.CloseWindow();
         return CalcResult::OpenFailed;
     }
+    result_opened = true;
     out.WriteHeader();
 
     // Second pass: estimate and write every station, in the file's order.

@@ -112,7 +112,11 @@ class TCalcRun {
     // Figures of the last run.
     int32_t loaded =
         0; // lines that parsed in the first pass (duplicates included)
-    int32_t done = 0; // lines that parsed in the second pass
+    int32_t done = 0;   // lines that parsed in the second pass
+    int32_t unread = 0; // lines of the first pass, not blank, that did not
+                        // parse as a station
+    bool result_opened = false; // the result file was opened (and so
+                                // replaced)
 
   private:
     CalcResult RunPasses(TRunMessages &messages);

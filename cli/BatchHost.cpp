@@ -99,7 +99,18 @@ void TBatchHost::ClearStopRequest() { interrupted.store(false); }
 
 bool TBatchHost::StopRequested() { return interrupted.load(); }
 
+void TBatchHost::SetRunning(bool running) {
+    // The finished bar stays on its own line above the summary.
+    if (!running && progress_drawn) {
+        DrawProgress(true);
+        std::fprintf(messages, "\n");
+        std::fflush(messages);
+        progress_drawn = false;
+    }
+}
+
 void TBatchHost::ShowMessage(const std::string &text) {
+    ++summary.messages;
     ClearProgressLine();
     std::fprintf(messages, "%s\n", text.c_str());
     std::fflush(messages);
@@ -174,9 +185,13 @@ void TBatchHost::PrintSummary(std::FILE *to) const {
                  static_cast<long long>(summary.written),
                  static_cast<long long>(summary.read - summary.written),
                  static_cast<long long>(summary.blank));
+    if (summary.unread > 0) {
+        std::fprintf(to, "Lines not read as stations: %lld\n",
+                     static_cast<long long>(summary.unread));
+    }
     if (summary.with_r2 == 0) {
         std::fprintf(to, "No station has a leave-one-out estimate.\n");
-        if (summary.written > 0) {
+        if (summary.written > 0 && summary.messages == 0) {
             // Every grid node was left blank: the kriging found too few
             // neighbours within the search distance, its search radius.
             std::fprintf(to, "The search distance is also the kriging search "

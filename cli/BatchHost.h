@@ -31,6 +31,8 @@ struct BatchSummary {
     double sum_r2_squared = 0.0;
     double largest_abs_r2 = -1.0;
     std::string largest_station; // its name, in UTF-8
+    int64_t unread = 0;   // lines, not blank, that were not read as stations
+    int64_t messages = 0; // messages shown (the gridder's, once each)
 };
 
 class TBatchHost : public TCalcHost {
@@ -38,7 +40,7 @@ class TBatchHost : public TCalcHost {
     TBatchHost(BatchFields fields, std::FILE *messages, bool show_progress);
 
     std::string FieldText(CalcField field) override;
-    void SetRunning(bool) override {}
+    void SetRunning(bool running) override;
     void SetProgressMax(int32_t maximum) override;
     void SetProgressPosition(int32_t position) override;
     int32_t ProgressPosition() override;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <sched.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -23,15 +24,31 @@ constexpr int exit_failure = 1;
 constexpr int exit_usage = 2;
 constexpr int exit_interrupted = 130; // 128 + SIGINT, as shells report Ctrl-C
 constexpr int32_t max_jobs = 256;
+// Each job holds a copy of the point table: a machine with many cores gets
+// no more than this many unless asked.
+constexpr int32_t default_jobs_limit = 8;
+
+// The cores this process may run on (a container or taskset may allow fewer
+// than the machine has), at least 1 and at most default_jobs_limit.
+int32_t DefaultJobs() {
+    int32_t cores = 0;
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0) {
+        cores = CPU_COUNT(&allowed);
+    }
+    if (cores <= 0) {
+        cores = static_cast<int32_t>(std::thread::hardware_concurrency());
+    }
+    return std::clamp(cores, 1, default_jobs_limit);
+}
 
 } // namespace
 
 int main(int argc, char **argv) {
     BatchFields fields;
     std::string separator;
-    // One job per core by default; a machine that cannot tell gets one.
-    int32_t jobs =
-        static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+    int32_t jobs = DefaultJobs();
 
     CLI::App app{"Leave-one-out kriging residuals for every station of a "
                  "gravity survey.\n"
@@ -57,15 +74,12 @@ int main(int argc, char **argv) {
         ->capture_default_str();
     app.add_option("--decimal-separator", separator,
                    "decimal separator of the numbers (default: the locale's)")
-        ->check([](const std::string &text) {
-            return text.size() == 1 ? std::string()
-                                    : std::string("must be one character");
-        });
+        ->check(CLI::IsMember({".", ","}));
     app.add_option(
            "-j,--jobs", jobs,
            "stations estimated at once, each job on a thread of its own "
-           "(default: the machine's cores); the result is the same for any "
-           "number")
+           "(default: the cores this process may use, at most 8); the "
+           "result is the same for any number")
         ->check(CLI::Range(1, max_jobs))
         ->capture_default_str();
     try {
@@ -92,15 +106,34 @@ int main(int argc, char **argv) {
     run.jobs = jobs;
     const CalcResult result = run.Run();
 
+    host.summary.unread = run.unread;
     switch (result) {
     case CalcResult::Completed:
         host.PrintSummary(stdout);
+        if (run.loaded == 0 && run.unread > 0) {
+            // Typically numbers written with the other decimal separator.
+            std::fprintf(stderr,
+                         "error: no line of %s was read as a station (x y "
+                         "point h value, decimal separator '%c'; see "
+                         "--decimal-separator); %s holds only the header\n",
+                         host.FieldText(CalcField::Data).c_str(),
+                         DecimalSeparator(), output.c_str());
+            return exit_failure;
+        }
         std::printf("Result written to %s\n", output.c_str());
         return exit_success;
     case CalcResult::Stopped:
         host.PrintSummary(stdout);
-        std::fprintf(stderr, "Stopped: %s holds the lines written so far.\n",
-                     output.c_str());
+        if (run.result_opened) {
+            std::fprintf(stderr,
+                         "Stopped: %s holds the lines written so far.\n",
+                         output.c_str());
+        } else {
+            std::fprintf(stderr,
+                         "Stopped before writing: %s was left as it "
+                         "was.\n",
+                         output.c_str());
+        }
         return exit_interrupted;
     case CalcResult::Refused:
     case CalcResult::OpenFailed:

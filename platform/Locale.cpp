@@ -68,12 +68,13 @@ bool SplitDecimal(std::string_view text, char separator, DecimalText &parts) {
         parts.negative = text[i] == '-';
         ++i;
     }
-    const size_t body = i;
     size_t start = i;
     while (i < n && IsDigit(text[i]))
         ++i;
     parts.int_digits = text.substr(start, i - start);
+    bool separator_seen = false;
     if (i < n && text[i] == separator) {
+        separator_seen = true;
         start = ++i;
         while (i < n && IsDigit(text[i]))
             ++i;
@@ -90,11 +91,12 @@ bool SplitDecimal(std::string_view text, char separator, DecimalText &parts) {
             ++i;
         parts.exp_digits = text.substr(start, i - start);
     }
-    const size_t body_end = i;
     while (i < n && text[i] == ' ')
         ++i;
-    // Something must follow the sign: empty text, blanks or a lone sign fail.
-    return i == n && body_end > body;
+    // Something must follow the sign: empty text, blanks or a lone sign fail,
+    // and so does a lone exponent mark, which reads as if it were absent.
+    const bool has_mantissa = !parts.int_digits.empty() || separator_seen;
+    return i == n && (has_mantissa || !parts.exp_digits.empty());
 }
 
 // Rounds an extended value to double; false when it lies beyond double's range.

@@ -235,11 +235,59 @@ TEST_F(CalcRun, ErrorsThatEndTheRunReachTheErrorBoxAndTheWindowReturnsToIdle) {
 }
 
 TEST_F(CalcRun, MissingStationFileReachesTheErrorBoxWithItsPath) {
-    host.fields[CalcField::Data] = dir.File("absent.dat");
-    host.fields[CalcField::Output] = dir.File("out.dat");
+    struct Case {
+        const char *name;
+        std::string data, output;
+    };
+    // Both fields empty is the window's state when it opens.
+    const Case cases[] = {
+        {"absent file", dir.File("absent.dat"), dir.File("out.dat")},
+        {"both fields empty", "", ""},
+        {"station field empty", "", dir.File("out.dat")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        host = FakeCalcHost();
+        host.fields[CalcField::Data] = c.data;
+        host.fields[CalcField::Output] = c.output;
+        TCalcRun run(host, db);
+        EXPECT_EQ(run.Run(), CalcResult::Failed);
+        EXPECT_TRUE(host.messages.empty());
+        ASSERT_EQ(host.errors.size(), 1u);
+        EXPECT_EQ(
+            host.errors[0].rfind("Cannot open file \"" + c.data + "\"", 0), 0u)
+            << host.errors[0];
+        EXPECT_FALSE(std::filesystem::exists(dir.File("out.dat")));
+    }
+}
+
+TEST_F(CalcRun, StopDuringLoadingLeavesAnEarlierResultFileAlone) {
+    // The batch tool's Ctrl-C can come while the stations load.
+    struct StopWhileLoading : FakeCalcHost {
+        bool StopRequested() override { return true; }
+    } stopping;
+    const std::string earlier = "an earlier result\r\n";
+    dir.Write("survey_res.dat", earlier);
+    stopping.fields[CalcField::Data] = dir.Write("survey.dat", Survey(30));
+    stopping.fields[CalcField::Output] = dir.File("survey_res.dat");
+    TCalcRun run(stopping, db);
+    EXPECT_EQ(run.Run(), CalcResult::Stopped);
+    EXPECT_EQ(run.loaded, 30);
+    EXPECT_FALSE(run.result_opened);
+    EXPECT_EQ(Result(), earlier);
+    EXPECT_EQ(stopping.outcomes.size(), 0u);
+    EXPECT_FALSE(stopping.running_states.back());
+}
+
+TEST_F(CalcRun, LinesThatAreNotStationsAreCounted) {
+    host.fields[CalcField::MinPoints] = "4";
+    const std::string stations =
+        "\n   \n" + Survey(12) + "x y name h value\n1,5 2,5 P 3 4\n\t\n";
     TCalcRun run(host, db);
-    EXPECT_EQ(run.Run(), CalcResult::Failed);
-    ASSERT_EQ(host.errors.size(), 1u);
-    EXPECT_NE(host.errors[0].find(dir.File("absent.dat")), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(dir.File("out.dat")));
+    host.fields[CalcField::Data] = dir.Write("survey.dat", stations);
+    host.fields[CalcField::Output] = dir.File("survey_res.dat");
+    EXPECT_EQ(run.Run(), CalcResult::Completed);
+    EXPECT_EQ(run.loaded, 12);
+    EXPECT_EQ(run.unread, 2); // blank lines are not counted
+    EXPECT_TRUE(run.result_opened);
 }

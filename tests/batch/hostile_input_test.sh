@@ -70,7 +70,8 @@ expect "UTF-16 file" 1 "$encoding" - "$work/utf16.dat"
 { printf '1 2 P 3 4 '; head -c 50000000 /dev/zero | tr '\0' ' '; printf 'tail\n'; } >"$work/longline.dat"
 expect "one 50 MB line of blanks" 0 '' 2 "$work/longline.dat" --min-points 1
 { printf '1 2 P 3 4'; head -c 50000000 /dev/zero | tr '\0' 'x'; printf '\n'; } >"$work/longword.dat"
-expect "one 50 MB field" 0 '' 1 "$work/longword.dat"
+nothing_read='no line of .* was read as a station'
+expect "one 50 MB field" 1 "$nothing_read" 1 "$work/longword.dat"
 
 awk 'BEGIN { for (l = 0; l < 50; l++) { printf "%d %d P%d 1 2", l * 100, l * 50, l; for (k = 0; k < 5000; k++) printf " %d", k; printf "\n" } }' >"$work/wide.dat"
 expect "lines of thousands of fields" 0 '' 51 "$work/wide.dat" --min-points 5
@@ -108,8 +109,12 @@ expect "zero search distance" 0 '' 61 "$work/survey.dat" --search-distance 0
 expect "zero increment" 0 '' '*' "$work/survey.dat" --search-distance 10 --increment 0
 expect "negative increment" 0 '' '*' "$work/survey.dat" --search-distance 10 --increment -100
 expect "cell size 0.001 refused by the grid" 0 '^Number of grid points exceeded 1024 in X-direction\.$' 61 "$work/survey.dat" --cell-size 0.001
+grep -q "search radius" "$work/out" && fail "cell size 0.001: the summary blames the search distance"
 expect "cell size below 0.001" 1 '^Cell size must be defined\.$' - "$work/survey.dat" --cell-size 0.0009
 expect "huge search distance" 0 '' 61 "$work/survey.dat" --search-distance 1e300
+expect "points read with a comma separator" 1 "$nothing_read" 1 "$work/survey.dat" --decimal-separator ,
+grep -q "Lines not read as stations: 60" "$work/out" || fail "comma separator: the summary does not count the lines"
+expect "separator neither point nor comma" 2 'decimal-separator' - "$work/survey.dat" --decimal-separator _
 expect "search distance not a number" 1 "'nan' is not a valid floating point value" - "$work/survey.dat" --search-distance nan
 
 # Result paths that cannot take the result.
