@@ -171,9 +171,16 @@ bool TKrigging::MakeGrid(const double *sample_x, const double *sample_y,
                       search_mode, max_points, search_radius, drift_order,
                       nugget, sill, range, cell_x, cell_y, aniso_angle,
                       aniso_ratio, true)) {
+        grid.reset();
         return false;
     }
-    EstimateGrid();
+    try {
+        EstimateGrid();
+    } catch (...) {
+        // A grid left half estimated is no grid: ValueAt reads blank.
+        grid.reset();
+        throw;
+    }
     return true;
 }
 
@@ -280,7 +287,11 @@ bool TKrigging::CheckParams() {
     if (max_points == 0) {
         max_points = default_max_points;
     }
-    min_points = drift_order * drift_order + 4;
+    // In 32-bit arithmetic that wraps, as the order's square does for orders
+    // far outside 0..3.
+    min_points = static_cast<int32_t>(static_cast<uint32_t>(drift_order) *
+                                          static_cast<uint32_t>(drift_order) +
+                                      4u);
     if (max_points <= min_points) {
         max_points = min_points + 1;
     }
@@ -361,7 +372,9 @@ int32_t TKrigging::BuildCellIndex() {
         return 1;
     }
     // All samples on one y leave no row to estimate: refused without a message.
-    if (!(rows >= 1) || !(cols >= 1)) {
+    // The x widening gives at least three columns, unless the coordinates are
+    // so large that adding a cell does not change them; a lookup needs two.
+    if (!(rows >= 1) || !(cols >= 2)) {
         return 1;
     }
     n_cols = static_cast<int16_t>(cols);
@@ -591,18 +604,19 @@ double TKrigging::EstimateNode(int32_t i, int32_t j) {
     if (found <= min_points) {
         return blank;
     }
-    long double sum = 0.0L;
+    // The sum is stored after every term, each product held in extended.
+    double sum = 0.0;
     if (NodeWeights(X, Y, found, weights)) {
         for (int32_t k = 1; k <= found; ++k) {
-            sum += static_cast<long double>(weights[k]) * neighbours[k][2];
+            sum = sum + static_cast<long double>(weights[k]) * neighbours[k][2];
         }
     } else {
         // Singular system (the covariance carries no information, e.g. sill 0):
         // the ordinary-kriging answer is the plain mean of the neighbours.
         for (int32_t k = 1; k <= found; ++k) {
-            sum += neighbours[k][2];
+            sum = static_cast<long double>(sum) + neighbours[k][2];
         }
-        sum /= found;
+        sum = static_cast<long double>(sum) / found;
     }
     double estimate = sum;
     if (std::isnan(estimate)) {
@@ -912,7 +926,7 @@ bool TKrigging::SolveSystem(const double *rhs, double *weights, int32_t N) {
             if (r == p) {
                 continue;
             }
-            const long double f =
+            const double f =
                 -static_cast<long double>(aug_matrix[r][c]) / aug_matrix[p][c];
             for (int32_t k = c + 1; k <= N + 1; ++k) {
                 aug_matrix[r][k] = aug_matrix[r][k] + f * aug_matrix[p][k];
@@ -1005,23 +1019,28 @@ double TKrigging::ValueAt(double x, double y, bool scaled) const {
     if (!grid) {
         return blank;
     }
+    // An invalid operation in the lookup (cells of no width at coordinates
+    // too large for the cell size) is an error, as in every other step.
+    ClearFloatErrors();
     const CellWeights cell = LocateCell(x, y, scaled);
     const int32_t c = cell.c, r = cell.r;
     const double q[4] = {grid[c][r], grid[c + 1][r],
                          cell.one_row ? 0.0 : grid[c + 1][r + 1],
                          cell.one_row ? 0.0 : grid[c][r + 1]};
-    return Interpolate(cell, q);
+    const double value = Interpolate(cell, q);
+    CheckFloatErrors();
+    return value;
 }
 
 double TKrigging::ValueAtStation(double x, double y) {
     if (!cell_index) {
         return blank;
     }
-    const CellWeights cell = LocateCell(x, y, false);
-    // The lookup's own arithmetic is never checked on the whole grid either
-    // (it runs after the node loop's last check), so its flags go; from here
-    // each node is checked as the node loop checks it.
+    // The lookup is checked as ValueAt checks it, and each node as the node
+    // loop checks it.
     ClearFloatErrors();
+    const CellWeights cell = LocateCell(x, y, false);
+    CheckFloatErrors();
     const int32_t c = cell.c, r = cell.r;
     double q[4] = {0.0, 0.0, 0.0, 0.0};
     q[0] = EstimateNode(c, r);
@@ -1034,5 +1053,7 @@ double TKrigging::ValueAtStation(double x, double y) {
         q[3] = EstimateNode(c, r + 1);
         CheckFloatErrors();
     }
-    return Interpolate(cell, q);
+    const double value = Interpolate(cell, q);
+    CheckFloatErrors();
+    return value;
 }

@@ -53,15 +53,16 @@ class TKrigging {
     // ValueAt(x, y, false) of the grid MakeGrid would make from the same
     // samples and parameters, bit for bit, estimating only the nodes that
     // lookup reads (four, or two on a grid of one row). A division by zero,
-    // invalid operation or overflow in one of those nodes throws
-    // FloatingPointError. Call only after PrepareGrid returned true.
+    // invalid operation or overflow in one of those nodes or in the lookup
+    // throws FloatingPointError. Call only after PrepareGrid returned true.
     double ValueAtStation(double x, double y);
 
     // Bilinear value of the finished grid at (x, y), in the samples' units
     // (logarithms when log_z was 1). Points outside the grid are extrapolated
     // from the edge cell. Returns blank when a corner with non-zero weight is
-    // blank. scaled: the cell is chosen on coordinates multiplied by 3600. Call
-    // only after MakeGrid returned true.
+    // blank. scaled: the cell is chosen on coordinates multiplied by 3600. A
+    // division by zero, invalid operation or overflow in the lookup throws
+    // FloatingPointError. Blank when MakeGrid did not finish a grid.
     double ValueAt(double x, double y, bool scaled) const;
 
     // --- Steps of a run, in their order; public so each can be exercised alone

@@ -218,6 +218,55 @@ TEST(GridGeometry, ParametersThatAreNotNumbersRaiseTheFloatError) {
     }
 }
 
+TEST(GridGeometry, CoordinatesTooLargeForTheCellSizeAreRefusedOrRaise) {
+    // At x = 3e18 doubles lie 512 apart: adding a cell of 200 changes nothing,
+    // so the x widening is lost and cells may have no width.
+    struct Case {
+        const char *name;
+        double x_step;
+    };
+    const Case cases[] = {{"all at one x: one column", 0.0},
+                          {"x 512 apart: cells of no width", 512.0}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Samples s;
+        for (int k = 0; k < 20; ++k) {
+            s.Add(3e18 + (k % 2) * c.x_step, 1000.0 + 100.0 * k, k * 0.25);
+        }
+        KrigParams p;
+        p.search_radius = 5000.0;
+        auto whole = std::make_unique<TKrigging>();
+        double read = 0.0;
+        bool whole_failed = false;
+        try {
+            whole_failed = !RunMakeGrid(*whole, s, p);
+            if (!whole_failed) {
+                read = whole->ValueAt(3e18, 1500.0, false);
+            }
+        } catch (const FloatingPointError &) {
+            whole_failed = true;
+        }
+        EXPECT_TRUE(whole_failed) << "read " << read;
+
+        // The station path fails alike, never with a value read elsewhere.
+        auto station = std::make_unique<TKrigging>();
+        bool station_failed = false;
+        try {
+            station_failed = !station->PrepareGrid(
+                s.x.data(), s.y.data(), s.z.data(), s.Count(), p.log_z,
+                p.search_mode, p.max_points, p.search_radius, p.drift_order,
+                p.nugget, p.sill, p.range, p.cell_x, p.cell_y, p.aniso_angle,
+                p.aniso_ratio);
+            if (!station_failed) {
+                read = station->ValueAtStation(3e18, 1500.0);
+            }
+        } catch (const FloatingPointError &) {
+            station_failed = true;
+        }
+        EXPECT_TRUE(station_failed) << "read " << read;
+    }
+}
+
 TEST(GridGeometry, NearestNodeIsTheExactFloorAtCellBorders) {
     // x_min is 0 and y_min is 100 (cells of 200): a sample exactly half a cell
     // past a node belongs to the next node, one just short of it to the node;

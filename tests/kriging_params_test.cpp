@@ -39,6 +39,8 @@ TEST(KrigingParams, MaxPointsIsDefaultedRaisedAndBounded) {
         {"octants 17", 17, 0, 1, 24},
         {"octants 25", 25, 0, 1, 32},
         {"order 5 is not refused", 0, 5, 0, 30},
+        // the square wraps in 32 bits: a negative threshold, max_points kept
+        {"order 50000", 16, 50000, 0, 16},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -50,7 +52,10 @@ TEST(KrigingParams, MaxPointsIsDefaultedRaisedAndBounded) {
         k.search_mode = c.search_mode;
         ASSERT_TRUE(k.CheckParams());
         EXPECT_EQ(k.max_points, c.expected);
-        EXPECT_EQ(k.min_points, c.drift_order * c.drift_order + 4);
+        EXPECT_EQ(k.min_points, static_cast<int32_t>(
+                                    static_cast<uint32_t>(c.drift_order) *
+                                        static_cast<uint32_t>(c.drift_order) +
+                                    4u));
     }
 }
 

@@ -221,6 +221,21 @@ TEST(KrigingSystem, PivotTieTakesTheLowerRow) {
     EXPECT_EQ(weights[2], 2.0);
 }
 
+TEST(KrigingSystem, EliminationFactorIsStoredAsDouble) {
+    // Row 1 is the pivot of column 1; row 2 is eliminated with the factor
+    // f = -(83/13) / (68/7), stored as double. Held in extended instead, f
+    // would give the weight 0x1.e4a51b3b0022ap-7, one unit lower.
+    TKrigging k;
+    k.kr_matrix[1][1] = 68 / 7.0;
+    k.kr_matrix[1][2] = 78 / 11.0;
+    k.kr_matrix[2][1] = 83 / 13.0;
+    k.kr_matrix[2][2] = 41 / 3.0;
+    const double rhs[3] = {0.0, 2 / 17.0, 4 / 19.0};
+    double weights[3];
+    ASSERT_TRUE(k.SolveSystem(rhs, weights, 2));
+    EXPECT_EQ(weights[2], 0x1.e4a51b3b0022bp-7);
+}
+
 TEST(KrigingSystem, ColumnWithoutPivotIsReportedSingular) {
     // sill 0 (all values equal): every covariance is 0, the system has no pivot
     // from its second column on.

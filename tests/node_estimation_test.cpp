@@ -216,5 +216,8 @@ TEST(NodeEstimation, FloatingPointFaultsLeaveMakeGrid) {
         EXPECT_EQ(k->cell_index, nullptr);
         EXPECT_FALSE(
             FloatErrorRaised()); // the flags were consumed by the check
+        // the half-estimated grid went with the run
+        EXPECT_EQ(k->grid, nullptr);
+        EXPECT_EQ(k->ValueAt(1500.0, 1500.0 + c.y_offset, false), k->blank);
     }
 }
