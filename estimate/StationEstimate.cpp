@@ -1,7 +1,9 @@
 // Window growth, sample gathering and the two kriging runs of one station.
 #include "estimate/StationEstimate.h"
 
+#include <cmath>
 #include <memory>
+#include <vector>
 
 #include "kriging/Krigging.h"
 #include "store/CppSQLite3.h"
@@ -52,6 +54,95 @@ class TQueryWindows {
     CppSQLite3DB &db;
 };
 
+// Growth steps beyond which a window counts as one that cannot reach N: about
+// a tenth of a second of additions, far more than any survey needs.
+constexpr int64_t max_growth_steps = 100'000'000;
+// Growth steps between two counts, at most; the half-sizes between two counts
+// are kept, so the first one that holds N is found by bisection.
+constexpr int32_t max_stride = 4096;
+
+// Grows a window that falls short of `wanted` stations at `half_size` (its
+// count in `counted`) to the first half-size of the sequence half_size +
+// increment, + increment, ... (repeated addition) whose window holds
+// `wanted`, with that window's count. The count never falls as the half-size
+// grows, so the windows between two counts need not be counted one by one.
+// False when no window of the sequence can hold them: the table holds fewer,
+// the increment is not positive or no longer changes the half-size, or more
+// than max_growth_steps would be needed; half_size and counted then hold the
+// last window counted.
+template <typename Windows>
+bool Grow(Windows &windows, double station_x, double station_y,
+          double increment, int32_t wanted, double &half_size,
+          int32_t &counted) {
+    if (!(increment > 0.0) || wanted > windows.CountAllStations()) {
+        return false;
+    }
+    std::vector<double> steps; // steps[0] falls short; the rest to be counted
+    int64_t taken = 0;
+    int32_t stride = 1;
+    bool reach_checked = false;
+    for (;;) {
+        steps.assign(1, half_size);
+        bool stuck = false;
+        for (int32_t s = 0; s < stride && taken < max_growth_steps; ++s) {
+            const double grown = half_size + increment;
+            if (grown == half_size) {
+                stuck = true;
+                break;
+            }
+            half_size = grown;
+            ++taken;
+            steps.push_back(half_size);
+        }
+        if (steps.size() > 1) {
+            const int32_t last_count =
+                windows.CountInSquare(station_x, station_y, steps.back());
+            if (last_count >= wanted) {
+                // Bisect: steps[low] falls short, steps[high] holds `wanted`.
+                size_t low = 0, high = steps.size() - 1;
+                int32_t high_count = last_count;
+                while (high - low > 1) {
+                    const size_t middle = low + (high - low) / 2;
+                    const int32_t c = windows.CountInSquare(
+                        station_x, station_y, steps[middle]);
+                    if (c >= wanted) {
+                        high = middle;
+                        high_count = c;
+                    } else {
+                        low = middle;
+                    }
+                }
+                half_size = steps[high];
+                counted = high_count;
+                return true;
+            }
+            counted = last_count;
+        }
+        if (stuck || taken >= max_growth_steps) {
+            return false;
+        }
+        if (stride < max_stride) {
+            stride *= 2;
+        } else if (!reach_checked) {
+            // A window that needs this many steps may need far more: when even
+            // the last allowed one (bounded from above, additions rounding
+            // included) falls short, stop before making them.
+            reach_checked = true;
+            const long double reach =
+                static_cast<long double>(max_growth_steps) * increment;
+            const long double bound =
+                (half_size + reach) +
+                1e-6L *
+                    (std::fabs(static_cast<long double>(half_size)) + reach);
+            const double last = static_cast<double>(bound);
+            if (std::isfinite(last) &&
+                windows.CountInSquare(station_x, station_y, last) < wanted) {
+                return false;
+            }
+        }
+    }
+}
+
 // Window growth and gathering over either store: the query texts or a pass's
 // window index, which answer alike.
 template <typename Windows>
@@ -61,25 +152,14 @@ bool Gather(Windows &windows, double station_x, double station_y,
     double half_size = search_distance;
     const int32_t wanted = n_points;
     int32_t counted = 0;
-    int32_t all_stations = -1; // asked for only when the window falls short
-
-    while (counted < wanted) {
+    if (wanted > 0) {
         counted = windows.CountInSquare(station_x, station_y, half_size);
-        if (counted >= wanted) {
-            break;
-        }
-        // The window can never reach N stations: it would grow for ever.
-        if (all_stations < 0) {
-            all_stations = windows.CountAllStations();
-        }
-        const double grown = half_size + increment;
-        if (!(increment > 0.0) || grown == half_size ||
-            counted >= all_stations) {
-            search_distance = half_size;
-            n_points = counted;
-            return false;
-        }
-        half_size = grown;
+    }
+    if (counted < wanted && !Grow(windows, station_x, station_y, increment,
+                                  wanted, half_size, counted)) {
+        search_distance = half_size;
+        n_points = counted;
+        return false;
     }
     search_distance = half_size;
     n_points = counted;

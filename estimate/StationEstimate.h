@@ -32,10 +32,11 @@ struct SampleArrays {
 // own_index = index of the own sample in `samples`, or -1 when absent.
 //
 // Returns false, without fetching, when the window can never reach N stations:
-// fewer than N are counted and the increment is not positive, or adding it no
-// longer changes the half-size, or the count already equals all stations of the
-// table. Errors of the point store (CppSQLite3Exception, ConversionError) pass
-// to the caller; search_distance and n_points then hold the values reached.
+// the table holds fewer than N, or the increment is not positive, or adding it
+// no longer changes the half-size, or more than a hundred million steps would
+// be needed; search_distance and n_points then hold the last window counted.
+// Errors of the point store (CppSQLite3Exception, ConversionError) pass to the
+// caller and leave search_distance and n_points as they came in.
 bool GatherStationSamples(CppSQLite3DB &db, double station_x, double station_y,
                           double increment, double &search_distance,
                           int32_t &n_points, SampleArrays &samples,

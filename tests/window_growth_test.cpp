@@ -1,6 +1,8 @@
 // Growing a station's search square until it holds N stations, and gathering
 // them.
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -140,7 +142,7 @@ TEST_F(WindowGrowth, StopsWhenNCanNeverBeReached) {
     };
     const Case cases[] = {
         {"fewer stations in the table than N", 2500.0, 500.0, 16, 2500.0, 5},
-        {"table reached only after growing", 100.0, 100.0, 16, 400.0, 5},
+        {"table reached only after growing", 100.0, 100.0, 16, 100.0, 2},
         {"zero increment", 100.0, 0.0, 5, 100.0, 2},
         {"negative increment", 100.0, -50.0, 5, 100.0, 2},
         {"increment lost in the half-size", 1e300, 1.0, 16, 1e300, 5},
@@ -153,5 +155,48 @@ TEST_F(WindowGrowth, StopsWhenNCanNeverBeReached) {
                                           n_points, samples, own_index));
         EXPECT_EQ(distance, c.final_distance);
         EXPECT_EQ(n_points, c.final_count);
+    }
+}
+
+TEST_F(WindowGrowth, FarStationsEndTheGrowthAndNearOnesAreFoundExactly) {
+    // 2026-12-10: a station at 1e30 (a lost decimal point) made the growth
+    // count its way there step by step, practically for ever.
+    struct Case {
+        const char *name;
+        double far_x, increment;
+        bool reached;
+    };
+    const Case cases[] = {
+        {"partner at 1e30", 1e30, 500.0, false},
+        {"partner beyond a hundred million steps", 6e10, 500.0, false},
+        {"partner a hundred thousand steps away", 5e7 + 0.25, 500.0, true},
+        {"partner many fine steps away", 200.0, 0.001, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        db.Close();
+        Load({{0.0, 0.0, 1.0}, {c.far_x, 0.0, 2.0}, {-50.0, 0.0, 3.0}});
+        double distance = 100.0;
+        int32_t n_points = 3;
+        const bool gathered = GatherStationSamples(
+            db, 0.0, 0.0, c.increment, distance, n_points, samples, own_index);
+        EXPECT_EQ(gathered, c.reached);
+        if (!c.reached) {
+            continue;
+        }
+        // The first half-size of the sequence, by repeated addition, whose
+        // square holds the partner as the query text writes its upper bound.
+        const auto holds = [&](double half_size) {
+            char bound[64];
+            std::snprintf(bound, sizeof bound, "%.6f", half_size);
+            return std::strtod(bound, nullptr) >= c.far_x;
+        };
+        double expected = 100.0;
+        while (!holds(expected)) {
+            expected += c.increment;
+        }
+        EXPECT_EQ(distance, expected);
+        EXPECT_EQ(n_points, 3);
+        EXPECT_EQ(samples.sample_count, 3);
     }
 }

@@ -96,6 +96,12 @@ expect "all stations at one position, N 1" 0 '' 41 "$work/onepoint.dat" --min-po
 awk 'BEGIN { for (k = 0; k < 40; k++) printf "%d 7000 P%d 1 %d\n", k * 100, k, k % 7 }' >"$work/oneline.dat"
 expect "all stations on one line of y" 0 '' 41 "$work/oneline.dat"
 
+# A lost decimal point puts one station out of reach: the others still finish.
+{ printf '1e30 5500000 FAR 100 1\n'; head -n 20 "$work/survey.dat"; } >"$work/far.dat"
+expect "one station at 1e30" 0 '' 21 "$work/far.dat"
+{ head -n 12 "$work/survey.dat"; printf '1e30 5500000 FAR 100 1\n'; } >"$work/far_few.dat"
+expect "one station at 1e30, N above the survey" 0 '' 1 "$work/far_few.dat"
+
 printf '10 20 ONLY 1 2\n' >"$work/single.dat"
 expect "single station" 0 '' 1 "$work/single.dat"
 expect "single station, N 1" 0 '' 2 "$work/single.dat" --min-points 1
