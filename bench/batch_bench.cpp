@@ -1,6 +1,8 @@
 // Whole Calc runs on synthetic surveys (about 300 m spacing, the window's
 // default parameters): stations per second of the complete batch, load and both
-// passes. Usage: batch_bench [SIZE ...]   (default 1000 10000)
+// passes; then the same survey with one stray station 5,500 km away (a lost
+// digit), whose run should take about as long. Usage: batch_bench [SIZE ...]
+// (default 1000 10000)
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,15 +27,15 @@ int main(int argc, char **argv) {
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / "korvanel-batch-bench";
     std::filesystem::create_directories(folder);
-    std::printf("%10s %10s %12s\n", "stations", "seconds", "stations/s");
-    for (int size : sizes) {
+    std::printf("%10s %10s %12s %14s %7s\n", "stations", "seconds",
+                "stations/s", "stray seconds", "ratio");
+    // Seconds of a whole run on `text`, or a negative value when it failed.
+    const auto timed_run = [&folder](const std::string &name,
+                                     const std::string &text) {
         QuietHost host;
-        host.data =
-            (folder / ("survey" + std::to_string(size) + ".dat")).string();
-        host.output =
-            (folder / ("survey" + std::to_string(size) + "_res.dat")).string();
-        std::ofstream(host.data)
-            << FormatSyntheticSurvey(MakeSyntheticSurvey(size, 300.0, 7));
+        host.data = (folder / (name + ".dat")).string();
+        host.output = (folder / (name + "_res.dat")).string();
+        std::ofstream(host.data) << text;
         CppSQLite3DB db;
         TCalcRun run(host, db);
         const auto start = std::chrono::steady_clock::now();
@@ -41,11 +43,22 @@ int main(int argc, char **argv) {
         const double seconds = std::chrono::duration<double>(
                                    std::chrono::steady_clock::now() - start)
                                    .count();
-        if (result != CalcResult::Completed) {
+        return result == CalcResult::Completed ? seconds : -1.0;
+    };
+    for (int size : sizes) {
+        const std::string survey =
+            FormatSyntheticSurvey(MakeSyntheticSurvey(size, 300.0, 7));
+        const double seconds =
+            timed_run("survey" + std::to_string(size), survey);
+        const double stray_seconds =
+            timed_run("stray" + std::to_string(size),
+                      survey + "500000.00 5505500000.00 STRAY 100.0 1.0\n");
+        if (seconds < 0.0 || stray_seconds < 0.0) {
             std::fprintf(stderr, "run of %d stations did not complete\n", size);
             return 1;
         }
-        std::printf("%10d %10.2f %12.1f\n", size, seconds, run.done / seconds);
+        std::printf("%10d %10.2f %12.1f %14.2f %7.2f\n", size, seconds,
+                    size / seconds, stray_seconds, stray_seconds / seconds);
     }
     std::filesystem::remove_all(folder);
     return 0;

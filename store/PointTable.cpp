@@ -160,42 +160,57 @@ TPointWindows::TPointWindows(CppSQLite3DB &db_)
     : db(db_), bounds(db_.Prepare(sql_bounds)) {
     ReadRows(DecimalSeparator(), true);
 
-    // A grid of buckets over the rows' extent, about square in metres.
+    // A grid of buckets whose edges are quantiles of the rows' x and y, so
+    // each column and row of buckets holds about as many rows, however far a
+    // stray station lies from the others.
     const auto rows = static_cast<int32_t>(key_x.size());
     bucket_start.assign(2, 0);
     if (rows > 0) {
-        const auto [x_lo, x_hi] =
-            std::minmax_element(key_x.begin(), key_x.end());
-        const auto [y_lo, y_hi] =
-            std::minmax_element(key_y.begin(), key_y.end());
-        origin_x = static_cast<double>(*x_lo);
-        origin_y = static_cast<double>(*y_lo);
-        const double extent_x = static_cast<double>(*x_hi) - origin_x;
-        const double extent_y = static_cast<double>(*y_hi) - origin_y;
+        std::vector<double> sorted_x(key_x.begin(), key_x.end());
+        std::vector<double> sorted_y(key_y.begin(), key_y.end());
+        std::sort(sorted_x.begin(), sorted_x.end());
+        std::sort(sorted_y.begin(), sorted_y.end());
+        // Buckets about square in metres over the central part of the
+        // survey, which outliers do not stretch.
+        const auto spread = [rows](const std::vector<double> &sorted) {
+            return sorted[rows - 1 - rows / 20] - sorted[rows / 20];
+        };
+        const double spread_x = spread(sorted_x), spread_y = spread(sorted_y);
         const double wanted = std::max(1.0, rows / rows_per_bucket);
-        if (std::isfinite(extent_x) && std::isfinite(extent_y) &&
-            extent_x > 0.0 && extent_y > 0.0) {
-            const double side = std::sqrt(extent_x * extent_y / wanted);
-            buckets_x = static_cast<int32_t>(
-                std::clamp(std::ceil(extent_x / side), 1.0, wanted));
-            buckets_y = static_cast<int32_t>(
-                std::clamp(std::ceil(extent_y / side), 1.0, wanted));
-        } else if (std::isfinite(extent_x) && extent_x > 0.0) {
-            buckets_x = static_cast<int32_t>(wanted);
-        } else if (std::isfinite(extent_y) && extent_y > 0.0) {
-            buckets_y = static_cast<int32_t>(wanted);
+        double across_x = 1.0, across_y = 1.0;
+        if (spread_x > 0.0 && spread_y > 0.0 && std::isfinite(spread_x) &&
+            std::isfinite(spread_y)) {
+            const double ratio = spread_x / spread_y;
+            across_x =
+                std::clamp(std::ceil(std::sqrt(wanted * ratio)), 1.0, wanted);
+            across_y = std::clamp(std::ceil(wanted / across_x), 1.0, wanted);
+        } else if (spread_x > 0.0) {
+            across_x = wanted;
+        } else if (spread_y > 0.0) {
+            across_y = wanted;
         }
-        width_x = buckets_x > 1 ? extent_x / buckets_x : 1.0;
-        width_y = buckets_y > 1 ? extent_y / buckets_y : 1.0;
+        const auto quantile_edges = [rows](const std::vector<double> &sorted,
+                                           int32_t buckets) {
+            std::vector<double> edges;
+            for (int32_t b = 1; b < buckets; ++b) {
+                const double edge = sorted[static_cast<size_t>(
+                    static_cast<int64_t>(b) * rows / buckets)];
+                if (edges.empty() || edge > edges.back())
+                    edges.push_back(edge);
+            }
+            return edges;
+        };
+        edges_x = quantile_edges(sorted_x, static_cast<int32_t>(across_x));
+        edges_y = quantile_edges(sorted_y, static_cast<int32_t>(across_y));
+        buckets_x = static_cast<int32_t>(edges_x.size()) + 1;
+        buckets_y = static_cast<int32_t>(edges_y.size()) + 1;
         const int32_t buckets = buckets_x * buckets_y;
         std::vector<int32_t> bucket_of(rows);
         bucket_start.assign(buckets + 1, 0);
         for (int32_t row = 0; row < rows; ++row) {
-            bucket_of[row] = BucketOf(static_cast<double>(key_x[row]), origin_x,
-                                      width_x, buckets_x) *
-                                 buckets_y +
-                             BucketOf(static_cast<double>(key_y[row]), origin_y,
-                                      width_y, buckets_y);
+            bucket_of[row] =
+                BucketOf(static_cast<double>(key_x[row]), edges_x) * buckets_y +
+                BucketOf(static_cast<double>(key_y[row]), edges_y);
             ++bucket_start[bucket_of[row] + 1];
         }
         for (int32_t b = 0; b < buckets; ++b)
@@ -207,16 +222,13 @@ TPointWindows::TPointWindows(CppSQLite3DB &db_)
     }
 }
 
-int32_t TPointWindows::BucketOf(double value, double origin, double width,
-                                int32_t buckets) {
-    // A monotone map of the coordinate, so that a bucket range found from two
-    // bounds holds every row between them.
-    const double b = std::floor((value - origin) / width);
-    if (!(b >= 0.0))
-        return 0;
-    if (b >= buckets - 1)
-        return buckets - 1;
-    return static_cast<int32_t>(b);
+int32_t TPointWindows::BucketOf(double value,
+                                const std::vector<double> &edges) {
+    // The number of edges at or below the value: a monotone map of the
+    // coordinate, so that a bucket range found from two bounds holds every
+    // row between them.
+    return static_cast<int32_t>(
+        std::upper_bound(edges.begin(), edges.end(), value) - edges.begin());
 }
 
 void TPointWindows::ReadRows(char separator, bool with_keys) {
@@ -310,14 +322,10 @@ void TPointWindows::RowsInSquare(const Square &square,
     rows.clear();
     if (key_x.empty())
         return;
-    const int32_t bx_lo = BucketOf(static_cast<double>(square.x_lo), origin_x,
-                                   width_x, buckets_x);
-    const int32_t bx_hi = BucketOf(static_cast<double>(square.x_hi), origin_x,
-                                   width_x, buckets_x);
-    const int32_t by_lo = BucketOf(static_cast<double>(square.y_lo), origin_y,
-                                   width_y, buckets_y);
-    const int32_t by_hi = BucketOf(static_cast<double>(square.y_hi), origin_y,
-                                   width_y, buckets_y);
+    const int32_t bx_lo = BucketOf(static_cast<double>(square.x_lo), edges_x);
+    const int32_t bx_hi = BucketOf(static_cast<double>(square.x_hi), edges_x);
+    const int32_t by_lo = BucketOf(static_cast<double>(square.y_lo), edges_y);
+    const int32_t by_hi = BucketOf(static_cast<double>(square.y_hi), edges_y);
     for (int32_t bx = bx_lo; bx <= bx_hi; ++bx) {
         for (int32_t by = by_lo; by <= by_hi; ++by) {
             const int32_t b = bx * buckets_y + by;

@@ -87,9 +87,8 @@ class TPointWindows {
     bool SquareBounds(double x, double y, double half_size, Square &square);
     // Appends to `rows` the indices (in key order) of the rows inside square.
     void RowsInSquare(const Square &square, std::vector<int32_t> &rows) const;
-    // Bucket of a coordinate along one axis, 0..buckets - 1.
-    static int32_t BucketOf(double value, double origin, double width,
-                            int32_t buckets);
+    // Bucket of a coordinate along one axis, 0..edges.size().
+    static int32_t BucketOf(double value, const std::vector<double> &edges);
     // Reads the table's rows in key order: their fields as numbers in the
     // format of `separator` and, with with_keys, their stored x and y.
     void ReadRows(char separator, bool with_keys);
@@ -110,10 +109,11 @@ class TPointWindows {
     std::unordered_map<size_t, std::optional<std::string>> unconverted;
     char converted_with = '\0';
 
-    // Rows by bucket of a uniform grid over the rows' extent, column-major:
-    // bucket (bx, by) holds bucket_rows[bucket_start[b] .. bucket_start[b + 1]
-    // - 1] with b = bx * buckets_y + by, each list in key order.
-    double origin_x = 0.0, origin_y = 0.0, width_x = 1.0, width_y = 1.0;
+    // Rows by bucket of a grid whose inner edges (ascending) lie at quantiles
+    // of the rows' coordinates, column-major: bucket (bx, by) holds
+    // bucket_rows[bucket_start[b] .. bucket_start[b + 1] - 1] with
+    // b = bx * buckets_y + by, each list in key order.
+    std::vector<double> edges_x, edges_y;
     int32_t buckets_x = 1, buckets_y = 1;
     std::vector<int32_t> bucket_start, bucket_rows;
     std::vector<int32_t> found; // scratch of one query

@@ -168,7 +168,12 @@ TEST_F(PointTable, WindowIndexAnswersAsTheQueryTexts) {
     // six-decimal rounding of the half-size. Both separators, one object.
     std::mt19937 random(17);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    std::vector<Row> rows;
+    // First a stray station far away and a column of stations on one x, which
+    // bucket edges must neither be stretched by nor split.
+    std::vector<Row> rows{{5e9, 5500000.5, 1.0}};
+    for (int k = 0; k < 30; ++k) {
+        rows.push_back({1234.5, 5500000.0 + 97.0 * k, 0.5 * k});
+    }
     for (int k = 0; k < 400; ++k) {
         double x =
             std::round((-2000.0 + 6000.0 * unit(random)) * 100.0) / 100.0;
