@@ -60,6 +60,11 @@ constexpr int64_t max_growth_steps = 100'000'000;
 // Growth steps between two counts, at most; the half-sizes between two counts
 // are kept, so the first one that holds N is found by bisection.
 constexpr int32_t max_stride = 4096;
+// Growth steps after which the last allowed window is counted once, to give up
+// early on a station that no allowed window can serve. That window may hold
+// most of the table, so it is counted only when the additions have already
+// cost as much.
+constexpr int64_t reach_check_steps = 1'000'000;
 
 // Grows a window that falls short of `wanted` stations at `half_size` (its
 // count in `counted`) to the first half-size of the sequence half_size +
@@ -123,7 +128,7 @@ bool Grow(Windows &windows, double station_x, double station_y,
         }
         if (stride < max_stride) {
             stride *= 2;
-        } else if (!reach_checked) {
+        } else if (!reach_checked && taken >= reach_check_steps) {
             // A window that needs this many steps may need far more: when even
             // the last allowed one (bounded from above, additions rounding
             // included) falls short, stop before making them.
