@@ -1,6 +1,7 @@
 // The Calc run: two passes over the station file, the point table in between.
 #include "app/CalcRun.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <mutex>
 #include <new>
@@ -70,10 +71,6 @@ namespace {
 
 // Stations per step of the progress bar.
 constexpr int32_t progress_step = 10;
-
-// Stations handed to the workers at once: enough that their wait for the
-// batch's last station costs little, few enough to keep memory small.
-constexpr size_t worker_batch = 4096;
 
 // True when both paths name the same file, so writing the result would destroy
 // the stations. Paths are compared as files where both exist, else as text.
@@ -267,6 +264,7 @@ CalcResult TCalcRun::RunPasses(TRunMessages &messages) {
         // The batch outlives the workers: an error that leaves this block
         // joins them while they may still read their stations.
         std::vector<Station> batch;
+        const size_t worker_batch = std::max<int32_t>(1, batch_size);
         batch.reserve(worker_batch);
         TStationWorkers workers(
             db, jobs, StationSettings{a, increment, cell, n}, blank_estimate);

@@ -108,6 +108,10 @@ class TCalcRun {
     // (all on the caller's thread) and Stop are the same as with 1, except
     // that the gridder's messages reach the host between stations.
     int32_t jobs = 1;
+    // Stations handed to the workers at once when jobs is above 1: enough
+    // that their wait for a batch's last station costs little, few enough to
+    // keep memory small.
+    int32_t batch_size = 4096;
 
     // Figures of the last run.
     int32_t loaded =

@@ -74,6 +74,7 @@ void TStationWorkers::Start(const std::vector<Station> &stations) {
     std::unique_lock lock(mutex);
     result_made.wait(lock, [this] { return in_hand == 0; });
     batch = &stations;
+    batch_size = stations.size();
     results.assign(stations.size(), StationEstimateResult{});
     ready.assign(stations.size(), 0);
     next = 0;
@@ -99,7 +100,7 @@ void TStationWorkers::Work(TPointWindows &queries) {
     for (;;) {
         work_ready.wait(lock, [this] {
             return quitting ||
-                   (!cancelled && batch != nullptr && next < batch->size());
+                   (!cancelled && batch != nullptr && next < batch_size);
         });
         if (quitting) {
             return;

@@ -76,6 +76,8 @@ class TStationWorkers {
     const std::vector<Station> *batch = nullptr;
     std::vector<StationEstimateResult> results;
     std::vector<char> ready; // 1 once results[k] is final
+    size_t batch_size = 0;   // its stations; the caller refills the vector
+                             // once the batch is done, without the lock
     size_t next = 0;         // first station of the batch not yet taken
     int32_t in_hand = 0;     // stations being estimated now
     bool cancelled = false;

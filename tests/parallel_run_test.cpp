@@ -50,7 +50,7 @@ std::string TestSurvey() {
 
 void RunWithJobs(RunRecord &record, const TempDir &dir,
                  const std::string &stations, int32_t jobs, int stop_after = -1,
-                 const char *cell_size = "200") {
+                 const char *cell_size = "200", int32_t batch_size = 4096) {
     record.host.fields[CalcField::Data] = dir.Write("survey.dat", stations);
     record.host.fields[CalcField::Output] = dir.File("survey_res.dat");
     record.host.fields[CalcField::CellSize] = cell_size;
@@ -58,6 +58,7 @@ void RunWithJobs(RunRecord &record, const TempDir &dir,
     CppSQLite3DB db;
     TCalcRun run(record.host, db);
     run.jobs = jobs;
+    run.batch_size = batch_size;
     record.result = run.Run();
     record.done = run.done;
     record.file = TempDir::Read(dir.File("survey_res.dat"));
@@ -92,6 +93,13 @@ TEST(ParallelRun, EveryNumberOfJobsWritesTheOneJobFile) {
         RunWithJobs(many, dir, stations, jobs);
         ExpectSameRun(one, many);
     }
+    // Batch after batch, 321 = 3 x 107 ending on a batch's last station.
+    for (const int32_t batch_size : {7, 107}) {
+        SCOPED_TRACE("batches of " + std::to_string(batch_size));
+        RunRecord many;
+        RunWithJobs(many, dir, stations, 3, -1, "200", batch_size);
+        ExpectSameRun(one, many);
+    }
 }
 
 TEST(ParallelRun, StopEndsAfterTheSameStationAsWithOneJob) {
@@ -99,12 +107,14 @@ TEST(ParallelRun, StopEndsAfterTheSameStationAsWithOneJob) {
     const std::string stations = TestSurvey();
     for (const int stop_after : {1, 57}) {
         SCOPED_TRACE(stop_after);
-        RunRecord one, many;
+        RunRecord one, many, batches;
         RunWithJobs(one, dir, stations, 1, stop_after);
         RunWithJobs(many, dir, stations, 3, stop_after);
+        RunWithJobs(batches, dir, stations, 3, stop_after, "200", 10);
         ASSERT_EQ(one.result, CalcResult::Stopped);
         EXPECT_EQ(one.done, stop_after);
         ExpectSameRun(one, many);
+        ExpectSameRun(one, batches);
     }
 }
 
@@ -126,16 +136,20 @@ TEST(ParallelRun, WriteErrorEndsTheRunWithItsWorkers) {
         GTEST_SKIP() << "no /dev/full";
     }
     TempDir dir;
-    ThreadCheckingHost host;
-    host.fields[CalcField::Data] = dir.Write("survey.dat", TestSurvey());
-    host.fields[CalcField::Output] = "/dev/full";
-    CppSQLite3DB db;
-    TCalcRun run(host, db);
-    run.jobs = 3;
-    EXPECT_EQ(run.Run(), CalcResult::Failed);
-    ASSERT_EQ(host.errors.size(), 1u);
-    EXPECT_NE(host.errors[0].find("/dev/full"), std::string::npos);
-    EXPECT_FALSE(db.IsOpen());
-    ASSERT_FALSE(host.running_states.empty());
-    EXPECT_FALSE(host.running_states.back());
+    const std::string stations = dir.Write("survey.dat", TestSurvey());
+    for (const int32_t jobs : {1, 3}) {
+        SCOPED_TRACE(jobs);
+        ThreadCheckingHost host;
+        host.fields[CalcField::Data] = stations;
+        host.fields[CalcField::Output] = "/dev/full";
+        CppSQLite3DB db;
+        TCalcRun run(host, db);
+        run.jobs = jobs;
+        EXPECT_EQ(run.Run(), CalcResult::Failed);
+        ASSERT_EQ(host.errors.size(), 1u);
+        EXPECT_NE(host.errors[0].find("/dev/full"), std::string::npos);
+        EXPECT_FALSE(db.IsOpen());
+        ASSERT_FALSE(host.running_states.empty());
+        EXPECT_FALSE(host.running_states.back());
+    }
 }
