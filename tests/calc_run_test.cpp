@@ -113,6 +113,10 @@ TEST_F(CalcRun, KrigingReproducesAConstantFieldAndItsSamples) {
         SCOPED_TRACE(lines[k]);
         EXPECT_EQ(lines[k].substr(59, 21), "     0.000      0.000");
     }
+    // ... as real estimates, not blanks that are also written as 0.000
+    for (const StationOutcome &o : host.outcomes) {
+        EXPECT_FALSE(o.blank_all || o.blank_without) << o.station.point;
+    }
     // On a lattice of whole cells every station sits on a grid node, where
     // kriging with a nugget of 0 reproduces the sample: r1 vanishes.
     host = FakeCalcHost();
@@ -126,6 +130,44 @@ TEST_F(CalcRun, KrigingReproducesAConstantFieldAndItsSamples) {
             EXPECT_NEAR(o.r1, 0.0, 1e-9) << o.station.point;
         }
     }
+}
+
+TEST_F(CalcRun, BlunderStandsOutInR2WithItsSign) {
+    // A smooth field with one station read 5 mGal too high: its neighbours
+    // predict the field, so r2 = estimate - value is near -5; on a node of
+    // whole cells the kriging reproduces the value itself, so r1 is near 0.
+    const auto field = [](double x, double y) {
+        return (x - 500000.0) * 0.01 - (y - 5500000.0) * 0.003;
+    };
+    std::string stations = Survey(100, field);
+    const std::string blunder_line = "500500.000 5500500.000 P56 350 ";
+    const size_t at = stations.find(blunder_line);
+    ASSERT_NE(at, std::string::npos);
+    const size_t end = stations.find('\n', at);
+    stations.replace(at, end - at, blunder_line + "8.500"); // field: 3.500
+    host.fields[CalcField::CellSize] = "100";
+    ASSERT_EQ(Run(stations), CalcResult::Completed);
+    int checked = 0;
+    for (const StationOutcome &o : host.outcomes) {
+        if (std::string(o.station.point) != "P56") {
+            continue;
+        }
+        ++checked;
+        ASSERT_TRUE(o.written);
+        ASSERT_FALSE(o.blank_all || o.blank_without);
+        EXPECT_NEAR(o.r1, 0.0, 1e-6);
+        EXPECT_LT(o.r2, -3.0);
+        EXPECT_GT(o.r2, -6.0);
+        // r1 and r2 in their columns of the file
+        for (const std::string &line : Lines(Result())) {
+            if (line.find(" P56 ") == std::string::npos) {
+                continue;
+            }
+            EXPECT_NEAR(std::stod(line.substr(59, 10)), 0.0, 0.0005);
+            EXPECT_NEAR(std::stod(line.substr(70, 10)), o.r2, 0.0005);
+        }
+    }
+    EXPECT_EQ(checked, 1);
 }
 
 TEST_F(CalcRun, StopEndsTheRunAfterTheStationInHand) {

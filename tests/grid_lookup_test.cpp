@@ -52,6 +52,34 @@ TEST(GridLookup, PlainBilinearValues) {
     }
 }
 
+TEST(GridLookup, ValueComesFromTheCellHoldingThePoint) {
+    // On a grid that is not linear (node (c, r) = c^2 + 10 r^2) only the cell
+    // that holds the point, or the edge cell beyond the grid, gives these
+    // values: bilinear in a cell is linear in c and r, so the value is
+    // (c0^2 + (c - c0)(2 c0 + 1)) + 10 (r0^2 + (r - r0)(2 r0 + 1)).
+    auto k = SmallGrid();
+    for (int c = 0; c < 5; ++c) {
+        for (int r = 0; r < 4; ++r) {
+            k->grid[c][r] = c * c + 10.0 * r * r;
+        }
+    }
+    struct Case {
+        const char *name;
+        double x, y, expected;
+    };
+    const Case cases[] = {
+        {"cell (1, 0)", 117, 214, 3.1 + 7.0},
+        {"cell (3, 2)", 133, 251, 11.1 + 67.5},
+        {"beyond the last column: cell 3", 145, 200, 19.5},
+        {"beyond the last row: cell 2", 100, 270, 115.0},
+        {"before the first column and row", 95, 190, -0.5 - 5.0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_NEAR(k->ValueAt(c.x, c.y, false), c.expected, 1e-9);
+    }
+}
+
 TEST(GridLookup, BlankCornerWithWeightMakesTheValueBlank) {
     // 2026-12-10, issue 2: a blank corner used to count as 0 and pull the value
     // to 0

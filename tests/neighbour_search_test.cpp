@@ -321,17 +321,24 @@ TEST(NeighbourSearch, OctantsKeepTheNearestPerSector) {
 }
 
 TEST(NeighbourSearch, HeapsortOrdersByDistanceMovingTheIndex) {
+    // The order of equal distances is the one these heapsort steps give
+    // (worked by hand): it decides which of two equally far samples is the
+    // last entry and so the one a nearer candidate replaces.
     struct Case {
         const char *name;
         std::vector<double> dist;
+        std::vector<int32_t> order; // the indices after the sort
     };
     const Case cases[] = {
-        {"empty", {}},
-        {"one", {5}},
-        {"two reversed", {2, 1}},
-        {"seven mixed", {4, 9, 1, 7, 3, 8, 2}},
-        {"already sorted", {1, 2, 3, 4, 5}},
-        {"with repeats", {3, 1, 3, 2, 1}},
+        {"empty", {}, {}},
+        {"one", {5}, {101}},
+        {"two reversed", {2, 1}, {102, 101}},
+        {"seven mixed",
+         {4, 9, 1, 7, 3, 8, 2},
+         {103, 107, 105, 101, 104, 106, 102}},
+        {"already sorted", {1, 2, 3, 4, 5}, {101, 102, 103, 104, 105}},
+        {"with repeats", {3, 1, 3, 2, 1}, {102, 105, 104, 103, 101}},
+        {"all equal", {2, 2, 2, 2}, {102, 103, 104, 101}},
     };
     TKrigging k;
     for (const Case &c : cases) {
@@ -352,6 +359,7 @@ TEST(NeighbourSearch, HeapsortOrdersByDistanceMovingTheIndex) {
             EXPECT_EQ(dist[e], sorted[e - 1]);
             EXPECT_EQ(c.dist[index[e] - 101], dist[e])
                 << "index separated from its distance";
+            EXPECT_EQ(index[e], c.order[e - 1]) << "entry " << e;
         }
     }
 }

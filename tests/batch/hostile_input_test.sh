@@ -3,6 +3,7 @@
 # and exit status, never a crash, a hang or a truncated result reported as success.
 # Usage: hostile_input_test.sh KORVANEL_BATCH MAKE_SURVEY
 set -u
+export LC_ALL=C.UTF-8 # numbers with a point, whatever the caller's locale
 tool=$1
 make_survey=$2
 work=$(mktemp -d)

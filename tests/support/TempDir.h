@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 
 class TempDir {
@@ -13,7 +14,11 @@ class TempDir {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "korvanel-test-XXXXXX")
                 .string();
-        path_ = mkdtemp(pattern.data());
+        if (mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("cannot make a temporary folder from " +
+                                     pattern);
+        }
+        path_ = pattern;
     }
     ~TempDir() {
         std::error_code ignored;
