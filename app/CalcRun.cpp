@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/ResultFile.h"
+#include "app/StationFile.h"
 #include "app/StationWorkers.h"
 #include "estimate/StationEstimate.h"
 #include "platform/Dialogs.h"
@@ -113,6 +114,7 @@ CalcResult TCalcRun::Run() {
     done = 0;
     unread = 0;
     result_opened = false;
+    invalid_line = 0;
     host.SetRunning(true);
     host.ClearStopRequest();
     TRunMessages messages(host);
@@ -123,6 +125,9 @@ CalcResult TCalcRun::Run() {
         result = RunPasses(messages);
     } catch (const CppSQLite3Exception &exception) {
         error = exception.errorMessage();
+    } catch (const EncodingError &exception) {
+        error = exception.what();
+        invalid_line = exception.line;
     } catch (const std::bad_alloc &) {
         error = "Out of memory";
     } catch (const std::exception &exception) {

@@ -121,6 +121,8 @@ class TCalcRun {
                         // parse as a station
     bool result_opened = false; // the result file was opened (and so
                                 // replaced)
+    int64_t invalid_line = 0;   // the station file's line with bytes that are
+                                // not UTF-8, when that ended the run
 
   private:
     CalcResult RunPasses(TRunMessages &messages);

@@ -52,7 +52,8 @@ bool IsCutCharacter(const char *from, const char *to) {
 FileError::FileError(const std::string &message)
     : std::runtime_error(message) {}
 
-EncodingError::EncodingError() : std::runtime_error(encoding_error_text) {}
+EncodingError::EncodingError(int64_t line_)
+    : std::runtime_error(encoding_error_text), line(line_) {}
 
 TStationReader::TStationReader(const std::string &path)
     : path(path), buffer(read_chunk) {
@@ -119,13 +120,20 @@ void TStationReader::Validate() {
         checked += valid; // the rest of this character comes with the next read
         return;
     }
+    // The invalid bytes' line: the lines handed out, then the line ends
+    // (LF, CRLF or a lone CR) between the unread bytes and them.
+    invalid_line = lines_read + 1;
+    for (const char *p = buffer.data() + begin; p < stop; ++p) {
+        if (*p == '\n' || (*p == '\r' && (p + 1 == stop || p[1] != '\n')))
+            ++invalid_line;
+    }
     invalid = true;
-    throw EncodingError();
+    throw EncodingError(invalid_line);
 }
 
 bool TStationReader::ReadLine(std::string_view &line) {
     if (invalid)
-        throw EncodingError();
+        throw EncodingError(invalid_line);
     for (;;) {
         const char *from = buffer.data() + begin;
         const char *limit = buffer.data() + checked;
@@ -143,6 +151,7 @@ bool TStationReader::ReadLine(std::string_view &line) {
             if (*stop == '\r' && stop + 1 < limit && stop[1] == '\n')
                 ++used;
             begin += used;
+            ++lines_read;
             return true;
         }
         if (Fill())
@@ -153,6 +162,7 @@ bool TStationReader::ReadLine(std::string_view &line) {
         // front).
         line = std::string_view(buffer.data() + begin, end - begin);
         begin = end;
+        ++lines_read;
         return true;
     }
 }

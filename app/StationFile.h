@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -29,10 +30,12 @@ class FileError : public std::runtime_error {
     explicit FileError(const std::string &message);
 };
 
-// The station file is not valid UTF-8.
+// The station file is not valid UTF-8. The text is always the same; `line`
+// (counted from 1, as line ends are read) tells where the invalid bytes are.
 class EncodingError : public std::runtime_error {
   public:
-    EncodingError();
+    explicit EncodingError(int64_t line);
+    int64_t line;
 };
 
 // The text of EncodingError.
@@ -77,6 +80,8 @@ class TStationReader {
     bool at_eof = false;
     bool first_read = true;
     bool invalid = false;
+    int64_t lines_read = 0;   // lines handed out
+    int64_t invalid_line = 0; // the line of the invalid bytes, once found
 };
 
 // Replaces commas (unless the separator is a comma), semicolons and tabs with

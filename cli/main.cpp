@@ -135,9 +135,17 @@ int main(int argc, char **argv) {
                          output.c_str());
         }
         return exit_interrupted;
+    case CalcResult::Failed:
+        if (run.invalid_line > 0) {
+            std::fprintf(stderr,
+                         "error: line %lld of %s is not UTF-8 text (saved in "
+                         "another encoding?)\n",
+                         static_cast<long long>(run.invalid_line),
+                         host.FieldText(CalcField::Data).c_str());
+        }
+        break;
     case CalcResult::Refused:
     case CalcResult::OpenFailed:
-    case CalcResult::Failed:
         break;
     }
     return exit_failure;

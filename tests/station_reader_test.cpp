@@ -112,6 +112,7 @@ TEST(StationReader, InvalidUtf8EndsTheReading) {
         const char *name;
         std::string bytes;
         size_t lines_before_error;
+        int64_t invalid_line;
     };
     std::string late = std::string(buffer_bytes + 100, 'a');
     for (size_t i = 99; i < late.size(); i += 100)
@@ -121,12 +122,14 @@ TEST(StationReader, InvalidUtf8EndsTheReading) {
         {"Windows-1250 name in the first read",
          "1 2 P1 3 4\n1 2 P\xF8\xED"
          "bram 3 4\n",
-         0},
-        {"cut character at the end", "1 2 P1 3 4\nab\xC3", 0},
-        {"overlong form", "\xC0\xAF\n", 0},
+         0, 2},
+        {"cut character at the end", "1 2 P1 3 4\nab\xC3", 0, 2},
+        {"overlong form", "\xC0\xAF\n", 0, 1},
+        {"after every kind of line end", "a\r\nb\rc\n\r\n\xE9", 0, 5},
         // Decoding runs ahead by one read: the lines of the first read come
         // out.
-        {"invalid byte in the second read", late, buffer_bytes / 100},
+        {"invalid byte in the second read", late, buffer_bytes / 100,
+         static_cast<int64_t>(late.size() / 100) + 1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -143,10 +146,15 @@ TEST(StationReader, InvalidUtf8EndsTheReading) {
             EXPECT_STREQ(error.what(),
                          "No mapping for the Unicode character exists in the "
                          "target multi-byte code page");
+            EXPECT_EQ(error.line, c.invalid_line);
         }
         EXPECT_EQ(read, c.lines_before_error);
-        EXPECT_THROW(reader.ReadLine(line),
-                     EncodingError); // and it stays failed
+        try { // and it stays failed, at the same line
+            reader.ReadLine(line);
+            ADD_FAILURE() << "read on after the encoding error";
+        } catch (const EncodingError &error) {
+            EXPECT_EQ(error.line, c.invalid_line);
+        }
     }
 }
 

@@ -70,6 +70,11 @@ run "$work/survey.xyz" -o "$work/../$(basename "$work")/survey.xyz"
 check "result naming the input is refused" [ "$status" -eq 1 ]
 check "input untouched" cmp -s "$work/survey.xyz" "$work/keep.xyz"
 
+{ head -n 2 "$work/survey.xyz"; printf '1 2 K\xf6ln 3 4\n'; } >"$work/latin.xyz"
+run "$work/latin.xyz" -o "$work/latin_res.dat"
+check "text that is not UTF-8 fails" [ "$status" -eq 1 ]
+check "and the tool names its line" grep -q "line 3 of $work/latin.xyz is not UTF-8" "$work/err"
+
 run "$work/absent.xyz" -o "$work/d.dat"
 check "missing input fails" [ "$status" -eq 1 ]
 check "missing input names the path" grep -q "absent.xyz" "$work/err"
