@@ -161,26 +161,27 @@ bool TKrigging::MakeGrid(const double *sample_x, const double *sample_y,
                          double cell_x, double cell_y, double aniso_angle,
                          double aniso_ratio) {
     // The sample copies and the cell index never outlive the run, whatever
-    // leaves it.
+    // leaves it; nor does a grid the run did not finish (a refusal or a fault
+    // after it was allocated), so ValueAt then reads blank.
     struct WorkGuard {
         TKrigging *self;
-        ~WorkGuard() { self->ReleaseWork(); }
+        bool finished = false;
+        ~WorkGuard() {
+            self->ReleaseWork();
+            if (!finished) {
+                self->grid.reset();
+            }
+        }
     } guard{this};
 
     if (!PrepareSteps(sample_x, sample_y, sample_z, sample_count, log_z,
                       search_mode, max_points, search_radius, drift_order,
                       nugget, sill, range, cell_x, cell_y, aniso_angle,
                       aniso_ratio, true)) {
-        grid.reset();
         return false;
     }
-    try {
-        EstimateGrid();
-    } catch (...) {
-        // A grid left half estimated is no grid: ValueAt reads blank.
-        grid.reset();
-        throw;
-    }
+    EstimateGrid();
+    guard.finished = true;
     return true;
 }
 

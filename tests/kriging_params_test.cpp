@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "kriging/Krigging.h"
+#include "platform/FloatChecks.h"
 #include "support/KriggingSetup.h"
 
 namespace {
@@ -128,6 +129,21 @@ TEST(KrigingParams, RefusedRunLeavesNoGridAndNoCopies) {
     EXPECT_EQ(k->cell_index, nullptr);
     EXPECT_EQ(k->n_cols, 0);
     EXPECT_EQ(k->blank, 1.70141e38);
+}
+
+TEST(KrigingParams, FaultInTheFitLeavesNoGrid) {
+    // The grid is allocated before the variogram fit; values of +-1e300 in
+    // one row overflow the fit's squared differences.
+    Samples s;
+    for (int k = 0; k < 6; ++k) {
+        s.Add(200.0 * k, 100.0, k % 2 == 0 ? 1e300 : -1e300);
+    }
+    s.Add(0.0, 900.0, 0.0);
+    auto k = std::make_unique<TKrigging>();
+    EXPECT_THROW(RunMakeGrid(*k, s, KrigParams{}), FloatingPointError);
+    EXPECT_EQ(k->grid, nullptr);
+    EXPECT_EQ(k->sample_x, nullptr);
+    EXPECT_EQ(k->ValueAt(400.0, 100.0, false), k->blank);
 }
 
 TEST(KrigingParams, SuccessfulRunKeepsOnlyTheGrid) {
