@@ -160,14 +160,14 @@ bool Gather(Windows &windows, double station_x, double station_y,
     if (wanted > 0) {
         counted = windows.CountInSquare(station_x, station_y, half_size);
     }
-    if (counted < wanted && !Grow(windows, station_x, station_y, increment,
-                                  wanted, half_size, counted)) {
-        search_distance = half_size;
-        n_points = counted;
-        return false;
-    }
+    const bool reached =
+        counted >= wanted || Grow(windows, station_x, station_y, increment,
+                                  wanted, half_size, counted);
     search_distance = half_size;
     n_points = counted;
+    if (!reached) {
+        return false;
+    }
 
     SquareRows rows = windows.FetchInSquare(station_x, station_y, half_size);
     samples.sample_x = std::move(rows.x);
