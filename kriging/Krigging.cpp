@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cfenv>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "platform/Dialogs.h"
@@ -581,6 +582,10 @@ int32_t TKrigging::EstimateGrid() {
 }
 
 double TKrigging::EstimateNode(int32_t i, int32_t j) {
+    return EstimateNode(i, j, nullptr);
+}
+
+double TKrigging::EstimateNode(int32_t i, int32_t j, NodeMakeup *makeup) {
     int32_t nbr_index[max_system + 1];
     double nbr_dist[max_system + 1];
     double weights[max_system + 1];
@@ -602,6 +607,13 @@ double TKrigging::EstimateNode(int32_t i, int32_t j) {
         neighbours[k][1] = cur_y;
         neighbours[k][2] = cur_z;
     }
+    if (makeup != nullptr) {
+        makeup->found = found;
+        makeup->blank = found <= min_points;
+        for (int32_t k = 1; k <= found; ++k) {
+            makeup->index[k] = nbr_index[k];
+        }
+    }
     if (found <= min_points) {
         return blank;
     }
@@ -611,6 +623,11 @@ double TKrigging::EstimateNode(int32_t i, int32_t j) {
         for (int32_t k = 1; k <= found; ++k) {
             sum = sum + static_cast<long double>(weights[k]) * neighbours[k][2];
         }
+        if (makeup != nullptr) {
+            for (int32_t k = 1; k <= found; ++k) {
+                makeup->weight[k] = weights[k];
+            }
+        }
     } else {
         // Singular system (the covariance carries no information, e.g. sill 0):
         // the ordinary-kriging answer is the plain mean of the neighbours.
@@ -618,6 +635,11 @@ double TKrigging::EstimateNode(int32_t i, int32_t j) {
             sum = static_cast<long double>(sum) + neighbours[k][2];
         }
         sum = static_cast<long double>(sum) / found;
+        if (makeup != nullptr) {
+            for (int32_t k = 1; k <= found; ++k) {
+                makeup->weight[k] = 1.0 / found;
+            }
+        }
     }
     double estimate = sum;
     if (std::isnan(estimate)) {
@@ -1034,6 +1056,17 @@ double TKrigging::ValueAt(double x, double y, bool scaled) const {
 }
 
 double TKrigging::ValueAtStation(double x, double y) {
+    return StationValue(x, y, nullptr);
+}
+
+double TKrigging::ValueAtStation(double x, double y, StationMakeup &makeup) {
+    return StationValue(x, y, &makeup);
+}
+
+double TKrigging::StationValue(double x, double y, StationMakeup *makeup) {
+    if (makeup != nullptr) {
+        makeup->corners = 0;
+    }
     if (!cell_index) {
         return blank;
     }
@@ -1043,18 +1076,109 @@ double TKrigging::ValueAtStation(double x, double y) {
     const CellWeights cell = LocateCell(x, y, false);
     CheckFloatErrors();
     const int32_t c = cell.c, r = cell.r;
+    NodeMakeup *node = makeup != nullptr ? makeup->node : nullptr;
     double q[4] = {0.0, 0.0, 0.0, 0.0};
-    q[0] = EstimateNode(c, r);
+    q[0] = EstimateNode(c, r, node);
     CheckFloatErrors();
-    q[1] = EstimateNode(c + 1, r);
+    q[1] = EstimateNode(c + 1, r, node != nullptr ? node + 1 : nullptr);
     CheckFloatErrors();
     if (!cell.one_row) {
-        q[2] = EstimateNode(c + 1, r + 1);
+        q[2] = EstimateNode(c + 1, r + 1, node != nullptr ? node + 2 : nullptr);
         CheckFloatErrors();
-        q[3] = EstimateNode(c, r + 1);
+        q[3] = EstimateNode(c, r + 1, node != nullptr ? node + 3 : nullptr);
         CheckFloatErrors();
     }
     const double value = Interpolate(cell, q);
     CheckFloatErrors();
+    if (makeup != nullptr) {
+        makeup->corners = cell.one_row ? 2 : 4;
+        for (int k = 0; k < 4; ++k) {
+            makeup->corner_weight[k] =
+                k < makeup->corners ? static_cast<double>(cell.w[k]) : 0.0;
+        }
+    }
     return value;
+}
+
+double TKrigging::PlainCovariance(double x1, double y1, double x2,
+                                  double y2) const {
+    const double ddx = x1 - x2;
+    const double ddy = y1 - y2;
+    const double u = ddx * cos_angle + ddy * sin_angle;
+    const double v = ddy * cos_angle - ddx * sin_angle;
+    const double h = std::sqrt(aniso_ratio * v * v + u * u);
+    if (!(h < range)) {
+        return 0.0; // at or beyond the range: sill - sill
+    }
+    // spherical model: gamma = nugget + (sill - nugget) (1.5 t - 0.5 t^3)
+    const double t = h / range;
+    const double gamma = nugget + (sill - nugget) * (1.5 * t - 0.5 * t * t * t);
+    return sill - gamma;
+}
+
+double TKrigging::ErrorVariance(double x, double y,
+                                const StationMakeup &makeup) const {
+    // L_i: each sample's weight in the value read, over every corner that
+    // used it. A corner of weight zero takes no part, as in the lookup.
+    struct Share {
+        int32_t sample;
+        double weight;
+    };
+    std::vector<Share> shares;
+    shares.reserve(4 * max_system);
+    for (int32_t k = 0; k < makeup.corners; ++k) {
+        const double corner = makeup.corner_weight[k];
+        if (corner == 0.0) {
+            continue;
+        }
+        const NodeMakeup &node = makeup.node[k];
+        if (node.blank) {
+            return std::numeric_limits<double>::quiet_NaN();
+        }
+        for (int32_t n = 1; n <= node.found; ++n) {
+            shares.push_back({node.index[n], corner * node.weight[n]});
+        }
+    }
+    if (shares.empty()) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    std::sort(shares.begin(), shares.end(), [](const Share &a, const Share &b) {
+        return a.sample < b.sample;
+    });
+    size_t unique = 0;
+    for (size_t k = 0; k < shares.size(); ++k) {
+        if (unique > 0 && shares[unique - 1].sample == shares[k].sample) {
+            shares[unique - 1].weight += shares[k].weight;
+        } else {
+            shares[unique++] = shares[k];
+        }
+    }
+    shares.resize(unique);
+
+    // Overflow in a wild combination makes the result not finite, which is
+    // reported as NaN; the flags it leaves belong to no estimate.
+    const bool flags_before = FloatErrorRaised();
+    double variance = sill; // C(0)
+    for (size_t i = 0; i < shares.size(); ++i) {
+        const double xi = sample_x[shares[i].sample];
+        const double yi = sample_y[shares[i].sample];
+        const double li = shares[i].weight;
+        variance -= 2.0 * li * PlainCovariance(xi, yi, x, y);
+        variance += li * li * sill; // C(x_i, x_i) = C(0)
+        double cross = 0.0;
+        for (size_t j = i + 1; j < shares.size(); ++j) {
+            cross += shares[j].weight *
+                     PlainCovariance(xi, yi, sample_x[shares[j].sample],
+                                     sample_y[shares[j].sample]);
+        }
+        variance += 2.0 * li * cross;
+    }
+    if (!flags_before) {
+        ClearFloatErrors();
+    }
+    if (!std::isfinite(variance)) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    // Rounding can leave a tiny negative value where the true one is 0.
+    return variance < 0.0 ? 0.0 : variance;
 }

@@ -12,6 +12,25 @@ struct PlanePoint {
     double y;
 };
 
+// What one node estimate was made of: the gridder's own samples (after the
+// merging of samples that share a cell) that it combined, and their weights.
+// Entries 1..found are used, as in the node loop's lists.
+struct NodeMakeup {
+    int32_t found = 0;
+    int32_t index[51];  // sample numbers into the gridder's sample arrays
+    double weight[51];  // kriging weights; 1 / found for a plain mean
+    bool blank = false; // too few neighbours: the node holds blank
+};
+
+// What a station-path lookup read: the corner weights of the cell (corners
+// q00, q10, q11, q01) and the makeup of each corner node. On a grid of one row
+// only the first two corners take part (`corners` 2).
+struct StationMakeup {
+    int32_t corners = 0;
+    double corner_weight[4] = {};
+    NodeMakeup node[4];
+};
+
 // The gridder. One object serves one run: create it on the heap (it holds its
 // work matrices), call MakeGrid once, read values with ValueAt, destroy it.
 // Steps report by result (bool true, or int32 0, on success); refusals are
@@ -56,6 +75,19 @@ class TKrigging {
     // invalid operation or overflow in one of those nodes or in the lookup
     // throws FloatingPointError. Call only after PrepareGrid returned true.
     double ValueAtStation(double x, double y);
+    // The same, telling in `makeup` which samples with which weights made the
+    // value: one linear combination of the samples, before any node's clamp.
+    double ValueAtStation(double x, double y, StationMakeup &makeup);
+
+    // Error variance at (x, y) of the combination in `makeup` under the
+    // model of this run: C(0) - 2 sum L_i C(x_i, x0) + sum_i sum_j L_i L_j
+    // C(x_i, x_j), with C = sill - semivariance under the anisotropic
+    // distance, C(0) = sill, and L_i the corner weight times the node weight
+    // summed over the corners that use sample i. Plain double arithmetic: it
+    // qualifies an estimate and never enters one. NaN when a corner with
+    // weight is blank, or the result is not finite. Call after
+    // ValueAtStation, before the object is destroyed.
+    double ErrorVariance(double x, double y, const StationMakeup &makeup) const;
 
     // Bilinear value of the finished grid at (x, y), in the samples' units
     // (logarithms when log_z was 1). Points outside the grid are extrapolated
@@ -91,6 +123,8 @@ class TKrigging {
     // when no more than min_points neighbours are found. Needs cos_angle and
     // sin_angle. Leaves the floating-point flags for the caller to check.
     double EstimateNode(int32_t i, int32_t j);
+    // As above, telling in `makeup` which samples made the estimate.
+    double EstimateNode(int32_t i, int32_t j, NodeMakeup *makeup);
     // The max_points nearest samples within search_radius of node (i, j) at (X,
     // Y): entries 1..found of nbr_index / nbr_dist (room for 50), ascending
     // distance.
@@ -121,6 +155,8 @@ class TKrigging {
 
     // Capacity of the 1-based per-node lists and matrices (entries 1..50).
     static constexpr int32_t max_system = 50;
+    static_assert(sizeof(NodeMakeup::index) / sizeof(int32_t) ==
+                  max_system + 1);
 
     // --- Parameters (set by MakeGrid, defaulted by CheckParams) ---
     // Own copies of the samples: x and y in metres, values in mGal (their
@@ -214,6 +250,11 @@ class TKrigging {
     CellWeights LocateCell(double x, double y, bool scaled) const;
     // The bilinear sum of the corners' values q (order as CellWeights.w).
     double Interpolate(const CellWeights &cell, const double *q) const;
+    // The station-path lookup, filling `makeup` when it is given.
+    double StationValue(double x, double y, StationMakeup *makeup);
+    // Covariance of the model between two points, in plain double arithmetic
+    // (the error variance's, not the kriging system's).
+    double PlainCovariance(double x1, double y1, double x2, double y2) const;
 
     bool whole_grid = true; // BuildCellIndex allocates the grid as well
 
