@@ -2,9 +2,11 @@
 #include "app/StationFile.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <iconv.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -52,20 +54,149 @@ bool IsCutCharacter(const char *from, const char *to) {
 FileError::FileError(const std::string &message)
     : std::runtime_error(message) {}
 
-EncodingError::EncodingError(int64_t line_)
-    : std::runtime_error(encoding_error_text), line(line_) {}
+EncodingError::EncodingError(int64_t line_, std::string encoding_)
+    : std::runtime_error(encoding_error_text), line(line_),
+      encoding(std::move(encoding_)) {}
 
-TStationReader::TStationReader(const std::string &path)
-    : path(path), buffer(read_chunk) {
-    descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0)
-        throw FileError("Cannot open file \"" + path + "\". " +
-                        SystemReason(errno));
+namespace {
+
+// True for the names under which the file is read as it is.
+bool IsUtf8Name(const std::string &encoding) {
+    std::string upper;
+    for (char c : encoding) {
+        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return upper.empty() || upper == "UTF-8" || upper == "UTF8";
+}
+
+} // namespace
+
+bool EncodingKnown(const std::string &encoding) {
+    if (IsUtf8Name(encoding))
+        return true;
+    const iconv_t probe = iconv_open("UTF-8", encoding.c_str());
+    if (probe == reinterpret_cast<iconv_t>(-1))
+        return false;
+    iconv_close(probe);
+    return true;
+}
+
+TStationReader::TStationReader(const std::string &path_,
+                               const std::string &encoding_)
+    : path(path_), buffer(read_chunk) {
+    if (path == "-") {
+        descriptor = STDIN_FILENO;
+    } else {
+        descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0)
+            throw FileError("Cannot open file \"" + path + "\". " +
+                            SystemReason(errno));
+        owns_descriptor = true;
+    }
+    OpenEncoding(encoding_);
+}
+
+TStationReader::TStationReader(std::string_view bytes, const std::string &name,
+                               const std::string &encoding_)
+    : path(name), memory(bytes), buffer(read_chunk) {
+    OpenEncoding(encoding_);
+}
+
+void TStationReader::OpenEncoding(const std::string &encoding_) {
+    if (IsUtf8Name(encoding_))
+        return;
+    const iconv_t handle = iconv_open("UTF-8", encoding_.c_str());
+    if (handle == reinterpret_cast<iconv_t>(-1)) {
+        if (owns_descriptor)
+            ::close(descriptor);
+        throw FileError("Unknown encoding \"" + encoding_ + "\" for file \"" +
+                        path + "\".");
+    }
+    converter = handle;
+    encoding = encoding_;
+    raw.resize(read_chunk);
 }
 
 TStationReader::~TStationReader() {
-    if (descriptor >= 0)
+    if (owns_descriptor)
         ::close(descriptor);
+    if (converter != nullptr)
+        iconv_close(static_cast<iconv_t>(converter));
+}
+
+size_t TStationReader::ReadRaw(char *to, size_t room) {
+    if (descriptor < 0) {
+        const size_t count = std::min(room, memory.size() - memory_read);
+        std::memcpy(to, memory.data() + memory_read, count);
+        memory_read += count;
+        return count;
+    }
+    size_t got_total = 0;
+    while (got_total < room) {
+        const ssize_t got =
+            ::read(descriptor, to + got_total, room - got_total);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            throw FileError("Cannot read file \"" + path + "\". " +
+                            SystemReason(errno));
+        }
+        if (got == 0)
+            break;
+        got_total += static_cast<size_t>(got);
+    }
+    return got_total;
+}
+
+size_t TStationReader::ReadText(char *to, size_t room) {
+    if (converter == nullptr)
+        return ReadRaw(to, room);
+    const iconv_t handle = static_cast<iconv_t>(converter);
+    size_t produced = 0;
+    for (;;) {
+        if (raw_begin < raw_end) {
+            char *in = raw.data() + raw_begin;
+            size_t in_left = raw_end - raw_begin;
+            char *out = to + produced;
+            size_t out_left = room - produced;
+            const size_t status = iconv(handle, &in, &in_left, &out, &out_left);
+            const int reason = errno;
+            produced = room - out_left;
+            raw_begin = raw_end - in_left;
+            if (status == static_cast<size_t>(-1)) {
+                if (reason == EILSEQ || (reason == EINVAL && raw_eof)) {
+                    // The invalid bytes' line: what was handed out or
+                    // converted before them, then the line ends among the
+                    // raw bytes up to them (LF and CR in every encoding
+                    // this reads).
+                    invalid_line =
+                        LineAt(buffer.data() + end) +
+                        (produced > 0 ? std::count(to, to + produced, '\n')
+                                      : 0);
+                    invalid = true;
+                    throw EncodingError(invalid_line, encoding);
+                }
+                if (reason == E2BIG)
+                    return produced;
+                // EINVAL: a character cut off at the end of the raw bytes.
+            }
+            if (produced > 0 && (raw_begin == raw_end || produced == room))
+                return produced;
+        }
+        if (raw_eof)
+            return produced;
+        // Keep the cut-off character's bytes and read behind them.
+        std::memmove(raw.data(), raw.data() + raw_begin, raw_end - raw_begin);
+        raw_end -= raw_begin;
+        raw_begin = 0;
+        const size_t got = ReadRaw(raw.data() + raw_end, raw.size() - raw_end);
+        raw_end += got;
+        if (got == 0) {
+            raw_eof = true;
+            if (raw_begin == raw_end)
+                return produced;
+        }
+    }
 }
 
 bool TStationReader::Fill() {
@@ -79,23 +210,18 @@ bool TStationReader::Fill() {
         end -= begin;
         begin = 0;
     }
-    if (end == buffer.size())
+    // A conversion needs room for a whole character.
+    const size_t min_room = converter != nullptr ? longest_utf8_character : 1;
+    if (buffer.size() - end < min_room)
         buffer.resize(buffer.size() * 2);
     const size_t before = end;
-    while (end < buffer.size()) {
-        const ssize_t got =
-            ::read(descriptor, buffer.data() + end, buffer.size() - end);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            throw FileError("Cannot read file \"" + path + "\". " +
-                            SystemReason(errno));
-        }
+    while (buffer.size() - end >= min_room) {
+        const size_t got = ReadText(buffer.data() + end, buffer.size() - end);
         if (got == 0) {
             at_eof = true;
             break;
         }
-        end += static_cast<size_t>(got);
+        end += got;
     }
     if (first_read) {
         first_read = false;
@@ -105,6 +231,17 @@ bool TStationReader::Fill() {
     }
     Validate();
     return end > before;
+}
+
+int64_t TStationReader::LineAt(const char *stop) const {
+    // The lines handed out, then the line ends (LF, CRLF or a lone CR)
+    // between the unread bytes and `stop`.
+    int64_t line = lines_read + 1;
+    for (const char *p = buffer.data() + begin; p < stop; ++p) {
+        if (*p == '\n' || (*p == '\r' && (p + 1 == stop || p[1] != '\n')))
+            ++line;
+    }
+    return line;
 }
 
 void TStationReader::Validate() {
@@ -120,20 +257,14 @@ void TStationReader::Validate() {
         checked += valid; // the rest of this character comes with the next read
         return;
     }
-    // The invalid bytes' line: the lines handed out, then the line ends
-    // (LF, CRLF or a lone CR) between the unread bytes and them.
-    invalid_line = lines_read + 1;
-    for (const char *p = buffer.data() + begin; p < stop; ++p) {
-        if (*p == '\n' || (*p == '\r' && (p + 1 == stop || p[1] != '\n')))
-            ++invalid_line;
-    }
+    invalid_line = LineAt(stop);
     invalid = true;
-    throw EncodingError(invalid_line);
+    throw EncodingError(invalid_line, encoding);
 }
 
 bool TStationReader::ReadLine(std::string_view &line) {
     if (invalid)
-        throw EncodingError(invalid_line);
+        throw EncodingError(invalid_line, encoding);
     for (;;) {
         const char *from = buffer.data() + begin;
         const char *limit = buffer.data() + checked;
@@ -290,10 +421,10 @@ void SetPoint(Station &station, std::string_view utf8) {
 
 } // namespace
 
-bool ParseStationLine(std::string_view normalised, Station &station,
-                      char decimal_separator) {
-    Fields fields;
-    SplitFields(normalised, fields);
+namespace {
+
+bool ParseFields(const Fields &fields, Station &station,
+                 char decimal_separator) {
     if (fields.count < station_fields)
         return false;
     station.x = station.y = station.h = station.value = 0.0;
@@ -305,4 +436,23 @@ bool ParseStationLine(std::string_view normalised, Station &station,
     if (!TryStrToFloat(fields.field[3], station.h, decimal_separator))
         return false;
     return TryStrToFloat(fields.field[4], station.value, decimal_separator);
+}
+
+} // namespace
+
+bool ParseStationLine(std::string_view normalised, Station &station,
+                      char decimal_separator) {
+    Fields fields;
+    SplitFields(normalised, fields);
+    return ParseFields(fields, station, decimal_separator);
+}
+
+bool ParseStationLine(std::string_view normalised, Station &station,
+                      char decimal_separator, std::string &name) {
+    Fields fields;
+    SplitFields(normalised, fields);
+    if (!ParseFields(fields, station, decimal_separator))
+        return false;
+    name.assign(fields.field[2]);
+    return true;
 }

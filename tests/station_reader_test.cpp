@@ -170,3 +170,87 @@ TEST(StationReader, MissingFileNamesPathAndReason) {
                       "\". No such file or directory");
     }
 }
+
+TEST(StationReader, MemoryGivesTheLinesOfTheFile) {
+    // The lines of a pipe are held in memory for both passes: over the buffer
+    // boundaries they must come out as the file gives them.
+    std::string bytes;
+    for (int k = 0; k < 60000; ++k)
+        bytes += std::to_string(k) + (k % 3 == 0 ? "\r\n" : "\n");
+    bytes += "last";
+    TTempFile file("memory.xyz");
+    file.Write(bytes);
+    TStationReader reader(std::string_view(bytes), "memory.xyz");
+    std::vector<std::string> lines;
+    std::string line;
+    while (reader.ReadLine(line))
+        lines.push_back(line);
+    EXPECT_EQ(lines, ReadAll(file.Path()));
+    EXPECT_EQ(reader.LinesRead(), 60001);
+}
+
+// 2026-12-10, issue 14: files in an 8-bit code page could not be read at all.
+TEST(StationReader, OtherEncodingsAreConvertedToUtf8Strictly) {
+    struct Case {
+        const char *name;
+        const char *encoding;
+        std::string bytes;
+        std::vector<std::string> lines; // UTF-8
+        int64_t invalid_line;           // 0: none
+    };
+    // Many lines, so that the conversion runs over several buffer fills.
+    std::string long_latin, long_utf8;
+    for (int k = 0; k < 200000; ++k) {
+        long_latin += "K\xF6ln " + std::to_string(k) + "\n";
+        long_utf8 += "K\xC3\xB6ln " + std::to_string(k) + "\n";
+    }
+    const Case cases[] = {
+        {"Latin-1",
+         "LATIN1",
+         "1 2 K\xF6ln 3 4\r\n5 6 \xC5se 7 8",
+         {"1 2 K\xC3\xB6ln 3 4", "5 6 \xC3\x85se 7 8"},
+         0},
+        {"Windows-1250",
+         "WINDOWS-1250",
+         "1 2 P\xF8\xED"
+         "bram 3 4\n",
+         {"1 2 P\xC5\x99\xC3\xAD"
+          "bram 3 4"},
+         0},
+        {"UTF-8 by name",
+         "utf-8",
+         "1 2 \xC3\xA9 3 4\n",
+         {"1 2 \xC3\xA9 3 4"},
+         0},
+        {"a byte Windows-1250 leaves undefined",
+         "WINDOWS-1250",
+         "1 2 A 3 4\n5 6 B\x98 7 8\n",
+         {},
+         2},
+        {"Latin-1 over many reads", "LATIN1", long_latin, {}, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TStationReader reader(std::string_view(c.bytes), "coded.xyz",
+                              c.encoding);
+        std::vector<std::string> lines;
+        std::string line;
+        try {
+            while (reader.ReadLine(line))
+                lines.push_back(line);
+            EXPECT_EQ(c.invalid_line, 0) << "no encoding error";
+        } catch (const EncodingError &error) {
+            EXPECT_EQ(error.line, c.invalid_line);
+            EXPECT_EQ(error.encoding, c.encoding);
+            continue;
+        }
+        if (c.lines.empty()) {
+            EXPECT_EQ(lines, SplitLines(long_utf8));
+        } else {
+            EXPECT_EQ(lines, c.lines);
+        }
+    }
+    EXPECT_FALSE(EncodingKnown("NO-SUCH-ENCODING"));
+    EXPECT_TRUE(EncodingKnown("LATIN1"));
+    EXPECT_THROW(TStationReader("x", "x.xyz", "NO-SUCH-ENCODING"), FileError);
+}
