@@ -152,6 +152,22 @@ struct LagTable {
 
 } // namespace
 
+const char *GridRefusalMessage(GridRefusal refusal) {
+    switch (refusal) {
+    case GridRefusal::CellSize:
+        return msg_cell_size;
+    case GridRefusal::TooManyColumns:
+        return msg_too_many_x;
+    case GridRefusal::TooManyRows:
+        return msg_too_many_y;
+    case GridRefusal::None:
+    case GridRefusal::NoSamples:
+    case GridRefusal::NoRows:
+        break;
+    }
+    return nullptr;
+}
+
 TKrigging::TKrigging() : blank(blank_value) {}
 
 bool TKrigging::MakeGrid(const double *sample_x, const double *sample_y,
@@ -216,6 +232,7 @@ bool TKrigging::PrepareSteps(const double *sample_x, const double *sample_y,
                              bool whole_grid) {
     grid.reset();
     ReleaseWork();
+    refusal = GridRefusal::None;
     n_cols = 0;
     n_rows = 0;
     this->whole_grid = whole_grid;
@@ -271,6 +288,7 @@ void TKrigging::ReleaseWork() {
 
 bool TKrigging::CheckParams() {
     if (sample_count <= 0) {
+        refusal = GridRefusal::NoSamples;
         return false;
     }
     // A real parameter that is not a number is an invalid operation, whatever
@@ -283,6 +301,7 @@ bool TKrigging::CheckParams() {
     }
     CheckFloatErrors();
     if (cell_x < min_cell_size || cell_y < min_cell_size) {
+        refusal = GridRefusal::CellSize;
         ShowMessage(msg_cell_size);
         return false;
     }
@@ -366,10 +385,12 @@ int32_t TKrigging::BuildCellIndex() {
     const long double rows =
         std::ceil((static_cast<long double>(y_max) - y_min) / cell_y);
     if (!(cols <= max_grid_nodes)) {
+        refusal = GridRefusal::TooManyColumns;
         ShowMessage(msg_too_many_x);
         return 1;
     }
     if (!(rows <= max_grid_nodes)) {
+        refusal = GridRefusal::TooManyRows;
         ShowMessage(msg_too_many_y);
         return 1;
     }
@@ -377,6 +398,7 @@ int32_t TKrigging::BuildCellIndex() {
     // The x widening gives at least three columns, unless the coordinates are
     // so large that adding a cell does not change them; a lookup needs two.
     if (!(rows >= 1) || !(cols >= 2)) {
+        refusal = GridRefusal::NoRows;
         return 1;
     }
     n_cols = static_cast<int16_t>(cols);

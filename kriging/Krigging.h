@@ -12,6 +12,19 @@ struct PlanePoint {
     double y;
 };
 
+// Why MakeGrid or PrepareGrid refused a run; None once it accepted one.
+enum class GridRefusal : uint8_t {
+    None,
+    NoSamples,      // no sample to grid (silent)
+    CellSize,       // a cell size below 0.001 (message)
+    TooManyColumns, // more than 1024 columns (message)
+    TooManyRows,    // more than 1024 rows (message)
+    NoRows,         // all samples on one y, or no two columns (silent)
+};
+
+// The text a refusal shows, or null for a silent one.
+const char *GridRefusalMessage(GridRefusal refusal);
+
 // What one node estimate was made of: the gridder's own samples (after the
 // merging of samples that share a cell) that it combined, and their weights.
 // Entries 1..found are used, as in the node loop's lists.
@@ -197,6 +210,9 @@ class TKrigging {
     std::unique_ptr<std::unique_ptr<int32_t[]>[]> cell_index;
     double cur_x = 0.0, cur_y = 0.0, cur_z = 0.0;    // sample in hand
     double prev_x = 0.0, prev_y = 0.0, prev_z = 0.0; // representative merged
+
+    // Why the last run was refused; None after one that was accepted.
+    GridRefusal refusal = GridRefusal::None;
 
     // --- Results (valid after MakeGrid returned true) ---
     // grid[c][r]: node (c, r), column first, at x_min + c * cell_x and

@@ -26,6 +26,9 @@ constexpr const char *sql_bounds =
 // The whole table in the primary key's order, as the window queries deliver
 // their rows.
 constexpr const char *sql_all_rows = "select x,y,u from xyz order by x, y";
+// The station stored at one position, by the primary key.
+constexpr const char *sql_at_position =
+    "select x,y from xyz where x = ? and y = ?";
 
 // Rows per bucket of the window index, on average.
 constexpr double rows_per_bucket = 4.0;
@@ -108,6 +111,25 @@ void AddStation(CppSQLite3Statement &statement, double x, double y,
 void EndLoad(CppSQLite3DB &db, CppSQLite3Statement &statement) {
     statement.Release();
     db.RunStatement(sql_commit);
+}
+
+bool StoredPosition(CppSQLite3DB &db, double x, double y, double &stored_x,
+                    double &stored_y) {
+    CppSQLite3Statement statement = db.Prepare(sql_at_position);
+    statement.BindReal(1, x);
+    statement.BindReal(2, y);
+    CppSQLite3Query query = statement.RunQuery();
+    bool found = false;
+    if (!query.AtEnd()) {
+        const char separator = DecimalSeparator();
+        std::string scratch;
+        stored_x = FieldNumber(query.FieldText(0), separator, scratch);
+        stored_y = FieldNumber(query.FieldText(1), separator, scratch);
+        found = true;
+    }
+    query.Release();
+    statement.Release();
+    return found;
 }
 
 std::string CountInSquareSql(double x, double y, double half_size) {
@@ -340,6 +362,30 @@ void TPointWindows::RowsInSquare(const Square &square,
     }
     // The primary key's order.
     std::sort(rows.begin(), rows.end());
+}
+
+bool TPointWindows::StoredPosition(double x, double y, double &stored_x,
+                                   double &stored_y) {
+    // The rows are in key order, ascending x then y, and the keys are the
+    // exact stored numbers: a NaN is never found.
+    const long double kx = x, ky = y;
+    int32_t low = 0, high = static_cast<int32_t>(key_x.size());
+    while (low < high) {
+        const int32_t middle = low + (high - low) / 2;
+        if (key_x[middle] < kx || (key_x[middle] == kx && key_y[middle] < ky))
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    if (low == static_cast<int32_t>(key_x.size()) || key_x[low] != kx ||
+        key_y[low] != ky)
+        return false;
+    const char separator = DecimalSeparator();
+    if (separator != converted_with)
+        ReadRows(separator, false); // the same rows, read in the new format
+    stored_x = Field(low, 0);
+    stored_y = Field(low, 1);
+    return true;
 }
 
 int32_t TPointWindows::CountInSquare(double x, double y, double half_size) {

@@ -43,6 +43,13 @@ struct SquareRows {
 SquareRows FetchInSquare(CppSQLite3DB &db, double x, double y,
                          double half_size);
 
+// The position of the station stored at exactly (x, y), as the window queries
+// hand it back (the library's text of each number, read in the user's format):
+// the station's coordinates rounded to 15 significant digits, or unchanged
+// when they have no more. False when no station is stored there.
+bool StoredPosition(CppSQLite3DB &db, double x, double y, double &stored_x,
+                    double &stored_y);
+
 // The query texts of CountInSquare and FetchInSquare, with the bounds x - a,
 // x + a, y - a, y + a written with six decimals and a point. Built in full
 // whatever the magnitude of the bounds.
@@ -77,6 +84,8 @@ class TPointWindows {
     SquareRows FetchInSquare(double x, double y, double half_size);
     // Rows of the table, as CountAllStations counts them.
     int32_t CountAllStations() const { return all_rows; }
+    // As the free function of that name.
+    bool StoredPosition(double x, double y, double &stored_x, double &stored_y);
 
   private:
     struct Square {
