@@ -2,10 +2,12 @@
 #include "app/CalcRun.h"
 
 #include <algorithm>
+#include <bit>
+#include <chrono>
 #include <filesystem>
-#include <mutex>
+#include <future>
 #include <new>
-#include <set>
+#include <stdexcept>
 #include <system_error>
 #include <vector>
 
@@ -18,53 +20,17 @@
 #include "store/CppSQLite3.h"
 #include "store/PointTable.h"
 
-// Routes the platform's message box to the host for the length of a run and
-// shows each distinct text at most once per run, not once per station. While
-// worker threads estimate, texts wait until the run's own thread calls Flush,
-// so the host hears only from that thread.
-class TRunMessages {
+// Keeps the gridder's message boxes from the user for the length of a run:
+// its refusals come back with each station's estimate and are reported at the
+// end, with the stations they hit.
+class TQuietGridder {
   public:
-    explicit TRunMessages(TCalcHost &host_)
-        : host(host_),
-          previous(SetMessageHandler([this](const std::string &text) {
-              std::unique_lock lock(mutex);
-              if (!shown.insert(text).second) {
-                  return;
-              }
-              if (held) {
-                  pending.push_back(text);
-                  return;
-              }
-              lock.unlock();
-              host.ShowMessage(text);
-          })) {}
-    ~TRunMessages() { SetMessageHandler(std::move(previous)); }
-    TRunMessages(const TRunMessages &) = delete;
-    TRunMessages &operator=(const TRunMessages &) = delete;
-
-    // From now on, texts wait for Flush (true) or go to the host at once.
-    void Hold(bool hold) {
-        std::lock_guard lock(mutex);
-        held = hold;
-    }
-    // Shows the texts that waited, in the order they came.
-    void Flush() {
-        std::vector<std::string> texts;
-        {
-            std::lock_guard lock(mutex);
-            texts.swap(pending);
-        }
-        for (const std::string &text : texts) {
-            host.ShowMessage(text);
-        }
-    }
+    TQuietGridder() : previous(SetMessageHandler([](const std::string &) {})) {}
+    ~TQuietGridder() { SetMessageHandler(std::move(previous)); }
+    TQuietGridder(const TQuietGridder &) = delete;
+    TQuietGridder &operator=(const TQuietGridder &) = delete;
 
   private:
-    TCalcHost &host;
-    std::mutex mutex;
-    std::set<std::string> shown;
-    std::vector<std::string> pending;
-    bool held = false;
     MessageHandler previous;
 };
 
@@ -72,6 +38,16 @@ namespace {
 
 // Stations per step of the progress bar.
 constexpr int32_t progress_step = 10;
+// Lines of the first pass between two looks at pending events.
+constexpr int64_t load_events_every = 4096;
+// How often pending events are handled while the window index is built.
+constexpr auto build_events_every = std::chrono::milliseconds(50);
+
+// A station file that changed between the passes.
+class ChangedInputError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
 
 // True when both paths name the same file, so writing the result would destroy
 // the stations. Paths are compared as files where both exist, else as text.
@@ -96,6 +72,93 @@ bool SameFile(const std::string &data_path, const std::string &out_path) {
     return a == b;
 }
 
+// Folds a station's position into the fingerprint of a pass's positions, so
+// that the second pass can tell it met the stations of the first.
+uint64_t FoldPosition(uint64_t fingerprint, double x, double y) {
+    const auto mix = [](uint64_t h, uint64_t v) {
+        h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
+        h *= 0xbf58476d1ce4e5b9ull;
+        return h ^ (h >> 31);
+    };
+    return mix(mix(fingerprint, std::bit_cast<uint64_t>(x)),
+               std::bit_cast<uint64_t>(y));
+}
+
+// Runs `build` on a thread of its own while this thread handles pending
+// events, so that the window stays responsive (and Stop can be pressed)
+// during a long step. Returns what `build` returned; rethrows its error.
+template <typename Build>
+auto WhileResponsive(TCalcHost &host, Build build) -> decltype(build()) {
+    auto future = std::async(std::launch::async, std::move(build));
+    while (future.wait_for(build_events_every) != std::future_status::ready) {
+        host.ProcessPendingEvents();
+    }
+    return future.get();
+}
+
+// What the user reads when no line of the station file held a station.
+std::string NothingReadText(const std::string &path, char separator,
+                            const TRunReport &report) {
+    if (report.UnreadCount() == 0) {
+        return path + " holds no station: it has no line that is not blank.";
+    }
+    std::string text = "No line of " + path +
+                       " was read as a station (x y point h value, with '" +
+                       std::string(1, separator) +
+                       "' as the decimal separator). First lines not read:";
+    for (const std::string &line : report.DescribeUnread()) {
+        text += "\n" + line;
+    }
+    return text;
+}
+
+// Counts what a station met into the report.
+void TallyStation(TRunReport &report, const StationOutcome &outcome) {
+    const StationEstimate &e = outcome.estimate;
+    const auto add = [&](StationIssue issue, std::string_view detail = {}) {
+        report.Add(issue, detail, outcome.name, outcome.line);
+    };
+    switch (e.skip) {
+    case StationSkip::WindowShort:
+        add(StationIssue::WindowShort);
+        return;
+    case StationSkip::OwnSampleMissing:
+        add(StationIssue::OwnSampleMissing);
+        return;
+    case StationSkip::Error:
+        add(StationIssue::EstimationError, e.error);
+        return;
+    case StationSkip::None:
+        break;
+    }
+    // A refusal with a message is counted once for the station, whichever of
+    // its runs met it.
+    const char *all_message = GridRefusalMessage(e.refused_all);
+    const char *without_message = GridRefusalMessage(e.refused_without);
+    if (all_message != nullptr) {
+        add(StationIssue::GridRefused, all_message);
+    }
+    if (without_message != nullptr &&
+        (all_message == nullptr ||
+         std::string_view(all_message) != without_message)) {
+        add(StationIssue::GridRefused, without_message);
+    }
+    if (!outcome.blank_without || without_message != nullptr) {
+        return;
+    }
+    switch (e.refused_without) {
+    case GridRefusal::NoSamples:
+        add(StationIssue::NoSampleLeft);
+        break;
+    case GridRefusal::NoRows:
+        add(StationIssue::OneRow);
+        break;
+    default:
+        add(StationIssue::BlankEstimate);
+        break;
+    }
+}
+
 } // namespace
 
 double Residual(double estimate, double observed) {
@@ -113,31 +176,37 @@ CalcResult TCalcRun::Run() {
     loaded = 0;
     done = 0;
     unread = 0;
+    with_estimate = 0;
     result_opened = false;
+    result_written = false;
+    nothing_estimated = false;
     invalid_line = 0;
+    invalid_encoding.clear();
+    report = TRunReport();
     host.SetRunning(true);
     host.ClearStopRequest();
-    TRunMessages messages(host);
 
     CalcResult result = CalcResult::Failed;
     std::string error;
-    try {
-        result = RunPasses(messages);
-    } catch (const CppSQLite3Exception &exception) {
-        error = exception.errorMessage();
-    } catch (const EncodingError &exception) {
-        error = exception.what();
-        invalid_line = exception.line;
-    } catch (const std::bad_alloc &) {
-        error = "Out of memory";
-    } catch (const std::exception &exception) {
-        error = exception.what();
-    } catch (...) {
-        error = "Unknown error";
+    {
+        TQuietGridder quiet;
+        try {
+            result = RunPasses();
+        } catch (const CppSQLite3Exception &exception) {
+            error = exception.errorMessage();
+        } catch (const EncodingError &exception) {
+            error = exception.what();
+            invalid_line = exception.line;
+            invalid_encoding = exception.encoding;
+        } catch (const std::bad_alloc &) {
+            error = "Out of memory";
+        } catch (const std::exception &exception) {
+            error = exception.what();
+        } catch (...) {
+            error = "Unknown error";
+        }
     }
 
-    // Gridder messages that waited for a station the run never reached.
-    messages.Flush();
     // Whatever happened, the run's database is closed; a failure to close
     // cannot be helped here and must not hide the run's own outcome.
     try {
@@ -145,19 +214,43 @@ CalcResult TCalcRun::Run() {
     } catch (const CppSQLite3Exception &) {
     }
     host.SetRunning(false);
+    // The gridder's refusals, once each, with the stations they hit.
+    for (const IssueTally &tally : report.Tallies()) {
+        if (tally.issue == StationIssue::GridRefused) {
+            std::string text = tally.detail + " First at station " +
+                               tally.first.front().name + " (line " +
+                               std::to_string(tally.first.front().line) +
+                               "); " + std::to_string(tally.count) +
+                               (tally.count == 1 ? " station." : " stations.");
+            host.ShowMessage(text);
+        }
+    }
     if (!error.empty()) {
+        if (invalid_line > 0) {
+            // Where and what first; the system's own text after it.
+            error = "Line " + std::to_string(invalid_line) + " of " +
+                    host.FieldText(CalcField::Data) + " is not " +
+                    (invalid_encoding.empty() ? std::string("UTF-8")
+                                              : invalid_encoding) +
+                    " text.\n" + error;
+        }
         host.ShowError(error);
         return CalcResult::Failed;
+    }
+    if (result == CalcResult::Completed && with_estimate == 0) {
+        nothing_estimated = true;
+        host.ShowError(report.NothingEstimated(settings));
     }
     return result;
 }
 
-CalcResult TCalcRun::RunPasses(TRunMessages &messages) {
+CalcResult TCalcRun::RunPasses() {
     const char separator = DecimalSeparator();
     const double a = StrToFloat(host.FieldText(CalcField::SearchDistance));
     const double increment = StrToFloat(host.FieldText(CalcField::Increment));
     const int32_t n = StrToInt(host.FieldText(CalcField::MinPoints));
     const double cell = StrToFloat(host.FieldText(CalcField::CellSize));
+    settings = ReportSettings{a, cell, n};
 
     // Every kriging run would be refused: say so once and start nothing.
     if (!(cell >= min_cell_size)) {
@@ -172,39 +265,80 @@ CalcResult TCalcRun::RunPasses(TRunMessages &messages) {
     }
 
     // First pass: every station that parses goes into the point table.
-    Station station{};
-    std::string line;
+    std::unique_ptr<TStationInput> input =
+        open_input ? open_input(data_path)
+                   : std::make_unique<TStationTextInput>(data_path, separator,
+                                                         encoding);
+    InputRecord record;
+    uint64_t loaded_positions = 0;
     {
-        TStationReader reader(data_path);
+        input->Rewind();
         CppSQLite3Statement insert = BeginLoad(db);
-        while (reader.ReadLine(line)) {
-            const std::string normal = NormaliseLine(line, separator);
-            if (ParseStationLine(normal, station, separator)) {
-                AddStation(insert, station.x, station.y, station.value);
+        int64_t met = 0;
+        while (input->Next(record)) {
+            if (record.is_station) {
+                AddStation(insert, record.station.x, record.station.y,
+                           record.station.value);
+                loaded_positions = FoldPosition(
+                    loaded_positions, record.station.x, record.station.y);
                 ++loaded;
-            } else if (!normal.empty()) {
+            } else if (!record.blank) {
                 ++unread;
+                report.AddUnread(record.line, record.text);
+                host.LineNotRead(record.line, record.text);
+            }
+            // A stop while the stations load leaves every file as it was.
+            if (++met % load_events_every == 0) {
+                host.ProcessPendingEvents();
+                if (host.StopRequested()) {
+                    return CalcResult::Stopped;
+                }
             }
         }
         EndLoad(db, insert);
     }
-    // A stop requested while the stations were loading (Ctrl-C in the batch
-    // tool) leaves an earlier result file as it was.
+    if (host.StopRequested()) {
+        return CalcResult::Stopped;
+    }
+    if (loaded == 0) {
+        host.ShowError(NothingReadText(data_path, separator, report));
+        return CalcResult::Refused;
+    }
+    host.StationsLoaded(loaded);
+
+    // The window index (one, or one for each worker), built while the host
+    // stays responsive; a stop meanwhile writes nothing. The workers' batch
+    // outlives them: an error that ends the pass joins them while they may
+    // still read its stations.
+    std::vector<InputRecord> batch;
+    std::vector<Station> stations;
+    std::unique_ptr<TPointWindows> windows;
+    std::unique_ptr<TStationWorkers> workers;
+    if (jobs <= 1) {
+        windows = WhileResponsive(
+            host, [this] { return std::make_unique<TPointWindows>(db); });
+    } else {
+        workers = WhileResponsive(host, [&] {
+            return std::make_unique<TStationWorkers>(
+                db, jobs, StationSettings{a, increment, cell, n},
+                blank_estimate);
+        });
+    }
     if (host.StopRequested()) {
         return CalcResult::Stopped;
     }
 
     TResultFile out;
-    if (!out.Open(out_path)) {
-        host.ShowMessage(open_error_prefix + out_path);
-        host.CloseWindow();
+    int open_error = 0;
+    if (!out.Open(out_path, open_error)) {
+        host.ShowMessage(open_error_prefix + out_path + ": " +
+                         std::system_category().message(open_error));
         return CalcResult::OpenFailed;
     }
     result_opened = true;
     out.WriteHeader();
 
     // Second pass: estimate and write every station, in the file's order.
-    TStationReader reader(data_path);
     const int64_t maximum =
         (static_cast<int64_t>(loaded) + progress_step - 1) / progress_step;
     host.SetProgressMax(static_cast<int32_t>(maximum));
@@ -212,23 +346,32 @@ CalcResult TCalcRun::RunPasses(TRunMessages &messages) {
     host.ProcessPendingEvents();
 
     // What the run does with a station once it is estimated: the line, the
-    // progress, the host's events. True when Stop was requested.
-    auto finish_station = [&](const Station &done_station, bool written,
-                              double estimate_all, double estimate_without,
-                              double search_distance, int32_t n_points) {
-        StationOutcome outcome;
-        outcome.station = done_station;
-        outcome.written = written;
+    // reasons, the progress, the host's events. True when Stop was requested.
+    StationOutcome outcome;
+    auto finish_station = [&](const InputRecord &station_record,
+                              StationEstimate &estimate) {
+        outcome.station = station_record.station;
+        outcome.name = station_record.name;
+        outcome.line = station_record.line;
+        outcome.written = estimate.written;
+        outcome.r1 = outcome.r2 = 0.0;
+        outcome.blank_all = outcome.blank_without = false;
+        outcome.search_distance = estimate.search_distance;
+        outcome.n_points = estimate.n_points;
         if (outcome.written) {
-            outcome.r1 = Residual(estimate_all, done_station.value);
-            outcome.r2 = Residual(estimate_without, done_station.value);
-            outcome.blank_all = !(estimate_all < blank_limit);
-            outcome.blank_without = !(estimate_without < blank_limit);
-            outcome.search_distance = search_distance;
-            outcome.n_points = n_points;
-            out.WriteStation(done_station, outcome.r1, outcome.r2,
-                             search_distance, n_points);
+            const double value = station_record.station.value;
+            outcome.r1 = Residual(estimate.estimate_all, value);
+            outcome.r2 = Residual(estimate.estimate_without, value);
+            outcome.blank_all = !(estimate.estimate_all < blank_limit);
+            outcome.blank_without = !(estimate.estimate_without < blank_limit);
+            out.WriteStation(station_record.station, outcome.r1, outcome.r2,
+                             estimate.search_distance, estimate.n_points);
+            if (!outcome.blank_without) {
+                ++with_estimate;
+            }
         }
+        outcome.estimate = std::move(estimate);
+        TallyStation(report, outcome);
         ++done;
         if (done % progress_step == 0) {
             host.SetProgressPosition(host.ProgressPosition() + 1);
@@ -238,68 +381,98 @@ CalcResult TCalcRun::RunPasses(TRunMessages &messages) {
         return host.StopRequested();
     };
 
-    CalcResult result = CalcResult::Completed;
-    if (jobs <= 1) {
-        // Compiled once for the pass; released before the database closes.
-        TPointWindows windows(db);
-        while (reader.ReadLine(line)) {
-            if (!ParseStationLine(NormaliseLine(line, separator), station,
-                                  separator)) {
-                continue;
-            }
-            // An estimate the estimator cannot make stays blank, and is written
-            // as 0.
-            double estimate_all = blank_estimate;
-            double estimate_without = blank_estimate;
-            double search_distance = a;
-            int32_t n_points = n;
-            const bool written = EstimateStation(
-                windows, station.x, station.y, cell, increment, search_distance,
-                n_points, estimate_all, estimate_without);
-            if (finish_station(station, written, estimate_all, estimate_without,
-                               search_distance, n_points)) {
-                result = CalcResult::Stopped;
-                break;
-            }
+    // The second pass must meet the stations of the first: the same count
+    // and the same positions in the same order.
+    uint64_t met_positions = 0;
+    int32_t met = 0;
+    const auto meet = [&](const Station &station) {
+        if (++met > loaded) {
+            throw ChangedInputError("");
         }
-    } else {
-        // The same stations in the same order, estimated ahead by the workers
-        // batch by batch; this thread writes them and serves the host.
-        messages.Hold(true);
-        // The batch outlives the workers: an error that leaves this block
-        // joins them while they may still read their stations.
-        std::vector<Station> batch;
-        const size_t worker_batch = std::max<int32_t>(1, batch_size);
-        batch.reserve(worker_batch);
-        TStationWorkers workers(
-            db, jobs, StationSettings{a, increment, cell, n}, blank_estimate);
-        bool more = true;
-        while (more && result == CalcResult::Completed) {
-            batch.clear();
-            while (batch.size() < worker_batch &&
-                   (more = reader.ReadLine(line))) {
-                if (ParseStationLine(NormaliseLine(line, separator), station,
-                                     separator)) {
-                    batch.push_back(station);
+        met_positions = FoldPosition(met_positions, station.x, station.y);
+    };
+
+    CalcResult result = CalcResult::Completed;
+    try {
+        input->Rewind();
+        if (jobs <= 1) {
+            while (input->Next(record)) {
+                if (!record.is_station) {
+                    continue;
                 }
-            }
-            workers.Start(batch);
-            for (size_t k = 0; k < batch.size(); ++k) {
-                const StationEstimateResult &r = workers.Result(k);
-                messages.Flush();
-                if (finish_station(batch[k], r.written, r.estimate_all,
-                                   r.estimate_without, r.search_distance,
-                                   r.n_points)) {
+                meet(record.station);
+                // An estimate the estimator cannot make stays blank, and is
+                // written as 0.
+                StationEstimate estimate;
+                estimate.estimate_all = blank_estimate;
+                estimate.estimate_without = blank_estimate;
+                estimate.search_distance = a;
+                estimate.n_points = n;
+                EstimateStation(*windows, record.station.x, record.station.y,
+                                cell, increment, estimate);
+                if (finish_station(record, estimate)) {
                     result = CalcResult::Stopped;
-                    workers.Cancel();
                     break;
                 }
             }
+        } else {
+            // The same stations in the same order, estimated ahead by the
+            // workers batch by batch; this thread writes them and serves the
+            // host.
+            const size_t worker_batch = std::max<int32_t>(1, batch_size);
+            batch.reserve(worker_batch);
+            stations.reserve(worker_batch);
+            bool more = true;
+            while (more && result == CalcResult::Completed) {
+                batch.clear();
+                stations.clear();
+                while (batch.size() < worker_batch &&
+                       (more = input->Next(record))) {
+                    if (record.is_station) {
+                        meet(record.station);
+                        batch.push_back(record);
+                        batch.back().text = {};
+                        stations.push_back(record.station);
+                    }
+                }
+                workers->Start(stations);
+                for (size_t k = 0; k < batch.size(); ++k) {
+                    StationEstimate estimate = workers->Result(k);
+                    if (finish_station(batch[k], estimate)) {
+                        result = CalcResult::Stopped;
+                        workers->Cancel();
+                        break;
+                    }
+                }
+            }
         }
-        messages.Flush();
-        messages.Hold(false);
+        if (result == CalcResult::Completed &&
+            (met != loaded || met_positions != loaded_positions)) {
+            throw ChangedInputError("");
+        }
+    } catch (const ChangedInputError &) {
+        out.Discard();
+        throw std::runtime_error(
+            "The station file " + data_path +
+            " changed while the run read it: its second reading met other "
+            "stations than its first (" +
+            std::to_string(loaded) + " at first). Nothing was written.");
+    } catch (...) {
+        // The lines written so far are kept, as after a stop; a result that
+        // could not be written is dropped instead, leaving the earlier one.
+        if (out.StationLines() > 0) {
+            try {
+                out.Close();
+                result_written = true;
+            } catch (const FileError &) {
+            }
+        }
+        throw;
     }
+    workers.reset();
+    windows.reset();
     db.Close();
     out.Close();
+    result_written = true;
     return result;
 }

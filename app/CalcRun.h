@@ -5,9 +5,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 
+#include "app/RunReport.h"
 #include "app/StationFile.h"
+#include "app/StationInput.h"
+#include "estimate/StationEstimate.h"
 
 class CppSQLite3DB;
 
@@ -24,6 +30,8 @@ enum class CalcField {
 // One station of the second pass, as the run saw it (for summaries and views).
 struct StationOutcome {
     Station station{};
+    std::string name; // the station's name as the file spells it, UTF-8
+    int64_t line = 0; // its line in the station file, from 1
     bool written =
         false; // the estimator returned true and the line was written
     bool blank_all = false;     // estimate_all was blank (r1 written as 0)
@@ -32,6 +40,7 @@ struct StationOutcome {
     double r2 = 0.0;
     double search_distance = 0.0; // final half-size of the window, metres
     int32_t n_points = 0;         // stations counted in the final window
+    StationEstimate estimate;     // all the estimation found
 };
 
 // What the run needs of the window.
@@ -49,16 +58,19 @@ class TCalcHost {
     // Lets the window handle what is pending (a press on Stop among it).
     virtual void ProcessPendingEvents() = 0;
     // The stop flag: cleared at the start of every run, tested after each
-    // station.
+    // station and now and then while the stations load.
     virtual void ClearStopRequest() = 0;
     virtual bool StopRequested() = 0;
-    // A modal message with an OK button (the gridder's refusals, the run's
-    // own).
+    // A modal message with an OK button (the run's own, and the gridder's
+    // refusals with the stations they hit, at the end of the run).
     virtual void ShowMessage(const std::string &text) = 0;
-    // The error box that reports an error which ended the run.
+    // The error box that reports an error which ended the run, or a run that
+    // read or estimated nothing.
     virtual void ShowError(const std::string &text) = 0;
-    // Closes the main window (after a result file that cannot be opened).
-    virtual void CloseWindow() = 0;
+    // Told of each line of the first pass that held no station.
+    virtual void LineNotRead(int64_t /*line*/, std::string_view /*text*/) {}
+    // Told once the first pass has loaded `loaded` stations.
+    virtual void StationsLoaded(int64_t /*loaded*/) {}
     // Told after every station of the second pass that parsed.
     virtual void StationDone(const StationOutcome &) {}
 };
@@ -66,9 +78,10 @@ class TCalcHost {
 // How a run ended.
 enum class CalcResult {
     Completed, // every station of the file was handled
-    Stopped,   // the user stopped the second pass
-    Refused,   // the run did not start: a message said why, nothing was written
-    OpenFailed, // the result file could not be opened; the window was closed
+    Stopped,   // the user stopped the run
+    Refused,   // the run did not start, or read no station: a message said why,
+               // nothing was written
+    OpenFailed, // the result file could not be opened; the message said why
     Failed,     // an error ended the run; the error box said why
 };
 
@@ -91,7 +104,9 @@ inline constexpr double blank_limit = 1e38;
 // a number.
 double Residual(double estimate, double observed);
 
-class TRunMessages; // the run's message dedup, in CalcRun.cpp
+// Opens the source of a run's stations for the station field's text.
+using InputOpener =
+    std::function<std::unique_ptr<TStationInput>(const std::string &path)>;
 
 class TCalcRun {
   public:
@@ -102,16 +117,21 @@ class TCalcRun {
     // The whole run (the Calc button). Returns how it ended; never throws.
     CalcResult Run();
 
-    // Stations estimated at once in the second pass. 1 (the window's): one
-    // thread, one station after the other. Above 1: as many worker threads,
-    // each over a copy of the point table; the result file, the host's calls
-    // (all on the caller's thread) and Stop are the same as with 1, except
-    // that the gridder's messages reach the host between stations.
+    // Stations estimated at once in the second pass. 1: one thread, one
+    // station after the other. Above 1: as many worker threads; the result
+    // file, the host's calls (all on the caller's thread) and Stop are the
+    // same as with 1.
     int32_t jobs = 1;
     // Stations handed to the workers at once when jobs is above 1: enough
     // that their wait for a batch's last station costs little, few enough to
     // keep memory small.
     int32_t batch_size = 4096;
+    // The station file's text encoding (empty: UTF-8), for the station text
+    // reader.
+    std::string encoding;
+    // How the station field's path is opened; by default as a station text
+    // file in the user's decimal separator and `encoding`.
+    InputOpener open_input;
 
     // Figures of the last run.
     int32_t loaded =
@@ -119,13 +139,20 @@ class TCalcRun {
     int32_t done = 0;   // lines that parsed in the second pass
     int32_t unread = 0; // lines of the first pass, not blank, that did not
                         // parse as a station
-    bool result_opened = false; // the result file was opened (and so
-                                // replaced)
-    int64_t invalid_line = 0;   // the station file's line with bytes that are
-                                // not UTF-8, when that ended the run
+    int64_t with_estimate = 0;      // stations written with a leave-one-out
+                                    // estimate
+    bool result_opened = false;     // the result file was started
+    bool result_written = false;    // the result file replaced the earlier one
+    bool nothing_estimated = false; // completed, and no station had a
+                                    // leave-one-out estimate
+    int64_t invalid_line = 0;     // the station file's line with bytes that are
+                                  // not valid text, when that ended the run
+    std::string invalid_encoding; // the encoding it was read in ("" UTF-8)
+    TRunReport report;            // reasons met, and the first unread lines
+    ReportSettings settings;      // the parameters as the run read them
 
   private:
-    CalcResult RunPasses(TRunMessages &messages);
+    CalcResult RunPasses();
 
     TCalcHost &host;
     CppSQLite3DB &db;

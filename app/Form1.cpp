@@ -15,6 +15,7 @@
 #include <QRect>
 #include <QScreen>
 
+#include "app/Jobs.h"
 #include "app/ResultPath.h"
 #include "platform/qt/QtApplication.h"
 
@@ -58,6 +59,8 @@ constexpr int client_width = 650;
 constexpr int client_height = 293;
 // The progress bar's range before the first run.
 constexpr int initial_progress_max = 100;
+// Stations between two updates of the progress bar's text.
+constexpr int64_t progress_text_step = 10;
 
 } // namespace
 
@@ -71,7 +74,8 @@ TForm1::TForm1(QWidget *parent)
       present_error([this](const QString &text) { ShowErrorBox(this, text); }),
       choose_file([this](const TFileChooserSpec &spec) {
           return RunFileChooser(spec, this);
-      }) {
+      }),
+      jobs(DefaultJobs()) {
     setWindowTitle(caption);
     setFont(WindowFont());
     setFixedSize(client_width, client_height);
@@ -216,12 +220,22 @@ void TForm1::btn_calcClick() {
     if (in_run) {
         return;
     }
+    // An empty result field takes the path the input chooser would propose.
+    if (txt_out->text().isEmpty() && !txt_data->text().isEmpty()) {
+        txt_out->setText(QString::fromStdString(
+            ProposeResultPath(txt_data->text().toStdString())));
+    }
     in_run = true;
+    run_messages.clear();
+    stations_total = stations_done = 0;
+    ProgressBar1->setTextVisible(false);
     TCalcRun run(*this, db);
+    run.jobs = jobs;
     last_result = run.Run();
     last_loaded = run.loaded;
     last_done = run.done;
     in_run = false;
+    PresentRunMessages();
     if (close_after_run) {
         close_after_run = false;
         close();
@@ -288,11 +302,40 @@ void TForm1::ClearStopRequest() { stop_requested = false; }
 bool TForm1::StopRequested() { return stop_requested; }
 
 void TForm1::ShowMessage(const std::string &text) {
+    // A run's messages wait for its end, so that none halts it midway.
+    if (in_run) {
+        run_messages.append(QString::fromStdString(text));
+        return;
+    }
     present_message(QString::fromStdString(text));
 }
 
-void TForm1::ShowError(const std::string &text) {
-    present_error(QString::fromStdString(text));
+void TForm1::PresentRunMessages() {
+    if (!run_messages.isEmpty()) {
+        const QString text = run_messages.join("\n\n");
+        run_messages.clear();
+        present_message(text);
+    }
 }
 
-void TForm1::CloseWindow() { close(); }
+void TForm1::StationsLoaded(int64_t loaded) {
+    stations_total = loaded;
+    ProgressBar1->setFormat(QString("0 of %1 stations").arg(loaded));
+    ProgressBar1->setTextVisible(true);
+}
+
+void TForm1::StationDone(const StationOutcome &) {
+    ++stations_done;
+    if (stations_done % progress_text_step == 0 ||
+        stations_done == stations_total) {
+        ProgressBar1->setFormat(QString("%1 of %2 stations")
+                                    .arg(stations_done)
+                                    .arg(stations_total));
+    }
+}
+
+void TForm1::ShowError(const std::string &text) {
+    // Messages of the run come first, then the error that ended it.
+    PresentRunMessages();
+    present_error(QString::fromStdString(text));
+}

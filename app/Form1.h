@@ -9,6 +9,7 @@
 
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include "app/CalcRun.h"
@@ -57,6 +58,8 @@ class TForm1 : public QWidget, public TCalcHost {
     // The connection of a run: no database open between runs; destroying the
     // window closes one left open.
     CppSQLite3DB db;
+    // Jobs of a run: the batch tool's default (see app/Jobs.h).
+    int32_t jobs;
     // How the last run ended, and its figures (see TCalcRun).
     CalcResult last_result = CalcResult::Completed;
     int32_t last_loaded = 0;
@@ -92,7 +95,8 @@ class TForm1 : public QWidget, public TCalcHost {
     bool StopRequested() override;
     void ShowMessage(const std::string &text) override;
     void ShowError(const std::string &text) override;
-    void CloseWindow() override;
+    void StationsLoaded(int64_t loaded) override;
+    void StationDone(const StationOutcome &outcome) override;
 
   protected:
     // During a run, closing acts as Stop; the window closes once the run has
@@ -109,8 +113,14 @@ class TForm1 : public QWidget, public TCalcHost {
 
     std::vector<std::pair<QLabel *, QSize>>
         label_sizes; // each label's measured size
+    // Shows the texts the run left for its end in one box.
+    void PresentRunMessages();
+
     bool in_run = false;
     bool close_after_run = false;
+    QStringList run_messages;   // messages of the run in hand, shown at its end
+    int64_t stations_total = 0; // stations the run in hand loaded
+    int64_t stations_done = 0;  // of them, estimated so far
 };
 
 // The program's one main window; set by main while the window exists.

@@ -63,24 +63,17 @@ std::string FormatResultLine(const Station &station, double r1, double r2,
     return line;
 }
 
-TResultFile::~TResultFile() {
-    if (file != nullptr)
-        std::fclose(file);
-}
-
-bool TResultFile::Open(const std::string &new_path) {
-    if (file != nullptr) {
-        std::fclose(file);
-        file = nullptr;
-    }
-    // Binary mode: the CRLF line ends are written explicitly on every platform.
-    file = std::fopen(new_path.c_str(), "wb");
+bool TResultFile::Open(const std::string &new_path, int &error) {
     path = new_path;
     write_error = 0;
-    return file != nullptr;
+    station_lines = 0;
+    // Binary mode: the CRLF line ends are written explicitly on every
+    // platform.
+    return replacement.Begin(new_path, error);
 }
 
 void TResultFile::WriteLine(const std::string &line) {
+    std::FILE *file = replacement.File();
     if (file == nullptr)
         return;
     if (std::fputs(line.c_str(), file) == EOF ||
@@ -98,21 +91,18 @@ void TResultFile::WriteHeader() { WriteLine(result_header); }
 void TResultFile::WriteStation(const Station &station, double r1, double r2,
                                double half_size, int32_t count) {
     WriteLine(FormatResultLine(station, r1, r2, half_size, count));
+    ++station_lines;
 }
 
 void TResultFile::Close() {
-    if (file == nullptr)
+    if (!replacement.File())
         return;
-    // The buffered tail is written by fflush; ferror catches a failure of any
-    // earlier write the library noticed; fclose reports a failure of the close.
     int error = write_error;
-    if (std::fflush(file) != 0 && error == 0)
-        error = errno;
-    if (std::ferror(file) && error == 0)
-        error = EIO;
-    if (std::fclose(file) != 0 && error == 0)
-        error = errno;
-    file = nullptr;
+    if (error != 0) {
+        replacement.Abandon();
+    } else {
+        error = replacement.Commit();
+    }
     if (error != 0)
         throw FileError("Cannot write file \"" + path + "\". " +
                         SystemReason(error));

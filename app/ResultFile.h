@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/FileReplacement.h"
 #include "app/StationFile.h"
 
 // The header line, without its line end; each label ends above its column.
@@ -21,7 +22,8 @@ constexpr const char *result_header =
 std::string FormatResultLine(const Station &station, double r1, double r2,
                              double half_size, int32_t count);
 
-// Writes the result file through the C library's buffering. A failed write
+// Writes the result file through the C library's buffering, into a temporary
+// file beside it that replaces the earlier result only at Close. A failed write
 // throws FileError at once and Close reports one that only the final flush
 // meets, so a lost result never passes for success.
 class TResultFile {
@@ -29,29 +31,37 @@ class TResultFile {
     TResultFile() = default;
     TResultFile(const TResultFile &) = delete;
     TResultFile &operator=(const TResultFile &) = delete;
-    // Closes without throwing; errors found then are dropped.
-    ~TResultFile();
+    // Discards a file that was not closed: the earlier result stays.
+    ~TResultFile() = default;
 
-    // Creates or replaces the file at path (the platform's own path bytes).
-    // False when it cannot be opened (the run shows its message); a file this
-    // object held open before is closed first, without throwing.
-    bool Open(const std::string &path);
+    // Starts the file that will replace path (the platform's own path bytes).
+    // False, with the system's error number in `error`, when it cannot (the
+    // run shows its message); a file this object held open is discarded
+    // first.
+    bool Open(const std::string &path, int &error);
     // The header line; once, directly after Open.
     void WriteHeader();
     // One station's line (see FormatResultLine). Both throw FileError when the
     // write fails.
     void WriteStation(const Station &station, double r1, double r2,
                       double half_size, int32_t count);
-    // Closes the file; nothing when none is open. Throws FileError naming the
-    // path and the system's reason when a write, the flush or the close failed.
+    // Completes the file and puts it in the place of the earlier one; nothing
+    // when none is open. Throws FileError naming the path and the system's
+    // reason when a write, the flush, the close or the rename failed; the
+    // earlier result then stays.
     void Close();
-    bool IsOpen() const { return file != nullptr; }
+    // Drops the file: the earlier result stays as it was. Never throws.
+    void Discard() { replacement.Abandon(); }
+    bool IsOpen() const { return replacement.File() != nullptr; }
+    // Station lines written since Open.
+    int64_t StationLines() const { return station_lines; }
 
   private:
     void WriteLine(const std::string &line);
 
-    std::FILE *file = nullptr;
+    TFileReplacement replacement;
     std::string path;
     int write_error =
         0; // errno of the first failed write; 0 while all went well
+    int64_t station_lines = 0;
 };

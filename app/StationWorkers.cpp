@@ -75,7 +75,7 @@ void TStationWorkers::Start(const std::vector<Station> &stations) {
     result_made.wait(lock, [this] { return in_hand == 0; });
     batch = &stations;
     batch_size = stations.size();
-    results.assign(stations.size(), StationEstimateResult{});
+    results.assign(stations.size(), StationEstimate{});
     ready.assign(stations.size(), 0);
     next = 0;
     cancelled = false;
@@ -83,7 +83,7 @@ void TStationWorkers::Start(const std::vector<Station> &stations) {
     work_ready.notify_all();
 }
 
-const StationEstimateResult &TStationWorkers::Result(size_t k) {
+const StationEstimate &TStationWorkers::Result(size_t k) {
     std::unique_lock lock(mutex);
     result_made.wait(lock, [this, k] { return ready[k] != 0; });
     return results[k];
@@ -112,18 +112,16 @@ void TStationWorkers::Work(TPointWindows &queries) {
 
         // Exactly what the sequential pass does for one station; the
         // estimator catches every error of its own.
-        StationEstimateResult result;
+        StationEstimate result;
         result.estimate_all = blank;
         result.estimate_without = blank;
         result.search_distance = settings.search_distance;
         result.n_points = settings.n_points;
-        result.written = EstimateStation(
-            queries, station.x, station.y, settings.cell_size,
-            settings.increment, result.search_distance, result.n_points,
-            result.estimate_all, result.estimate_without);
+        EstimateStation(queries, station.x, station.y, settings.cell_size,
+                        settings.increment, result);
 
         lock.lock();
-        results[k] = result;
+        results[k] = std::move(result);
         ready[k] = 1;
         --in_hand;
         result_made.notify_all();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/StationFile.h"
+#include "estimate/StationEstimate.h"
 #include "store/CppSQLite3.h"
 #include "store/PointTable.h"
 
@@ -20,16 +21,6 @@ struct StationSettings {
     double increment = 0.0;       // growth step of the half-size, metres
     double cell_size = 0.0;       // grid spacing, metres
     int32_t n_points = 0;         // minimum number of stations N
-};
-
-// What EstimateStation gave for one station: its result and its out values.
-// The estimates start blank, as the sequential pass starts them.
-struct StationEstimateResult {
-    bool written = false;
-    double estimate_all = 0.0;
-    double estimate_without = 0.0;
-    double search_distance = 0.0; // final half-size of the window, metres
-    int32_t n_points = 0;         // stations counted in the final window
 };
 
 class TStationWorkers {
@@ -53,7 +44,7 @@ class TStationWorkers {
     void Start(const std::vector<Station> &batch);
     // The estimate of entry k of the batch, once it is ready (waits for it).
     // Valid until the next Start.
-    const StationEstimateResult &Result(size_t k);
+    const StationEstimate &Result(size_t k);
     // Stops handing out the batch's stations and waits for those in hand.
     void Cancel();
 
@@ -74,7 +65,7 @@ class TStationWorkers {
     std::condition_variable work_ready;  // a station to take, or quitting
     std::condition_variable result_made; // a result is ready, or a worker idle
     const std::vector<Station> *batch = nullptr;
-    std::vector<StationEstimateResult> results;
+    std::vector<StationEstimate> results;
     std::vector<char> ready; // 1 once results[k] is final
     size_t batch_size = 0;   // its stations; the caller refills the vector
                              // once the batch is done, without the lock

@@ -40,6 +40,5 @@ class QuietHost : public TCalcHost {
     void ShowError(const std::string &text) override {
         std::fprintf(stderr, "error: %s\n", text.c_str());
     }
-    void CloseWindow() override {}
     int32_t position = 0;
 };

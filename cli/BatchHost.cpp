@@ -5,8 +5,6 @@
 #include <cmath>
 #include <csignal>
 
-#include "platform/CodePage.h"
-
 namespace {
 
 // Set by the signal handler, which may run on any of the run's threads; a
@@ -49,10 +47,10 @@ void InstallStopOnInterrupt() {
 bool InterruptRequested() { return interrupted.load(); }
 
 TBatchHost::TBatchHost(BatchFields fields_, std::FILE *messages_,
-                       bool show_progress_)
+                       bool show_progress_, bool verbose_)
     : fields(std::move(fields_)), messages(messages_),
-      show_progress(show_progress_), started(std::chrono::steady_clock::now()) {
-}
+      show_progress(show_progress_), verbose(verbose_),
+      started(std::chrono::steady_clock::now()) {}
 
 std::string TBatchHost::FieldText(CalcField field) {
     switch (field) {
@@ -74,7 +72,20 @@ std::string TBatchHost::FieldText(CalcField field) {
 
 void TBatchHost::SetProgressMax(int32_t maximum) {
     progress_max = maximum;
+    passing = true;
     started = std::chrono::steady_clock::now();
+}
+
+void TBatchHost::StationsLoaded(int64_t loaded) { summary.loaded = loaded; }
+
+void TBatchHost::LineNotRead(int64_t line, std::string_view text) {
+    if (!verbose) {
+        return;
+    }
+    ClearProgressLine();
+    std::fprintf(messages, "line %lld not read: %s\n",
+                 static_cast<long long>(line),
+                 TRunReport::ShortLine(text).c_str());
 }
 
 void TBatchHost::SetProgressPosition(int32_t position) {
@@ -84,7 +95,8 @@ void TBatchHost::SetProgressPosition(int32_t position) {
 int32_t TBatchHost::ProgressPosition() { return progress_position; }
 
 void TBatchHost::ProcessPendingEvents() {
-    if (!show_progress) {
+    // Nothing to draw while the stations load.
+    if (!show_progress || !passing) {
         return;
     }
     const auto now = std::chrono::steady_clock::now();
@@ -139,13 +151,12 @@ void TBatchHost::StationDone(const StationOutcome &outcome) {
     summary.sum_r2_squared += outcome.r2 * outcome.r2;
     if (std::fabs(outcome.r2) > summary.largest_abs_r2) {
         summary.largest_abs_r2 = std::fabs(outcome.r2);
-        summary.largest_station = CodePageToUtf8(outcome.station.point);
+        summary.largest_station = outcome.name;
     }
 }
 
 void TBatchHost::DrawProgress(bool final) {
-    // The bar counts stations: ten per step of the progress maximum.
-    const int64_t total = static_cast<int64_t>(progress_max) * 10;
+    const int64_t total = summary.loaded;
     const int64_t done = summary.read;
     const double fraction =
         total > 0 ? std::min(1.0, static_cast<double>(done) / total) : 1.0;
@@ -176,28 +187,47 @@ void TBatchHost::ClearProgressLine() {
     }
 }
 
-void TBatchHost::PrintSummary(std::FILE *to) const {
-    std::fprintf(to,
-                 "Stations read: %lld, written: %lld, skipped: %lld, with a "
-                 "blank estimate "
-                 "(written as 0.000): %lld\n",
-                 static_cast<long long>(summary.read),
-                 static_cast<long long>(summary.written),
-                 static_cast<long long>(summary.read - summary.written),
-                 static_cast<long long>(summary.blank));
-    if (summary.unread > 0) {
+void TBatchHost::PrintSummary(std::FILE *to, const TCalcRun &run,
+                              CalcResult result) const {
+    const TRunReport &report = run.report;
+    const auto count = [](int64_t n) { return static_cast<long long>(n); };
+    if (result == CalcResult::Stopped) {
+        std::fprintf(
+            to,
+            "Stations read: %lld, estimated before the stop: %lld "
+            "(written: %lld, skipped: %lld, with a blank estimate "
+            "(written as 0.000): %lld)\n",
+            count(run.loaded), count(summary.read), count(summary.written),
+            count(summary.read - summary.written), count(summary.blank));
+    } else {
+        std::fprintf(to,
+                     "Stations read: %lld, written: %lld, skipped: %lld, with "
+                     "a blank estimate (written as 0.000): %lld\n",
+                     count(summary.read), count(summary.written),
+                     count(summary.read - summary.written),
+                     count(summary.blank));
+    }
+    if (report.UnreadCount() > 0) {
         std::fprintf(to, "Lines not read as stations: %lld\n",
-                     static_cast<long long>(summary.unread));
+                     count(report.UnreadCount()));
+        if (!verbose) {
+            for (const std::string &line : report.DescribeUnread()) {
+                std::fprintf(to, "  %s\n", line.c_str());
+            }
+            if (report.UnreadCount() >
+                static_cast<int64_t>(report.FirstUnread().size())) {
+                std::fprintf(to, "  ... (all of them with --verbose)\n");
+            }
+        }
+    }
+    // The gridder's refusals went to standard error as they were reported.
+    const std::vector<std::string> reasons = report.Describe();
+    for (size_t k = 0; k < reasons.size(); ++k) {
+        if (report.Tallies()[k].issue != StationIssue::GridRefused) {
+            std::fprintf(to, "%s\n", reasons[k].c_str());
+        }
     }
     if (summary.with_r2 == 0) {
-        std::fprintf(to, "No station has a leave-one-out estimate.\n");
-        if (summary.written > 0 && summary.messages == 0) {
-            // Every grid node was left blank: the kriging found too few
-            // neighbours within the search distance, its search radius.
-            std::fprintf(to, "The search distance is also the kriging search "
-                             "radius: try one "
-                             "larger than the station spacing.\n");
-        }
         return;
     }
     const double n = static_cast<double>(summary.with_r2);
@@ -205,7 +235,7 @@ void TBatchHost::PrintSummary(std::FILE *to) const {
                  "r2 over %lld stations: mean %.3f mGal, RMS %.3f mGal, "
                  "largest |r2| %.3f mGal "
                  "at station %s\n",
-                 static_cast<long long>(summary.with_r2), summary.sum_r2 / n,
+                 count(summary.with_r2), summary.sum_r2 / n,
                  std::sqrt(summary.sum_r2_squared / n), summary.largest_abs_r2,
                  summary.largest_station.c_str());
 }

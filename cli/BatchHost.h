@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "app/CalcRun.h"
 
@@ -22,6 +23,7 @@ struct BatchFields {
 
 // Running figures over the stations of the second pass.
 struct BatchSummary {
+    int64_t loaded = 0;  // stations the first pass read
     int64_t read = 0;    // stations that parsed in the second pass
     int64_t written = 0; // stations with a result line
     int64_t blank =
@@ -31,13 +33,14 @@ struct BatchSummary {
     double sum_r2_squared = 0.0;
     double largest_abs_r2 = -1.0;
     std::string largest_station; // its name, in UTF-8
-    int64_t unread = 0;   // lines, not blank, that were not read as stations
-    int64_t messages = 0; // messages shown (the gridder's, once each)
+    int64_t messages = 0;        // messages shown
 };
 
 class TBatchHost : public TCalcHost {
   public:
-    TBatchHost(BatchFields fields, std::FILE *messages, bool show_progress);
+    // `verbose`: every line that is not a station is shown as it is met.
+    TBatchHost(BatchFields fields, std::FILE *messages, bool show_progress,
+               bool verbose = false);
 
     std::string FieldText(CalcField field) override;
     void SetRunning(bool running) override;
@@ -49,14 +52,15 @@ class TBatchHost : public TCalcHost {
     bool StopRequested() override;
     void ShowMessage(const std::string &text) override;
     void ShowError(const std::string &text) override;
-    void CloseWindow() override { window_closed = true; }
+    void LineNotRead(int64_t line, std::string_view text) override;
+    void StationsLoaded(int64_t loaded) override;
     void StationDone(const StationOutcome &outcome) override;
 
-    // Writes the closing summary to `to`.
-    void PrintSummary(std::FILE *to) const;
+    // Writes the closing summary of `run`, which ended with `result`, to `to`.
+    void PrintSummary(std::FILE *to, const TCalcRun &run,
+                      CalcResult result) const;
 
     BatchSummary summary;
-    bool window_closed = false;
 
   private:
     void DrawProgress(bool final);
@@ -65,10 +69,11 @@ class TBatchHost : public TCalcHost {
     BatchFields fields;
     std::FILE *messages;
     bool show_progress;
+    bool verbose;
     bool progress_drawn = false;
+    bool passing = false; // the second pass has begun
     int32_t progress_max = 0;
     int32_t progress_position = 0;
-    int64_t expected = 0; // stations loaded, so the total of the second pass
     std::chrono::steady_clock::time_point started;
     std::chrono::steady_clock::time_point last_drawn;
 };

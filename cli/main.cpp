@@ -1,19 +1,17 @@
 // korvanel-batch: leave-one-out kriging residuals of a station file, from the
 // command line. Runs the window's Calc run with the window's parameters.
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <sched.h>
 #include <string>
-#include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
 #include "app/CalcRun.h"
+#include "app/Jobs.h"
 #include "app/ResultPath.h"
 #include "cli/BatchHost.h"
-#include "platform/Dialogs.h"
 #include "platform/Locale.h"
 #include "store/CppSQLite3.h"
 
@@ -24,23 +22,21 @@ constexpr int exit_failure = 1;
 constexpr int exit_usage = 2;
 constexpr int exit_interrupted = 130; // 128 + SIGINT, as shells report Ctrl-C
 constexpr int32_t max_jobs = 256;
-// Each job holds a copy of the point table: a machine with many cores gets
-// no more than this many unless asked.
-constexpr int32_t default_jobs_limit = 8;
+constexpr const char *program = "korvanel-batch";
 
-// The cores this process may run on (a container or taskset may allow fewer
-// than the machine has), at least 1 and at most default_jobs_limit.
-int32_t DefaultJobs() {
-    int32_t cores = 0;
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0) {
-        cores = CPU_COUNT(&allowed);
-    }
-    if (cores <= 0) {
-        cores = static_cast<int32_t>(std::thread::hardware_concurrency());
-    }
-    return std::clamp(cores, 1, default_jobs_limit);
+// A usage error: the message on standard error, then the usual hint.
+int UsageError(const std::string &message) {
+    std::fprintf(stderr, "%s\nRun with --help for more information.\n",
+                 message.c_str());
+    return exit_usage;
+}
+
+// True when `path` can be read twice: a regular file. Standard input, pipes
+// and devices are read once into memory.
+bool IsRegularFile(const std::string &path) {
+    struct stat status {};
+    return path != "-" && ::stat(path.c_str(), &status) == 0 &&
+           S_ISREG(status.st_mode);
 }
 
 } // namespace
@@ -48,21 +44,27 @@ int32_t DefaultJobs() {
 int main(int argc, char **argv) {
     BatchFields fields;
     std::string separator;
+    std::string encoding;
+    bool verbose = false;
     int32_t jobs = DefaultJobs();
 
     CLI::App app{"Leave-one-out kriging residuals for every station of a "
                  "gravity survey.\n"
                  "Writes a fixed-column table with r1 (all stations) and r2 "
                  "(station left out).",
-                 "korvanel-batch"};
+                 program};
+    app.set_version_flag("--version",
+                         std::string(program) + " " + KORVANEL_VERSION);
     app.add_option("STATIONS", fields.data,
-                   "station file: x y point h value per line (UTF-8)")
+                   "station file: x y point h value per line (UTF-8 unless "
+                   "--encoding says otherwise); - reads standard input")
         ->required();
     app.add_option(
         "-o,--output", fields.output,
         "result file (default: the station file's name with _res.dat)");
     app.add_option("--search-distance", fields.search_distance,
-                   "starting half-size of the search square, metres")
+                   "starting half-size of the search square, metres; also "
+                   "the kriging search radius")
         ->capture_default_str();
     app.add_option("--increment", fields.increment,
                    "growth step of the half-size, metres")
@@ -74,7 +76,19 @@ int main(int argc, char **argv) {
         ->capture_default_str();
     app.add_option("--decimal-separator", separator,
                    "decimal separator of the numbers (default: the locale's)")
-        ->check(CLI::IsMember({".", ","}));
+        ->type_name("'.' or ','")
+        ->check(CLI::Validator(
+            [](std::string &text) {
+                return text == "." || text == ","
+                           ? std::string()
+                           : "the decimal separator is '.' or ',', not '" +
+                                 text + "'";
+            },
+            "", "separator"));
+    app.add_option("--encoding", encoding,
+                   "text encoding of the station file, as iconv names it "
+                   "(for example LATIN1 or WINDOWS-1250; default UTF-8)")
+        ->type_name("NAME");
     app.add_option(
            "-j,--jobs", jobs,
            "stations estimated at once, each job on a thread of its own "
@@ -82,6 +96,8 @@ int main(int argc, char **argv) {
            "result is the same for any number")
         ->check(CLI::Range(1, max_jobs))
         ->capture_default_str();
+    app.add_flag("-v,--verbose", verbose,
+                 "show every line that is not a station, as it is met");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &error) {
@@ -92,39 +108,66 @@ int main(int argc, char **argv) {
     if (!separator.empty()) {
         SetDecimalSeparator(separator[0]);
     }
+    // The parameters are read in the decimal separator of the run, and one
+    // that is not a number is a usage error before anything is read.
+    const char decimal = DecimalSeparator();
+    struct Number {
+        const char *option;
+        const std::string &text;
+        bool integer;
+    };
+    for (const Number &number :
+         {Number{"--search-distance", fields.search_distance, false},
+          Number{"--increment", fields.increment, false},
+          Number{"--min-points", fields.min_points, true},
+          Number{"--cell-size", fields.cell_size, false}}) {
+        double real = 0.0;
+        int32_t whole = 0;
+        const bool ok = number.integer
+                            ? TryStrToInt(number.text, whole)
+                            : TryStrToFloat(number.text, real, decimal);
+        if (!ok) {
+            return UsageError(
+                std::string(number.option) + ": '" + number.text +
+                "' is not a valid " +
+                (number.integer ? "integer value"
+                                : std::string("floating point value (decimal "
+                                              "separator '") +
+                                      decimal + "')"));
+        }
+    }
+    if (!EncodingKnown(encoding)) {
+        return UsageError("--encoding: the system knows no encoding named '" +
+                          encoding + "' (see iconv --list)");
+    }
     if (fields.output.empty()) {
+        // A pipe or device has no name to put a result beside.
+        if (!IsRegularFile(fields.data) &&
+            (fields.data == "-" || ::access(fields.data.c_str(), F_OK) == 0)) {
+            return UsageError("-o RESULT is needed when the stations come "
+                              "from standard input, a pipe or a device");
+        }
         fields.output = ProposeResultPath(fields.data);
     }
     const std::string output = fields.output;
 
-    TBatchHost host(std::move(fields), stderr, isatty(STDERR_FILENO) != 0);
-    // The gridder's messages reach standard error through the host during a
-    // run, and directly outside one.
+    TBatchHost host(std::move(fields), stderr, isatty(STDERR_FILENO) != 0,
+                    verbose);
     InstallStopOnInterrupt();
     CppSQLite3DB db;
     TCalcRun run(host, db);
     run.jobs = jobs;
+    run.encoding = encoding;
     const CalcResult result = run.Run();
 
-    host.summary.unread = run.unread;
     switch (result) {
     case CalcResult::Completed:
-        host.PrintSummary(stdout);
-        if (run.loaded == 0 && run.unread > 0) {
-            // Typically numbers written with the other decimal separator.
-            std::fprintf(stderr,
-                         "error: no line of %s was read as a station (x y "
-                         "point h value, decimal separator '%c'; see "
-                         "--decimal-separator); %s holds only the header\n",
-                         host.FieldText(CalcField::Data).c_str(),
-                         DecimalSeparator(), output.c_str());
-            return exit_failure;
-        }
+        host.PrintSummary(stdout, run, result);
         std::printf("Result written to %s\n", output.c_str());
-        return exit_success;
+        return run.nothing_estimated ? exit_failure : exit_success;
     case CalcResult::Stopped:
-        host.PrintSummary(stdout);
-        if (run.result_opened) {
+        host.PrintSummary(stdout, run, result);
+        if (run.result_written) {
             std::fprintf(stderr,
                          "Stopped: %s holds the lines written so far.\n",
                          output.c_str());
@@ -135,16 +178,22 @@ int main(int argc, char **argv) {
                          output.c_str());
         }
         return exit_interrupted;
-    case CalcResult::Failed:
-        if (run.invalid_line > 0) {
+    case CalcResult::Refused:
+        if (run.unread > 0 && run.loaded == 0) {
+            // Typically numbers written with the other decimal separator.
             std::fprintf(stderr,
-                         "error: line %lld of %s is not UTF-8 text (saved in "
-                         "another encoding?)\n",
-                         static_cast<long long>(run.invalid_line),
-                         host.FieldText(CalcField::Data).c_str());
+                         "hint: the numbers are read with '%c' as the decimal "
+                         "separator (see --decimal-separator)\n",
+                         DecimalSeparator());
         }
         break;
-    case CalcResult::Refused:
+    case CalcResult::Failed:
+        if (run.invalid_line > 0 && encoding.empty()) {
+            std::fprintf(stderr,
+                         "hint: a file saved in another encoding can be read "
+                         "with --encoding (for example --encoding LATIN1)\n");
+        }
+        break;
     case CalcResult::OpenFailed:
         break;
     }

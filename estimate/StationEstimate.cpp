@@ -2,7 +2,9 @@
 #include "estimate/StationEstimate.h"
 
 #include <cmath>
+#include <exception>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "kriging/Krigging.h"
@@ -23,18 +25,21 @@ constexpr double isotropic = 1.0;
 
 // One kriging run over the first `count` samples, read at the station: the
 // value the whole grid would give there, from the only nodes the lookup reads.
-// Leaves `estimate` untouched when the gridder refuses the run.
-void KrigeAtStation(const SampleArrays &samples, int32_t count,
-                    int32_t max_points, double search_radius, double cell_size,
-                    double station_x, double station_y, double &estimate) {
+// Leaves `estimate` untouched when the gridder refuses the run, and says why.
+GridRefusal KrigeAtStation(const SampleArrays &samples, int32_t count,
+                           int32_t max_points, double search_radius,
+                           double cell_size, double station_x, double station_y,
+                           double &estimate) {
     auto gridder = std::make_unique<TKrigging>();
-    if (gridder->PrepareGrid(samples.sample_x.data(), samples.sample_y.data(),
-                             samples.sample_z.data(), count, no_log,
-                             nearest_search, max_points, search_radius,
-                             ordinary_kriging, fit_model, fit_model, fit_model,
-                             cell_size, cell_size, no_angle, isotropic)) {
-        estimate = gridder->ValueAtStation(station_x, station_y);
+    if (!gridder->PrepareGrid(samples.sample_x.data(), samples.sample_y.data(),
+                              samples.sample_z.data(), count, no_log,
+                              nearest_search, max_points, search_radius,
+                              ordinary_kriging, fit_model, fit_model, fit_model,
+                              cell_size, cell_size, no_angle, isotropic)) {
+        return gridder->refusal;
     }
+    estimate = gridder->ValueAtStation(station_x, station_y);
+    return GridRefusal::None;
 }
 
 // The point table's window queries as the query texts ask them, one statement
@@ -49,6 +54,10 @@ class TQueryWindows {
         return ::FetchInSquare(db, x, y, a);
     }
     int32_t CountAllStations() { return ::CountAllStations(db); }
+    bool StoredPosition(double x, double y, double &stored_x,
+                        double &stored_y) {
+        return ::StoredPosition(db, x, y, stored_x, stored_y);
+    }
 
   private:
     CppSQLite3DB &db;
@@ -149,19 +158,19 @@ bool Grow(Windows &windows, double station_x, double station_y,
 }
 
 // Window growth and gathering over either store: the query texts or a pass's
-// window index, which answer alike.
+// window index, which answer alike. The window is centred on (centre_x,
+// centre_y); with `own` the own sample is the last one at the centre.
 template <typename Windows>
-bool Gather(Windows &windows, double station_x, double station_y,
+bool Gather(Windows &windows, double centre_x, double centre_y, bool own,
             double increment, double &search_distance, int32_t &n_points,
             SampleArrays &samples, int32_t &own_index) {
     double half_size = search_distance;
     const int32_t wanted = n_points;
-    int32_t counted = 0;
-    if (wanted > 0) {
-        counted = windows.CountInSquare(station_x, station_y, half_size);
-    }
+    // With N of 0 or less the starting window is the final one; it is still
+    // counted, so that its count is reported.
+    int32_t counted = windows.CountInSquare(centre_x, centre_y, half_size);
     const bool reached =
-        counted >= wanted || Grow(windows, station_x, station_y, increment,
+        counted >= wanted || Grow(windows, centre_x, centre_y, increment,
                                   wanted, half_size, counted);
     search_distance = half_size;
     n_points = counted;
@@ -169,42 +178,62 @@ bool Gather(Windows &windows, double station_x, double station_y,
         return false;
     }
 
-    SquareRows rows = windows.FetchInSquare(station_x, station_y, half_size);
+    SquareRows rows = windows.FetchInSquare(centre_x, centre_y, half_size);
     samples.sample_x = std::move(rows.x);
     samples.sample_y = std::move(rows.y);
     samples.sample_z = std::move(rows.u);
     samples.sample_count = static_cast<int32_t>(samples.sample_x.size());
 
     own_index = -1;
-    for (int32_t j = 0; j < samples.sample_count; ++j) {
-        if (samples.sample_x[j] == station_x &&
-            samples.sample_y[j] == station_y) {
+    for (int32_t j = 0; own && j < samples.sample_count; ++j) {
+        if (samples.sample_x[j] == centre_x &&
+            samples.sample_y[j] == centre_y) {
             own_index = j;
         }
     }
     return true;
 }
 
+// The station's position as the table holds it, for the window's centre and
+// the own sample; the position as parsed when the table has no station there.
 template <typename Windows>
-bool Estimate(Windows &windows, double station_x, double station_y,
-              double cell_size, double increment, double &search_distance,
-              int32_t &n_points, double &estimate_all,
-              double &estimate_without) {
+bool StoredCentre(Windows &windows, double station_x, double station_y,
+                  double &centre_x, double &centre_y) {
+    centre_x = station_x;
+    centre_y = station_y;
+    return windows.StoredPosition(station_x, station_y, centre_x, centre_y);
+}
+
+template <typename Windows>
+void Estimate(Windows &windows, double station_x, double station_y,
+              double cell_size, double increment, StationEstimate &estimate) {
     // The gridder's radius and neighbour count are the values as they came in,
     // before the window grew.
-    const double search_radius = search_distance;
-    const int32_t max_points = n_points;
+    const double search_radius = estimate.search_distance;
+    const int32_t max_points = estimate.n_points;
+    estimate.written = false;
+    estimate.skip = StationSkip::None;
+    estimate.refused_all = estimate.refused_without = GridRefusal::None;
     try {
+        double centre_x, centre_y;
+        const bool stored =
+            StoredCentre(windows, station_x, station_y, centre_x, centre_y);
         SampleArrays samples;
         int32_t own_index = -1;
-        if (!Gather(windows, station_x, station_y, increment, search_distance,
-                    n_points, samples, own_index) ||
-            own_index < 0) {
-            return false;
+        if (!Gather(windows, centre_x, centre_y, stored, increment,
+                    estimate.search_distance, estimate.n_points, samples,
+                    own_index)) {
+            estimate.skip = StationSkip::WindowShort;
+            return;
+        }
+        if (own_index < 0) {
+            estimate.skip = StationSkip::OwnSampleMissing;
+            return;
         }
         const int32_t n = samples.sample_count;
-        KrigeAtStation(samples, n, max_points, search_radius, cell_size,
-                       station_x, station_y, estimate_all);
+        estimate.refused_all =
+            KrigeAtStation(samples, n, max_points, search_radius, cell_size,
+                           centre_x, centre_y, estimate.estimate_all);
 
         // Leave the station out; the others keep their fetch order.
         for (int32_t j = own_index; j < n - 1; ++j) {
@@ -212,14 +241,44 @@ bool Estimate(Windows &windows, double station_x, double station_y,
             samples.sample_y[j] = samples.sample_y[j + 1];
             samples.sample_z[j] = samples.sample_z[j + 1];
         }
-        KrigeAtStation(samples, n - 1, max_points, search_radius, cell_size,
-                       station_x, station_y, estimate_without);
-        return true;
+        estimate.refused_without =
+            KrigeAtStation(samples, n - 1, max_points, search_radius, cell_size,
+                           centre_x, centre_y, estimate.estimate_without);
+        estimate.written = true;
+    } catch (const std::bad_alloc &) {
+        estimate.skip = StationSkip::Error;
+        estimate.error = "out of memory";
+    } catch (const std::exception &error) {
+        estimate.skip = StationSkip::Error;
+        estimate.error = error.what();
+    } catch (const CppSQLite3Exception &error) {
+        estimate.skip = StationSkip::Error;
+        estimate.error = error.errorMessage();
     } catch (...) {
         // Any failure below (database, conversion, memory, floating point)
         // skips the station; the run goes on.
-        return false;
+        estimate.skip = StationSkip::Error;
+        estimate.error = "unknown error";
     }
+}
+
+// The form with in/out arguments over either store.
+template <typename Windows>
+bool EstimateWithArguments(Windows &windows, double station_x, double station_y,
+                           double cell_size, double increment,
+                           double &search_distance, int32_t &n_points,
+                           double &estimate_all, double &estimate_without) {
+    StationEstimate estimate;
+    estimate.estimate_all = estimate_all;
+    estimate.estimate_without = estimate_without;
+    estimate.search_distance = search_distance;
+    estimate.n_points = n_points;
+    Estimate(windows, station_x, station_y, cell_size, increment, estimate);
+    estimate_all = estimate.estimate_all;
+    estimate_without = estimate.estimate_without;
+    search_distance = estimate.search_distance;
+    n_points = estimate.n_points;
+    return estimate.written;
 }
 
 } // namespace
@@ -229,16 +288,22 @@ bool GatherStationSamples(CppSQLite3DB &db, double station_x, double station_y,
                           int32_t &n_points, SampleArrays &samples,
                           int32_t &own_index) {
     TQueryWindows windows(db);
-    return Gather(windows, station_x, station_y, increment, search_distance,
-                  n_points, samples, own_index);
+    double centre_x, centre_y;
+    const bool stored =
+        StoredCentre(windows, station_x, station_y, centre_x, centre_y);
+    return Gather(windows, centre_x, centre_y, stored, increment,
+                  search_distance, n_points, samples, own_index);
 }
 
 bool GatherStationSamples(TPointWindows &windows, double station_x,
                           double station_y, double increment,
                           double &search_distance, int32_t &n_points,
                           SampleArrays &samples, int32_t &own_index) {
-    return Gather(windows, station_x, station_y, increment, search_distance,
-                  n_points, samples, own_index);
+    double centre_x, centre_y;
+    const bool stored =
+        StoredCentre(windows, station_x, station_y, centre_x, centre_y);
+    return Gather(windows, centre_x, centre_y, stored, increment,
+                  search_distance, n_points, samples, own_index);
 }
 
 bool EstimateStation(CppSQLite3DB &db, double station_x, double station_y,
@@ -246,14 +311,22 @@ bool EstimateStation(CppSQLite3DB &db, double station_x, double station_y,
                      double &search_distance, int32_t &n_points,
                      double &estimate_all, double &estimate_without) {
     TQueryWindows windows(db);
-    return Estimate(windows, station_x, station_y, cell_size, increment,
-                    search_distance, n_points, estimate_all, estimate_without);
+    return EstimateWithArguments(windows, station_x, station_y, cell_size,
+                                 increment, search_distance, n_points,
+                                 estimate_all, estimate_without);
 }
 
 bool EstimateStation(TPointWindows &windows, double station_x, double station_y,
                      double cell_size, double increment,
                      double &search_distance, int32_t &n_points,
                      double &estimate_all, double &estimate_without) {
-    return Estimate(windows, station_x, station_y, cell_size, increment,
-                    search_distance, n_points, estimate_all, estimate_without);
+    return EstimateWithArguments(windows, station_x, station_y, cell_size,
+                                 increment, search_distance, n_points,
+                                 estimate_all, estimate_without);
+}
+
+void EstimateStation(TPointWindows &windows, double station_x, double station_y,
+                     double cell_size, double increment,
+                     StationEstimate &estimate) {
+    Estimate(windows, station_x, station_y, cell_size, increment, estimate);
 }

@@ -5,10 +5,38 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
+
+#include "kriging/Krigging.h"
 
 class CppSQLite3DB;
 class TPointWindows;
+
+// Why a station got no result line.
+enum class StationSkip : uint8_t {
+    None,        // estimated (each kriging run may still have been refused)
+    WindowShort, // no window of the growth could hold N stations
+    OwnSampleMissing, // the station's own position was not in the point table
+    Error, // an error ended the estimation; see StationEstimate.error
+};
+
+// All that the estimation of one station found. The estimates come in holding
+// the value an estimate keeps when its kriging run makes none (the caller's
+// choice: 0.0 or the blank value); search_distance and n_points come in
+// holding the starting half-size and N, and leave as EstimateStation leaves
+// them.
+struct StationEstimate {
+    bool written = false; // what EstimateStation returns: write the line
+    double estimate_all = 0.0;
+    double estimate_without = 0.0;
+    double search_distance = 0.0; // final half-size of the window, metres
+    int32_t n_points = 0;         // stations counted in the final window
+    StationSkip skip = StationSkip::None;
+    GridRefusal refused_all = GridRefusal::None;     // the first kriging run
+    GridRefusal refused_without = GridRefusal::None; // the second
+    std::string error; // what ended the estimation, when skip is Error
+};
 
 // The stations of one search window as parallel arrays, in the order the point
 // table returned them (ascending x, then y). Entry j of the three arrays is one
@@ -24,12 +52,13 @@ struct SampleArrays {
 // table of `db` through its query texts (store/PointTable.h), from the
 // half-size `search_distance` by `increment` until it holds at least `n_points`
 // stations, then fetches the window's stations into `samples` and finds the
-// station's own sample (exact equality of both coordinates; the last match
-// wins).
+// station's own sample (exact equality of both coordinates with the station's
+// position as the table holds it; the last match wins).
 //
 // In: search_distance = starting half-size (m), n_points = minimum count N.
-// Out: search_distance = final half-size, n_points = stations counted in it,
-// own_index = index of the own sample in `samples`, or -1 when absent.
+// Out: search_distance = final half-size, n_points = stations counted in it
+// (with N of 0 or less, the count of the starting window), own_index = index
+// of the own sample in `samples`, or -1 when absent.
 //
 // Returns false, without fetching, when the window can never reach N stations:
 // the table holds fewer than N, or the increment is not positive, or adding it
@@ -71,3 +100,11 @@ bool EstimateStation(TPointWindows &windows, double station_x, double station_y,
                      double cell_size, double increment,
                      double &search_distance, int32_t &n_points,
                      double &estimate_all, double &estimate_without);
+// The same through a pass's window index, with what it found in `estimate`
+// (in/out as described there). The station is taken at its position as the
+// point table holds it (coordinates of more than 15 significant digits come
+// back rounded to 15), so that its own sample is found and the grids are read
+// where the samples lie.
+void EstimateStation(TPointWindows &windows, double station_x, double station_y,
+                     double cell_size, double increment,
+                     StationEstimate &estimate);

@@ -1,8 +1,11 @@
 // The Calc run end to end: both passes, progress, Stop, messages and failures.
 #include <filesystem>
+#include <fstream>
 #include <iomanip>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -59,7 +62,13 @@ class CalcRun : public testing::Test {
         const CalcResult result = run.Run();
         loaded = run.loaded;
         done = run.done;
+        report = run.report;
         return result;
+    }
+
+    // The reasons of the last run, as the summary lists them.
+    std::vector<std::string> run_report_lines() const {
+        return report.Describe();
     }
 
     std::string Result() const {
@@ -76,6 +85,7 @@ class CalcRun : public testing::Test {
     FakeCalcHost host;
     CppSQLite3DB db;
     int32_t loaded = 0, done = 0;
+    TRunReport report;
 };
 
 } // namespace
@@ -85,7 +95,7 @@ TEST_F(CalcRun, ProgressMaximumIsStationsOverTenRoundedUp) {
         int stations;
         int32_t maximum, position;
     };
-    for (const Case c : {Case{25, 3, 2}, Case{30, 3, 3}, Case{0, 0, 0}}) {
+    for (const Case c : {Case{25, 3, 2}, Case{30, 3, 3}}) {
         SCOPED_TRACE(c.stations);
         host = FakeCalcHost();
         host.fields[CalcField::MinPoints] = "4";
@@ -190,13 +200,15 @@ TEST_F(CalcRun, DuplicatePositionsAreAllEstimatedAndWritten) {
     EXPECT_NE(lines[21].find("TWIN"), std::string::npos);
 }
 
-TEST_F(CalcRun, UnopenableResultFileClosesTheWindow) {
+// 2026-12-10, issue 14: the window closed itself, and the message gave no
+// reason.
+TEST_F(CalcRun, UnopenableResultFileSaysWhyAndKeepsTheWindow) {
     host.fields[CalcField::Output] = dir.File("missing/folder/out.dat");
     EXPECT_EQ(Run(Survey(5)), CalcResult::OpenFailed);
     ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0],
-              "Error by opening file " + dir.File("missing/folder/out.dat"));
-    EXPECT_TRUE(host.window_closed);
+    EXPECT_EQ(host.messages[0], "Error by opening file " +
+                                    dir.File("missing/folder/out.dat") +
+                                    ": No such file or directory");
     ExpectIdleAtEnd();
 }
 
@@ -226,13 +238,34 @@ TEST_F(CalcRun, EstimateThatCannotBeMadeIsWrittenAsZero) {
 }
 
 // 2026-12-10, issue 4: a gridder message used to be shown for every station.
-TEST_F(CalcRun, GridderMessageIsShownOncePerRun) {
-    host.fields[CalcField::CellSize] =
+// 2026-12-10, issue 14: it named no station, and came in the middle of a run.
+TEST_F(CalcRun, GridderMessageIsShownOnceAtTheEndWithTheStationsItHit) {
+    struct Watching : FakeCalcHost {
+        int stations_at_message = -1;
+        void ShowMessage(const std::string &text) override {
+            stations_at_message = static_cast<int>(outcomes.size());
+            FakeCalcHost::ShowMessage(text);
+        }
+    };
+    Watching watching;
+    watching.fields[CalcField::CellSize] =
         "0.5"; // windows of 5 km need far more than 1024 nodes
-    ASSERT_EQ(Run(Survey(30)), CalcResult::Completed);
-    EXPECT_EQ(host.messages,
+    watching.fields[CalcField::Data] = dir.Write("survey.dat", Survey(30));
+    watching.fields[CalcField::Output] = dir.File("survey_res.dat");
+    TCalcRun run(watching, db);
+    ASSERT_EQ(run.Run(), CalcResult::Completed);
+    EXPECT_EQ(watching.messages,
               std::vector<std::string>{
-                  "Number of grid points exceeded 1024 in X-direction."});
+                  "Number of grid points exceeded 1024 in X-direction. First "
+                  "at station P1 (line 1); 30 stations."});
+    EXPECT_EQ(watching.stations_at_message, 30);
+    // Every station refused: nothing was estimated, and the error says why.
+    EXPECT_TRUE(run.nothing_estimated);
+    ASSERT_EQ(watching.errors.size(), 1u);
+    EXPECT_NE(
+        watching.errors[0].find("No station has a leave-one-out estimate"),
+        std::string::npos);
+    EXPECT_NE(watching.errors[0].find("1024 nodes"), std::string::npos);
 }
 
 // 2026-12-10, issue 4: naming the station file as the result destroyed it.
@@ -260,8 +293,9 @@ TEST_F(CalcRun, ErrorsThatEndTheRunReachTheErrorBoxAndTheWindowReturnsToIdle) {
          "'16.5' is not a valid integer value"},
         {"not UTF-8", CalcField::MinPoints, "16",
          Survey(5) + "1 2 K\xf6ln 3 4\n",
-         "No mapping for the Unicode character exists in the target multi-byte "
-         "code page"},
+         "Line 6 of " + dir.File("survey.dat") +
+             " is not UTF-8 text.\nNo mapping for the Unicode character "
+             "exists in the target multi-byte code page"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -332,4 +366,153 @@ TEST_F(CalcRun, LinesThatAreNotStationsAreCounted) {
     EXPECT_EQ(run.loaded, 12);
     EXPECT_EQ(run.unread, 2); // blank lines are not counted
     EXPECT_TRUE(run.result_opened);
+    // ... and shown with their line numbers.
+    EXPECT_EQ(host.unread_lines, (std::vector<int64_t>{15, 16}));
+    EXPECT_EQ(run.report.DescribeUnread(),
+              (std::vector<std::string>{"line 15: x y name h value",
+                                        "line 16: 1,5 2,5 P 3 4"}));
+}
+
+// 2026-12-10, issue 14: 189 of 191 stations of a survey written at full
+// precision were skipped in silence.
+TEST_F(CalcRun, FullPrecisionCoordinatesGiveTheResultOfTheRoundedSurvey) {
+    std::ostringstream full, rounded;
+    for (int k = 0; k < 40; ++k) {
+        const double x = 362472.40000013437 + 100.0 * (k % 8);
+        const double y = 6008599.5000008475 + 100.0 * (k / 8);
+        const double value = 0.01 * (k % 8) - 0.02 * (k / 8) + (k == 17);
+        full << std::setprecision(17) << x << ' ' << y << " L" << k << " 1 "
+             << std::setprecision(6) << value << '\n';
+        rounded << std::setprecision(15) << x << ' ' << y << " L" << k << " 1 "
+                << std::setprecision(6) << value << '\n';
+    }
+    host.fields[CalcField::MinPoints] = "8";
+    ASSERT_EQ(Run(full.str()), CalcResult::Completed);
+    const std::string full_result = Result();
+    for (const StationOutcome &outcome : host.outcomes) {
+        EXPECT_TRUE(outcome.written) << outcome.name;
+        EXPECT_FALSE(outcome.blank_without) << outcome.name;
+    }
+    ASSERT_EQ(Run(rounded.str()), CalcResult::Completed);
+    EXPECT_EQ(full_result, Result());
+    EXPECT_EQ(Lines(full_result).size(), 41u);
+}
+
+// 2026-12-10, issue 14: a second pass over a pipe met no station, and a
+// named pipe hung.
+TEST_F(CalcRun, StationsFromAPipeAreReadOnce) {
+    const std::string stations = Survey(30);
+    host.fields[CalcField::MinPoints] = "4";
+    ASSERT_EQ(Run(stations), CalcResult::Completed);
+    const std::string from_file = Result();
+
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] { std::ofstream(fifo) << stations; });
+    host = FakeCalcHost();
+    host.fields[CalcField::MinPoints] = "4";
+    host.fields[CalcField::Data] = fifo;
+    host.fields[CalcField::Output] = dir.File("survey_res.dat");
+    TCalcRun run(host, db);
+    EXPECT_EQ(run.Run(), CalcResult::Completed);
+    writer.join();
+    EXPECT_EQ(run.done, 30);
+    EXPECT_EQ(Result(), from_file);
+}
+
+// 2026-12-10, issue 14: nothing checked that the second pass met the stations
+// the first one loaded.
+TEST_F(CalcRun, StationFileChangedBetweenThePassesFailsAndWritesNothing) {
+    struct Changing : FakeCalcHost {
+        std::string path, replacement;
+        void StationsLoaded(int64_t count) override {
+            FakeCalcHost::StationsLoaded(count);
+            std::ofstream(path, std::ios::trunc) << replacement;
+        }
+    };
+    struct Case {
+        const char *name;
+        std::string replacement;
+    };
+    const std::string stations = Survey(20);
+    const Case cases[] = {
+        {"a station moved", Survey(20,
+                                   [](double x, double y) {
+                                       return x > 500450.0 && y < 5500050.0
+                                                  ? 3.0
+                                                  : 1.0;
+                                   })
+                                .replace(0, 3, "600")},
+        {"a station added", stations + "500050 5500050 NEW 1 2\n"},
+        {"stations removed", Survey(12)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Changing changing;
+        changing.fields[CalcField::MinPoints] = "4";
+        changing.path = dir.Write("survey.dat", stations);
+        changing.replacement = c.replacement;
+        changing.fields[CalcField::Data] = changing.path;
+        changing.fields[CalcField::Output] = dir.Write("survey_res.dat", "old");
+        TCalcRun run(changing, db);
+        EXPECT_EQ(run.Run(), CalcResult::Failed);
+        ASSERT_EQ(changing.errors.size(), 1u);
+        EXPECT_NE(changing.errors[0].find("changed while the run read it"),
+                  std::string::npos)
+            << changing.errors[0];
+        EXPECT_EQ(Result(), "old");
+    }
+}
+
+// 2026-12-10, issue 14: a run that read no station replaced the earlier
+// result with a header.
+TEST_F(CalcRun, RunThatReadsNoStationIsRefusedAndWritesNothing) {
+    struct Case {
+        const char *name;
+        std::string stations;
+        std::string error; // how the error starts
+    };
+    const Case cases[] = {
+        {"commas as decimal separators", "1,5 2,5 P 3 4\n7,5 8,5 Q 9 1\n",
+         "No line of " + dir.File("survey.dat") +
+             " was read as a station (x y point h value, with '.' as the "
+             "decimal separator). First lines not read:\nline 1: 1,5 2,5 P 3 "
+             "4\nline 2: 7,5 8,5 Q 9 1"},
+        {"empty file", "",
+         dir.File("survey.dat") + " holds no station: it has no line that "
+                                  "is not blank."},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        host = FakeCalcHost();
+        dir.Write("survey_res.dat", "an earlier result");
+        EXPECT_EQ(Run(c.stations), CalcResult::Refused);
+        EXPECT_EQ(host.errors, std::vector<std::string>{c.error});
+        EXPECT_EQ(Result(), "an earlier result");
+        ExpectIdleAtEnd();
+    }
+}
+
+// 2026-12-10, issue 14: skipped and blank stations were not explained.
+TEST_F(CalcRun, ReasonsAreCountedWithTheStationsTheyHit) {
+    // Two stations 10 km from a lattice: their windows grow to reach it, but
+    // no grid node near them has stations within the search distance.
+    host.fields[CalcField::MinPoints] = "4";
+    ASSERT_EQ(Run(Survey(20) + "510000 5510000 FAR1 1 1\n"
+                               "510100 5510000 FAR2 1 2\n"),
+              CalcResult::Completed);
+    EXPECT_EQ(run_report_lines(),
+              (std::vector<std::string>{
+                  "No leave-one-out estimate: too few stations within the "
+                  "search distance of the grid nodes: 2 stations, first FAR1 "
+                  "(line 21), FAR2"}));
+    // More than N: the windows cannot hold them.
+    host = FakeCalcHost();
+    host.fields[CalcField::MinPoints] = "30";
+    ASSERT_EQ(Run(Survey(20)), CalcResult::Completed);
+    ASSERT_EQ(run_report_lines().size(), 1u);
+    EXPECT_EQ(run_report_lines()[0],
+              "Skipped: no search window could hold the minimum number of "
+              "stations: 20 stations, first P1 (line 1), P2, P3, P4, P5, ...");
+    EXPECT_EQ(host.errors.size(), 1u); // nothing was estimated
 }

@@ -125,9 +125,15 @@ TEST(ParallelRun, GridderMessagesReachTheWindowOnceFromTheRunsThread) {
     RunRecord one, many;
     RunWithJobs(one, dir, stations, 1, -1, "0.5");
     RunWithJobs(many, dir, stations, 4, -1, "0.5");
+    // Once, after the run, naming the first station it hit and how many.
+    const std::string first =
+        MakeSyntheticSurvey(320, 300.0, 11, 37).front().point;
     EXPECT_EQ(many.host.messages,
               std::vector<std::string>{
-                  "Number of grid points exceeded 1024 in X-direction."});
+                  "Number of grid points exceeded 1024 in X-direction. First "
+                  "at station " +
+                  first + " (line 2); 321 stations."});
+    EXPECT_EQ(one.host.messages, many.host.messages);
     ExpectSameRun(one, many);
 }
 

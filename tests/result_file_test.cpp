@@ -6,8 +6,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -107,7 +110,8 @@ TEST(ResultFile, FileHoldsExactBytesWithCrlf) {
                "..............................................................."
                "...........................");
     TResultFile result;
-    ASSERT_TRUE(result.Open(file.Path()));
+    int error = 0;
+    ASSERT_TRUE(result.Open(file.Path(), error));
     EXPECT_TRUE(result.IsOpen());
     result.WriteHeader();
     result.WriteStation(worked, 0.1, -0.2, 2500, 16);
@@ -136,8 +140,10 @@ TEST(ResultFile, NumbersKeepThePointUnderACommaDecimalProcessLocale) {
 
 TEST(ResultFile, OpenFailsInAMissingFolder) {
     TResultFile result;
-    EXPECT_FALSE(
-        result.Open(testing::TempDir() + "korvanel_no_such_folder/out.dat"));
+    int error = 0;
+    EXPECT_FALSE(result.Open(
+        testing::TempDir() + "korvanel_no_such_folder/out.dat", error));
+    EXPECT_EQ(error, ENOENT);
     EXPECT_FALSE(result.IsOpen());
     EXPECT_NO_THROW(result.Close());
 }
@@ -146,7 +152,8 @@ TEST(ResultFile, LostWritesAreReportedWithPathAndReason) {
     if (access("/dev/full", W_OK) != 0)
         GTEST_SKIP() << "/dev/full not available";
     TResultFile result;
-    ASSERT_TRUE(result.Open("/dev/full"));
+    int error = 0;
+    ASSERT_TRUE(result.Open("/dev/full", error));
     result.WriteHeader();
     // A write that fails once the buffer fills stops the writing at once.
     try {
@@ -163,7 +170,7 @@ TEST(ResultFile, LostWritesAreReportedWithPathAndReason) {
     EXPECT_FALSE(result.IsOpen());
     // A loss that only the final flush meets is reported by Close.
     TResultFile flushed;
-    ASSERT_TRUE(flushed.Open("/dev/full"));
+    ASSERT_TRUE(flushed.Open("/dev/full", error));
     flushed.WriteHeader();
     try {
         flushed.Close();
@@ -176,7 +183,53 @@ TEST(ResultFile, LostWritesAreReportedWithPathAndReason) {
     // The destructor drops the same error without throwing.
     EXPECT_NO_THROW({
         TResultFile dropped;
-        ASSERT_TRUE(dropped.Open("/dev/full"));
+        ASSERT_TRUE(dropped.Open("/dev/full", error));
         dropped.WriteHeader();
     });
+}
+
+// 2026-12-10, issue 14: the earlier result was emptied before the run could
+// fail.
+TEST(ResultFile, EarlierResultStaysUntilTheNewOneIsComplete) {
+    TTempFile file("result.dat");
+    const std::string earlier = "an earlier result\r\n";
+    file.Write(earlier);
+    const std::filesystem::path path(file.Path());
+    const std::string part = path.filename().string() + ".part-";
+    const auto leftovers = [&] {
+        int count = 0;
+        for (const auto &entry :
+             std::filesystem::directory_iterator(path.parent_path()))
+            count += entry.path().filename().string().rfind(part, 0) == 0;
+        return count;
+    };
+    int error = 0;
+    {
+        // Written but never closed: a run that ended before its end.
+        TResultFile dropped;
+        ASSERT_TRUE(dropped.Open(file.Path(), error));
+        dropped.WriteHeader();
+        dropped.WriteStation(worked, 0.1, -0.2, 2500, 16);
+        EXPECT_EQ(file.Read(), earlier);
+        EXPECT_EQ(leftovers(), 1); // the new result waits beside it
+    }
+    EXPECT_EQ(file.Read(), earlier);
+    EXPECT_EQ(leftovers(), 0);
+
+    TResultFile result;
+    ASSERT_TRUE(result.Open(file.Path(), error));
+    result.WriteHeader();
+    result.Discard();
+    EXPECT_EQ(file.Read(), earlier);
+    ASSERT_TRUE(result.Open(file.Path(), error));
+    result.WriteHeader();
+    result.Close();
+    EXPECT_EQ(file.Read(), std::string(result_header) + "\r\n");
+    EXPECT_EQ(leftovers(), 0);
+    // An ordinary file, not the private one a temporary file starts as.
+    struct stat status {};
+    ASSERT_EQ(stat(file.Path().c_str(), &status), 0);
+    const mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
 }

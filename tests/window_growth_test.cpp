@@ -82,7 +82,9 @@ TEST_F(WindowGrowth, GrowsByTheIncrementUntilNIsReached) {
     EXPECT_EQ(samples.sample_z[own_index], 1.0);
 }
 
-TEST_F(WindowGrowth, NOfZeroOrLessCountsNothingAndFetchesTheStartingSquare) {
+// 2026-12-10, issue 14: N of 0 or less reported a count of 0 for a window
+// that held stations.
+TEST_F(WindowGrowth, NOfZeroOrLessCountsTheStartingSquareAndFetchesIt) {
     LoadRings(10, 7, 0);
     for (int32_t n : {0, -5}) {
         SCOPED_TRACE(n);
@@ -91,7 +93,7 @@ TEST_F(WindowGrowth, NOfZeroOrLessCountsNothingAndFetchesTheStartingSquare) {
         ASSERT_TRUE(GatherStationSamples(db, 0.0, 0.0, 500.0, distance,
                                          n_points, samples, own_index));
         EXPECT_EQ(distance, 2500.0);
-        EXPECT_EQ(n_points, 0);
+        EXPECT_EQ(n_points, 10);
         EXPECT_EQ(samples.sample_count, 10);
     }
 }

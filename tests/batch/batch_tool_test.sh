@@ -56,9 +56,17 @@ check "summary figures match the file" awk -v a="$expected_r2" -v b="$summary_r2
     exit 0 }'
 
 run "$work/survey.xyz" -o "$work/b.dat" --increment abc
-check "bad parameter fails" [ "$status" -eq 1 ]
-check "bad parameter is named" grep -q "'abc' is not a valid floating point value" "$work/err"
+check "bad parameter is a usage error" [ "$status" -eq 2 ]
+check "bad parameter is named" grep -q -- "--increment: 'abc' is not a valid floating point value" "$work/err"
 check "nothing written after a bad parameter" [ ! -e "$work/b.dat" ]
+run --version
+check "--version answers" [ "$status" -eq 0 ]
+check "--version names the tool" grep -Eq '^korvanel-batch [0-9]+\.[0-9]+' "$work/out"
+run --help
+check "help names the separators plainly" grep -q "'.' or ','" "$work/out"
+check "help shows no set syntax" bash -c "! grep -q '{.,,}' '$work/out'"
+run "$work/survey.xyz" -o "$work/b.dat" --encoding NO-SUCH-CODE
+check "unknown encoding is a usage error" [ "$status" -eq 2 ]
 
 run "$work/survey.xyz" -o "$work/c.dat" --cell-size 0
 check "cell size 0 fails" [ "$status" -eq 1 ]
@@ -73,7 +81,13 @@ check "input untouched" cmp -s "$work/survey.xyz" "$work/keep.xyz"
 { head -n 2 "$work/survey.xyz"; printf '1 2 K\xf6ln 3 4\n'; } >"$work/latin.xyz"
 run "$work/latin.xyz" -o "$work/latin_res.dat"
 check "text that is not UTF-8 fails" [ "$status" -eq 1 ]
-check "and the tool names its line" grep -q "line 3 of $work/latin.xyz is not UTF-8" "$work/err"
+check "and the first message names its line" bash -c "head -n 1 '$work/err' | grep -q 'Line 3 of $work/latin.xyz is not UTF-8 text'"
+check "and points to --encoding" grep -q -- "--encoding" "$work/err"
+# The same file read as Latin-1 gives the station its name.
+{ head -n 20 "$work/survey.xyz"; printf '500150 5500150 K\xf6ln 3 4\n'; } >"$work/latin.xyz"
+run "$work/latin.xyz" -o "$work/latin_res.dat" --encoding LATIN1 --min-points 4
+check "--encoding LATIN1 reads it" [ "$status" -eq 0 ]
+check "the name reaches the result in its code page" grep -q "$(printf 'K\xf6ln')" "$work/latin_res.dat"
 
 run "$work/absent.xyz" -o "$work/d.dat"
 check "missing input fails" [ "$status" -eq 1 ]
@@ -98,7 +112,7 @@ if locale -a 2>/dev/null | grep -qiE '^de_DE\.utf-?8$'; then
     check "the locale's comma is the default separator" cmp -s "$work/locale_res.dat" "$work/survey_res.dat"
     run "$work/survey.xyz" -o "$work/point_res.dat" --decimal-separator ,
     check "points under a comma separator read nothing" [ "$status" -eq 1 ]
-    check "and the tool says so" grep -q "no line of .* was read as a station" "$work/err"
+    check "and the tool says so" grep -q "No line of .* was read as a station" "$work/err"
 else
     echo "de_DE.UTF-8 locale not installed: the locale's separator is not tried" >&2
 fi
@@ -118,8 +132,10 @@ for jobs in 1 2; do
 rm -f "$work/big_res.dat"
 "$tool" "$work/big.xyz" -o "$work/big_res.dat" --jobs $jobs >"$work/out" 2>"$work/err" </dev/null &
 pid=$!
+# The result grows beside its final name until the run ends.
 for _ in $(seq 1 200); do
-    [ -f "$work/big_res.dat" ] && [ "$(wc -c <"$work/big_res.dat")" -gt 1000 ] && break
+    part=$(ls "$work"/big_res.dat.part-* 2>/dev/null | head -n 1)
+    [ -n "$part" ] && [ "$(wc -c <"$part")" -gt 1000 ] && break
     sleep 0.05
 done
 kill -INT "$pid"
@@ -130,6 +146,21 @@ check "Ctrl-C says so (jobs $jobs)" grep -q "holds the lines written so far" "$w
 lines=$(wc -l <"$work/big_res.dat")
 check "stopped file is partial (jobs $jobs)" [ "$lines" -gt 1 ] && [ "$lines" -lt 20001 ]
 check "every stopped line is complete (jobs $jobs)" awk 'length($0) != 103 { bad = 1 } END { exit bad }' "$work/big_res.dat"
+
+check "stopped run leaves no temporary file (jobs $jobs)" bash -c "! ls '$work'/big_res.dat.part-* 2>/dev/null"
+done
+
+# A run killed outright, at any moment, leaves the earlier result as it was.
+printf 'an earlier result\r\n' >"$work/killed_res.dat"
+cp "$work/killed_res.dat" "$work/killed_keep.dat"
+for delay in 0.05 0.3 1; do
+"$tool" "$work/big.xyz" -o "$work/killed_res.dat" >/dev/null 2>&1 </dev/null &
+pid=$!
+sleep "$delay"
+kill -KILL "$pid"
+wait "$pid" 2>/dev/null
+check "SIGKILL after ${delay}s keeps the earlier result" cmp -s "$work/killed_res.dat" "$work/killed_keep.dat"
+rm -f "$work"/killed_res.dat.part-*
 done
 
 echo "$passed passed, $failures failed"

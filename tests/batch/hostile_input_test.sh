@@ -58,7 +58,11 @@ encoding='No mapping for the Unicode character exists in the target multi-byte c
 "$make_survey" 60 300 3 >"$work/survey.dat"
 
 : >"$work/empty.dat"
-expect "empty file" 0 '' 1 "$work/empty.dat"
+nothing_read='No line of .* was read as a station'
+no_estimate='No station has a leave-one-out estimate'
+expect "empty file" 1 'holds no station' - "$work/empty.dat"
+printf '\n  \r\n\t\n' >"$work/blanks.dat"
+expect "file of blank lines" 1 'holds no station' - "$work/blanks.dat"
 
 head -c 65536 /dev/urandom >"$work/binary.dat"
 printf '\xff\xfe' | cat - "$work/binary.dat" >"$work/binary2.dat"
@@ -69,10 +73,9 @@ printf '1 2 P1 3 4\n' | iconv -f UTF-8 -t UTF-16LE >>"$work/utf16.dat"
 expect "UTF-16 file" 1 "$encoding" - "$work/utf16.dat"
 
 { printf '1 2 P 3 4 '; head -c 50000000 /dev/zero | tr '\0' ' '; printf 'tail\n'; } >"$work/longline.dat"
-expect "one 50 MB line of blanks" 0 '' 2 "$work/longline.dat" --min-points 1
+expect "one 50 MB line of blanks" 1 "$no_estimate" 2 "$work/longline.dat" --min-points 1
 { printf '1 2 P 3 4'; head -c 50000000 /dev/zero | tr '\0' 'x'; printf '\n'; } >"$work/longword.dat"
-nothing_read='no line of .* was read as a station'
-expect "one 50 MB field" 1 "$nothing_read" 1 "$work/longword.dat"
+expect "one 50 MB field" 1 "$nothing_read" - "$work/longword.dat"
 
 awk 'BEGIN { for (l = 0; l < 50; l++) { printf "%d %d P%d 1 2", l * 100, l * 50, l; for (k = 0; k < 5000; k++) printf " %d", k; printf "\n" } }' >"$work/wide.dat"
 expect "lines of thousands of fields" 0 '' 51 "$work/wide.dat" --min-points 5
@@ -88,45 +91,107 @@ inf 0 F 1 1
 100 -0 H 1 7
 200 300 I 1 -inf
 NUMBERS
-expect "odd numbers" 0 '' 4 "$work/numbers.dat" --min-points 3
+expect "odd numbers" 1 "$no_estimate" 4 "$work/numbers.dat" --min-points 3
 
 awk 'BEGIN { for (k = 0; k < 40; k++) printf "500 500 P%d 1 %d\n", k, k }' >"$work/onepoint.dat"
-expect "all stations at one position" 0 '' 1 "$work/onepoint.dat"
-expect "all stations at one position, N 1" 0 '' 41 "$work/onepoint.dat" --min-points 1
+expect "all stations at one position" 1 "$no_estimate.*could hold 16 stations" 1 "$work/onepoint.dat"
+expect "all stations at one position, N 1" 1 "$no_estimate.*only its own station" 41 "$work/onepoint.dat" --min-points 1
 
 awk 'BEGIN { for (k = 0; k < 40; k++) printf "%d 7000 P%d 1 %d\n", k * 100, k, k % 7 }' >"$work/oneline.dat"
-expect "all stations on one line of y" 0 '' 41 "$work/oneline.dat"
+expect "all stations on one line of y" 1 "$no_estimate.*one line of y" 41 "$work/oneline.dat"
 
 # A lost decimal point puts one station out of reach: the others still finish.
 { printf '1e30 5500000 FAR 100 1\n'; head -n 20 "$work/survey.dat"; } >"$work/far.dat"
 expect "one station at 1e30" 0 '' 21 "$work/far.dat"
 { head -n 12 "$work/survey.dat"; printf '1e30 5500000 FAR 100 1\n'; } >"$work/far_few.dat"
-expect "one station at 1e30, N above the survey" 0 '' 1 "$work/far_few.dat"
+expect "one station at 1e30, N above the survey" 1 "$no_estimate" 1 "$work/far_few.dat"
 
 printf '10 20 ONLY 1 2\n' >"$work/single.dat"
-expect "single station" 0 '' 1 "$work/single.dat"
-expect "single station, N 1" 0 '' 2 "$work/single.dat" --min-points 1
+expect "single station" 1 "$no_estimate" 1 "$work/single.dat"
+expect "single station, N 1" 1 "$no_estimate" 2 "$work/single.dat" --min-points 1
 
 expect "N of 0" 0 '' 61 "$work/survey.dat" --min-points 0
 expect "N negative" 0 '' 61 "$work/survey.dat" --min-points -3
-expect "N larger than the survey" 0 '' 1 "$work/survey.dat" --min-points 1000
-expect "N not an integer" 1 "is not a valid integer value" - "$work/survey.dat" --min-points 99999999999
-expect "negative search distance" 0 '' 61 "$work/survey.dat" --search-distance -500
+expect "N larger than the survey" 1 "$no_estimate.*could hold 1000 stations" 1 "$work/survey.dat" --min-points 1000
+grep -q "Skipped: no search window could hold the minimum number of stations: 60 stations, first S1 (line 1)" "$work/out" || fail "N larger than the survey: the summary does not name the stations skipped"
+expect "N not an integer" 2 "is not a valid integer value" - "$work/survey.dat" --min-points 99999999999
+expect "negative search distance" 1 "$no_estimate.*search distance" 61 "$work/survey.dat" --search-distance -500
 expect "zero search distance" 0 '' 61 "$work/survey.dat" --search-distance 0
-expect "zero increment" 0 '' '*' "$work/survey.dat" --search-distance 10 --increment 0
-expect "negative increment" 0 '' '*' "$work/survey.dat" --search-distance 10 --increment -100
-expect "cell size 0.001 refused by the grid" 0 '^Number of grid points exceeded 1024 in X-direction\.$' 61 "$work/survey.dat" --cell-size 0.001
-grep -q "search radius" "$work/out" && fail "cell size 0.001: the summary blames the search distance"
+expect "zero increment" 1 "$no_estimate" '*' "$work/survey.dat" --search-distance 10 --increment 0
+expect "negative increment" 1 "$no_estimate" '*' "$work/survey.dat" --search-distance 10 --increment -100
+expect "cell size 0.001 refused by the grid" 1 '^Number of grid points exceeded 1024 in X-direction\. First at station S1 \(line 1\); 60 stations\.$' 61 "$work/survey.dat" --cell-size 0.001
+grep -q "1024 nodes" "$work/err" || fail "cell size 0.001: the error does not name the grid limit"
+grep -q "search radius" "$work/err" && fail "cell size 0.001: the error blames the search distance"
+# Stations 5 km apart with the default 2500 m search: every estimate blank.
+awk 'BEGIN { for (k = 0; k < 30; k++) printf "%d %d W%d 1 %d\n", (k % 6) * 5000, int(k / 6) * 5000, k, k % 4 }' >"$work/sparse.dat"
+expect "stations further apart than the search distance" 1 "$no_estimate.*search distance \(2500 m\)" 31 "$work/sparse.dat"
+grep -q "too few stations within the search distance of the grid nodes: 30 stations, first W0 (line 1)" "$work/out" || fail "sparse: the summary does not give the reason"
+# Coordinates in degrees, as a survey before its projection.
+awk 'BEGIN { for (k = 0; k < 40; k++) printf "%.5f %.5f G%d 1 %d\n", -70.5 + (k % 8) * 0.01, -36.0 + int(k / 8) * 0.01, k, k % 5 }' >"$work/degrees.dat"
+expect "coordinates in degrees" 1 "$no_estimate" 41 "$work/degrees.dat"
 expect "cell size below 0.001" 1 '^Cell size must be defined\.$' - "$work/survey.dat" --cell-size 0.0009
 expect "huge search distance" 0 '' 61 "$work/survey.dat" --search-distance 1e300
-expect "points read with a comma separator" 1 "$nothing_read" 1 "$work/survey.dat" --decimal-separator ,
-grep -q "Lines not read as stations: 60" "$work/out" || fail "comma separator: the summary does not count the lines"
+expect "points read with a comma separator" 1 "$nothing_read" - "$work/survey.dat" --decimal-separator ,
+grep -q "^line 1: " "$work/err" || fail "comma separator: the lines not read are not shown"
+grep -q "hint: .*decimal-separator" "$work/err" || fail "comma separator: no hint"
 expect "separator neither point nor comma" 2 'decimal-separator' - "$work/survey.dat" --decimal-separator _
-expect "search distance not a number" 1 "'nan' is not a valid floating point value" - "$work/survey.dat" --search-distance nan
+expect "search distance not a number" 2 "'nan' is not a valid floating point value" - "$work/survey.dat" --search-distance nan
+expect "increment not a number" 2 "--increment: '5OO' is not a valid floating point value" - "$work/survey.dat" --increment 5OO
+
+# An earlier result survives every refusal.
+for args in "--decimal-separator ," "--cell-size 0.0009" "--min-points abc"; do
+    printf 'an earlier result\r\n' >"$work/keep_res.dat"
+    timeout "$limit" "$tool" "$work/survey.dat" -o "$work/keep_res.dat" $args >/dev/null 2>&1 </dev/null
+    [ "$(cat "$work/keep_res.dat")" = "$(printf 'an earlier result\r')" ] && passed=$((passed + 1)) || fail "earlier result after $args"
+done
+printf 'an earlier result\r\n' >"$work/keep_res.dat"
+timeout "$limit" "$tool" "$work/empty.dat" -o "$work/keep_res.dat" >/dev/null 2>&1 </dev/null
+[ "$(cat "$work/keep_res.dat")" = "$(printf 'an earlier result\r')" ] && passed=$((passed + 1)) || fail "earlier result after an empty file"
+
+# Full-precision coordinates, as projection scripts write them, give the
+# result of the same survey rounded to 15 significant digits.
+awk '{ printf "%.17g %.17g %s %s %s\n", $1 + 0.00000013437, $2 + 0.0000008475, $3, $4, $5 }' "$work/survey.dat" >"$work/full.dat"
+awk '{ printf "%.15g %.15g %s %s %s\n", $1, $2, $3, $4, $5 }' "$work/full.dat" >"$work/rounded.dat"
+expect "full-precision coordinates" 0 '' 61 "$work/full.dat"
+cp "$work/result.dat" "$work/full_res.dat"
+expect "the same rounded to 15 digits" 0 '' 61 "$work/rounded.dat"
+cmp -s "$work/result.dat" "$work/full_res.dat" && passed=$((passed + 1)) || fail "full precision and 15 digits differ"
+
+# Stations from a pipe, standard input and a named pipe: read once, the same
+# result as from the file.
+expect "the survey itself" 0 '' 61 "$work/survey.dat"
+cp "$work/result.dat" "$work/file_res.dat"
+same_as_file() { cmp -s "$work/result.dat" "$work/file_res.dat" && passed=$((passed + 1)) || fail "$1 differs from the file"; }
+cat "$work/survey.dat" | timeout "$limit" "$tool" /dev/stdin -o "$work/result.dat" >/dev/null 2>"$work/err"
+[ $? -eq 0 ] && same_as_file "/dev/stdin from a pipe" || fail "/dev/stdin from a pipe: $(cat "$work/err")"
+timeout "$limit" "$tool" - -o "$work/result.dat" <"$work/survey.dat" >/dev/null 2>"$work/err"
+[ $? -eq 0 ] && same_as_file "- from a file" || fail "- from a file: $(cat "$work/err")"
+timeout "$limit" "$tool" <(cat "$work/survey.dat") -o "$work/result.dat" >/dev/null 2>"$work/err"
+[ $? -eq 0 ] && same_as_file "process substitution" || fail "process substitution: $(cat "$work/err")"
+mkfifo "$work/fifo"
+cat "$work/survey.dat" >"$work/fifo" &
+timeout "$limit" "$tool" "$work/fifo" -o "$work/result.dat" >/dev/null 2>"$work/err"
+[ $? -eq 0 ] && same_as_file "named pipe" || fail "named pipe: $(cat "$work/err")"
+wait
+timeout "$limit" "$tool" - <"$work/survey.dat" >/dev/null 2>"$work/err"
+[ $? -eq 2 ] && grep -q -- "-o RESULT is needed" "$work/err" && passed=$((passed + 1)) || fail "standard input without -o"
+
+# N of 0 writes the count of the final window, not 0.
+expect "N of 0 counts the window" 0 '' 61 "$work/survey.dat" --min-points 0
+awk 'NR > 1 && $9 == 0 { bad = 1 } END { exit bad }' "$work/result.dat" || fail "N of 0: a window count of 0 was written"
+
+# Lines that are not stations: the first five in the summary, every one with
+# --verbose.
+{ for k in 1 2 3 4 5 6 7; do echo "comment $k"; done; cat "$work/survey.dat"; } >"$work/comments.dat"
+expect "seven comment lines" 0 '' 61 "$work/comments.dat"
+grep -q "^  line 5: comment 5$" "$work/out" && ! grep -q "comment 6" "$work/out" && grep -q "with --verbose" "$work/out" \
+    && passed=$((passed + 1)) || fail "the summary does not list the first five lines not read"
+expect "seven comment lines, verbose" 0 '' 61 "$work/comments.dat" --verbose
+[ "$(grep -c '^line [0-9]* not read: comment' "$work/err")" -eq 7 ] && passed=$((passed + 1)) || fail "--verbose does not list every line"
 
 # Result paths that cannot take the result.
 timeout "$limit" "$tool" "$work/survey.dat" -o "$work/missing/r.dat" >"$work/out" 2>"$work/err" </dev/null
-[ $? -eq 1 ] && grep -q "Error by opening file $work/missing/r.dat" "$work/err" && passed=$((passed + 1)) || fail "result in a missing folder"
+[ $? -eq 1 ] && grep -q "Error by opening file $work/missing/r.dat: No such file or directory" "$work/err" && passed=$((passed + 1)) || fail "result in a missing folder"
 
 # A read-only place: a read-only mount where the machine allows one (root
 # writes through permission bits), else a folder without write permission.

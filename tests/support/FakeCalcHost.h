@@ -23,8 +23,9 @@ class FakeCalcHost : public TCalcHost {
     int events_processed = 0;
     std::vector<std::string> messages;
     std::vector<std::string> errors;
-    bool window_closed = false;
     std::vector<StationOutcome> outcomes;
+    std::vector<int64_t> unread_lines; // LineNotRead, in order
+    int64_t loaded = -1;               // StationsLoaded
     std::vector<std::string>
         outcome_names; // the stations' names, in the order told
 
@@ -47,7 +48,10 @@ class FakeCalcHost : public TCalcHost {
         messages.push_back(text);
     }
     void ShowError(const std::string &text) override { errors.push_back(text); }
-    void CloseWindow() override { window_closed = true; }
+    void LineNotRead(int64_t line, std::string_view) override {
+        unread_lines.push_back(line);
+    }
+    void StationsLoaded(int64_t count) override { loaded = count; }
     void StationDone(const StationOutcome &outcome) override {
         outcomes.push_back(outcome);
         outcome_names.emplace_back(outcome.station.point);

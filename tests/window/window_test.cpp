@@ -20,6 +20,7 @@
 #include <QtTest>
 
 #include "app/Form1.h"
+#include "app/Jobs.h"
 #include "platform/Dialogs.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtDialogs.h"
@@ -460,17 +461,103 @@ class WindowTest : public QObject {
         QVERIFY(errors.isEmpty());
     }
 
-    void UnopenableResultFileShowsThePathAndClosesTheWindow() {
+    // 2026-12-10, issue 14: the window closed itself after this message.
+    void UnopenableResultFileSaysWhyAndKeepsTheWindow() {
         PrepareRun(Survey(5));
         const QString out = dir->filePath("missing/folder/result.dat");
         form->txt_out->setText(out);
+        form->txt_a->setText("3000");
         form->show();
         form->btn_calc->click();
 
-        QCOMPARE(messages, QStringList{"Error by opening file " + out});
+        QCOMPARE(messages, QStringList{"Error by opening file " + out +
+                                       ": No such file or directory"});
         QVERIFY(errors.isEmpty());
         QCOMPARE(int(form->last_result), int(CalcResult::OpenFailed));
-        QVERIFY(!form->isVisible());
+        QVERIFY(form->isVisible());
+        // What was typed is still there for the next try.
+        QCOMPARE(form->txt_out->text(), out);
+        QCOMPARE(form->txt_a->text(), QString("3000"));
+        VerifyIdle();
+    }
+
+    // 2026-12-10, issue 14: runs that read or estimated nothing ended in
+    // silence, and an earlier result was replaced.
+    void RunsThatGiveNothingSayWhyAndKeepTheEarlierResult_data() {
+        QTest::addColumn<QByteArray>("survey");
+        QTest::addColumn<QString>("n");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("numbers with a comma under a point")
+            << QByteArray("500000,5 5500000,5 P1 350 1,5\n") << "4"
+            << "No line of %1 was read as a station" << false;
+        QTest::newRow("empty file") << QByteArray() << "4"
+                                    << "%1 holds no station" << false;
+        QTest::newRow("stations further apart than the search distance")
+            << QByteArray("0 0 A 1 1\n5000 0 B 1 2\n10000 0 C 1 3\n"
+                          "0 5000 D 1 4\n5000 5000 E 1 5\n10000 5000 F 1 6\n"
+                          "0 10000 G 1 7\n")
+            << "4"
+            << "No station has a leave-one-out estimate. The search "
+               "distance (2500 m)"
+            << true;
+    }
+
+    void RunsThatGiveNothingSayWhyAndKeepTheEarlierResult() {
+        QFETCH(QByteArray, survey);
+        QFETCH(QString, n);
+        QFETCH(QString, error);
+        QFETCH(bool, written);
+        PrepareRun(survey);
+        form->txt_n->setText(n);
+        Write("result.dat", "an earlier result\r\n");
+        form->show();
+        form->btn_calc->click();
+
+        QCOMPARE(errors.size(), 1);
+        const QString expected = error.arg(form->txt_data->text());
+        QVERIFY2(errors[0].startsWith(expected), qPrintable(errors[0]));
+        QCOMPARE(ReadFile(form->txt_out->text()) == "an earlier result\r\n",
+                 !written);
+        QVERIFY(form->isVisible());
+        VerifyIdle();
+    }
+
+    void EmptyResultFieldTakesTheProposedPath() {
+        PrepareRun(Survey(12));
+        form->txt_out->clear();
+        form->btn_calc->click();
+        QCOMPARE(form->txt_out->text(), dir->filePath("survey_res.dat"));
+        QCOMPARE(int(form->last_result), int(CalcResult::Completed));
+        QVERIFY(ReadFile(dir->filePath("survey_res.dat")).contains("P12 "));
+    }
+
+    void ProgressCountsStationsOfTheTotalAndJobsAreTheBatchDefault() {
+        QCOMPARE(form->jobs, DefaultJobs());
+        PrepareRun(Survey(25));
+        form->jobs = 2;
+        form->btn_calc->click();
+        QVERIFY(form->ProgressBar1->isTextVisible());
+        QCOMPARE(form->ProgressBar1->text(), QString("25 of 25 stations"));
+        const QByteArray two_jobs = ReadFile(form->txt_out->text());
+        form->jobs = 1;
+        form->btn_calc->click();
+        QCOMPARE(ReadFile(form->txt_out->text()), two_jobs);
+    }
+
+    // 2026-12-10, issue 14: Stop did nothing while the stations loaded.
+    void StopWhileTheStationsLoadWritesNothing() {
+        PrepareRun(Survey(9000));
+        Write("result.dat", "an earlier result\r\n");
+        // Pressed at the first chance the run gives the window.
+        QTimer::singleShot(0, form->btn_stop, &QPushButton::click);
+        form->show();
+        form->btn_calc->click();
+        QCOMPARE(int(form->last_result), int(CalcResult::Stopped));
+        QVERIFY(form->last_loaded < 9000);
+        QCOMPARE(form->last_done, 0);
+        QCOMPARE(ReadFile(form->txt_out->text()),
+                 QByteArray("an earlier result\r\n"));
         VerifyIdle();
     }
 
@@ -492,8 +579,8 @@ class WindowTest : public QObject {
         QTest::addColumn<QString>("message"); // how the error box's text starts
         QTest::newRow("station file not UTF-8")
             << QByteArray("500000 5500000 P\xE9 350 1.0\n") << false << "4"
-            << "No mapping for the Unicode character exists in the target "
-               "multi-byte code page";
+            << "Line 1 of %1 is not UTF-8 text.\nNo mapping for the Unicode "
+               "character exists in the target multi-byte code page";
         QTest::newRow("N not an integer")
             << Survey(5) << false << "4.5"
             << "'4.5' is not a valid integer value";
@@ -509,6 +596,8 @@ class WindowTest : public QObject {
         PrepareRun(survey);
         if (file_missing) {
             form->txt_data->setText(dir->filePath("absent.dat"));
+        }
+        if (message.contains("%1")) {
             message = message.arg(form->txt_data->text());
         }
         form->txt_n->setText(field_text);

@@ -1,0 +1,99 @@
+// Station sources: the text file, read from disk or held in memory.
+#include "app/StationInput.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t read_chunk = size_t{1} << 20;
+
+// Every byte of `path` ("-": standard input), read once.
+std::string ReadWhole(const std::string &path) {
+    int descriptor = STDIN_FILENO;
+    if (path != "-") {
+        descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0) {
+            throw FileError("Cannot open file \"" + path + "\". " +
+                            std::system_category().message(errno));
+        }
+    }
+    std::string bytes;
+    int error = 0;
+    for (;;) {
+        const size_t had = bytes.size();
+        bytes.resize(had + read_chunk);
+        const ssize_t got = ::read(descriptor, bytes.data() + had, read_chunk);
+        if (got < 0 && errno == EINTR) {
+            bytes.resize(had);
+            continue;
+        }
+        bytes.resize(had + (got > 0 ? static_cast<size_t>(got) : 0));
+        if (got < 0) {
+            error = errno;
+        }
+        if (got <= 0) {
+            break;
+        }
+    }
+    if (descriptor != STDIN_FILENO) {
+        ::close(descriptor);
+    }
+    if (error != 0) {
+        throw FileError("Cannot read file \"" + path + "\". " +
+                        std::system_category().message(error));
+    }
+    bytes.shrink_to_fit();
+    return bytes;
+}
+
+// True when `path` names a regular file, which can be read twice.
+bool IsRegularFile(const std::string &path) {
+    struct stat status {};
+    return path != "-" && ::stat(path.c_str(), &status) == 0 &&
+           S_ISREG(status.st_mode);
+}
+
+} // namespace
+
+TStationTextInput::TStationTextInput(std::string path_, char separator_,
+                                     std::string encoding_)
+    : path(std::move(path_)), separator(separator_),
+      encoding(std::move(encoding_)) {}
+
+void TStationTextInput::Rewind() {
+    reader.reset();
+    if (!opened) {
+        opened = true;
+        // A path that does not exist is opened below, so its error names it.
+        in_memory = !IsRegularFile(path) && ::access(path.c_str(), F_OK) == 0;
+        in_memory = in_memory || path == "-";
+        if (in_memory) {
+            held = ReadWhole(path);
+        }
+    }
+    if (in_memory) {
+        reader = std::make_unique<TStationReader>(std::string_view(held), path,
+                                                  encoding);
+    } else {
+        reader = std::make_unique<TStationReader>(path, encoding);
+    }
+}
+
+bool TStationTextInput::Next(InputRecord &record) {
+    std::string_view line;
+    if (!reader->ReadLine(line)) {
+        return false;
+    }
+    record.line = reader->LinesRead();
+    record.text = line;
+    normal = NormaliseLine(line, separator);
+    record.blank = normal.empty();
+    record.is_station =
+        !record.blank &&
+        ParseStationLine(normal, record.station, separator, record.name);
+    return true;
+}

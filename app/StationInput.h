@@ -1,0 +1,57 @@
+// Where a run's stations come from: a source read line by line (or row by
+// row), once in each of the run's two passes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/StationFile.h"
+
+// One line of the source as a pass meets it.
+struct InputRecord {
+    int64_t line = 0;        // line of the file (row of a table), from 1
+    bool is_station = false; // the line gave a station
+    bool blank = false;      // the line holds nothing but blanks
+    Station station{};       // the station, when is_station
+    std::string name;        // its name as the source spells it, UTF-8
+    std::string_view text;   // the line as read; valid until the next Next
+};
+
+// A source of stations. Every pass starts with Rewind and meets the same
+// lines in the same order, whatever the source is.
+class TStationInput {
+  public:
+    virtual ~TStationInput() = default;
+    // Starts a pass at the first line; the first call opens the source.
+    // Throws FileError or EncodingError.
+    virtual void Rewind() = 0;
+    // The next line into `record`; false at the end. Throws as Rewind.
+    virtual bool Next(InputRecord &record) = 0;
+};
+
+// A station text file, one station per line (x y point h value). A regular
+// file is read from disk in each pass; anything else (a pipe, "-" for standard
+// input, a device) is read once into memory, so that both passes meet the
+// same lines.
+class TStationTextInput : public TStationInput {
+  public:
+    // `separator`: the decimal separator of the numbers; `encoding`: the
+    // file's text encoding as EncodingKnown takes it (empty: UTF-8).
+    TStationTextInput(std::string path, char separator,
+                      std::string encoding = {});
+
+    void Rewind() override;
+    bool Next(InputRecord &record) override;
+
+  private:
+    std::string path;
+    char separator;
+    std::string encoding;
+    bool opened = false;
+    bool in_memory = false;
+    std::string held; // the whole source, when it is read into memory
+    std::unique_ptr<TStationReader> reader;
+    std::string normal; // the current line, normalised
+};
