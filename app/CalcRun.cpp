@@ -183,6 +183,8 @@ CalcResult TCalcRun::Run() {
     invalid_line = 0;
     invalid_encoding.clear();
     report = TRunReport();
+    end_message.clear();
+    error_text.clear();
     host.SetRunning(true);
     host.ClearStopRequest();
 
@@ -214,7 +216,11 @@ CalcResult TCalcRun::Run() {
     } catch (const CppSQLite3Exception &) {
     }
     host.SetRunning(false);
-    // The gridder's refusals, once each, with the stations they hit.
+    // What the run has to say comes once it is idle again: its own message,
+    // then the gridder's refusals, once each, with the stations they hit.
+    if (!end_message.empty()) {
+        host.ShowMessage(end_message);
+    }
     for (const IssueTally &tally : report.Tallies()) {
         if (tally.issue == StationIssue::GridRefused) {
             std::string text = tally.detail + " First at station " +
@@ -224,6 +230,9 @@ CalcResult TCalcRun::Run() {
                                (tally.count == 1 ? " station." : " stations.");
             host.ShowMessage(text);
         }
+    }
+    if (error.empty() && !error_text.empty()) {
+        host.ShowError(error_text);
     }
     if (!error.empty()) {
         if (invalid_line > 0) {
@@ -254,13 +263,13 @@ CalcResult TCalcRun::RunPasses() {
 
     // Every kriging run would be refused: say so once and start nothing.
     if (!(cell >= min_cell_size)) {
-        host.ShowMessage(cell_size_message);
+        end_message = cell_size_message;
         return CalcResult::Refused;
     }
     const std::string data_path = host.FieldText(CalcField::Data);
     const std::string out_path = host.FieldText(CalcField::Output);
     if (SameFile(data_path, out_path)) {
-        host.ShowMessage(same_file_message + out_path);
+        end_message = same_file_message + out_path;
         return CalcResult::Refused;
     }
 
@@ -301,7 +310,7 @@ CalcResult TCalcRun::RunPasses() {
         return CalcResult::Stopped;
     }
     if (loaded == 0) {
-        host.ShowError(NothingReadText(data_path, separator, report));
+        error_text = NothingReadText(data_path, separator, report);
         return CalcResult::Refused;
     }
     host.StationsLoaded(loaded);
@@ -331,8 +340,8 @@ CalcResult TCalcRun::RunPasses() {
     TResultFile out;
     int open_error = 0;
     if (!out.Open(out_path, open_error)) {
-        host.ShowMessage(open_error_prefix + out_path + ": " +
-                         std::system_category().message(open_error));
+        end_message = open_error_prefix + out_path + ": " +
+                      std::system_category().message(open_error);
         return CalcResult::OpenFailed;
     }
     result_opened = true;

@@ -154,6 +154,11 @@ class TCalcRun {
   private:
     CalcResult RunPasses();
 
+    // Said once the run is idle again: a message, and an error that ended a
+    // run which read nothing.
+    std::string end_message;
+    std::string error_text;
+
     TCalcHost &host;
     CppSQLite3DB &db;
 };

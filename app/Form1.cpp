@@ -74,8 +74,7 @@ TForm1::TForm1(QWidget *parent)
       present_error([this](const QString &text) { ShowErrorBox(this, text); }),
       choose_file([this](const TFileChooserSpec &spec) {
           return RunFileChooser(spec, this);
-      }),
-      jobs(DefaultJobs()) {
+      }) {
     setWindowTitle(caption);
     setFont(WindowFont());
     setFixedSize(client_width, client_height);
@@ -235,6 +234,11 @@ void TForm1::btn_calcClick() {
     last_loaded = run.loaded;
     last_done = run.done;
     in_run = false;
+    // The count of stations means nothing after a run that did not start.
+    if (last_result != CalcResult::Completed &&
+        last_result != CalcResult::Stopped) {
+        ProgressBar1->setTextVisible(false);
+    }
     PresentRunMessages();
     if (close_after_run) {
         close_after_run = false;

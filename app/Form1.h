@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include "app/CalcRun.h"
+#include "app/Jobs.h"
 #include "platform/qt/QtDialogs.h"
 #include "store/CppSQLite3.h"
 
@@ -59,7 +60,7 @@ class TForm1 : public QWidget, public TCalcHost {
     // window closes one left open.
     CppSQLite3DB db;
     // Jobs of a run: the batch tool's default (see app/Jobs.h).
-    int32_t jobs;
+    int32_t jobs = DefaultJobs();
     // How the last run ended, and its figures (see TCalcRun).
     CalcResult last_result = CalcResult::Completed;
     int32_t last_loaded = 0;
