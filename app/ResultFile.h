@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/FileReplacement.h"
+#include "platform/FileReplacement.h"
 #include "app/StationFile.h"
 
 // The header line, without its line end; each label ends above its column.

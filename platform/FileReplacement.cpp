@@ -1,5 +1,5 @@
 // Replacement of a file through a temporary file and a rename.
-#include "app/FileReplacement.h"
+#include "platform/FileReplacement.h"
 
 #include <cerrno>
 #include <cstdlib>
