@@ -1,0 +1,418 @@
+// The suspect rule: robust scale, the test of each station that stands out,
+// estimates leaving the suspects out, and the stations near each other.
+#include "qc/SuspectRule.h"
+
+#include <algorithm>
+#include <cmath>
+#include <queue>
+#include <unordered_map>
+
+namespace {
+
+// The median absolute deviation of a normal distribution is 0.6745 of its
+// standard deviation: this factor makes the scale comparable to one.
+constexpr double mad_to_sigma = 1.4826;
+
+double Median(std::vector<double> &values) {
+    const size_t half = values.size() / 2;
+    std::nth_element(values.begin(), values.begin() + half, values.end());
+    const double upper = values[half];
+    if (values.size() % 2 == 1) {
+        return upper;
+    }
+    const double lower =
+        *std::max_element(values.begin(), values.begin() + half);
+    return lower + (upper - lower) / 2.0;
+}
+
+double Distance(const QcStation &a, const QcStation &b) {
+    return std::hypot(a.x - b.x, a.y - b.y);
+}
+
+// The reach of a station: how far its leave-one-out estimate looked. A
+// station without one reached nothing.
+double Reach(const QcStation &station) {
+    return station.reach == station.reach ? static_cast<double>(station.reach)
+                                          : 0.0;
+}
+
+// Stations by position, in grids whose cells grow by powers of two, each
+// station in the finest grid whose cell is at least its reach: the stations
+// whose reach holds a point are then found among the 3 x 3 cells around it in
+// every grid.
+class TReachIndex {
+  public:
+    TReachIndex(const TQcStations &stations_,
+                const std::vector<size_t> &members)
+        : stations(stations_) {
+        std::vector<double> reaches;
+        for (const size_t k : members) {
+            if (Reach(stations[k]) > 0.0) {
+                reaches.push_back(Reach(stations[k]));
+            }
+        }
+        if (reaches.empty()) {
+            return;
+        }
+        base = Median(reaches);
+        for (const size_t k : members) {
+            const double reach = Reach(stations[k]);
+            if (!(reach > 0.0) || !std::isfinite(reach)) {
+                continue;
+            }
+            size_t level = 0;
+            while (base * std::ldexp(1.0, static_cast<int>(level)) < reach) {
+                ++level;
+            }
+            if (level >= grids.size()) {
+                grids.resize(level + 1);
+            }
+            const double cell = base * std::ldexp(1.0, static_cast<int>(level));
+            grids[level][Key(stations[k].x, stations[k].y, cell)].push_back(k);
+        }
+    }
+
+    // The stations whose reach holds (x, y).
+    template <typename Visit> void Reaching(double x, double y, Visit visit) {
+        for (size_t level = 0; level < grids.size(); ++level) {
+            const double cell = base * std::ldexp(1.0, static_cast<int>(level));
+            const int64_t cx = Cell(x, cell), cy = Cell(y, cell);
+            for (int64_t i = cx - 1; i <= cx + 1; ++i) {
+                for (int64_t j = cy - 1; j <= cy + 1; ++j) {
+                    const auto found = grids[level].find(Pack(i, j));
+                    if (found == grids[level].end()) {
+                        continue;
+                    }
+                    for (const size_t k : found->second) {
+                        const QcStation &s = stations[k];
+                        if (std::hypot(s.x - x, s.y - y) <= Reach(s)) {
+                            visit(k);
+                        }
+                    }
+                }
+            }
+        }
+    }
+
+  private:
+    static int64_t Cell(double v, double cell) {
+        return static_cast<int64_t>(std::floor(v / cell));
+    }
+    static uint64_t Pack(int64_t i, int64_t j) {
+        return (static_cast<uint64_t>(i) << 32) ^
+               (static_cast<uint64_t>(j) & 0xffffffffull);
+    }
+    static uint64_t Key(double x, double y, double cell) {
+        return Pack(Cell(x, cell), Cell(y, cell));
+    }
+
+    const TQcStations &stations;
+    double base = 0.0;
+    std::vector<std::unordered_map<uint64_t, std::vector<size_t>>> grids;
+};
+
+// Stations by position in square cells of one size, for the stations near a
+// point; stations come and go as the rounds mark and release them.
+class TPointGrid {
+  public:
+    TPointGrid(const TQcStations &stations_, double cell_)
+        : stations(stations_), cell(cell_ > 0.0 ? cell_ : 1.0) {}
+
+    void Insert(size_t k) {
+        cells[Key(k)].push_back(k);
+        ++count;
+    }
+    void Erase(size_t k) {
+        std::vector<size_t> &list = cells[Key(k)];
+        const size_t before = list.size();
+        list.erase(std::remove(list.begin(), list.end(), k), list.end());
+        count -= before - list.size();
+    }
+    size_t Size() const { return count; }
+    // The stations within `radius` of (x, y).
+    template <typename Visit>
+    void Within(double x, double y, double radius, Visit visit) const {
+        if (cells.empty() || !(radius >= 0.0) || !std::isfinite(radius)) {
+            return;
+        }
+        // A radius of many cells visits the stored cells instead.
+        const double span_cells = std::ceil(radius / cell);
+        if ((2.0 * span_cells + 1.0) * (2.0 * span_cells + 1.0) >
+            static_cast<double>(cells.size())) {
+            for (const auto &[key, list] : cells) {
+                Visit_(list, x, y, radius, visit);
+            }
+            return;
+        }
+        const auto span = static_cast<int64_t>(span_cells);
+        const int64_t cx = Cell(x), cy = Cell(y);
+        for (int64_t i = cx - span; i <= cx + span; ++i) {
+            for (int64_t j = cy - span; j <= cy + span; ++j) {
+                const auto found = cells.find(Pack(i, j));
+                if (found != cells.end()) {
+                    Visit_(found->second, x, y, radius, visit);
+                }
+            }
+        }
+    }
+
+  private:
+    template <typename Visit>
+    void Visit_(const std::vector<size_t> &list, double x, double y,
+                double radius, Visit &visit) const {
+        for (const size_t k : list) {
+            if (std::hypot(stations[k].x - x, stations[k].y - y) <= radius) {
+                visit(k);
+            }
+        }
+    }
+    int64_t Cell(double v) const {
+        return static_cast<int64_t>(std::floor(v / cell));
+    }
+    static uint64_t Pack(int64_t i, int64_t j) {
+        return (static_cast<uint64_t>(i) << 32) ^
+               (static_cast<uint64_t>(j) & 0xffffffffull);
+    }
+    uint64_t Key(size_t k) const {
+        return Pack(Cell(stations[k].x), Cell(stations[k].y));
+    }
+
+    const TQcStations &stations;
+    double cell;
+    std::unordered_map<uint64_t, std::vector<size_t>> cells;
+    size_t count = 0;
+};
+
+// The `count` nearest stations of `grid` to station k, k itself left out,
+// nearest first.
+std::vector<size_t> Nearest(const TQcStations &stations, const TPointGrid &grid,
+                            double cell, size_t k, size_t count) {
+    std::vector<std::pair<double, size_t>> near;
+    const QcStation &s = stations[k];
+    // No more than the grid holds besides k.
+    count = std::min(count, grid.Size() > 0 ? grid.Size() - 1 : 0);
+    if (count == 0) {
+        return {};
+    }
+    // Widen the circle until it holds enough; the nearest of those are the
+    // nearest of all.
+    for (double radius = cell;; radius *= 2.0) {
+        near.clear();
+        grid.Within(s.x, s.y, radius, [&](size_t j) {
+            if (j != k) {
+                near.emplace_back(
+                    std::hypot(stations[j].x - s.x, stations[j].y - s.y), j);
+            }
+        });
+        if (near.size() >= count || !std::isfinite(radius) || radius > 1e300) {
+            break;
+        }
+    }
+    const size_t take = std::min(count, near.size());
+    std::partial_sort(near.begin(), near.begin() + take, near.end());
+    std::vector<size_t> nearest;
+    for (size_t n = 0; n < take; ++n) {
+        nearest.push_back(near[n].second);
+    }
+    return nearest;
+}
+
+} // namespace
+
+void RobustScale(std::vector<double> values, double &median, double &scale) {
+    if (values.empty()) {
+        median = scale = qc_none;
+        return;
+    }
+    median = Median(values);
+    for (double &v : values) {
+        v = std::fabs(v - median);
+    }
+    scale = mad_to_sigma * Median(values);
+}
+
+SuspectFindings FindSuspects(TQcStations &stations, TReestimator &reestimator,
+                             const SuspectOptions &options) {
+    SuspectFindings findings;
+    std::vector<size_t> judged;
+    std::vector<double> residuals;
+    for (size_t k = 0; k < stations.Size(); ++k) {
+        QcStation &s = stations[k];
+        s.suspect = false;
+        s.r2_clean =
+            s.estimate_without == s.estimate_without ? s.R2() : qc_none;
+        if (s.Judged()) {
+            judged.push_back(k);
+            residuals.push_back(s.R2());
+        }
+    }
+    findings.judged = static_cast<int64_t>(judged.size());
+    RobustScale(residuals, findings.median, findings.scale);
+    // Without a spread there is nothing to stand out from.
+    if (!(findings.scale > 0.0) || !std::isfinite(findings.scale)) {
+        return findings;
+    }
+    const double median = findings.median, scale = findings.scale;
+    const double threshold = options.threshold;
+    // A station stands out by the lesser of its residuals with and without
+    // the suspects: without, so that the ring of a blunder falls back; with,
+    // so that a feature two stations share does not pass for two blunders
+    // once one of them is left out.
+    const auto deviation = [&](size_t k) {
+        return std::min(std::fabs(stations[k].R2() - median),
+                        std::fabs(stations[k].r2_clean - median));
+    };
+    const auto measure = [&](size_t k) { return deviation(k) / scale; };
+
+    // The stations with an estimate, which may have used a suspect, and the
+    // grids to find them by.
+    std::vector<size_t> estimated;
+    std::vector<double> reaches;
+    double widest = 0.0;
+    for (size_t k = 0; k < stations.Size(); ++k) {
+        if (stations[k].r2_clean == stations[k].r2_clean) {
+            estimated.push_back(k);
+            if (Reach(stations[k]) > 0.0) {
+                reaches.push_back(Reach(stations[k]));
+                widest = std::max(widest, Reach(stations[k]));
+            }
+        }
+    }
+    const double cell = reaches.empty() ? 1.0 : Median(reaches);
+    TReachIndex users(stations, estimated);
+    TPointGrid judged_grid(stations, cell);
+    for (const size_t k : judged) {
+        judged_grid.Insert(k);
+    }
+    TPointGrid suspect_grid(stations, cell);
+    TPointGrid cleared_grid(stations, cell);
+
+    enum : char { undecided, suspect, cleared };
+    std::vector<char> state(stations.Size(), undecided);
+    std::vector<double> cleared_at(stations.Size(), 0.0);
+    std::vector<double> local_scale(stations.Size(), 0.0);
+
+    // Station j's estimate again, without `left_out` and the suspects its
+    // estimate used; its r2 then, or its r2 when none could be made.
+    const auto r2_without = [&](size_t j, size_t left_out) {
+        std::vector<size_t> out;
+        if (left_out != j) {
+            out.push_back(left_out);
+        }
+        suspect_grid.Within(stations[j].x, stations[j].y, Reach(stations[j]),
+                            [&](size_t s) {
+                                if (s != j && s != left_out) {
+                                    out.push_back(s);
+                                }
+                            });
+        std::sort(out.begin(), out.end());
+        ++findings.estimated_again;
+        const double estimate = reestimator.EstimateLeavingOut(j, out);
+        return estimate == estimate ? estimate - stations[j].value
+                                    : stations[j].R2();
+    };
+
+    // The most extreme undecided station first; a key that no longer matches
+    // the station's standing is put back with the new one.
+    std::priority_queue<std::pair<double, size_t>> queue;
+    for (const size_t k : judged) {
+        if (measure(k) > threshold) {
+            queue.emplace(measure(k), k);
+        }
+    }
+    const int64_t tests_allowed =
+        static_cast<int64_t>(options.max_tests_per_station) *
+        static_cast<int64_t>(judged.size());
+    while (!queue.empty() && findings.tests < tests_allowed) {
+        const auto [key, k] = queue.top();
+        queue.pop();
+        if (state[k] == suspect || !(measure(k) > threshold)) {
+            continue;
+        }
+        if (key != measure(k)) {
+            queue.emplace(measure(k), k);
+            continue;
+        }
+        if (state[k] == cleared && cleared_at[k] == key) {
+            continue;
+        }
+        // Beside a station already cleared as rough ground that stood out
+        // more: the same ground.
+        bool rough = false;
+        cleared_grid.Within(
+            stations[k].x, stations[k].y, std::max(Reach(stations[k]), widest),
+            [&](size_t c) {
+                rough = rough ||
+                        (cleared_at[c] >= key &&
+                         Distance(stations[k], stations[c]) <=
+                             std::max(Reach(stations[k]), Reach(stations[c])));
+            });
+        if (rough) {
+            state[k] = cleared;
+            cleared_at[k] = key;
+            cleared_grid.Insert(k);
+            continue;
+        }
+
+        // The test: k stands out when it is beyond the threshold of the
+        // larger of the survey's scale and a share of the robust scale of its
+        // nearest neighbours' residuals: rough ground, where every estimate
+        // misses by more, raises the bar there.
+        ++findings.tests;
+        std::vector<double> deviations;
+        for (const size_t j :
+             Nearest(stations, judged_grid, cell, k,
+                     static_cast<size_t>(options.local_neighbours))) {
+            deviations.push_back(std::fabs(stations[j].r2_clean - median));
+        }
+        local_scale[k] =
+            deviations.empty()
+                ? 0.0
+                : options.local_share * mad_to_sigma * Median(deviations);
+        const double judged_by = std::max(scale, local_scale[k]);
+        if (!(deviation(k) / judged_by > threshold)) {
+            if (state[k] != cleared) {
+                cleared_grid.Insert(k);
+            }
+            state[k] = cleared;
+            cleared_at[k] = key;
+            continue;
+        }
+        // A suspect: the stations whose estimates used it are judged without
+        // it from now on.
+        std::vector<std::pair<size_t, double>> without_k;
+        users.Reaching(stations[k].x, stations[k].y, [&](size_t j) {
+            if (j != k) {
+                without_k.emplace_back(j, r2_without(j, k));
+            }
+        });
+        if (state[k] == cleared) {
+            cleared_grid.Erase(k);
+        }
+        state[k] = suspect;
+        suspect_grid.Insert(k);
+        findings.suspects.push_back(k);
+        for (const auto &[j, r2] : without_k) {
+            stations[j].r2_clean = r2;
+            if (state[j] != suspect && measure(j) > threshold) {
+                queue.emplace(measure(j), j);
+            }
+        }
+    }
+
+    // A suspect whose own residual, with the suspects found after it left
+    // out too, no longer stands out is let go.
+    std::vector<size_t> kept;
+    for (const size_t k : findings.suspects) {
+        const double judged_by = std::max(scale, local_scale[k]);
+        if (deviation(k) / judged_by > threshold) {
+            stations[k].suspect = true;
+            kept.push_back(k);
+        }
+    }
+    findings.suspects = std::move(kept);
+    std::stable_sort(
+        findings.suspects.begin(), findings.suspects.end(),
+        [&](size_t a, size_t b) { return measure(a) > measure(b); });
+    return findings;
+}
