@@ -17,6 +17,7 @@
 #include "estimate/StationEstimate.h"
 #include "platform/Dialogs.h"
 #include "platform/Locale.h"
+#include "qc/CompanionTable.h"
 #include "store/CppSQLite3.h"
 #include "store/PointTable.h"
 
@@ -70,6 +71,15 @@ bool SameFile(const std::string &data_path, const std::string &out_path) {
         return data_path == out_path;
     }
     return a == b;
+}
+
+// True when `path` names something other than a regular file that exists: a
+// device or a pipe, beside which nothing is written.
+bool IsDevice(const std::string &path) {
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    return !error && std::filesystem::exists(status) &&
+           !std::filesystem::is_regular_file(status);
 }
 
 // Folds a station's position into the fingerprint of a pass's positions, so
@@ -185,6 +195,7 @@ CalcResult TCalcRun::Run() {
     report = TRunReport();
     end_message.clear();
     error_text.clear();
+    qc_findings = QcFindings();
     host.SetRunning(true);
     host.ClearStopRequest();
 
@@ -272,6 +283,17 @@ CalcResult TCalcRun::RunPasses() {
         end_message = same_file_message + out_path;
         return CalcResult::Refused;
     }
+    // The companion table goes beside the result, unless the result is a
+    // device or a pipe and no place was given for the table.
+    std::string table_path = qc.table_path;
+    if (qc.enabled && table_path.empty() && !IsDevice(out_path)) {
+        table_path = CompanionPath(out_path);
+    }
+    if (qc.enabled &&
+        (SameFile(data_path, table_path) || SameFile(out_path, table_path))) {
+        end_message = same_table_message + table_path;
+        return CalcResult::Refused;
+    }
 
     // First pass: every station that parses goes into the point table.
     std::unique_ptr<TStationInput> input =
@@ -329,7 +351,7 @@ CalcResult TCalcRun::RunPasses() {
     } else {
         workers = WhileResponsive(host, [&] {
             return std::make_unique<TStationWorkers>(
-                db, jobs, StationSettings{a, increment, cell, n},
+                db, jobs, StationSettings{a, increment, cell, n, qc.enabled},
                 blank_estimate);
         });
     }
@@ -381,6 +403,9 @@ CalcResult TCalcRun::RunPasses() {
         }
         outcome.estimate = std::move(estimate);
         TallyStation(report, outcome);
+        if (qc.enabled) {
+            qc_findings.stations.Add(QcRecord(outcome), outcome.name);
+        }
         ++done;
         if (done % progress_step == 0) {
             host.SetProgressPosition(host.ProgressPosition() + 1);
@@ -417,6 +442,7 @@ CalcResult TCalcRun::RunPasses() {
                 estimate.estimate_without = blank_estimate;
                 estimate.search_distance = a;
                 estimate.n_points = n;
+                estimate.with_sigma = qc.enabled;
                 EstimateStation(*windows, record.station.x, record.station.y,
                                 cell, increment, estimate);
                 if (finish_station(record, estimate)) {
@@ -478,10 +504,22 @@ CalcResult TCalcRun::RunPasses() {
         }
         throw;
     }
+    // Duplicates and suspects, with the window index still at hand.
+    if (qc.enabled) {
+        TPointWindows &index = windows ? *windows : workers->Index();
+        WhileResponsive(host, [&] {
+            CheckStations(qc_findings, index,
+                          QcRunParameters{a, increment, cell, n}, qc);
+        });
+    }
     workers.reset();
     windows.reset();
     db.Close();
     out.Close();
     result_written = true;
+    if (qc.enabled && !table_path.empty()) {
+        WriteCompanionTable(table_path, qc_findings.stations);
+        qc_findings.table_path = table_path;
+    }
     return result;
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/RunQc.h"
 #include "app/RunReport.h"
 #include "app/StationFile.h"
 #include "app/StationInput.h"
@@ -91,6 +92,9 @@ inline constexpr const char *open_error_prefix = "Error by opening file ";
 inline constexpr const char *same_file_message =
     "The result file is the station file itself; choose another result file so "
     "the stations are not overwritten: ";
+inline constexpr const char *same_table_message =
+    "The companion table would replace the station file or the result file; "
+    "choose another place for one of them: ";
 
 // The smallest cell size the gridder accepts, metres.
 inline constexpr double min_cell_size = 0.001;
@@ -149,7 +153,10 @@ class TCalcRun {
                                   // not valid text, when that ended the run
     std::string invalid_encoding; // the encoding it was read in ("" UTF-8)
     TRunReport report;            // reasons met, and the first unread lines
-    ReportSettings settings;      // the parameters as the run read them
+    // Quality control: what to do, and what it found.
+    QcSettings qc;
+    QcFindings qc_findings;
+    ReportSettings settings; // the parameters as the run read them
 
   private:
     CalcResult RunPasses();

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/FileReplacement.h"
 #include "app/StationFile.h"
+#include "platform/FileReplacement.h"
 
 // The header line, without its line end; each label ends above its column.
 constexpr const char *result_header =

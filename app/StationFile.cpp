@@ -51,9 +51,6 @@ bool IsCutCharacter(const char *from, const char *to) {
 
 } // namespace
 
-FileError::FileError(const std::string &message)
-    : std::runtime_error(message) {}
-
 EncodingError::EncodingError(int64_t line_, std::string encoding_)
     : std::runtime_error(encoding_error_text), line(line_),
       encoding(std::move(encoding_)) {}

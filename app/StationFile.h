@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/FileError.h"
+
 // One parsed line. Coordinates in metres (x first, then y), height in metres
 // above sea level, value in mGal.
 struct Station {
@@ -22,13 +24,6 @@ struct Station {
 // Longest station name kept, in bytes of the 8-bit code page; longer names are
 // cut.
 constexpr size_t max_point_bytes = sizeof(Station::point) - 1;
-
-// A file that cannot be opened, read or written. The message names the path and
-// the system's reason.
-class FileError : public std::runtime_error {
-  public:
-    explicit FileError(const std::string &message);
-};
 
 // The station file is not valid text in its encoding (UTF-8 unless the user
 // named another). The text is always the same; `line` (counted from 1, as line

@@ -117,6 +117,7 @@ void TStationWorkers::Work(TPointWindows &queries) {
         result.estimate_without = blank;
         result.search_distance = settings.search_distance;
         result.n_points = settings.n_points;
+        result.with_sigma = settings.with_sigma;
         EstimateStation(queries, station.x, station.y, settings.cell_size,
                         settings.increment, result);
 

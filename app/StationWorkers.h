@@ -21,6 +21,7 @@ struct StationSettings {
     double increment = 0.0;       // growth step of the half-size, metres
     double cell_size = 0.0;       // grid spacing, metres
     int32_t n_points = 0;         // minimum number of stations N
+    bool with_sigma = false;      // how sure each estimate is, too
 };
 
 class TStationWorkers {
@@ -47,6 +48,9 @@ class TStationWorkers {
     const StationEstimate &Result(size_t k);
     // Stops handing out the batch's stations and waits for those in hand.
     void Cancel();
+    // A window index of the loaded table, for the caller's thread to use
+    // while no batch is in hand.
+    TPointWindows &Index() { return *windows.front(); }
 
   private:
     void Work(TPointWindows &windows);

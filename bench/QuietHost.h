@@ -10,6 +10,9 @@
 class QuietHost : public TCalcHost {
   public:
     std::string data, output;
+    // The four parameters, the window's defaults unless set.
+    std::string search_distance = "2500", increment = "500", min_points = "16",
+                cell_size = "200";
     std::string FieldText(CalcField field) override {
         switch (field) {
         case CalcField::Data:
@@ -17,13 +20,13 @@ class QuietHost : public TCalcHost {
         case CalcField::Output:
             return output;
         case CalcField::SearchDistance:
-            return "2500";
+            return search_distance;
         case CalcField::Increment:
-            return "500";
+            return increment;
         case CalcField::MinPoints:
-            return "16";
+            return min_points;
         case CalcField::CellSize:
-            return "200";
+            return cell_size;
         }
         return {};
     }

@@ -1,7 +1,9 @@
 // The batch tool's host: terminal progress, stop on Ctrl-C, the summary.
 #include "cli/BatchHost.h"
 
+#include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cmath>
 #include <csignal>
 
@@ -13,6 +15,19 @@ std::atomic<bool> interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int) { interrupted.store(true); }
+
+// Suspects, duplicate positions and close pairs listed in the summary at
+// most; the companion table holds them all.
+constexpr size_t max_suspects_shown = 10;
+constexpr size_t max_pairs_shown = 10;
+
+// A number with `decimals` decimals and a point, whatever the locale.
+std::string FormatFixed(double value, int decimals) {
+    char text[64];
+    const auto written = std::to_chars(text, text + sizeof text, value,
+                                       std::chars_format::fixed, decimals);
+    return std::string(text, written.ptr);
+}
 
 // Redraw the progress line at most this often.
 constexpr auto redraw_interval = std::chrono::milliseconds(200);
@@ -227,15 +242,97 @@ void TBatchHost::PrintSummary(std::FILE *to, const TCalcRun &run,
             std::fprintf(to, "%s\n", reasons[k].c_str());
         }
     }
-    if (summary.with_r2 == 0) {
+    if (summary.with_r2 > 0) {
+        const double n = static_cast<double>(summary.with_r2);
+        std::fprintf(to,
+                     "r2 over %lld stations: mean %.3f mGal, RMS %.3f mGal, "
+                     "largest |r2| %.3f mGal "
+                     "at station %s\n",
+                     count(summary.with_r2), summary.sum_r2 / n,
+                     std::sqrt(summary.sum_r2_squared / n),
+                     summary.largest_abs_r2, summary.largest_station.c_str());
+    }
+    PrintQuality(to, run);
+}
+
+void TBatchHost::PrintQuality(std::FILE *to, const TCalcRun &run) const {
+    const QcFindings &qc = run.qc_findings;
+    if (!qc.checked) {
         return;
     }
-    const double n = static_cast<double>(summary.with_r2);
-    std::fprintf(to,
-                 "r2 over %lld stations: mean %.3f mGal, RMS %.3f mGal, "
-                 "largest |r2| %.3f mGal "
-                 "at station %s\n",
-                 count(summary.with_r2), summary.sum_r2 / n,
-                 std::sqrt(summary.sum_r2_squared / n), summary.largest_abs_r2,
-                 summary.largest_station.c_str());
+    const TQcStations &stations = qc.stations;
+    const SuspectFindings &suspects = qc.suspects;
+    if (suspects.scale > 0.0) {
+        std::fprintf(to,
+                     "Suspects: %zu (r2 beyond %.3g robust scales of %.3f "
+                     "mGal, judged against their neighbours)\n",
+                     suspects.suspects.size(), run.qc.suspect_threshold,
+                     suspects.scale);
+    } else {
+        std::fprintf(to, "Suspects: none can be judged (r2 has no spread)\n");
+    }
+    const size_t shown =
+        std::min<size_t>(suspects.suspects.size(), max_suspects_shown);
+    if (shown > 0) {
+        std::fprintf(to, "  %-12s %14s %14s %10s %8s\n", "station", "x", "y",
+                     "r2", "z");
+    }
+    for (size_t k = 0; k < shown; ++k) {
+        const size_t s = suspects.suspects[k];
+        const QcStation &station = stations[s];
+        const double z = station.Z();
+        std::fprintf(to, "  %-12s %14.2f %14.2f %10.3f %8s\n",
+                     std::string(stations.Name(s)).c_str(), station.x,
+                     station.y, station.R2(),
+                     z == z ? FormatFixed(z, 2).c_str() : "");
+    }
+    if (suspects.suspects.size() > shown) {
+        std::fprintf(to, "  ... %zu more in the companion table\n",
+                     suspects.suspects.size() - shown);
+    }
+    const DuplicateFindings &duplicates = qc.duplicates;
+    if (!duplicates.positions.empty()) {
+        std::fprintf(to, "Positions held by more than one station: %zu\n",
+                     duplicates.positions.size());
+        for (size_t k = 0;
+             k < std::min<size_t>(duplicates.positions.size(), max_pairs_shown);
+             ++k) {
+            const DuplicatePosition &position = duplicates.positions[k];
+            const QcStation &first = stations[position.stations.front()];
+            std::string line = "  " + FormatFixed(first.x, 2) + " " +
+                               FormatFixed(first.y, 2) + ":";
+            for (const size_t s : position.stations) {
+                line += " " + std::string(stations.Name(s)) + " (" +
+                        FormatFixed(stations[s].value, 3) + ")";
+            }
+            const size_t last = position.stations.back();
+            line += ", difference " +
+                    FormatFixed(stations[last].value - first.value, 3) +
+                    " mGal";
+            std::fprintf(to, "%s\n", line.c_str());
+        }
+    }
+    if (!duplicates.close_pairs.empty()) {
+        std::fprintf(to, "Pairs closer than %.3g m: %zu%s\n",
+                     run.qc.duplicate_distance, duplicates.close_pairs.size(),
+                     duplicates.close_pairs_cut ? " (at least)" : "");
+        for (size_t k = 0; k < std::min<size_t>(duplicates.close_pairs.size(),
+                                                max_pairs_shown);
+             ++k) {
+            const ClosePair &pair = duplicates.close_pairs[k];
+            const QcStation &a = stations[pair.first];
+            const QcStation &b = stations[pair.second];
+            std::fprintf(to,
+                         "  %s (%.3f) and %s (%.3f), %.3f m apart, difference "
+                         "%.3f mGal\n",
+                         std::string(stations.Name(pair.first)).c_str(),
+                         a.value,
+                         std::string(stations.Name(pair.second)).c_str(),
+                         b.value, pair.distance, b.value - a.value);
+        }
+    }
+    if (!qc.table_path.empty()) {
+        std::fprintf(to, "Companion table written to %s\n",
+                     qc.table_path.c_str());
+    }
 }

@@ -63,6 +63,8 @@ class TBatchHost : public TCalcHost {
     BatchSummary summary;
 
   private:
+    // The findings of quality control: suspects, duplicates, the table.
+    void PrintQuality(std::FILE *to, const TCalcRun &run) const;
     void DrawProgress(bool final);
     void ClearProgressLine();
 

@@ -96,6 +96,24 @@ int main(int argc, char **argv) {
            "result is the same for any number")
         ->check(CLI::Range(1, max_jobs))
         ->capture_default_str();
+    QcSettings qc;
+    bool no_qc = false;
+    app.add_option("--csv", qc.table_path,
+                   "companion table (CSV, UTF-8) of every station with its "
+                   "estimates, sigma, z, r2_clean and verdict (default: the "
+                   "result's name with .csv)");
+    app.add_option("--suspect-threshold", qc.suspect_threshold,
+                   "robust scales of r2 beyond which a station is a suspect")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+    app.add_option("--duplicate-distance", qc.duplicate_distance,
+                   "stations closer than this, metres, are reported as a "
+                   "pair (0: none)")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+    app.add_flag("--no-qc", no_qc,
+                 "the result file only: no sigma, no suspects, no duplicates, "
+                 "no companion table");
     app.add_flag("-v,--verbose", verbose,
                  "show every line that is not a station, as it is met");
     try {
@@ -158,6 +176,8 @@ int main(int argc, char **argv) {
     TCalcRun run(host, db);
     run.jobs = jobs;
     run.encoding = encoding;
+    qc.enabled = !no_qc;
+    run.qc = qc;
     const CalcResult result = run.Run();
 
     switch (result) {

@@ -1,6 +1,7 @@
 // Window growth, sample gathering and the two kriging runs of one station.
 #include "estimate/StationEstimate.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <memory>
@@ -26,10 +27,13 @@ constexpr double isotropic = 1.0;
 // One kriging run over the first `count` samples, read at the station: the
 // value the whole grid would give there, from the only nodes the lookup reads.
 // Leaves `estimate` untouched when the gridder refuses the run, and says why.
+// With `sigma` and `reach`, also how sure the value is: the square root of its
+// error variance, and the distance to the farthest sample it used.
 GridRefusal KrigeAtStation(const SampleArrays &samples, int32_t count,
                            int32_t max_points, double search_radius,
                            double cell_size, double station_x, double station_y,
-                           double &estimate) {
+                           double &estimate, double *sigma = nullptr,
+                           double *reach = nullptr) {
     auto gridder = std::make_unique<TKrigging>();
     if (!gridder->PrepareGrid(samples.sample_x.data(), samples.sample_y.data(),
                               samples.sample_z.data(), count, no_log,
@@ -38,7 +42,32 @@ GridRefusal KrigeAtStation(const SampleArrays &samples, int32_t count,
                               cell_size, cell_size, no_angle, isotropic)) {
         return gridder->refusal;
     }
-    estimate = gridder->ValueAtStation(station_x, station_y);
+    if (sigma == nullptr) {
+        estimate = gridder->ValueAtStation(station_x, station_y);
+        return GridRefusal::None;
+    }
+    StationMakeup makeup;
+    estimate = gridder->ValueAtStation(station_x, station_y, makeup);
+    const double variance =
+        gridder->ErrorVariance(station_x, station_y, makeup);
+    if (std::isnan(variance)) {
+        return GridRefusal::None;
+    }
+    *sigma = std::sqrt(variance);
+    double farthest = 0.0;
+    for (int32_t k = 0; k < makeup.corners; ++k) {
+        if (makeup.corner_weight[k] == 0.0) {
+            continue;
+        }
+        const NodeMakeup &node = makeup.node[k];
+        for (int32_t n = 1; n <= node.found; ++n) {
+            const int32_t s = node.index[n];
+            farthest = std::max(farthest,
+                                std::hypot(gridder->sample_x[s] - station_x,
+                                           gridder->sample_y[s] - station_y));
+        }
+    }
+    *reach = farthest;
     return GridRefusal::None;
 }
 
@@ -213,6 +242,7 @@ void Estimate(Windows &windows, double station_x, double station_y,
     const int32_t max_points = estimate.n_points;
     estimate.written = false;
     estimate.skip = StationSkip::None;
+    estimate.sigma = estimate.reach = std::numeric_limits<double>::quiet_NaN();
     estimate.refused_all = estimate.refused_without = GridRefusal::None;
     try {
         double centre_x, centre_y;
@@ -243,7 +273,9 @@ void Estimate(Windows &windows, double station_x, double station_y,
         }
         estimate.refused_without =
             KrigeAtStation(samples, n - 1, max_points, search_radius, cell_size,
-                           centre_x, centre_y, estimate.estimate_without);
+                           centre_x, centre_y, estimate.estimate_without,
+                           estimate.with_sigma ? &estimate.sigma : nullptr,
+                           estimate.with_sigma ? &estimate.reach : nullptr);
         estimate.written = true;
     } catch (const std::bad_alloc &) {
         estimate.skip = StationSkip::Error;
@@ -323,6 +355,60 @@ bool EstimateStation(TPointWindows &windows, double station_x, double station_y,
     return EstimateWithArguments(windows, station_x, station_y, cell_size,
                                  increment, search_distance, n_points,
                                  estimate_all, estimate_without);
+}
+
+bool EstimateLeavingOut(TPointWindows &windows, double station_x,
+                        double station_y, double cell_size, double increment,
+                        double search_distance, int32_t n_points,
+                        const std::vector<PlanePoint> &also_out,
+                        double &estimate) {
+    try {
+        double centre_x, centre_y;
+        if (!StoredCentre(windows, station_x, station_y, centre_x, centre_y)) {
+            return false;
+        }
+        // The same window as the station's estimate: the same start, growth
+        // and N, and the gridder's radius and neighbours from them.
+        const double search_radius = search_distance;
+        const int32_t max_points = n_points;
+        SampleArrays samples;
+        int32_t own_index = -1;
+        if (!Gather(windows, centre_x, centre_y, true, increment,
+                    search_distance, n_points, samples, own_index) ||
+            own_index < 0) {
+            return false;
+        }
+        // The samples to leave out, at their positions as the table holds
+        // them; the others keep their fetch order.
+        std::vector<PlanePoint> out;
+        for (const PlanePoint &p : also_out) {
+            PlanePoint stored{};
+            if (windows.StoredPosition(p.x, p.y, stored.x, stored.y)) {
+                out.push_back(stored);
+            }
+        }
+        int32_t kept = 0;
+        for (int32_t j = 0; j < samples.sample_count; ++j) {
+            const bool left_out =
+                j == own_index ||
+                std::any_of(out.begin(), out.end(), [&](const PlanePoint &p) {
+                    return samples.sample_x[j] == p.x &&
+                           samples.sample_y[j] == p.y;
+                });
+            if (!left_out) {
+                samples.sample_x[kept] = samples.sample_x[j];
+                samples.sample_y[kept] = samples.sample_y[j];
+                samples.sample_z[kept] = samples.sample_z[j];
+                ++kept;
+            }
+        }
+        KrigeAtStation(samples, kept, max_points, search_radius, cell_size,
+                       centre_x, centre_y, estimate);
+        return true;
+    } catch (...) {
+        // As for the station's own estimate: the station is left as it was.
+        return false;
+    }
 }
 
 void EstimateStation(TPointWindows &windows, double station_x, double station_y,

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,13 @@ struct StationEstimate {
     GridRefusal refused_all = GridRefusal::None;     // the first kriging run
     GridRefusal refused_without = GridRefusal::None; // the second
     std::string error; // what ended the estimation, when skip is Error
+    // With with_sigma: how sure the leave-one-out estimate is, the square root
+    // of its error variance under the model its run fitted (mGal), and the
+    // distance from the station to the farthest sample it used (metres);
+    // NaN when there is none.
+    bool with_sigma = false; // in
+    double sigma = std::numeric_limits<double>::quiet_NaN();
+    double reach = std::numeric_limits<double>::quiet_NaN();
 };
 
 // The stations of one search window as parallel arrays, in the order the point
@@ -100,6 +108,19 @@ bool EstimateStation(TPointWindows &windows, double station_x, double station_y,
                      double cell_size, double increment,
                      double &search_distance, int32_t &n_points,
                      double &estimate_all, double &estimate_without);
+// The leave-one-out estimate of a station again, this time leaving out the
+// stations at `also_out` (their positions as parsed) besides the station
+// itself: the same window and kriging as EstimateStation, fewer samples.
+// `estimate` comes in holding the value it keeps when the kriging run makes
+// none; search_distance and n_points are the starting half-size and N. False
+// when the station could not be estimated (then `estimate` is untouched).
+// Never throws.
+bool EstimateLeavingOut(TPointWindows &windows, double station_x,
+                        double station_y, double cell_size, double increment,
+                        double search_distance, int32_t n_points,
+                        const std::vector<PlanePoint> &also_out,
+                        double &estimate);
+
 // The same through a pass's window index, with what it found in `estimate`
 // (in/out as described there). The station is taken at its position as the
 // point table holds it (coordinates of more than 15 significant digits come

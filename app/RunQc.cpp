@@ -1,0 +1,83 @@
+// The run's side of quality control.
+#include "app/RunQc.h"
+
+#include "app/CalcRun.h"
+#include "estimate/StationEstimate.h"
+#include "store/PointTable.h"
+
+namespace {
+
+// Estimates a station again through the run's window index.
+class TRunReestimator : public TReestimator {
+  public:
+    TRunReestimator(TPointWindows &windows_, const TQcStations &stations_,
+                    const QcRunParameters &parameters_)
+        : windows(windows_), stations(stations_), parameters(parameters_) {}
+
+    double EstimateLeavingOut(size_t k,
+                              const std::vector<size_t> &also_out) override {
+        std::vector<PlanePoint> out;
+        out.reserve(also_out.size());
+        for (const size_t other : also_out) {
+            out.push_back({stations[other].x, stations[other].y});
+        }
+        double estimate = blank_estimate;
+        if (!::EstimateLeavingOut(windows, stations[k].x, stations[k].y,
+                                  parameters.cell_size, parameters.increment,
+                                  parameters.search_distance,
+                                  parameters.min_points, out, estimate) ||
+            !(estimate < blank_limit)) {
+            return qc_none;
+        }
+        return estimate;
+    }
+
+  private:
+    TPointWindows &windows;
+    const TQcStations &stations;
+    QcRunParameters parameters;
+};
+
+} // namespace
+
+QcStation QcRecord(const StationOutcome &outcome) {
+    QcStation s;
+    s.x = outcome.station.x;
+    s.y = outcome.station.y;
+    s.h = outcome.station.h;
+    s.value = outcome.station.value;
+    const StationEstimate &e = outcome.estimate;
+    if (e.skip != StationSkip::Error) {
+        s.half_size = e.search_distance;
+        s.n = e.n_points;
+    }
+    if (!outcome.written) {
+        s.status = QcStatus::Skipped;
+        return s;
+    }
+    s.status = outcome.blank_all || outcome.blank_without ? QcStatus::Blank
+                                                          : QcStatus::Ok;
+    if (!outcome.blank_all) {
+        s.estimate_all = e.estimate_all;
+    }
+    if (!outcome.blank_without) {
+        s.estimate_without = e.estimate_without;
+        s.sigma = e.sigma;
+        s.reach = static_cast<float>(e.reach);
+    }
+    return s;
+}
+
+void CheckStations(QcFindings &findings, TPointWindows &windows,
+                   const QcRunParameters &parameters,
+                   const QcSettings &settings) {
+    findings.duplicates =
+        FindDuplicates(findings.stations, settings.duplicate_distance);
+    TRunReestimator reestimator(windows, findings.stations, parameters);
+    SuspectOptions options;
+    options.threshold = settings.suspect_threshold;
+    options.local_neighbours = settings.local_neighbours;
+    options.local_share = settings.local_share;
+    findings.suspects = FindSuspects(findings.stations, reestimator, options);
+    findings.checked = true;
+}

@@ -1,0 +1,57 @@
+// Quality control of a Calc run: the stations' records as the second pass
+// meets them, then duplicates, suspects (estimating again through the run's
+// window index) and the companion table.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "qc/Duplicates.h"
+#include "qc/QcStation.h"
+#include "qc/SuspectRule.h"
+
+struct StationOutcome;
+class TPointWindows;
+
+// What quality control does, as the user set it.
+struct QcSettings {
+    // Off: the run as the tool ran it before, the result file only: no sigma,
+    // no suspects, no companion table.
+    bool enabled = true;
+    // Robust scales of r2 beyond which a station is suspect.
+    double suspect_threshold = 4.0;
+    // Nearest stations that give a station's local scale (see SuspectRule.h).
+    int32_t local_neighbours = SuspectOptions{}.local_neighbours;
+    double local_share = SuspectOptions{}.local_share;
+    // Stations at different positions closer than this (metres) are
+    // reported as a pair.
+    double duplicate_distance = 1.0;
+    // The companion table's path; empty: beside the result file.
+    std::string table_path;
+};
+
+// The run's parameters, for estimating stations again.
+struct QcRunParameters {
+    double search_distance = 0.0; // starting half-size, metres
+    double increment = 0.0;       // metres
+    double cell_size = 0.0;       // metres
+    int32_t min_points = 0;
+};
+
+// What quality control found in a run.
+struct QcFindings {
+    TQcStations stations; // every station of the second pass, in file order
+    SuspectFindings suspects;
+    DuplicateFindings duplicates;
+    std::string table_path; // where the companion table went; empty: none
+    bool checked = false;   // duplicates and suspects were looked for
+};
+
+// The record of a station as the second pass left it.
+QcStation QcRecord(const StationOutcome &outcome);
+
+// Looks for duplicates and suspects among findings.stations, estimating
+// stations again through `windows` with the run's parameters.
+void CheckStations(QcFindings &findings, TPointWindows &windows,
+                   const QcRunParameters &parameters,
+                   const QcSettings &settings);
