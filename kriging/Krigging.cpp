@@ -12,6 +12,7 @@
 #include <limits>
 #include <vector>
 
+#include "kriging/Cube.h"
 #include "platform/Dialogs.h"
 #include "platform/FloatChecks.h"
 
@@ -837,7 +838,7 @@ double TKrigging::Variogram(PlanePoint P, PlanePoint Q) const {
                                    static_cast<long double>(P.y) - Q.y);
     if (h < range) {
         // spherical model: nugget + (sill - nugget) * (1.5 h/a - 0.5 h^3/a^3)
-        const long double h3 = std::pow(static_cast<long double>(h), 3.0L);
+        const long double h3 = CubeOf(h); // std::pow(h, 3.0L), bit for bit
         // range^3 is the same power for every pair; it is recomputed only when
         // range changes, which gives the identical value at a fraction of the
         // cost
