@@ -21,19 +21,30 @@ constexpr double fit_model =
 constexpr double no_angle = 0.0;
 constexpr double isotropic = 1.0;
 
-// One kriging run over the first `count` samples, read at the station: the
-// value the whole grid would give there, from the only nodes the lookup reads.
-// Leaves `estimate` untouched when the gridder refuses the run.
-void KrigeAtStation(const SampleArrays &samples, int32_t count,
+// The two kriging runs of a station, each read at the station: the value the
+// whole grid would give there, from the only nodes the lookup reads. The
+// second run leaves sample `own_index` out (the others keep their order), and
+// its gridder reuses the first run's work where it provably did not change.
+// Leaves an estimate untouched when the gridder refuses its run.
+void KrigeAtStation(const SampleArrays &samples, int32_t own_index,
                     int32_t max_points, double search_radius, double cell_size,
-                    double station_x, double station_y, double &estimate) {
-    auto gridder = std::make_unique<TKrigging>();
+                    double station_x, double station_y, double &estimate_all,
+                    double &estimate_without) {
+    // One gridder per thread, prepared afresh for every run: its work arrays
+    // keep their room from station to station.
+    thread_local std::unique_ptr<TKrigging> gridder;
+    if (!gridder) {
+        gridder = std::make_unique<TKrigging>();
+    }
     if (gridder->PrepareGrid(samples.sample_x.data(), samples.sample_y.data(),
-                             samples.sample_z.data(), count, no_log,
-                             nearest_search, max_points, search_radius,
+                             samples.sample_z.data(), samples.sample_count,
+                             no_log, nearest_search, max_points, search_radius,
                              ordinary_kriging, fit_model, fit_model, fit_model,
                              cell_size, cell_size, no_angle, isotropic)) {
-        estimate = gridder->ValueAtStation(station_x, station_y);
+        estimate_all = gridder->ValueAtStation(station_x, station_y);
+    }
+    if (gridder->PrepareGridLeavingOut(own_index)) {
+        estimate_without = gridder->ValueAtStation(station_x, station_y);
     }
 }
 
@@ -202,18 +213,9 @@ bool Estimate(Windows &windows, double station_x, double station_y,
             own_index < 0) {
             return false;
         }
-        const int32_t n = samples.sample_count;
-        KrigeAtStation(samples, n, max_points, search_radius, cell_size,
-                       station_x, station_y, estimate_all);
-
-        // Leave the station out; the others keep their fetch order.
-        for (int32_t j = own_index; j < n - 1; ++j) {
-            samples.sample_x[j] = samples.sample_x[j + 1];
-            samples.sample_y[j] = samples.sample_y[j + 1];
-            samples.sample_z[j] = samples.sample_z[j + 1];
-        }
-        KrigeAtStation(samples, n - 1, max_points, search_radius, cell_size,
-                       station_x, station_y, estimate_without);
+        KrigeAtStation(samples, own_index, max_points, search_radius,
+                       cell_size, station_x, station_y, estimate_all,
+                       estimate_without);
         return true;
     } catch (...) {
         // Any failure below (database, conversion, memory, floating point)
