@@ -317,11 +317,13 @@ bool TPointWindows::SquareBounds(double x, double y, double half_size,
     return true;
 }
 
-void TPointWindows::RowsInSquare(const Square &square,
-                                 std::vector<int32_t> &rows) const {
-    rows.clear();
+int32_t TPointWindows::RowsInSquare(const Square &square,
+                                    std::vector<int32_t> *rows) const {
+    if (rows != nullptr)
+        rows->clear();
+    int32_t count = 0;
     if (key_x.empty())
-        return;
+        return count;
     const int32_t bx_lo = BucketOf(static_cast<double>(square.x_lo), edges_x);
     const int32_t bx_hi = BucketOf(static_cast<double>(square.x_hi), edges_x);
     const int32_t by_lo = BucketOf(static_cast<double>(square.y_lo), edges_y);
@@ -333,21 +335,25 @@ void TPointWindows::RowsInSquare(const Square &square,
                 const int32_t row = bucket_rows[k];
                 // the exact comparison of the stored number with the real bound
                 if (key_x[row] >= square.x_lo && key_x[row] <= square.x_hi &&
-                    key_y[row] >= square.y_lo && key_y[row] <= square.y_hi)
-                    rows.push_back(row);
+                    key_y[row] >= square.y_lo && key_y[row] <= square.y_hi) {
+                    ++count;
+                    if (rows != nullptr)
+                        rows->push_back(row);
+                }
             }
         }
     }
     // The primary key's order.
-    std::sort(rows.begin(), rows.end());
+    if (rows != nullptr)
+        std::sort(rows->begin(), rows->end());
+    return count;
 }
 
 int32_t TPointWindows::CountInSquare(double x, double y, double half_size) {
     Square square;
     if (!SquareBounds(x, y, half_size, square))
         return ::CountInSquare(db, x, y, half_size);
-    RowsInSquare(square, found);
-    return static_cast<int32_t>(found.size());
+    return RowsInSquare(square, nullptr);
 }
 
 SquareRows TPointWindows::FetchInSquare(double x, double y, double half_size) {
@@ -357,7 +363,7 @@ SquareRows TPointWindows::FetchInSquare(double x, double y, double half_size) {
     const char separator = DecimalSeparator();
     if (separator != converted_with)
         ReadRows(separator, false); // the same rows, read in the new format
-    RowsInSquare(square, found);
+    RowsInSquare(square, &found);
     SquareRows rows;
     rows.x.reserve(found.size());
     rows.y.reserve(found.size());

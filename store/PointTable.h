@@ -85,8 +85,10 @@ class TPointWindows {
     // The square's bounds as the library reads them; false when one is not a
     // finite number.
     bool SquareBounds(double x, double y, double half_size, Square &square);
-    // Appends to `rows` the indices (in key order) of the rows inside square.
-    void RowsInSquare(const Square &square, std::vector<int32_t> &rows) const;
+    // The number of rows inside square; with `rows`, their indices in key
+    // order as well.
+    int32_t RowsInSquare(const Square &square,
+                         std::vector<int32_t> *rows) const;
     // Bucket of a coordinate along one axis, 0..edges.size().
     static int32_t BucketOf(double value, const std::vector<double> &edges);
     // Reads the table's rows in key order: their fields as numbers in the
