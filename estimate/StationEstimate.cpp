@@ -213,9 +213,8 @@ bool Estimate(Windows &windows, double station_x, double station_y,
             own_index < 0) {
             return false;
         }
-        KrigeAtStation(samples, own_index, max_points, search_radius,
-                       cell_size, station_x, station_y, estimate_all,
-                       estimate_without);
+        KrigeAtStation(samples, own_index, max_points, search_radius, cell_size,
+                       station_x, station_y, estimate_all, estimate_without);
         return true;
     } catch (...) {
         // Any failure below (database, conversion, memory, floating point)

@@ -20,10 +20,9 @@ const int cube_probe_hard_count =
 namespace {
 
 // Ordinary distances over the magnitudes a survey meets, and the edges.
-constexpr double probe_plain[] = {0.0,       1e-3,      0.5,   1.0,
-                                  2.0,       299.97,    1234.5678,
-                                  2500.0,    4999.999,  65536.0,
-                                  123456.78, 9.87654e6, 1e12};
+constexpr double probe_plain[] = {
+    0.0,    1e-3,     0.5,     1.0,       2.0,       299.97, 1234.5678,
+    2500.0, 4999.999, 65536.0, 123456.78, 9.87654e6, 1e12};
 
 } // namespace
 

@@ -26,7 +26,8 @@ long double CorrectlyRoundedCube(double h) {
     const int scale = exponent - 53; // h = m * 2^scale
     const u128 square = static_cast<u128>(m) * m;
     const u128 low = static_cast<u128>(static_cast<uint64_t>(square)) * m;
-    const u128 high = static_cast<u128>(static_cast<uint64_t>(square >> 64)) * m;
+    const u128 high =
+        static_cast<u128>(static_cast<uint64_t>(square >> 64)) * m;
     // m^3 = low + high * 2^64, as three 64-bit words
     uint64_t word[3];
     word[0] = static_cast<uint64_t>(low);
@@ -59,7 +60,8 @@ long double CorrectlyRoundedCube(double h) {
 }
 
 bool SameBits(long double a, long double b) {
-    return std::memcmp(&a, &b, 10) == 0; // sign, exponent and 64-bit significand
+    return std::memcmp(&a, &b, 10) ==
+           0; // sign, exponent and 64-bit significand
 }
 
 long double PowerOfTheLibrary(long double x, long double y) {
@@ -89,8 +91,8 @@ TEST(Cube, ProbeCasesAreWhereTheProductIsNotTheRoundedCube) {
 
 TEST(Cube, GivesThePowerBitForBit) {
     // The hard cases, ordinary distances of a survey, and the edges.
-    std::vector<double> distances(cube_probe_hard_cases,
-                                  cube_probe_hard_cases + cube_probe_hard_count);
+    std::vector<double> distances(
+        cube_probe_hard_cases, cube_probe_hard_cases + cube_probe_hard_count);
     std::mt19937_64 random(20261210);
     std::uniform_real_distribution<double> metres(0.0, 20000.0);
     for (int k = 0; k < 20000; ++k) {

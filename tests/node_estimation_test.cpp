@@ -157,8 +157,12 @@ TEST(NodeEstimation, EstimateDoesNotDependOnTheNodesBefore) {
     // the same bits whether its gridder estimated other nodes before (with
     // the same model or another one) or none.
     const Samples s = Around(40);
-    KrigParams p = {.max_points = 16, .search_radius = 600.0, .nugget = 0.3,
-                    .sill = 4.0, .range = 700.0, .cell_x = 100.0,
+    KrigParams p = {.max_points = 16,
+                    .search_radius = 600.0,
+                    .nugget = 0.3,
+                    .sill = 4.0,
+                    .range = 700.0,
+                    .cell_x = 100.0,
                     .cell_y = 100.0};
     struct Case {
         const char *name;

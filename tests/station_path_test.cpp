@@ -281,8 +281,12 @@ TEST(StationPath, LeavingOneOutPreparesAsTheSamplesWithoutIt) {
             Samples s;
             const double extent = c.cell * (4.0 + 20.0 * unit(random));
             for (int32_t i = 0; i < c.count; ++i) {
-                const double x = c.origin + std::round(extent * unit(random) * 100.0) / 100.0;
-                const double y = c.origin + std::round(extent * unit(random) * 100.0) / 100.0;
+                const double x =
+                    c.origin +
+                    std::round(extent * unit(random) * 100.0) / 100.0;
+                const double y =
+                    c.origin +
+                    std::round(extent * unit(random) * 100.0) / 100.0;
                 s.Add(x, y, 5.0 * std::sin(x / 300.0) + unit(random));
                 if (c.twins && i % 4 == 1) {
                     s.Add(x + 0.25 * c.cell, y - 0.2 * c.cell, unit(random));
