@@ -211,6 +211,7 @@ struct TKrigging::FitMemo {
     FitLines kept[2];    // 0: rows, 1: columns
     FitLines scratch[2]; // lines of a fit that is not kept
     std::vector<int32_t> fill;
+    std::vector<double> reach; // a line's PairReach from one entry
     // The left-out cell's pairs: their positions in the scan order and their
     // figures now.
     std::vector<size_t> k_pairs;
@@ -301,8 +302,8 @@ bool TKrigging::PrepareGrid(const double *sample_x, const double *sample_y,
     kept_x.assign(sample_x, sample_x + kept_count);
     kept_y.assign(sample_y, sample_y + kept_count);
     kept_z.assign(sample_z, sample_z + kept_count);
-    kept_args = {log_z,         search_mode, max_points, drift_order,
-                 search_radius, nugget,      sill,       range,
+    kept_args = {log_z,         search_mode, max_points,  drift_order,
+                 search_radius, nugget,      sill,        range,
                  cell_x,        cell_y,      aniso_angle, aniso_ratio};
     if (!PrepareSteps(sample_x, sample_y, sample_z, sample_count, log_z,
                       search_mode, max_points, search_radius, drift_order,
@@ -340,9 +341,9 @@ bool TKrigging::PrepareGridLeavingOut(int32_t left_out) {
     const GridArgs &a = kept_args;
     if (!PrepareSteps(left_out_x.data(), left_out_y.data(), left_out_z.data(),
                       count, a.log_z, a.search_mode, a.max_points,
-                      a.search_radius, a.drift_order, a.nugget, a.sill,
-                      a.range, a.cell_x, a.cell_y, a.aniso_angle,
-                      a.aniso_ratio, false, &dropped)) {
+                      a.search_radius, a.drift_order, a.nugget, a.sill, a.range,
+                      a.cell_x, a.cell_y, a.aniso_angle, a.aniso_ratio, false,
+                      &dropped)) {
         ReleaseWork();
         return false;
     }
@@ -674,7 +675,7 @@ bool TKrigging::ShareLines(int32_t direction, int32_t c, int32_t r,
             if (a == -1 || b == -1) {
                 return false;
             }
-            fresh.push_back(MeasurePair<false>(a, b, scale));
+            fresh.push_back(ClassifyPair(a, b, PairReach<false>(a, b), scale));
             if (fresh.back().lag_class >= 0) {
                 touched[fresh.back().lag_class] = true;
             }
@@ -710,27 +711,31 @@ bool TKrigging::ShareLines(int32_t direction, int32_t c, int32_t r,
 }
 
 template <bool plain_offsets>
-[[gnu::always_inline]] inline TKrigging::PairRecord
-TKrigging::MeasurePair(int32_t a, int32_t b, const LagScale &scale) const {
+[[gnu::always_inline]] inline double TKrigging::PairReach(int32_t a,
+                                                          int32_t b) const {
     // Each offset is the extended difference stored as double; where the
     // caller knows every difference of the window to be exact, the plain one
     // is the same number.
-    const double pdx = plain_offsets
-                           ? sample_x[a] - sample_x[b]
-                           : static_cast<double>(
-                                 static_cast<long double>(sample_x[a]) -
-                                 sample_x[b]);
-    const double pdy = plain_offsets
-                           ? sample_y[a] - sample_y[b]
-                           : static_cast<double>(
-                                 static_cast<long double>(sample_y[a]) -
-                                 sample_y[b]);
-    const double pdz = static_cast<long double>(sample_z[a]) - sample_z[b];
+    const double pdx =
+        plain_offsets
+            ? sample_x[a] - sample_x[b]
+            : static_cast<double>(static_cast<long double>(sample_x[a]) -
+                                  sample_x[b]);
+    const double pdy =
+        plain_offsets
+            ? sample_y[a] - sample_y[b]
+            : static_cast<double>(static_cast<long double>(sample_y[a]) -
+                                  sample_y[b]);
     // The offset classes a pair by trunc((distance + 0.0001) / width) while
     // the mean distances stay those of the pairs.
-    const double e = std::sqrt(static_cast<long double>(pdx) * pdx +
-                               static_cast<long double>(pdy) * pdy) +
-                     pair_offset;
+    return std::sqrt(static_cast<long double>(pdx) * pdx +
+                     static_cast<long double>(pdy) * pdy) +
+           pair_offset;
+}
+
+[[gnu::always_inline]] inline TKrigging::PairRecord
+TKrigging::ClassifyPair(int32_t a, int32_t b, double e,
+                        const LagScale &scale) const {
     if (!(e <= scale.extent && e >= pair_offset)) {
         return {0.0, 0.0, -1};
     }
@@ -738,6 +743,7 @@ TKrigging::MeasurePair(int32_t a, int32_t b, const LagScale &scale) const {
     if (k < 0) {
         return {0.0, 0.0, -1};
     }
+    const double pdz = static_cast<long double>(sample_z[a]) - sample_z[b];
     const double d = e - pair_offset;
     return {d, pdz, k};
 }
@@ -782,10 +788,10 @@ void TKrigging::FitModel(const PlanePoint *left_out) {
     scales[1].extent = static_cast<long double>(y_max) - y_min;
     for (LagScale &scale : scales) {
         scale.width = lag_class_share * scale.extent;
-        scale.inverse = scale.width >= min_plain_width &&
-                                scale.width <= max_plain_width
-                            ? 1.0 / scale.width
-                            : 0.0;
+        scale.inverse =
+            scale.width >= min_plain_width && scale.width <= max_plain_width
+                ? 1.0 / scale.width
+                : 0.0;
     }
     // All coordinates of one sign and within a factor of two of each other
     // (as a survey's projected coordinates are): every difference of two is
@@ -838,16 +844,23 @@ void TKrigging::FitModel(const PlanePoint *left_out) {
             }
             table.Clear();
             size_t at = 0;
+            std::vector<double> &reach = memo.reach;
             for (int32_t line = 0; line < count; ++line) {
-                // Every pair of a line, the earlier cell first.
+                // Every pair of a line, the earlier cell first: the distances
+                // of a sample's pairs first, each independent of the others,
+                // then their classes and sums in order.
                 const int32_t end = own.start[line + 1];
                 for (int32_t i = own.start[line]; i < end; ++i) {
                     const int32_t a = own.sample[i];
+                    reach.resize(std::max<size_t>(reach.size(), end));
+                    for (int32_t j = i + 1; j < end; ++j) {
+                        reach[j] = plain_offsets
+                                       ? PairReach<true>(a, own.sample[j])
+                                       : PairReach<false>(a, own.sample[j]);
+                    }
                     for (int32_t j = i + 1; j < end; ++j, ++at) {
                         const PairRecord pair =
-                            plain_offsets
-                                ? MeasurePair<true>(a, own.sample[j], scale)
-                                : MeasurePair<false>(a, own.sample[j], scale);
+                            ClassifyPair(a, own.sample[j], reach[j], scale);
                         if (record) {
                             own.pair_d[at] = pair.d;
                             own.pair_dz[at] = pair.dz;
@@ -1214,8 +1227,9 @@ bool TKrigging::SearchNearestAtOnce(int32_t i, int32_t j, double X, double Y,
         if (candidates.size() < static_cast<size_t>(max_points)) {
             return otherwise;
         }
-        std::nth_element(candidates.begin(), candidates.begin() + max_points - 1,
-                         candidates.end(), nearer);
+        std::nth_element(candidates.begin(),
+                         candidates.begin() + max_points - 1, candidates.end(),
+                         nearer);
         return candidates[max_points - 1].d * (1.0 + 2.0 * margin) +
                smallest_margin;
     };
@@ -1226,9 +1240,10 @@ bool TKrigging::SearchNearestAtOnce(int32_t i, int32_t j, double X, double Y,
     // The cells next to the node give an upper bound of the list's farthest
     // distance, which spares the selection among the whole window.
     constexpr int32_t near_cells = 3;
-    gather(std::max(i - rx, i - near_cells), std::min(i + rx, i + near_cells + 1),
-           std::max(j - ry, j - near_cells), std::min(j + ry, j + near_cells + 1),
-           reach2);
+    gather(std::max(i - rx, i - near_cells),
+           std::min(i + rx, i + near_cells + 1),
+           std::max(j - ry, j - near_cells),
+           std::min(j + ry, j + near_cells + 1), reach2);
     const double near_bound = std::min(bound_of(reach2), reach2);
     gather(i - rx, i + rx, j - ry, j + ry, near_bound);
     const double bound = bound_of(near_bound);
@@ -1423,8 +1438,7 @@ bool TKrigging::NodeWeights(double X, double Y, int32_t found,
     return SolveNode(X, Y, found, nullptr, weights);
 }
 
-double TKrigging::PairCovariance(int32_t i, int32_t j,
-                                 const int32_t *samples) {
+double TKrigging::PairCovariance(int32_t i, int32_t j, const int32_t *samples) {
     const auto direct = [&] {
         // covariance = sill - semivariance
         return static_cast<double>(
@@ -1467,7 +1481,7 @@ bool TKrigging::SolveNode(double X, double Y, int32_t found,
         if (!pair_cache) {
             pair_cache = std::make_unique<PairCache>();
             pair_cache->Reset(sample_count);
-    columns_listed = false;
+            columns_listed = false;
         }
         PairCache &cache = *pair_cache;
         if (cache.nugget != nugget || cache.sill != sill ||

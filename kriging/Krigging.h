@@ -251,10 +251,13 @@ class TKrigging {
     // not hold that cell.
     bool ShareLines(int32_t direction, int32_t c, int32_t r,
                     const LagScale &scale, LagTable &table);
-    // One pair of the fit: its distance, value difference and lag class.
+    // The distance of samples a and b plus the fit's pair offset.
     // plain_offsets: the coordinate offsets are exact in double arithmetic.
-    template <bool plain_offsets>
-    PairRecord MeasurePair(int32_t a, int32_t b, const LagScale &scale) const;
+    template <bool plain_offsets> double PairReach(int32_t a, int32_t b) const;
+    // What pair (a, b) adds to the fit, given its PairReach e: distance,
+    // value difference and lag class.
+    PairRecord ClassifyPair(int32_t a, int32_t b, double e,
+                            const LagScale &scale) const;
     // The occupied cells of the cell index as rows (lines[0]) and columns
     // (lines[1]) of entries, for the fit.
     void ListLines(FitLines *lines);
@@ -264,7 +267,8 @@ class TKrigging {
     bool SearchNearestAtOnce(int32_t i, int32_t j, double X, double Y,
                              int32_t *nbr_index, double *nbr_dist,
                              int32_t &found);
-    // Grid cell (nearest node) of a sample at (x, y), as BuildCellIndex finds it.
+    // Grid cell (nearest node) of a sample at (x, y), as BuildCellIndex finds
+    // it.
     void CellOf(double x, double y, int32_t &c, int32_t &r) const;
     // Drift term t (1..9) at (x, y), scaled by x_max and y_max.
     double DriftTerm(int32_t t, double x, double y) const;
