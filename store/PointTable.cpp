@@ -371,6 +371,7 @@ int32_t TPointIndex::ScanSquare(const Square &square,
         // The buckets of one column are consecutive.
         const int32_t first = bucket_start[bx * buckets_y + by_lo];
         const int32_t end = bucket_start[bx * buckets_y + by_hi + 1];
+        const size_t column_first = rows != nullptr ? rows->size() : 0;
         for (int32_t k = first; k < end; ++k) {
             // the exact comparison of the stored number with the real bound
             if (keys_x[k] >= x_lo && keys_x[k] <= x_hi && keys_y[k] >= y_lo &&
@@ -380,6 +381,11 @@ int32_t TPointIndex::ScanSquare(const Square &square,
                     rows->push_back(bucket_rows[k]);
             }
         }
+        // Key order: x ascends from one column of buckets to the next (a
+        // column holds every row of its x), so sorting within a column sorts
+        // the whole.
+        if (rows != nullptr)
+            std::sort(rows->begin() + column_first, rows->end());
     }
     return count;
 }
@@ -390,13 +396,8 @@ int32_t TPointIndex::RowsInSquare(const Square &square,
         rows->clear();
     if (bucket_rows.empty())
         return 0;
-    const int32_t count = wide_x.empty()
-                              ? ScanSquare(square, key_x, key_y, rows)
-                              : ScanSquare(square, wide_x, wide_y, rows);
-    // The primary key's order.
-    if (rows != nullptr)
-        std::sort(rows->begin(), rows->end());
-    return count;
+    return wide_x.empty() ? ScanSquare(square, key_x, key_y, rows)
+                          : ScanSquare(square, wide_x, wide_y, rows);
 }
 
 TPointWindows::TPointWindows(CppSQLite3DB &db)
@@ -435,17 +436,30 @@ bool TPointWindows::SquareBounds(double x, double y, double half_size,
 }
 
 int32_t TPointWindows::CountInSquare(double x, double y, double half_size) {
+    counted = false;
     Square square;
     if (!SquareBounds(x, y, half_size, square)) {
         std::lock_guard lock(index->fallback);
         return ::CountInSquare(index->db, x, y, half_size);
     }
-    return index->RowsInSquare(square, nullptr);
+    // The rows are kept for a fetch of the same window, which growth asks
+    // for right after the count that reached N.
+    const int32_t count = index->RowsInSquare(square, &found);
+    counted = true;
+    counted_x = x;
+    counted_y = y;
+    counted_half_size = half_size;
+    return count;
 }
 
 SquareRows TPointWindows::FetchInSquare(double x, double y, double half_size) {
+    // The window last counted has the same bounds and rows (the same texts
+    // converted by the same statement, compared with the same keys).
+    const bool same = counted && x == counted_x && y == counted_y &&
+                      half_size == counted_half_size;
+    counted = false;
     Square square;
-    const bool finite = SquareBounds(x, y, half_size, square);
+    const bool finite = same || SquareBounds(x, y, half_size, square);
     const char separator = DecimalSeparator();
     if (finite && separator != index->converted_with && own_index)
         own_index->ReadRows(separator, false); // the same rows, read anew
@@ -453,7 +467,8 @@ SquareRows TPointWindows::FetchInSquare(double x, double y, double half_size) {
         std::lock_guard lock(index->fallback);
         return ::FetchInSquare(index->db, x, y, half_size);
     }
-    index->RowsInSquare(square, &found);
+    if (!same)
+        index->RowsInSquare(square, &found);
     SquareRows rows;
     rows.x.reserve(found.size());
     rows.y.reserve(found.size());

@@ -166,5 +166,8 @@ class TPointWindows {
     const TPointIndex *index;
     // The four bound texts as the library's reals; released first.
     std::unique_ptr<CppSQLite3Statement> bounds;
-    std::vector<int32_t> found; // scratch of one query
+    std::vector<int32_t> found; // rows of the last window asked
+    // The window last counted (its rows in `found`), until the next query.
+    bool counted = false;
+    double counted_x = 0.0, counted_y = 0.0, counted_half_size = 0.0;
 };
