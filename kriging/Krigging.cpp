@@ -298,6 +298,7 @@ bool TKrigging::PrepareGrid(const double *sample_x, const double *sample_y,
                             double range, double cell_x, double cell_y,
                             double aniso_angle, double aniso_ratio) {
     // Kept as given, for PrepareGridLeavingOut.
+    kept_cells = false;
     kept_count = sample_count > 0 ? sample_count : 0;
     kept_x.assign(sample_x, sample_x + kept_count);
     kept_y.assign(sample_y, sample_y + kept_count);
@@ -339,6 +340,11 @@ bool TKrigging::PrepareGridLeavingOut(int32_t left_out) {
     }
     const PlanePoint dropped{kept_x[left_out], kept_y[left_out]};
     const GridArgs &a = kept_args;
+    struct LeavingOut {
+        int32_t &in_hand;
+        ~LeavingOut() { in_hand = -1; }
+    } leaving{leaving_out};
+    leaving_out = left_out;
     if (!PrepareSteps(left_out_x.data(), left_out_y.data(), left_out_z.data(),
                       count, a.log_z, a.search_mode, a.max_points,
                       a.search_radius, a.drift_order, a.nugget, a.sill, a.range,
@@ -558,12 +564,35 @@ int32_t TKrigging::BuildCellIndex() {
     }
     pair_cache->Reset(sample_count);
     columns_listed = false;
+    // The kept samples less one on the kept grid: each sample's cell is the
+    // one it had there (the same coordinates on the same geometry).
+    const bool known_cells = leaving_out >= 0 && kept_cells &&
+                             kept_x_min == x_min && kept_y_min == y_min &&
+                             kept_cols == n_cols && kept_rows == n_rows &&
+                             sample_count + 1 == kept_count;
+    // The kept samples themselves: note their cells.
+    const bool note_cells =
+        leaving_out < 0 && !whole_grid && sample_count == kept_count;
+    if (note_cells) {
+        kept_col.resize(sample_count);
+        kept_row.resize(sample_count);
+    }
     for (int32_t i = 0; i < sample_count; ++i) {
         cur_x = sample_x[i];
         cur_y = sample_y[i];
         cur_z = sample_z[i];
         int32_t c, r;
-        CellOf(cur_x, cur_y, c, r);
+        if (known_cells) {
+            const int32_t kept = i < leaving_out ? i : i + 1;
+            c = kept_col[kept];
+            r = kept_row[kept];
+        } else {
+            CellOf(cur_x, cur_y, c, r);
+        }
+        if (note_cells) {
+            kept_col[i] = c;
+            kept_row[i] = r;
+        }
         const int32_t k = cell_index[c][r];
         if (k == -1) {
             cell_index[c][r] = i;
@@ -577,6 +606,13 @@ int32_t TKrigging::BuildCellIndex() {
         sample_x[k] = (static_cast<long double>(cur_x) + prev_x) * 0.5L;
         sample_y[k] = (static_cast<long double>(cur_y) + prev_y) * 0.5L;
         sample_z[k] = (static_cast<long double>(cur_z) + prev_z) * 0.5L;
+    }
+    if (note_cells) {
+        kept_cells = true;
+        kept_x_min = x_min;
+        kept_y_min = y_min;
+        kept_cols = n_cols;
+        kept_rows = n_rows;
     }
     return 0;
 }
@@ -844,23 +880,30 @@ void TKrigging::FitModel(const PlanePoint *left_out) {
             }
             table.Clear();
             size_t at = 0;
+            // The distances of all pairs first, each independent of the
+            // others, so that their square roots overlap; then their classes
+            // and sums in the scan order.
             std::vector<double> &reach = memo.reach;
-            for (int32_t line = 0; line < count; ++line) {
-                // Every pair of a line, the earlier cell first: the distances
-                // of a sample's pairs first, each independent of the others,
-                // then their classes and sums in order.
+            reach.resize(std::max(reach.size(), total));
+            for (int32_t line = 0, at_line = 0; line < count; ++line) {
                 const int32_t end = own.start[line + 1];
                 for (int32_t i = own.start[line]; i < end; ++i) {
                     const int32_t a = own.sample[i];
-                    reach.resize(std::max<size_t>(reach.size(), end));
-                    for (int32_t j = i + 1; j < end; ++j) {
-                        reach[j] = plain_offsets
-                                       ? PairReach<true>(a, own.sample[j])
-                                       : PairReach<false>(a, own.sample[j]);
+                    for (int32_t j = i + 1; j < end; ++j, ++at_line) {
+                        reach[at_line] =
+                            plain_offsets ? PairReach<true>(a, own.sample[j])
+                                          : PairReach<false>(a, own.sample[j]);
                     }
+                }
+            }
+            for (int32_t line = 0; line < count; ++line) {
+                // Every pair of a line, the earlier cell first.
+                const int32_t end = own.start[line + 1];
+                for (int32_t i = own.start[line]; i < end; ++i) {
+                    const int32_t a = own.sample[i];
                     for (int32_t j = i + 1; j < end; ++j, ++at) {
                         const PairRecord pair =
-                            ClassifyPair(a, own.sample[j], reach[j], scale);
+                            ClassifyPair(a, own.sample[j], reach[at], scale);
                         if (record) {
                             own.pair_d[at] = pair.d;
                             own.pair_dz[at] = pair.dz;

@@ -322,6 +322,13 @@ class TKrigging {
             aniso_ratio;
     } kept_args{};
     std::vector<double> left_out_x, left_out_y, left_out_z; // scratch
+    // The cells of the kept samples, valid with their grid geometry, and the
+    // kept sample left out of the run in hand (-1: none).
+    std::vector<int32_t> kept_col, kept_row;
+    bool kept_cells = false;
+    double kept_x_min = 0.0, kept_y_min = 0.0;
+    int16_t kept_cols = 0, kept_rows = 0;
+    int32_t leaving_out = -1;
 
     // The pairs and lag sums of the last full fit of a PrepareGrid.
     std::unique_ptr<FitMemo> fit_memo;
