@@ -206,8 +206,7 @@ struct TKrigging::FitLines {
 struct TKrigging::FitMemo {
     bool recorded = false; // the last full fit kept its pairs here
     bool valid = false;    // ... and it belongs to the kept samples
-    double x_min = 0.0, x_max = 0.0, y_min = 0.0, y_max = 0.0;
-    int32_t n_cols = 0, n_rows = 0;
+    GridShape shape{};
     FitLines kept[2];    // 0: rows, 1: columns
     FitLines scratch[2]; // lines of a fit that is not kept
     std::vector<int32_t> fill;
@@ -232,8 +231,7 @@ struct TKrigging::PairCache {
     uint32_t stamp[slots][slots] = {};
     double covariance[slots][slots];
     // The model the entries were computed with.
-    double nugget = 0.0, sill = 0.0, range = 0.0, aniso_ratio = 0.0,
-           cos_angle = 0.0, sin_angle = 0.0;
+    ModelShape model{};
 
     // Forgets every entry and slot.
     void Clear() {
@@ -567,8 +565,7 @@ int32_t TKrigging::BuildCellIndex() {
     // The kept samples less one on the kept grid: each sample's cell is the
     // one it had there (the same coordinates on the same geometry).
     const bool known_cells = leaving_out >= 0 && kept_cells &&
-                             kept_x_min == x_min && kept_y_min == y_min &&
-                             kept_cols == n_cols && kept_rows == n_rows &&
+                             kept_shape == Shape() &&
                              sample_count + 1 == kept_count;
     // The kept samples themselves: note their cells.
     const bool note_cells =
@@ -609,10 +606,7 @@ int32_t TKrigging::BuildCellIndex() {
     }
     if (note_cells) {
         kept_cells = true;
-        kept_x_min = x_min;
-        kept_y_min = y_min;
-        kept_cols = n_cols;
-        kept_rows = n_rows;
+        kept_shape = Shape();
     }
     return 0;
 }
@@ -840,10 +834,8 @@ void TKrigging::FitModel(const PlanePoint *left_out) {
 
     // The samples less one of the kept fit, on the same grid: the left-out
     // sample's cell is the only one that changed.
-    const bool shared = left_out != nullptr && memo.valid &&
-                        memo.x_min == x_min && memo.x_max == x_max &&
-                        memo.y_min == y_min && memo.y_max == y_max &&
-                        memo.n_cols == n_cols && memo.n_rows == n_rows;
+    const bool shared =
+        left_out != nullptr && memo.valid && memo.shape == Shape();
     int32_t left_c = -1, left_r = -1;
     if (shared) {
         CellOf(left_out->x, left_out->y, left_c, left_r);
@@ -935,12 +927,7 @@ void TKrigging::FitModel(const PlanePoint *left_out) {
     }
     if (record) {
         memo.recorded = true;
-        memo.x_min = x_min;
-        memo.x_max = x_max;
-        memo.y_min = y_min;
-        memo.y_max = y_max;
-        memo.n_cols = n_cols;
-        memo.n_rows = n_rows;
+        memo.shape = Shape();
     }
 
     nugget = 0.0;
@@ -1085,10 +1072,16 @@ double TKrigging::EstimateNode(int32_t i, int32_t j, NodeMakeup *makeup) {
 double TKrigging::AnisoDistance(double dx, double dy) const {
     // u along the anisotropy direction, v across it; a negative ratio can make
     // the radicand negative, which raises the invalid-operation fault.
-    const double u = static_cast<long double>(dx) * cos_angle +
-                     static_cast<long double>(dy) * sin_angle;
-    const double v = static_cast<long double>(dy) * cos_angle -
-                     static_cast<long double>(dx) * sin_angle;
+    double u = dx, v = dy;
+    // Unrotated, finite offsets turn into themselves exactly (a product by 1,
+    // a signed zero added), with no flag raised: the rotation is left out.
+    if (!(cos_angle == 1.0 && sin_angle == 0.0 && std::isfinite(dx) &&
+          std::isfinite(dy))) {
+        u = static_cast<long double>(dx) * cos_angle +
+            static_cast<long double>(dy) * sin_angle;
+        v = static_cast<long double>(dy) * cos_angle -
+            static_cast<long double>(dx) * sin_angle;
+    }
     return std::sqrt(static_cast<long double>(aniso_ratio) * v * v +
                      static_cast<long double>(u) * u);
 }
@@ -1527,16 +1520,9 @@ bool TKrigging::SolveNode(double X, double Y, int32_t found,
             columns_listed = false;
         }
         PairCache &cache = *pair_cache;
-        if (cache.nugget != nugget || cache.sill != sill ||
-            cache.range != range || cache.aniso_ratio != aniso_ratio ||
-            cache.cos_angle != cos_angle || cache.sin_angle != sin_angle) {
+        if (!(cache.model == Model())) {
             cache.Clear();
-            cache.nugget = nugget;
-            cache.sill = sill;
-            cache.range = range;
-            cache.aniso_ratio = aniso_ratio;
-            cache.cos_angle = cos_angle;
-            cache.sin_angle = sin_angle;
+            cache.model = Model();
         }
         int32_t missing = 0;
         for (int32_t i = 1; i <= found; ++i) {

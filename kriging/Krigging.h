@@ -226,6 +226,23 @@ class TKrigging {
     double z_max = 0.0;
 
   private:
+    // The grid geometry a kept fit or kept cells belong to.
+    struct GridShape {
+        double x_min, x_max, y_min, y_max;
+        int32_t n_cols, n_rows;
+        bool operator==(const GridShape &) const = default;
+    };
+    GridShape Shape() const {
+        return {x_min, x_max, y_min, y_max, n_cols, n_rows};
+    }
+    // The variogram model and anisotropy that covariances are computed with.
+    struct ModelShape {
+        double nugget, sill, range, aniso_ratio, cos_angle, sin_angle;
+        bool operator==(const ModelShape &) const = default;
+    };
+    ModelShape Model() const {
+        return {nugget, sill, range, aniso_ratio, cos_angle, sin_angle};
+    }
     struct PairRecord;
     struct LagScale;
     struct LagTable;
@@ -326,8 +343,7 @@ class TKrigging {
     // kept sample left out of the run in hand (-1: none).
     std::vector<int32_t> kept_col, kept_row;
     bool kept_cells = false;
-    double kept_x_min = 0.0, kept_y_min = 0.0;
-    int16_t kept_cols = 0, kept_rows = 0;
+    GridShape kept_shape{};
     int32_t leaving_out = -1;
 
     // The pairs and lag sums of the last full fit of a PrepareGrid.
