@@ -103,10 +103,10 @@ class TCalcRun {
     CalcResult Run();
 
     // Stations estimated at once in the second pass. 1 (the window's): one
-    // thread, one station after the other. Above 1: as many worker threads,
-    // each over a copy of the point table; the result file, the host's calls
-    // (all on the caller's thread) and Stop are the same as with 1, except
-    // that the gridder's messages reach the host between stations.
+    // thread, one station after the other. Above 1: as many worker threads
+    // over one shared index of the point table; the result file, the host's
+    // calls (all on the caller's thread) and Stop are the same as with 1,
+    // except that the gridder's messages reach the host between stations.
     int32_t jobs = 1;
     // Stations handed to the workers at once when jobs is above 1: enough
     // that their wait for a batch's last station costs little, few enough to
