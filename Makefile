@@ -1,9 +1,10 @@
 # Entry points: 'make run' and 'make test' take a fresh Debian machine all the way.
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run bench sanitize fuzz clean
+.PHONY: all deps configure build test run bench sanitize tsan fuzz clean
 
 all: build
 
@@ -32,10 +33,18 @@ sanitize: deps
 	cmake --build $(ASAN_BUILD)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j2
 
+# The tests that run jobs on several threads, under ThreadSanitizer, in a build
+# folder of its own (no window: the toolkit is not instrumented).
+TSAN_TESTS ?= ^(ParallelRun\.|PointTable\.SharedIndex)
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANEL_TSAN=ON -DBUILD_WINDOW=OFF $(CMAKE_FLAGS)
+	cmake --build $(TSAN_BUILD) --target korvanel_tests
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -R '$(TSAN_TESTS)'
+
 # Each libFuzzer target for FUZZ_SECONDS (clang, in build-fuzz/).
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	scripts/fuzz.sh $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-fuzz

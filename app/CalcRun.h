@@ -122,9 +122,9 @@ class TCalcRun {
     CalcResult Run();
 
     // Stations estimated at once in the second pass. 1: one thread, one
-    // station after the other. Above 1: as many worker threads; the result
-    // file, the host's calls (all on the caller's thread) and Stop are the
-    // same as with 1.
+    // station after the other. Above 1: as many worker threads over one
+    // shared index of the point table; the result file, the host's calls (all
+    // on the caller's thread) and Stop are the same as with 1.
     int32_t jobs = 1;
     // Stations handed to the workers at once when jobs is above 1: enough
     // that their wait for a batch's last station costs little, few enough to

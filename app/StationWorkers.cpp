@@ -1,8 +1,6 @@
 // Worker threads of the second pass and the hand-over of their results.
 #include "app/StationWorkers.h"
 
-#include <exception>
-
 #include "estimate/StationEstimate.h"
 
 TStationWorkers::TStationWorkers(CppSQLite3DB &loaded, int32_t jobs,
@@ -10,39 +8,11 @@ TStationWorkers::TStationWorkers(CppSQLite3DB &loaded, int32_t jobs,
                                  double blank_)
     : settings(settings_), blank(blank_) {
     const int32_t count = jobs < 1 ? 1 : jobs;
-    // Every copy and index exists before any worker starts, so a failure
-    // leaves no worker to join.
+    // The index and every worker's queries exist before any worker starts,
+    // so a failure leaves no worker to join.
+    index = std::make_unique<TPointIndex>(loaded);
     for (int32_t k = 0; k < count; ++k) {
-        stores.push_back(std::make_unique<CppSQLite3DB>());
-        stores.back()->Open(":memory:");
-        loaded.CopyTo(*stores.back());
-    }
-    // Each copy is read into its window index on a thread of its own.
-    windows.resize(count);
-    std::vector<std::exception_ptr> errors(count);
-    {
-        struct Readers {
-            std::vector<std::thread> threads;
-            ~Readers() {
-                for (std::thread &thread : threads) {
-                    thread.join();
-                }
-            }
-        } readers;
-        for (int32_t k = 0; k < count; ++k) {
-            readers.threads.emplace_back([this, &errors, k] {
-                try {
-                    windows[k] = std::make_unique<TPointWindows>(*stores[k]);
-                } catch (...) {
-                    errors[k] = std::current_exception();
-                }
-            });
-        }
-    }
-    for (const std::exception_ptr &error : errors) {
-        if (error) {
-            std::rethrow_exception(error);
-        }
+        windows.push_back(std::make_unique<TPointWindows>(*index));
     }
     try {
         for (auto &queries : windows) {

@@ -1,6 +1,7 @@
 // The second pass on several threads: worker threads estimate the stations of
-// a batch, each through a point store of its own, while the caller's thread
-// takes the results back in station order (and alone talks to the window).
+// a batch, all through one shared window index of the point table, while the
+// caller's thread takes the results back in station order (and alone talks to
+// the window).
 #pragma once
 
 #include <condition_variable>
@@ -26,15 +27,16 @@ struct StationSettings {
 
 class TStationWorkers {
   public:
-    // Copies the loaded point table of `loaded` into one in-memory connection
-    // per worker (on the caller's thread) and reads each copy into its window
-    // index (on threads of their own), throwing the first error of either
+    // Reads the loaded point table of `loaded` once into a window index that
+    // every worker shares (on the caller's thread), gives each worker window
+    // queries of its own over it, throwing the first error
     // (CppSQLite3Exception, bad_alloc); then starts `jobs` threads (at least
-    // one). `blank` is the value an estimate keeps when its run makes none.
+    // one). `loaded` must stay open until the workers are destroyed. `blank`
+    // is the value an estimate keeps when its run makes none.
     TStationWorkers(CppSQLite3DB &loaded, int32_t jobs,
                     const StationSettings &settings, double blank);
     // Lets the stations in hand finish and joins the threads; the workers'
-    // connections close with them.
+    // window queries and the shared index go with them.
     ~TStationWorkers();
     TStationWorkers(const TStationWorkers &) = delete;
     TStationWorkers &operator=(const TStationWorkers &) = delete;
@@ -59,8 +61,10 @@ class TStationWorkers {
 
     StationSettings settings;
     double blank;
-    std::vector<std::unique_ptr<CppSQLite3DB>> stores; // one per worker
-    // The window queries of each store; released before the stores close.
+    // The point table read once; only read by the workers.
+    std::unique_ptr<TPointIndex> index;
+    // Each worker's window queries over it (a statement and scratch of its
+    // own); released before the index.
     std::vector<std::unique_ptr<TPointWindows>> windows;
     std::vector<std::thread> threads;
 

@@ -4,7 +4,9 @@
 # and the resident size while the second pass goes on, sampled when a quarter,
 # half, three quarters and all of the stations are written. Flat samples mean
 # the estimation itself holds no memory per station; what the whole run holds
-# beyond the load is the point store's per-job copies and window indexes.
+# beyond the load is the shared window index and each job's scratch. The
+# partial result is looked for under the result's name and any name that
+# starts with it (a temporary file renamed at the end).
 # Usage: bench/long_run.sh BUILD_DIR [SIZE ...]   (default 100000 1000000)
 set -euo pipefail
 build=${1:-build}
@@ -34,8 +36,9 @@ for size in "${sizes[@]}"; do
     next=1
     while kill -0 "$timer" 2>/dev/null; do
         pid=$(pgrep -P "$timer" korvanel-batch || true)
-        if [ -n "$pid" ] && [ -f "$work/r.dat" ]; then
-            written=$(($(wc -l <"$work/r.dat") - 1))
+        partial=$(ls -t "$work"/r.dat* 2>/dev/null | head -n 1 || true)
+        if [ -n "$pid" ] && [ -n "$partial" ]; then
+            written=$(($(wc -l <"$partial" 2>/dev/null || echo 1) - 1))
             if [ "$next" -le 4 ] && [ "$written" -ge $((size * next / 4 - size / 50)) ]; then
                 rss=$(awk '/VmRSS/ { print $2 }' "/proc/$pid/status" 2>/dev/null || echo 0)
                 samples+=("$(mib "$rss")")

@@ -24,36 +24,39 @@ constexpr double fit_model =
 constexpr double no_angle = 0.0;
 constexpr double isotropic = 1.0;
 
-// One kriging run over the first `count` samples, read at the station: the
-// value the whole grid would give there, from the only nodes the lookup reads.
-// Leaves `estimate` untouched when the gridder refuses the run, and says why.
-// With `sigma` and `reach`, also how sure the value is: the square root of its
-// error variance, and the distance to the farthest sample it used.
-GridRefusal KrigeAtStation(const SampleArrays &samples, int32_t count,
-                           int32_t max_points, double search_radius,
-                           double cell_size, double station_x, double station_y,
-                           double &estimate, double *sigma = nullptr,
-                           double *reach = nullptr) {
-    auto gridder = std::make_unique<TKrigging>();
-    if (!gridder->PrepareGrid(samples.sample_x.data(), samples.sample_y.data(),
-                              samples.sample_z.data(), count, no_log,
-                              nearest_search, max_points, search_radius,
-                              ordinary_kriging, fit_model, fit_model, fit_model,
-                              cell_size, cell_size, no_angle, isotropic)) {
-        return gridder->refusal;
+// The gridder of this thread, prepared afresh for every run: its work arrays
+// keep their room from station to station.
+TKrigging &ThreadGridder() {
+    thread_local std::unique_ptr<TKrigging> gridder;
+    if (!gridder) {
+        gridder = std::make_unique<TKrigging>();
     }
-    if (sigma == nullptr) {
-        estimate = gridder->ValueAtStation(station_x, station_y);
-        return GridRefusal::None;
-    }
+    return *gridder;
+}
+
+// Prepares a run over the first `count` samples; false (the gridder says why)
+// when it is refused.
+bool Prepare(TKrigging &gridder, const SampleArrays &samples, int32_t count,
+             int32_t max_points, double search_radius, double cell_size) {
+    return gridder.PrepareGrid(
+        samples.sample_x.data(), samples.sample_y.data(),
+        samples.sample_z.data(), count, no_log, nearest_search, max_points,
+        search_radius, ordinary_kriging, fit_model, fit_model, fit_model,
+        cell_size, cell_size, no_angle, isotropic);
+}
+
+// Reads a prepared run at the station, and how sure that value is: the square
+// root of its error variance, and the distance to the farthest sample it used
+// (both NaN when there is none).
+double ReadWithSigma(TKrigging &gridder, double station_x, double station_y,
+                     double &sigma, double &reach) {
     StationMakeup makeup;
-    estimate = gridder->ValueAtStation(station_x, station_y, makeup);
-    const double variance =
-        gridder->ErrorVariance(station_x, station_y, makeup);
+    const double value = gridder.ValueAtStation(station_x, station_y, makeup);
+    const double variance = gridder.ErrorVariance(station_x, station_y, makeup);
     if (std::isnan(variance)) {
-        return GridRefusal::None;
+        return value;
     }
-    *sigma = std::sqrt(variance);
+    sigma = std::sqrt(variance);
     double farthest = 0.0;
     for (int32_t k = 0; k < makeup.corners; ++k) {
         if (makeup.corner_weight[k] == 0.0) {
@@ -62,13 +65,40 @@ GridRefusal KrigeAtStation(const SampleArrays &samples, int32_t count,
         const NodeMakeup &node = makeup.node[k];
         for (int32_t n = 1; n <= node.found; ++n) {
             const int32_t s = node.index[n];
-            farthest = std::max(farthest,
-                                std::hypot(gridder->sample_x[s] - station_x,
-                                           gridder->sample_y[s] - station_y));
+            farthest =
+                std::max(farthest, std::hypot(gridder.sample_x[s] - station_x,
+                                              gridder.sample_y[s] - station_y));
         }
     }
-    *reach = farthest;
-    return GridRefusal::None;
+    reach = farthest;
+    return value;
+}
+
+// The two kriging runs of a station, each read at the station: the value the
+// whole grid would give there, from the only nodes the lookup reads. The
+// second run leaves sample `own_index` out (the others keep their order), and
+// its gridder reuses the first run's work where it provably did not change.
+// An estimate whose run is refused is left untouched, and the refusal kept.
+void KrigeAtStation(const SampleArrays &samples, int32_t own_index,
+                    int32_t max_points, double search_radius, double cell_size,
+                    double station_x, double station_y,
+                    StationEstimate &estimate) {
+    TKrigging &gridder = ThreadGridder();
+    if (Prepare(gridder, samples, samples.sample_count, max_points,
+                search_radius, cell_size)) {
+        estimate.estimate_all = gridder.ValueAtStation(station_x, station_y);
+    } else {
+        estimate.refused_all = gridder.refusal;
+    }
+    if (!gridder.PrepareGridLeavingOut(own_index)) {
+        estimate.refused_without = gridder.refusal;
+    } else if (estimate.with_sigma) {
+        estimate.estimate_without = ReadWithSigma(
+            gridder, station_x, station_y, estimate.sigma, estimate.reach);
+    } else {
+        estimate.estimate_without =
+            gridder.ValueAtStation(station_x, station_y);
+    }
 }
 
 // The point table's window queries as the query texts ask them, one statement
@@ -260,22 +290,8 @@ void Estimate(Windows &windows, double station_x, double station_y,
             estimate.skip = StationSkip::OwnSampleMissing;
             return;
         }
-        const int32_t n = samples.sample_count;
-        estimate.refused_all =
-            KrigeAtStation(samples, n, max_points, search_radius, cell_size,
-                           centre_x, centre_y, estimate.estimate_all);
-
-        // Leave the station out; the others keep their fetch order.
-        for (int32_t j = own_index; j < n - 1; ++j) {
-            samples.sample_x[j] = samples.sample_x[j + 1];
-            samples.sample_y[j] = samples.sample_y[j + 1];
-            samples.sample_z[j] = samples.sample_z[j + 1];
-        }
-        estimate.refused_without =
-            KrigeAtStation(samples, n - 1, max_points, search_radius, cell_size,
-                           centre_x, centre_y, estimate.estimate_without,
-                           estimate.with_sigma ? &estimate.sigma : nullptr,
-                           estimate.with_sigma ? &estimate.reach : nullptr);
+        KrigeAtStation(samples, own_index, max_points, search_radius, cell_size,
+                       centre_x, centre_y, estimate);
         estimate.written = true;
     } catch (const std::bad_alloc &) {
         estimate.skip = StationSkip::Error;
@@ -402,8 +418,11 @@ bool EstimateLeavingOut(TPointWindows &windows, double station_x,
                 ++kept;
             }
         }
-        KrigeAtStation(samples, kept, max_points, search_radius, cell_size,
-                       centre_x, centre_y, estimate);
+        TKrigging &gridder = ThreadGridder();
+        if (Prepare(gridder, samples, kept, max_points, search_radius,
+                    cell_size)) {
+            estimate = gridder.ValueAtStation(centre_x, centre_y);
+        }
         return true;
     } catch (...) {
         // As for the station's own estimate: the station is left as it was.

@@ -9,8 +9,12 @@
 #include <algorithm>
 #include <cfenv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
+
+#include "kriging/Cube.h"
+#include "kriging/LagClass.h"
 
 #include "platform/Dialogs.h"
 #include "platform/FloatChecks.h"
@@ -24,7 +28,6 @@ constexpr int32_t max_grid_nodes = 1024;
 constexpr int32_t max_neighbours = 32;
 constexpr int32_t default_max_points = 8;
 constexpr double default_radius_cells = 8.0;
-constexpr int32_t lag_classes = 50;
 constexpr long double lag_class_share =
     0.02L; // class width as a share of the extent
 constexpr long double pair_offset = 0.0001L;
@@ -41,21 +44,6 @@ const char *const msg_too_many_y =
     "Number of grid points exceeded 1024 in Y-direction.";
 
 bool IsBlank(double v) { return !(v < blank_limit); }
-
-// Floor of a long double known to lie in [lo, hi + 1), lo and hi small.
-// std::floor and the conversion of a long double both switch the x87 rounding
-// mode twice, which costs more than the rest of a cell lookup; the nearest
-// double's truncation is within one of the floor, and exact long double
-// comparisons mend it, so the result is exactly floor(v).
-int32_t SmallFloor(long double v) {
-    int32_t k = static_cast<int32_t>(static_cast<double>(v));
-    if (static_cast<long double>(k) > v) {
-        --k;
-    } else if (static_cast<long double>(k) + 1 <= v) {
-        ++k;
-    }
-    return k;
-}
 
 // Floor of a long double as an integer, bounded to [lo, hi] in the floating
 // domain first so that out-of-range and NaN values never reach the conversion.
@@ -143,12 +131,14 @@ int32_t DriftTerms(int32_t order) {
     }
 }
 
-// Work table of the experimental variogram: one row per lag class.
-struct LagTable {
-    double dist_sum[lag_classes];
-    double sq_sum[lag_classes];
-    double count[lag_classes];
-};
+// Lag class widths (metres) whose inverse is computed for the plain class
+// test: neither it nor a quotient can overflow.
+constexpr double min_plain_width = 1e-200;
+constexpr double max_plain_width = 1e200;
+
+// Coordinates beyond this magnitude (metres) make the neighbour search
+// measure every sample: far below it, no offset or distance can overflow.
+constexpr double pruning_coordinate_limit = 1e100;
 
 } // namespace
 
@@ -168,7 +158,119 @@ const char *GridRefusalMessage(GridRefusal refusal) {
     return nullptr;
 }
 
+// What one pair of the variogram fit adds to its lag class: the distance,
+// the value difference, and the class (-1: the pair is left out).
+struct TKrigging::PairRecord {
+    double d;
+    double dz;
+    int32_t lag_class;
+};
+
+// The lag classes of one direction of the fit: pairs up to `extent` apart
+// in classes `width` wide; `inverse` is 1 / width in plain double, or 0 where
+// it could overflow.
+struct TKrigging::LagScale {
+    double extent;
+    double width;
+    double inverse;
+};
+
+// Work table of the experimental variogram: one row per lag class.
+struct TKrigging::LagTable {
+    double dist_sum[lag_classes];
+    double sq_sum[lag_classes];
+    double count[lag_classes];
+
+    void Clear() {
+        for (int32_t k = 0; k < lag_classes; ++k) {
+            dist_sum[k] = sq_sum[k] = count[k] = 0.0;
+        }
+    }
+    // Adds a pair to its class, each sum stored as double after the addition.
+    void Add(const PairRecord &pair) {
+        const int32_t k = pair.lag_class;
+        dist_sum[k] = dist_sum[k] + static_cast<long double>(pair.d);
+        sq_sum[k] = sq_sum[k] + static_cast<long double>(pair.dz) * pair.dz;
+        count[k] = count[k] + 1.0L;
+    }
+};
+
+// The occupied cells of every row (or column) of the cell index, as lines of
+// entries in ascending column (row) order, and the pairs of each line.
+struct TKrigging::FitLines {
+    // Line l's entries are start[l] .. start[l + 1] - 1.
+    std::vector<int32_t> start;
+    // Per entry: the column (of a row's entry) or row (of a column's entry)
+    // of its cell, and the sample that represents the cell.
+    std::vector<int32_t> place;
+    std::vector<int32_t> sample;
+    // Every pair of every line in the order of the scan (kept fits only):
+    // pair k's distance, value difference and lag class (-1: left out).
+    std::vector<double> pair_d, pair_dz;
+    std::vector<int8_t> pair_class;
+    // The pairs of each lag class in the scan order, as a chain: the first
+    // pair of class k, and the next pair of the same class after each (-1:
+    // none).
+    int32_t class_first[lag_classes];
+    std::vector<int32_t> pair_next;
+    // The sums after all pairs (kept fits only).
+    LagTable table;
+};
+
+// The full fit of the last PrepareGrid: its grid geometry, lines, pairs and
+// sums, so that the same samples less one can reuse what did not change.
+struct TKrigging::FitMemo {
+    bool recorded = false; // the last full fit kept its pairs here
+    bool valid = false;    // ... and it belongs to the kept samples
+    GridShape shape{};
+    FitLines kept[2];    // 0: rows, 1: columns
+    FitLines scratch[2]; // lines of a fit that is not kept
+    std::vector<int32_t> fill;
+    std::vector<double> reach; // a line's PairReach from one entry
+    // The left-out cell's pairs: their positions in the scan order and their
+    // figures now.
+    std::vector<size_t> k_pairs;
+    std::vector<PairRecord> fresh;
+};
+
+// Covariance entries (sill - semivariance) of sample pairs already met in the
+// node systems of the grid in hand. The up to four nodes a station lookup
+// reads share most of their neighbours, so most pairs recur. Samples get
+// slots as they are met; the entry of slots (a, b), a < b, is valid while its
+// stamp equals the generation. Full slots start a new generation.
+struct TKrigging::PairCache {
+    static constexpr int32_t slots = 64;
+    std::vector<int32_t> slot_of; // per sample: its slot, or -1
+    int32_t sample_of[slots] = {};
+    int32_t used = 0;
+    uint32_t generation = 1;
+    uint32_t stamp[slots][slots] = {};
+    double covariance[slots][slots];
+    // The model the entries were computed with.
+    ModelShape model{};
+
+    // Forgets every entry and slot.
+    void Clear() {
+        for (int32_t k = 0; k < used; ++k) {
+            slot_of[sample_of[k]] = -1;
+        }
+        used = 0;
+        if (++generation == 0) {
+            std::memset(stamp, 0, sizeof stamp);
+            generation = 1;
+        }
+    }
+    // Forgets everything, for a grid of `samples` samples.
+    void Reset(int32_t samples) {
+        used = 0;
+        slot_of.assign(samples > 0 ? samples : 0, -1);
+        Clear();
+    }
+};
+
 TKrigging::TKrigging() : blank(blank_value) {}
+
+TKrigging::~TKrigging() = default;
 
 bool TKrigging::MakeGrid(const double *sample_x, const double *sample_y,
                          const double *sample_z, int32_t sample_count,
@@ -209,6 +311,15 @@ bool TKrigging::PrepareGrid(const double *sample_x, const double *sample_y,
                             int32_t drift_order, double nugget, double sill,
                             double range, double cell_x, double cell_y,
                             double aniso_angle, double aniso_ratio) {
+    // Kept as given, for PrepareGridLeavingOut.
+    kept_cells = false;
+    kept_count = sample_count > 0 ? sample_count : 0;
+    kept_x.assign(sample_x, sample_x + kept_count);
+    kept_y.assign(sample_y, sample_y + kept_count);
+    kept_z.assign(sample_z, sample_z + kept_count);
+    kept_args = {log_z,         search_mode, max_points,  drift_order,
+                 search_radius, nugget,      sill,        range,
+                 cell_x,        cell_y,      aniso_angle, aniso_ratio};
     if (!PrepareSteps(sample_x, sample_y, sample_z, sample_count, log_z,
                       search_mode, max_points, search_radius, drift_order,
                       nugget, sill, range, cell_x, cell_y, aniso_angle,
@@ -222,6 +333,44 @@ bool TKrigging::PrepareGrid(const double *sample_x, const double *sample_y,
     return true;
 }
 
+bool TKrigging::PrepareGridLeavingOut(int32_t left_out) {
+    if (kept_count < 0 || left_out < 0 || left_out >= kept_count) {
+        grid.reset();
+        ReleaseWork();
+        return false;
+    }
+    // The kept samples less one, the others in their order.
+    const int32_t count = kept_count - 1;
+    left_out_x.resize(count);
+    left_out_y.resize(count);
+    left_out_z.resize(count);
+    for (int32_t i = 0, j = 0; i < kept_count; ++i) {
+        if (i != left_out) {
+            left_out_x[j] = kept_x[i];
+            left_out_y[j] = kept_y[i];
+            left_out_z[j] = kept_z[i];
+            ++j;
+        }
+    }
+    const PlanePoint dropped{kept_x[left_out], kept_y[left_out]};
+    const GridArgs &a = kept_args;
+    struct LeavingOut {
+        int32_t &in_hand;
+        ~LeavingOut() { in_hand = -1; }
+    } leaving{leaving_out};
+    leaving_out = left_out;
+    if (!PrepareSteps(left_out_x.data(), left_out_y.data(), left_out_z.data(),
+                      count, a.log_z, a.search_mode, a.max_points,
+                      a.search_radius, a.drift_order, a.nugget, a.sill, a.range,
+                      a.cell_x, a.cell_y, a.aniso_angle, a.aniso_ratio, false,
+                      &dropped)) {
+        ReleaseWork();
+        return false;
+    }
+    ConvertAngle();
+    return true;
+}
+
 bool TKrigging::PrepareSteps(const double *sample_x, const double *sample_y,
                              const double *sample_z, int32_t sample_count,
                              int32_t log_z, int32_t search_mode,
@@ -229,13 +378,25 @@ bool TKrigging::PrepareSteps(const double *sample_x, const double *sample_y,
                              int32_t drift_order, double nugget, double sill,
                              double range, double cell_x, double cell_y,
                              double aniso_angle, double aniso_ratio,
-                             bool whole_grid) {
+                             bool whole_grid, const PlanePoint *left_out) {
     grid.reset();
     ReleaseWork();
     refusal = GridRefusal::None;
     n_cols = 0;
     n_rows = 0;
     this->whole_grid = whole_grid;
+    if (!fit_memo) {
+        fit_memo = std::make_unique<FitMemo>();
+    }
+    if (left_out == nullptr) {
+        // A fit of other samples: nothing kept serves them until their own
+        // fit is kept.
+        fit_memo->valid = false;
+        if (whole_grid) {
+            kept_count = -1;
+        }
+    }
+    fit_memo->recorded = false;
     ClearFloatErrors();
 
     if (sample_count > 0) {
@@ -274,8 +435,12 @@ bool TKrigging::PrepareSteps(const double *sample_x, const double *sample_y,
     if (BuildCellIndex() != 0) {
         return false;
     }
-    FitVariogram();
+    FitModel(left_out);
     CheckFloatErrors();
+    // A fit that met no fault serves the same samples less one.
+    if (left_out == nullptr) {
+        fit_memo->valid = fit_memo->recorded;
+    }
     return true;
 }
 
@@ -413,17 +578,40 @@ int32_t TKrigging::BuildCellIndex() {
             cell_index[c][r] = -1;
         }
     }
+    // The samples are final from here on: pairs met before are not theirs.
+    if (!pair_cache) {
+        pair_cache = std::make_unique<PairCache>();
+    }
+    pair_cache->Reset(sample_count);
+    columns_listed = false;
+    // The kept samples less one on the kept grid: each sample's cell is the
+    // one it had there (the same coordinates on the same geometry).
+    const bool known_cells = leaving_out >= 0 && kept_cells &&
+                             kept_shape == Shape() &&
+                             sample_count + 1 == kept_count;
+    // The kept samples themselves: note their cells.
+    const bool note_cells =
+        leaving_out < 0 && !whole_grid && sample_count == kept_count;
+    if (note_cells) {
+        kept_col.resize(sample_count);
+        kept_row.resize(sample_count);
+    }
     for (int32_t i = 0; i < sample_count; ++i) {
         cur_x = sample_x[i];
         cur_y = sample_y[i];
         cur_z = sample_z[i];
-        // nearest node: floor of the offset plus half a cell
-        const int32_t c = BoundedFloor(
-            (static_cast<long double>(cur_x) - x_min + 0.5L * cell_x) / cell_x,
-            0, n_cols - 1);
-        const int32_t r = BoundedFloor(
-            (static_cast<long double>(cur_y) - y_min + 0.5L * cell_y) / cell_y,
-            0, n_rows - 1);
+        int32_t c, r;
+        if (known_cells) {
+            const int32_t kept = i < leaving_out ? i : i + 1;
+            c = kept_col[kept];
+            r = kept_row[kept];
+        } else {
+            CellOf(cur_x, cur_y, c, r);
+        }
+        if (note_cells) {
+            kept_col[i] = c;
+            kept_row[i] = r;
+        }
         const int32_t k = cell_index[c][r];
         if (k == -1) {
             cell_index[c][r] = i;
@@ -438,7 +626,21 @@ int32_t TKrigging::BuildCellIndex() {
         sample_y[k] = (static_cast<long double>(cur_y) + prev_y) * 0.5L;
         sample_z[k] = (static_cast<long double>(cur_z) + prev_z) * 0.5L;
     }
+    if (note_cells) {
+        kept_cells = true;
+        kept_shape = Shape();
+    }
     return 0;
+}
+
+void TKrigging::CellOf(double x, double y, int32_t &c, int32_t &r) const {
+    // nearest node: floor of the offset plus half a cell
+    c = BoundedFloor((static_cast<long double>(x) - x_min + 0.5L * cell_x) /
+                         cell_x,
+                     0, n_cols - 1);
+    r = BoundedFloor((static_cast<long double>(y) - y_min + 0.5L * cell_y) /
+                         cell_y,
+                     0, n_rows - 1);
 }
 
 void TKrigging::AllocGrid() {
@@ -457,39 +659,159 @@ void TKrigging::AllocCellIndex() {
 }
 
 int32_t TKrigging::FitVariogram() {
-    if (sill != 0.0 || range != 0.0) {
-        return 0;
+    FitModel(nullptr);
+    return 0;
+}
+
+bool TKrigging::ShareLines(int32_t direction, int32_t c, int32_t r,
+                           const LagScale &scale, LagTable &table) {
+    // The left-out sample's cell K lies on line `line` at place `place`. With
+    // the grid geometry unchanged, every other cell holds the same samples in
+    // the same order, so every pair without K has the kept fit's figures; a
+    // lag class that no pair with K reached (in the kept fit or now) adds up
+    // the same figures in the same order, and keeps its sums. The others are
+    // added up again, in the scan order, from the kept figures and K's new
+    // pairs.
+    const FitLines &lines = fit_memo->kept[direction];
+    const int32_t line = direction == 0 ? r : c;
+    const int32_t place = direction == 0 ? c : r;
+    const int32_t first = lines.start[line];
+    const int32_t m = lines.start[line + 1] - first;
+    int32_t p = -1;
+    for (int32_t e = 0; e < m; ++e) {
+        if (lines.place[first + e] == place) {
+            p = e;
+        }
     }
-    LagTable table;
-    // Adds pair (a, b) to the table of a direction; extent and width as that
-    // direction defines them.
-    auto add_pair = [&](int32_t a, int32_t b, double extent, double width) {
-        const double pdx = static_cast<long double>(sample_x[a]) - sample_x[b];
-        const double pdy = static_cast<long double>(sample_y[a]) - sample_y[b];
-        const double pdz = static_cast<long double>(sample_z[a]) - sample_z[b];
-        // The offset classes a pair by trunc((distance + 0.0001) / width) while
-        // the mean distances stay those of the pairs.
-        const double e = std::sqrt(static_cast<long double>(pdx) * pdx +
-                                   static_cast<long double>(pdy) * pdy) +
-                         pair_offset;
-        if (!(e <= extent && e >= pair_offset)) {
-            return;
-        }
-        // e and width are positive here, so trunc(q) < 50 exactly when q < 50,
-        // and the truncation is the floor.
-        const long double q = e / static_cast<long double>(width);
-        if (!(q < lag_classes)) {
-            return;
-        }
-        const int32_t k = SmallFloor(q);
-        const double d = e - pair_offset;
-        table.dist_sum[k] = table.dist_sum[k] + static_cast<long double>(d);
-        table.sq_sum[k] = table.sq_sum[k] + static_cast<long double>(pdz) * pdz;
-        table.count[k] = table.count[k] + 1.0L;
+    if (p < 0) {
+        return false;
+    }
+    // The sample that represents entry e of the line now (K: -1 when the
+    // cell emptied).
+    const auto sample_now = [&](int32_t e) {
+        const int32_t at = lines.place[first + e];
+        return direction == 0 ? cell_index[at][r] : cell_index[c][at];
     };
-    // Peak semivariance of the table and the mean distance of its class; ties
+    const int32_t k_sample = sample_now(p);
+    // Pairs of the lines before K's, and the pair (i, j), i < j, of K's line,
+    // in the scan order.
+    size_t before = 0;
+    for (int32_t l = 0; l < line; ++l) {
+        const size_t n = lines.start[l + 1] - lines.start[l];
+        before += n * (n - 1) / 2;
+    }
+    const auto pair_at = [m, before](int32_t i, int32_t j) {
+        return before + static_cast<size_t>(i) * m -
+               static_cast<size_t>(i) * (i + 1) / 2 + (j - i - 1);
+    };
+    bool touched[lag_classes] = {};
+    // K's pairs in the scan order (ascending q is ascending position: a pair
+    // (q, p) with q < p lies in the triangle's row q, ahead of row p): the
+    // kept pair's position and K's pair now.
+    std::vector<size_t> &k_pairs = fit_memo->k_pairs;
+    std::vector<PairRecord> &fresh = fit_memo->fresh;
+    k_pairs.clear();
+    fresh.clear();
+    for (int32_t q = 0; q < m; ++q) {
+        if (q == p) {
+            continue;
+        }
+        const int32_t i = std::min(p, q), j = std::max(p, q);
+        const size_t at = pair_at(i, j);
+        k_pairs.push_back(at);
+        if (lines.pair_class[at] >= 0) {
+            touched[lines.pair_class[at]] = true;
+        }
+        if (k_sample != -1) {
+            const int32_t a = sample_now(i), b = sample_now(j);
+            if (a == -1 || b == -1) {
+                return false;
+            }
+            fresh.push_back(ClassifyPair(a, b, PairReach<false>(a, b), scale));
+            if (fresh.back().lag_class >= 0) {
+                touched[fresh.back().lag_class] = true;
+            }
+        }
+    }
+    table = lines.table;
+    for (int32_t k = 0; k < lag_classes; ++k) {
+        if (!touched[k]) {
+            continue;
+        }
+        // Class k's kept pairs and K's pairs, merged by position: at a
+        // position of K, its pair now (when of class k) replaces the kept one.
+        table.dist_sum[k] = table.sq_sum[k] = table.count[k] = 0.0;
+        int64_t at = lines.class_first[k];
+        size_t n = 0;
+        while (at >= 0 || n < k_pairs.size()) {
+            if (n < k_pairs.size() &&
+                (at < 0 || k_pairs[n] <= static_cast<size_t>(at))) {
+                if (!fresh.empty() && fresh[n].lag_class == k) {
+                    table.Add(fresh[n]);
+                }
+                if (at >= 0 && k_pairs[n] == static_cast<size_t>(at)) {
+                    at = lines.pair_next[at];
+                }
+                ++n;
+            } else {
+                table.Add({lines.pair_d[at], lines.pair_dz[at], k});
+                at = lines.pair_next[at];
+            }
+        }
+    }
+    return true;
+}
+
+template <bool plain_offsets>
+[[gnu::always_inline]] inline double TKrigging::PairReach(int32_t a,
+                                                          int32_t b) const {
+    // Each offset is the extended difference stored as double; where the
+    // caller knows every difference of the window to be exact, the plain one
+    // is the same number.
+    const double pdx =
+        plain_offsets
+            ? sample_x[a] - sample_x[b]
+            : static_cast<double>(static_cast<long double>(sample_x[a]) -
+                                  sample_x[b]);
+    const double pdy =
+        plain_offsets
+            ? sample_y[a] - sample_y[b]
+            : static_cast<double>(static_cast<long double>(sample_y[a]) -
+                                  sample_y[b]);
+    // The offset classes a pair by trunc((distance + 0.0001) / width) while
+    // the mean distances stay those of the pairs.
+    return std::sqrt(static_cast<long double>(pdx) * pdx +
+                     static_cast<long double>(pdy) * pdy) +
+           pair_offset;
+}
+
+[[gnu::always_inline]] inline TKrigging::PairRecord
+TKrigging::ClassifyPair(int32_t a, int32_t b, double e,
+                        const LagScale &scale) const {
+    if (!(e <= scale.extent && e >= pair_offset)) {
+        return {0.0, 0.0, -1};
+    }
+    const int32_t k = LagClassOf(e, scale.width, scale.inverse);
+    if (k < 0) {
+        return {0.0, 0.0, -1};
+    }
+    const double pdz = static_cast<long double>(sample_z[a]) - sample_z[b];
+    const double d = e - pair_offset;
+    return {d, pdz, k};
+}
+
+void TKrigging::FitModel(const PlanePoint *left_out) {
+    if (sill != 0.0 || range != 0.0) {
+        return;
+    }
+    if (!fit_memo) {
+        fit_memo = std::make_unique<FitMemo>();
+    }
+    FitMemo &memo = *fit_memo;
+    // Peak semivariance of a table and the mean distance of its class; ties
     // keep the earlier class.
-    auto peak = [&](double &peak_gamma, double &peak_lag) {
+    auto peak = [&](const LagTable &table, double &peak_gamma,
+                    double &peak_lag) {
         double gamma[lag_classes];
         double lag[lag_classes];
         for (int32_t k = 0; k < lag_classes; ++k) {
@@ -510,80 +832,172 @@ int32_t TKrigging::FitVariogram() {
             }
         }
     };
-    auto clear = [&] {
-        for (int32_t k = 0; k < lag_classes; ++k) {
-            table.dist_sum[k] = table.sq_sum[k] = table.count[k] = 0.0;
-        }
-    };
 
+    // Pairs along rows over the widened x extent, along columns over the y
+    // extent as found.
+    LagScale scales[2];
+    scales[0].extent = static_cast<long double>(x_max) - x_min;
+    scales[1].extent = static_cast<long double>(y_max) - y_min;
+    for (LagScale &scale : scales) {
+        scale.width = lag_class_share * scale.extent;
+        scale.inverse =
+            scale.width >= min_plain_width && scale.width <= max_plain_width
+                ? 1.0 / scale.width
+                : 0.0;
+    }
+    // All coordinates of one sign and within a factor of two of each other
+    // (as a survey's projected coordinates are): every difference of two is
+    // exact (Sterbenz), in double as in extended precision.
+    const auto exact_differences = [](double lo, double hi) {
+        return (lo > 0.0 && hi <= 2.0 * lo) || (hi < 0.0 && lo >= 2.0 * hi);
+    };
+    const bool plain_offsets =
+        exact_differences(x_min, x_max) && exact_differences(y_min, y_max);
+
+    // The samples less one of the kept fit, on the same grid: the left-out
+    // sample's cell is the only one that changed.
+    const bool shared =
+        left_out != nullptr && memo.valid && memo.shape == Shape();
+    int32_t left_c = -1, left_r = -1;
+    if (shared) {
+        CellOf(left_out->x, left_out->y, left_c, left_r);
+    }
+    // A fit of its own keeps its pairs unless it serves samples less one.
+    const bool record = left_out == nullptr;
+    FitLines *lines = record ? memo.kept : memo.scratch;
+    bool listed = false;
+    double peaks[2], lags[2];
+    for (int32_t direction = 0; direction < 2; ++direction) {
+        LagTable table;
+        const LagScale &scale = scales[direction];
+        if (!shared || !ShareLines(direction, left_c, left_r, scale, table)) {
+            if (!listed) {
+                ListLines(lines);
+                listed = true;
+            }
+            FitLines &own = lines[direction];
+            const auto count = static_cast<int32_t>(own.start.size()) - 1;
+            size_t total = 0;
+            for (int32_t line = 0; line < count; ++line) {
+                const size_t n = own.start[line + 1] - own.start[line];
+                total += n * (n - 1) / 2;
+            }
+            int32_t class_last[lag_classes];
+            if (record) {
+                own.pair_d.resize(total);
+                own.pair_dz.resize(total);
+                own.pair_class.resize(total);
+                own.pair_next.resize(total);
+                for (int32_t k = 0; k < lag_classes; ++k) {
+                    own.class_first[k] = class_last[k] = -1;
+                }
+            }
+            table.Clear();
+            size_t at = 0;
+            // The distances of all pairs first, each independent of the
+            // others, so that their square roots overlap; then their classes
+            // and sums in the scan order.
+            std::vector<double> &reach = memo.reach;
+            reach.resize(std::max(reach.size(), total));
+            for (int32_t line = 0, at_line = 0; line < count; ++line) {
+                const int32_t end = own.start[line + 1];
+                for (int32_t i = own.start[line]; i < end; ++i) {
+                    const int32_t a = own.sample[i];
+                    for (int32_t j = i + 1; j < end; ++j, ++at_line) {
+                        reach[at_line] =
+                            plain_offsets ? PairReach<true>(a, own.sample[j])
+                                          : PairReach<false>(a, own.sample[j]);
+                    }
+                }
+            }
+            for (int32_t line = 0; line < count; ++line) {
+                // Every pair of a line, the earlier cell first.
+                const int32_t end = own.start[line + 1];
+                for (int32_t i = own.start[line]; i < end; ++i) {
+                    const int32_t a = own.sample[i];
+                    for (int32_t j = i + 1; j < end; ++j, ++at) {
+                        const PairRecord pair =
+                            ClassifyPair(a, own.sample[j], reach[at], scale);
+                        if (record) {
+                            own.pair_d[at] = pair.d;
+                            own.pair_dz[at] = pair.dz;
+                            own.pair_class[at] =
+                                static_cast<int8_t>(pair.lag_class);
+                            own.pair_next[at] = -1;
+                            const int32_t k = pair.lag_class;
+                            if (k >= 0) {
+                                const auto here = static_cast<int32_t>(at);
+                                if (class_last[k] < 0) {
+                                    own.class_first[k] = here;
+                                } else {
+                                    own.pair_next[class_last[k]] = here;
+                                }
+                                class_last[k] = here;
+                            }
+                        }
+                        if (pair.lag_class >= 0) {
+                            table.Add(pair);
+                        }
+                    }
+                }
+            }
+            if (record) {
+                own.table = table;
+            }
+        }
+        peak(table, peaks[direction], lags[direction]);
+    }
+    if (record) {
+        memo.recorded = true;
+        memo.shape = Shape();
+    }
+
+    nugget = 0.0;
+    sill = (static_cast<long double>(peaks[0]) + peaks[1]) * 0.5L;
+    range = (static_cast<long double>(lags[0]) + lags[1]) * 0.5L;
+}
+
+void TKrigging::ListLines(FitLines *lines) {
     // The occupied cells of every row and of every column, as the samples
-    // that represent them in ascending column (row) order: the pairs below
-    // are the dense scan's pairs in the dense scan's order, so the sums are
-    // the same, without visiting the empty cells of a grown window.
-    // Row r's samples are row_samples[row_start[r] .. row_start[r + 1] - 1],
-    // column c's are col_samples[col_start[c] .. col_start[c + 1] - 1].
-    std::vector<int32_t> row_start(n_rows + 1, 0);
-    std::vector<int32_t> col_start(n_cols + 1, 0);
+    // that represent them in ascending column (row) order: the pairs of the
+    // fit are the dense scan's pairs in the dense scan's order, so the sums
+    // are the same, without visiting the empty cells of a grown window.
+    FitLines &rows = lines[0];
+    FitLines &cols = lines[1];
+    rows.start.assign(n_rows + 1, 0);
+    cols.start.assign(n_cols + 1, 0);
     for (int32_t c = 0; c < n_cols; ++c) {
         for (int32_t r = 0; r < n_rows; ++r) {
             if (cell_index[c][r] != -1) {
-                ++row_start[r + 1];
-                ++col_start[c + 1];
+                ++rows.start[r + 1];
+                ++cols.start[c + 1];
             }
         }
     }
     for (int32_t r = 0; r < n_rows; ++r) {
-        row_start[r + 1] += row_start[r];
+        rows.start[r + 1] += rows.start[r];
     }
     for (int32_t c = 0; c < n_cols; ++c) {
-        col_start[c + 1] += col_start[c];
+        cols.start[c + 1] += cols.start[c];
     }
-    std::vector<int32_t> row_samples(row_start[n_rows]);
-    std::vector<int32_t> col_samples(col_start[n_cols]);
-    std::vector<int32_t> row_fill(row_start.begin(), row_start.end() - 1);
+    rows.place.resize(rows.start[n_rows]);
+    rows.sample.resize(rows.start[n_rows]);
+    cols.place.resize(cols.start[n_cols]);
+    cols.sample.resize(cols.start[n_cols]);
+    std::vector<int32_t> &fill = fit_memo->fill;
+    fill.assign(rows.start.begin(), rows.start.end() - 1);
     for (int32_t c = 0; c < n_cols; ++c) {
-        int32_t col_fill = col_start[c];
+        int32_t col_fill = cols.start[c];
         for (int32_t r = 0; r < n_rows; ++r) {
             const int32_t s = cell_index[c][r];
             if (s != -1) {
-                row_samples[row_fill[r]++] = s;
-                col_samples[col_fill++] = s;
+                rows.place[fill[r]] = c;
+                rows.sample[fill[r]++] = s;
+                cols.place[col_fill] = r;
+                cols.sample[col_fill++] = s;
             }
         }
     }
-    // Every pair of a list, the earlier cell first.
-    auto add_pairs = [&](const std::vector<int32_t> &start,
-                         const std::vector<int32_t> &samples, int32_t lines,
-                         double extent, double width) {
-        for (int32_t line = 0; line < lines; ++line) {
-            for (int32_t i = start[line]; i < start[line + 1]; ++i) {
-                for (int32_t j = i + 1; j < start[line + 1]; ++j) {
-                    add_pair(samples[i], samples[j], extent, width);
-                }
-            }
-        }
-    };
-
-    // Pairs along rows, over the widened x extent.
-    clear();
-    double extent = static_cast<long double>(x_max) - x_min;
-    double width = lag_class_share * extent;
-    add_pairs(row_start, row_samples, n_rows, extent, width);
-    double row_peak, row_lag;
-    peak(row_peak, row_lag);
-
-    // Pairs along columns, over the y extent as found.
-    clear();
-    extent = static_cast<long double>(y_max) - y_min;
-    width = lag_class_share * extent;
-    add_pairs(col_start, col_samples, n_cols, extent, width);
-    double col_peak, col_lag;
-    peak(col_peak, col_lag);
-
-    nugget = 0.0;
-    sill = (static_cast<long double>(row_peak) + col_peak) * 0.5L;
-    range = (static_cast<long double>(row_lag) + col_lag) * 0.5L;
-    return 0;
 }
 
 void TKrigging::ConvertAngle() {
@@ -641,7 +1055,7 @@ double TKrigging::EstimateNode(int32_t i, int32_t j, NodeMakeup *makeup) {
     }
     // The sum is stored after every term, each product held in extended.
     double sum = 0.0;
-    if (NodeWeights(X, Y, found, weights)) {
+    if (SolveNode(X, Y, found, nbr_index, weights)) {
         for (int32_t k = 1; k <= found; ++k) {
             sum = sum + static_cast<long double>(weights[k]) * neighbours[k][2];
         }
@@ -680,10 +1094,16 @@ double TKrigging::EstimateNode(int32_t i, int32_t j, NodeMakeup *makeup) {
 double TKrigging::AnisoDistance(double dx, double dy) const {
     // u along the anisotropy direction, v across it; a negative ratio can make
     // the radicand negative, which raises the invalid-operation fault.
-    const double u = static_cast<long double>(dx) * cos_angle +
-                     static_cast<long double>(dy) * sin_angle;
-    const double v = static_cast<long double>(dy) * cos_angle -
-                     static_cast<long double>(dx) * sin_angle;
+    double u = dx, v = dy;
+    // Unrotated, finite offsets turn into themselves exactly (a product by 1,
+    // a signed zero added), with no flag raised: the rotation is left out.
+    if (!(cos_angle == 1.0 && sin_angle == 0.0 && std::isfinite(dx) &&
+          std::isfinite(dy))) {
+        u = static_cast<long double>(dx) * cos_angle +
+            static_cast<long double>(dy) * sin_angle;
+        v = static_cast<long double>(dy) * cos_angle -
+            static_cast<long double>(dx) * sin_angle;
+    }
     return std::sqrt(static_cast<long double>(aniso_ratio) * v * v +
                      static_cast<long double>(u) * u);
 }
@@ -741,6 +1161,35 @@ void TKrigging::SearchNearest(int32_t i, int32_t j, double X, double Y,
     const int32_t rx = WindowReach(search_radius, cell_x);
     const int32_t ry = WindowReach(search_radius, cell_y);
     found = 0;
+    // A sample the list would turn away need not be measured. Unrotated, with
+    // a ratio of at least 1, the distance is at least |dx| and at least |dy|
+    // bit for bit: every step of AnisoDistance (products, sum, square root,
+    // each rounded to nearest) is monotone, and the root of the rounded
+    // square of a double rounds back to it. The offset in plain double,
+    // `ax`, is within one unit in the last place of the extended one; ax
+    // above a double limit puts the extended offset at or above it. So a
+    // sample with ax or ay above the limit has a distance at or above it:
+    // above the radius while the list has room (the limit is then the next
+    // double after the radius), and not nearer than the farthest kept once it
+    // is full. Far from overflow, measuring it would raise no flag either.
+    const bool prune = cos_angle == 1.0 && sin_angle == 0.0 &&
+                       aniso_ratio >= 1.0 &&
+                       aniso_ratio <= pruning_coordinate_limit &&
+                       std::fabs(x_min) < pruning_coordinate_limit &&
+                       std::fabs(x_max) < pruning_coordinate_limit &&
+                       std::fabs(y_min) < pruning_coordinate_limit &&
+                       std::fabs(y_max) < pruning_coordinate_limit &&
+                       std::fabs(X) < pruning_coordinate_limit &&
+                       std::fabs(Y) < pruning_coordinate_limit &&
+                       std::fabs(search_radius) < pruning_coordinate_limit;
+    if (prune && max_points >= 1 &&
+        SearchNearestAtOnce(i, j, X, Y, nbr_index, nbr_dist, found)) {
+        return;
+    }
+    const double beyond_radius =
+        prune ? std::nextafter(search_radius,
+                               std::numeric_limits<double>::infinity())
+              : search_radius;
     // The window reaches rx columns below the node's column but rx - 1 above
     // it.
     const int32_t c_end = std::min<int32_t>(n_cols, i + rx);
@@ -754,6 +1203,15 @@ void TKrigging::SearchNearest(int32_t i, int32_t j, double X, double Y,
             cur_x = sample_x[s];
             cur_y = sample_y[s];
             cur_z = sample_z[s];
+            if (prune) {
+                const double limit = found >= 1 && found >= max_points
+                                         ? nbr_dist[found]
+                                         : beyond_radius;
+                if (std::fabs(X - cur_x) > limit ||
+                    std::fabs(Y - cur_y) > limit) {
+                    continue;
+                }
+            }
             const double d = AnisoDistance(static_cast<long double>(X) - cur_x,
                                            static_cast<long double>(Y) - cur_y);
             if (d <= search_radius) {
@@ -762,6 +1220,136 @@ void TKrigging::SearchNearest(int32_t i, int32_t j, double X, double Y,
             }
         }
     }
+}
+
+bool TKrigging::SearchNearestAtOnce(int32_t i, int32_t j, double X, double Y,
+                                    int32_t *nbr_index, double *nbr_dist,
+                                    int32_t &found) {
+    // The offers keep the list sorted by distance and displace only for a
+    // strictly nearer sample. When the distances of the list, and the next
+    // one after it, are all different, the list is therefore the max_points
+    // nearest samples within the radius in ascending order, whatever the
+    // order of the offers; ties are left to the offers themselves.
+    //
+    // Plain double distances find the few samples that can be among them:
+    // they are within a relative 1e-15 of the extended ones (a few roundings
+    // of the same offsets, far from overflow and underflow), so a sample whose
+    // plain distance exceeds the max_points-th smallest by the margin below is
+    // farther, exactly, than each of those max_points samples.
+    constexpr double margin = 1e-12;
+    constexpr double smallest_margin = 1e-280; // absolute, near 0
+    if (!columns_listed) {
+        column_start.assign(n_cols + 1, 0);
+        column_row.clear();
+        column_sample.clear();
+        for (int32_t c = 0; c < n_cols; ++c) {
+            for (int32_t r = 0; r < n_rows; ++r) {
+                if (cell_index[c][r] != -1) {
+                    column_row.push_back(r);
+                    column_sample.push_back(cell_index[c][r]);
+                }
+            }
+            column_start[c + 1] = static_cast<int32_t>(column_row.size());
+        }
+        columns_listed = true;
+    }
+    // Squared plain distances of the samples of columns [c_lo, c_hi) and rows
+    // [r_lo, r_hi) not beyond `limit`, into `candidates`.
+    const auto gather = [&](int32_t c_lo, int32_t c_hi, int32_t r_lo,
+                            int32_t r_hi, double limit) {
+        candidates.clear();
+        for (int32_t c = std::max(0, c_lo); c < std::min<int32_t>(n_cols, c_hi);
+             ++c) {
+            const int32_t end = column_start[c + 1];
+            int32_t k = column_start[c];
+            while (k < end && column_row[k] < r_lo) {
+                ++k;
+            }
+            for (; k < end && column_row[k] < r_hi; ++k) {
+                const int32_t s = column_sample[k];
+                const double u = X - sample_x[s];
+                const double v = Y - sample_y[s];
+                const double d2 = aniso_ratio * v * v + u * u;
+                if (d2 <= limit) {
+                    candidates.push_back({d2, s});
+                }
+            }
+        }
+    };
+    const auto nearer = [](const SearchCandidate &a, const SearchCandidate &b) {
+        return a.d < b.d;
+    };
+    // The max_points-th smallest squared distance among `candidates`, widened
+    // by the margin; `otherwise` when there are not that many.
+    const auto bound_of = [&](double otherwise) {
+        if (candidates.size() < static_cast<size_t>(max_points)) {
+            return otherwise;
+        }
+        std::nth_element(candidates.begin(),
+                         candidates.begin() + max_points - 1, candidates.end(),
+                         nearer);
+        return candidates[max_points - 1].d * (1.0 + 2.0 * margin) +
+               smallest_margin;
+    };
+    const int32_t rx = WindowReach(search_radius, cell_x);
+    const int32_t ry = WindowReach(search_radius, cell_y);
+    const double reach = search_radius * (1.0 + margin) + smallest_margin;
+    const double reach2 = reach * reach;
+    // The cells next to the node give an upper bound of the list's farthest
+    // distance, which spares the selection among the whole window.
+    constexpr int32_t near_cells = 3;
+    gather(std::max(i - rx, i - near_cells),
+           std::min(i + rx, i + near_cells + 1),
+           std::max(j - ry, j - near_cells),
+           std::min(j + ry, j + near_cells + 1), reach2);
+    const double near_bound = std::min(bound_of(reach2), reach2);
+    gather(i - rx, i + rx, j - ry, j + ry, near_bound);
+    const double bound = bound_of(near_bound);
+    // The sample in hand after the scan, as the offers leave it: the last
+    // sample of the window in column-major order.
+    int32_t last = -1;
+    for (int32_t c = std::min<int32_t>(n_cols, i + rx) - 1;
+         c >= std::max(0, i - rx) && last == -1; --c) {
+        for (int32_t k = column_start[c + 1] - 1; k >= column_start[c]; --k) {
+            if (column_row[k] < std::min<int32_t>(n_rows, j + ry) &&
+                column_row[k] >= std::max(0, j - ry)) {
+                last = column_sample[k];
+                break;
+            }
+        }
+    }
+    // The extended distances of the samples that can be in the list.
+    measured.clear();
+    for (const SearchCandidate &candidate : candidates) {
+        if (candidate.d > bound) {
+            continue;
+        }
+        const int32_t s = candidate.s;
+        const double d =
+            AnisoDistance(static_cast<long double>(X) - sample_x[s],
+                          static_cast<long double>(Y) - sample_y[s]);
+        if (d <= search_radius) {
+            measured.push_back({d, s});
+        }
+    }
+    std::sort(measured.begin(), measured.end(), nearer);
+    const auto kept = std::min<size_t>(measured.size(), max_points);
+    for (size_t k = 1; k < measured.size() && k <= kept; ++k) {
+        if (!(measured[k - 1].d < measured[k].d)) {
+            return false; // a tie in or at the edge of the list
+        }
+    }
+    found = static_cast<int32_t>(kept);
+    for (size_t k = 0; k < kept; ++k) {
+        nbr_index[k + 1] = measured[k].s;
+        nbr_dist[k + 1] = measured[k].d;
+    }
+    if (last != -1) {
+        cur_x = sample_x[last];
+        cur_y = sample_y[last];
+        cur_z = sample_z[last];
+    }
+    return true;
 }
 
 void TKrigging::SearchOctants(int32_t i, int32_t j, double X, double Y,
@@ -859,7 +1447,7 @@ double TKrigging::Variogram(PlanePoint P, PlanePoint Q) const {
                                    static_cast<long double>(P.y) - Q.y);
     if (h < range) {
         // spherical model: nugget + (sill - nugget) * (1.5 h/a - 0.5 h^3/a^3)
-        const long double h3 = std::pow(static_cast<long double>(h), 3.0L);
+        const long double h3 = CubeOf(h); // std::pow(h, 3.0L), bit for bit
         // range^3 is the same power for every pair; it is recomputed only when
         // range changes, which gives the identical value at a fraction of the
         // cost
@@ -905,22 +1493,83 @@ double TKrigging::DriftTerm(int32_t t, double x, double y) const {
 
 bool TKrigging::NodeWeights(double X, double Y, int32_t found,
                             double *weights) {
+    return SolveNode(X, Y, found, nullptr, weights);
+}
+
+double TKrigging::PairCovariance(int32_t i, int32_t j, const int32_t *samples) {
+    const auto direct = [&] {
+        // covariance = sill - semivariance
+        return static_cast<double>(
+            static_cast<long double>(sill) -
+            Variogram({neighbours[i][0], neighbours[i][1]},
+                      {neighbours[j][0], neighbours[j][1]}));
+    };
+    if (samples == nullptr) {
+        return direct();
+    }
+    // The semivariance of a pair depends on its two samples and the model
+    // only, and not on their order: the offsets of (j, i) are those of
+    // (i, j) negated, exactly, and the distance squares them.
+    PairCache &cache = *pair_cache;
+    int32_t a = cache.slot_of[samples[i]], b = cache.slot_of[samples[j]];
+    if (a > b) {
+        std::swap(a, b);
+    }
+    if (cache.stamp[a][b] != cache.generation) {
+        cache.covariance[a][b] = direct();
+        cache.stamp[a][b] = cache.generation;
+    }
+    return cache.covariance[a][b];
+}
+
+bool TKrigging::SolveNode(double X, double Y, int32_t found,
+                          const int32_t *samples, double *weights) {
     double rhs[max_system + 2];
     const int32_t m = found + 1;
     const int32_t n = m + DriftTerms(drift_order);
-    for (auto &row : kr_matrix) {
-        for (double &entry : row) {
-            entry = 0.0;
+    // Only the rows and columns a system used can hold entries.
+    const int32_t dirty = std::min(std::max(kr_rows_used, n), max_system);
+    for (int32_t r = 0; r <= dirty; ++r) {
+        std::fill(kr_matrix[r], kr_matrix[r] + dirty + 1, 0.0);
+    }
+    kr_rows_used = std::min(n, max_system);
+    if (samples != nullptr) {
+        // Slots in the pair cache for this node's samples, under the model in
+        // force.
+        if (!pair_cache) {
+            pair_cache = std::make_unique<PairCache>();
+            pair_cache->Reset(sample_count);
+            columns_listed = false;
+        }
+        PairCache &cache = *pair_cache;
+        if (!(cache.model == Model())) {
+            cache.Clear();
+            cache.model = Model();
+        }
+        int32_t missing = 0;
+        for (int32_t i = 1; i <= found; ++i) {
+            const int32_t s = samples[i];
+            if (static_cast<size_t>(s) >= cache.slot_of.size()) {
+                cache.slot_of.resize(s + 1, -1);
+            }
+            missing += cache.slot_of[s] < 0;
+        }
+        if (cache.used + missing > PairCache::slots) {
+            cache.Clear();
+        }
+        for (int32_t i = 1; i <= found; ++i) {
+            const int32_t s = samples[i];
+            if (cache.slot_of[s] < 0) {
+                cache.sample_of[cache.used] = s;
+                cache.slot_of[s] = cache.used++;
+            }
         }
     }
     const PlanePoint node{X, Y};
     for (int32_t i = 1; i <= found; ++i) {
         const PlanePoint pi{neighbours[i][0], neighbours[i][1]};
         for (int32_t j = i + 1; j <= found; ++j) {
-            const PlanePoint pj{neighbours[j][0], neighbours[j][1]};
-            // covariance = sill - semivariance
-            kr_matrix[i][j] =
-                static_cast<long double>(sill) - Variogram(pi, pj);
+            kr_matrix[i][j] = PairCovariance(i, j, samples);
             kr_matrix[j][i] = kr_matrix[i][j];
         }
         kr_matrix[i][i] = sill; // the full sill, not sill - nugget
@@ -973,8 +1622,23 @@ bool TKrigging::SolveSystem(const double *rhs, double *weights, int32_t N) {
             }
             const double f =
                 -static_cast<long double>(aug_matrix[r][c]) / aug_matrix[p][c];
-            for (int32_t k = c + 1; k <= N + 1; ++k) {
-                aug_matrix[r][k] = aug_matrix[r][k] + f * aug_matrix[p][k];
+            double *row = aug_matrix[r];
+            const double *pivot = aug_matrix[p];
+            // Two entries at a time: each product and sum is the double
+            // operation of the one-by-one loop, rounded alike (no fused
+            // multiply-add), so the entries are the same bits.
+            using DoublePair [[gnu::vector_size(2 * sizeof(double))]] = double;
+            const DoublePair factor = {f, f};
+            int32_t k = c + 1;
+            for (; k + 1 <= N + 1; k += 2) {
+                DoublePair a, b;
+                std::memcpy(&a, row + k, sizeof a);
+                std::memcpy(&b, pivot + k, sizeof b);
+                a = a + factor * b;
+                std::memcpy(row + k, &a, sizeof a);
+            }
+            for (; k <= N + 1; ++k) {
+                row[k] = row[k] + f * pivot[k];
             }
         }
     }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 // A point of the plane, in the units of the samples (metres).
 struct PlanePoint {
@@ -53,7 +54,7 @@ struct StationMakeup {
 class TKrigging {
   public:
     TKrigging();
-    ~TKrigging() = default;
+    ~TKrigging();
     TKrigging(const TKrigging &) = delete;
     TKrigging &operator=(const TKrigging &) = delete;
 
@@ -81,6 +82,15 @@ class TKrigging {
                      double search_radius, int32_t drift_order, double nugget,
                      double sill, double range, double cell_x, double cell_y,
                      double aniso_angle, double aniso_ratio);
+
+    // PrepareGrid again for the samples and parameters of the last
+    // PrepareGrid without sample `left_out` (0-based; the others keep their
+    // order): the same preparation, refusals and results, bit for bit, as
+    // PrepareGrid given those samples, but the variogram fit adds up again
+    // only the lag classes that a pair of the left-out sample's cell reached.
+    // False as PrepareGrid, and when no PrepareGrid kept samples (MakeGrid
+    // keeps none) or left_out is not one of them.
+    bool PrepareGridLeavingOut(int32_t left_out);
 
     // ValueAt(x, y, false) of the grid MakeGrid would make from the same
     // samples and parameters, bit for bit, estimating only the nodes that
@@ -157,6 +167,7 @@ class TKrigging {
     // Builds and solves the node's kriging system for neighbours 1..found;
     // fills weights 1..N (neighbour weights, Lagrange multiplier, drift
     // coefficients). false: the system is singular and weights are not valid.
+    // Rows and columns of kr_matrix past N are left 0.
     bool NodeWeights(double X, double Y, int32_t found, double *weights);
     // Semivariance of the spherical model between P and Q under the anisotropic
     // distance.
@@ -231,8 +242,67 @@ class TKrigging {
     double z_max = 0.0;
 
   private:
+    // The grid geometry a kept fit or kept cells belong to.
+    struct GridShape {
+        double x_min, x_max, y_min, y_max;
+        int32_t n_cols, n_rows;
+        bool operator==(const GridShape &) const = default;
+    };
+    GridShape Shape() const {
+        return {x_min, x_max, y_min, y_max, n_cols, n_rows};
+    }
+    // The variogram model and anisotropy that covariances are computed with.
+    struct ModelShape {
+        double nugget, sill, range, aniso_ratio, cos_angle, sin_angle;
+        bool operator==(const ModelShape &) const = default;
+    };
+    ModelShape Model() const {
+        return {nugget, sill, range, aniso_ratio, cos_angle, sin_angle};
+    }
+    struct PairRecord;
+    struct LagScale;
+    struct LagTable;
+    struct FitLines;
+    struct FitMemo;
+    struct PairCache;
     // Anisotropic distance of the offset (dx, dy), node minus sample.
     double AnisoDistance(double dx, double dy) const;
+    // The node's system and its solution as NodeWeights; `samples` (entries
+    // 1..found, or null) names the neighbours' samples, whose pairs' entries
+    // are then taken from, and kept in, the pair cache.
+    bool SolveNode(double X, double Y, int32_t found, const int32_t *samples,
+                   double *weights);
+    // Covariance entry sill - Variogram of neighbours i and j (1-based), from
+    // the pair cache when `samples` names them.
+    double PairCovariance(int32_t i, int32_t j, const int32_t *samples);
+    // The variogram fit. Without `left_out` its pairs and sums are kept in
+    // fit_memo; with the left-out sample's position, the kept sums serve
+    // where no pair of that sample's cell reached them.
+    void FitModel(const PlanePoint *left_out);
+    // The lag table of one direction (0 rows, 1 columns) from the kept fit,
+    // the left-out sample's cell (c, r) changed; false when the kept lists do
+    // not hold that cell.
+    bool ShareLines(int32_t direction, int32_t c, int32_t r,
+                    const LagScale &scale, LagTable &table);
+    // The distance of samples a and b plus the fit's pair offset.
+    // plain_offsets: the coordinate offsets are exact in double arithmetic.
+    template <bool plain_offsets> double PairReach(int32_t a, int32_t b) const;
+    // What pair (a, b) adds to the fit, given its PairReach e: distance,
+    // value difference and lag class.
+    PairRecord ClassifyPair(int32_t a, int32_t b, double e,
+                            const LagScale &scale) const;
+    // The occupied cells of the cell index as rows (lines[0]) and columns
+    // (lines[1]) of entries, for the fit.
+    void ListLines(FitLines *lines);
+    // SearchNearest's list found from the samples' distances at once: false
+    // (nothing set) when it cannot prove the list the sequential offers make,
+    // which ties in distance can order otherwise.
+    bool SearchNearestAtOnce(int32_t i, int32_t j, double X, double Y,
+                             int32_t *nbr_index, double *nbr_dist,
+                             int32_t &found);
+    // Grid cell (nearest node) of a sample at (x, y), as BuildCellIndex finds
+    // it.
+    void CellOf(double x, double y, int32_t &c, int32_t &r) const;
     // Drift term t (1..9) at (x, y), scaled by x_max and y_max.
     double DriftTerm(int32_t t, double x, double y) const;
     // Offers candidate (s, d) to a list of capacity cap, keeping the nearest.
@@ -247,7 +317,8 @@ class TKrigging {
                       int32_t log_z, int32_t search_mode, int32_t max_points,
                       double search_radius, int32_t drift_order, double nugget,
                       double sill, double range, double cell_x, double cell_y,
-                      double aniso_angle, double aniso_ratio, bool whole_grid);
+                      double aniso_angle, double aniso_ratio, bool whole_grid,
+                      const PlanePoint *left_out = nullptr);
     // Allocates cell_index for n_cols x n_rows (values not initialised).
     void AllocCellIndex();
     // Converts aniso_angle to radians and sets cos_angle and sin_angle.
@@ -273,6 +344,43 @@ class TKrigging {
     double PlainCovariance(double x1, double y1, double x2, double y2) const;
 
     bool whole_grid = true; // BuildCellIndex allocates the grid as well
+
+    // The samples and arguments of the last PrepareGrid, as given, for
+    // PrepareGridLeavingOut; kept_count -1: none kept.
+    std::vector<double> kept_x, kept_y, kept_z;
+    int32_t kept_count = -1;
+    struct GridArgs {
+        int32_t log_z, search_mode, max_points, drift_order;
+        double search_radius, nugget, sill, range, cell_x, cell_y, aniso_angle,
+            aniso_ratio;
+    } kept_args{};
+    std::vector<double> left_out_x, left_out_y, left_out_z; // scratch
+    // The cells of the kept samples, valid with their grid geometry, and the
+    // kept sample left out of the run in hand (-1: none).
+    std::vector<int32_t> kept_col, kept_row;
+    bool kept_cells = false;
+    GridShape kept_shape{};
+    int32_t leaving_out = -1;
+
+    // The pairs and lag sums of the last full fit of a PrepareGrid.
+    std::unique_ptr<FitMemo> fit_memo;
+    // Covariances of sample pairs met in the node systems of this grid.
+    std::unique_ptr<PairCache> pair_cache;
+    // A window's samples and their distances from a node, for
+    // SearchNearestAtOnce.
+    struct SearchCandidate {
+        double d;
+        int32_t s;
+    };
+    std::vector<SearchCandidate> candidates, measured;
+    // The occupied cells of the cell index by column, for the search: column
+    // c's are column_start[c] .. column_start[c + 1] - 1, ascending row, with
+    // their row and sample. Built on the first search of a grid.
+    std::vector<int32_t> column_start, column_row, column_sample;
+    bool columns_listed = false;
+
+    // Rows 1..kr_rows_used of kr_matrix may hold entries; the rest is 0.
+    int32_t kr_rows_used = max_system;
 
     // range^3 of the variogram, kept for the range it was computed from
     mutable bool range_cubed_valid = false;

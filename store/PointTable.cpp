@@ -6,6 +6,7 @@
 #include <cmath>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 
 #include "platform/Locale.h"
 
@@ -178,74 +179,124 @@ SquareRows FetchInSquare(CppSQLite3DB &db, double x, double y,
     return rows;
 }
 
-TPointWindows::TPointWindows(CppSQLite3DB &db_)
-    : db(db_), bounds(db_.Prepare(sql_bounds)) {
+TPointIndex::TPointIndex(CppSQLite3DB &db_) : db(db_) {
     ReadRows(DecimalSeparator(), true);
+    BuildBuckets();
+}
 
+void TPointIndex::BuildBuckets() {
     // A grid of buckets whose edges are quantiles of the rows' x and y, so
     // each column and row of buckets holds about as many rows, however far a
     // stray station lies from the others.
-    const auto rows = static_cast<int32_t>(key_x.size());
+    const bool wide = !wide_x.empty();
+    const auto rows = static_cast<int32_t>(wide ? wide_x.size() : key_x.size());
+    const auto nearest_x = [&](int32_t row) {
+        return wide ? static_cast<double>(wide_x[row]) : key_x[row];
+    };
+    const auto nearest_y = [&](int32_t row) {
+        return wide ? static_cast<double>(wide_y[row]) : key_y[row];
+    };
     bucket_start.assign(2, 0);
-    if (rows > 0) {
-        std::vector<double> sorted_x(key_x.begin(), key_x.end());
-        std::vector<double> sorted_y(key_y.begin(), key_y.end());
-        std::sort(sorted_x.begin(), sorted_x.end());
-        std::sort(sorted_y.begin(), sorted_y.end());
-        // Buckets about square in metres over the central part of the
-        // survey, which outliers do not stretch.
-        const auto spread = [rows](const std::vector<double> &sorted) {
-            return sorted[rows - 1 - rows / 20] - sorted[rows / 20];
-        };
-        const double spread_x = spread(sorted_x), spread_y = spread(sorted_y);
-        const double wanted = std::max(1.0, rows / rows_per_bucket);
-        double across_x = 1.0, across_y = 1.0;
-        if (spread_x > 0.0 && spread_y > 0.0 && std::isfinite(spread_x) &&
-            std::isfinite(spread_y)) {
-            const double ratio = spread_x / spread_y;
-            across_x =
-                std::clamp(std::ceil(std::sqrt(wanted * ratio)), 1.0, wanted);
-            across_y = std::clamp(std::ceil(wanted / across_x), 1.0, wanted);
-        } else if (spread_x > 0.0) {
-            across_x = wanted;
-        } else if (spread_y > 0.0) {
-            across_y = wanted;
+    if (rows == 0)
+        return;
+    std::vector<double> sorted(rows);
+    // Buckets about square in metres over the central part of the survey,
+    // which outliers do not stretch.
+    const auto spread = [rows](const std::vector<double> &values) {
+        return values[rows - 1 - rows / 20] - values[rows / 20];
+    };
+    const auto quantile_edges = [rows](const std::vector<double> &values,
+                                       int32_t buckets) {
+        std::vector<double> edges;
+        for (int32_t b = 1; b < buckets; ++b) {
+            const double edge = values[static_cast<size_t>(
+                static_cast<int64_t>(b) * rows / buckets)];
+            if (edges.empty() || edge > edges.back())
+                edges.push_back(edge);
         }
-        const auto quantile_edges = [rows](const std::vector<double> &sorted,
-                                           int32_t buckets) {
-            std::vector<double> edges;
-            for (int32_t b = 1; b < buckets; ++b) {
-                const double edge = sorted[static_cast<size_t>(
-                    static_cast<int64_t>(b) * rows / buckets)];
-                if (edges.empty() || edge > edges.back())
-                    edges.push_back(edge);
-            }
-            return edges;
-        };
-        edges_x = quantile_edges(sorted_x, static_cast<int32_t>(across_x));
-        edges_y = quantile_edges(sorted_y, static_cast<int32_t>(across_y));
-        buckets_x = static_cast<int32_t>(edges_x.size()) + 1;
-        buckets_y = static_cast<int32_t>(edges_y.size()) + 1;
-        const int32_t buckets = buckets_x * buckets_y;
-        std::vector<int32_t> bucket_of(rows);
-        bucket_start.assign(buckets + 1, 0);
-        for (int32_t row = 0; row < rows; ++row) {
-            bucket_of[row] =
-                BucketOf(static_cast<double>(key_x[row]), edges_x) * buckets_y +
-                BucketOf(static_cast<double>(key_y[row]), edges_y);
-            ++bucket_start[bucket_of[row] + 1];
-        }
-        for (int32_t b = 0; b < buckets; ++b)
-            bucket_start[b + 1] += bucket_start[b];
-        bucket_rows.resize(rows);
+        return edges;
+    };
+    for (int32_t row = 0; row < rows; ++row)
+        sorted[row] = nearest_x(row);
+    std::sort(sorted.begin(), sorted.end());
+    const double spread_x = spread(sorted);
+    std::vector<double> sorted_x;
+    sorted_x.swap(sorted);
+    sorted.resize(rows);
+    for (int32_t row = 0; row < rows; ++row)
+        sorted[row] = nearest_y(row);
+    std::sort(sorted.begin(), sorted.end());
+    const double spread_y = spread(sorted);
+    const double wanted = std::max(1.0, rows / rows_per_bucket);
+    double across_x = 1.0, across_y = 1.0;
+    if (spread_x > 0.0 && spread_y > 0.0 && std::isfinite(spread_x) &&
+        std::isfinite(spread_y)) {
+        const double ratio = spread_x / spread_y;
+        across_x =
+            std::clamp(std::ceil(std::sqrt(wanted * ratio)), 1.0, wanted);
+        across_y = std::clamp(std::ceil(wanted / across_x), 1.0, wanted);
+    } else if (spread_x > 0.0) {
+        across_x = wanted;
+    } else if (spread_y > 0.0) {
+        across_y = wanted;
+    }
+    edges_x = quantile_edges(sorted_x, static_cast<int32_t>(across_x));
+    edges_y = quantile_edges(sorted, static_cast<int32_t>(across_y));
+    std::vector<double>().swap(sorted_x);
+    std::vector<double>().swap(sorted);
+    buckets_x = static_cast<int32_t>(edges_x.size()) + 1;
+    buckets_y = static_cast<int32_t>(edges_y.size()) + 1;
+    const int32_t buckets = buckets_x * buckets_y;
+    std::vector<int32_t> bucket_of(rows);
+    bucket_start.assign(buckets + 1, 0);
+    for (int32_t row = 0; row < rows; ++row) {
+        bucket_of[row] = BucketOf(nearest_x(row), edges_x) * buckets_y +
+                         BucketOf(nearest_y(row), edges_y);
+        ++bucket_start[bucket_of[row] + 1];
+    }
+    for (int32_t b = 0; b < buckets; ++b)
+        bucket_start[b + 1] += bucket_start[b];
+    bucket_rows.resize(rows);
+    {
         std::vector<int32_t> fill(bucket_start.begin(), bucket_start.end() - 1);
         for (int32_t row = 0; row < rows; ++row)
             bucket_rows[fill[bucket_of[row]]++] = row;
     }
+    // The keys in bucket order, so that a window reads its buckets' keys in
+    // one sweep.
+    const auto reorder = [&](auto &keys) {
+        std::remove_reference_t<decltype(keys)> ordered(keys.size());
+        for (int32_t k = 0; k < rows; ++k)
+            ordered[k] = keys[bucket_rows[k]];
+        keys.swap(ordered);
+    };
+    if (wide) {
+        reorder(wide_x);
+        reorder(wide_y);
+    } else {
+        reorder(key_x);
+        reorder(key_y);
+    }
 }
 
-int32_t TPointWindows::BucketOf(double value,
-                                const std::vector<double> &edges) {
+int32_t TPointIndex::FindRow(double x, double y) const {
+    // The row's bucket is the one its position falls into; its keys are the
+    // exact stored numbers, which a NaN never equals.
+    if (bucket_rows.empty() || x != x || y != y)
+        return -1;
+    const bool wide = !wide_x.empty();
+    const int32_t b = BucketOf(x, edges_x) * buckets_y + BucketOf(y, edges_y);
+    for (int32_t k = bucket_start[b]; k < bucket_start[b + 1]; ++k) {
+        const bool here = wide ? wide_x[k] == static_cast<long double>(x) &&
+                                     wide_y[k] == static_cast<long double>(y)
+                               : key_x[k] == x && key_y[k] == y;
+        if (here)
+            return bucket_rows[k];
+    }
+    return -1;
+}
+
+int32_t TPointIndex::BucketOf(double value, const std::vector<double> &edges) {
     // The number of edges at or below the value: a monotone map of the
     // coordinate, so that a bucket range found from two bounds holds every
     // row between them.
@@ -253,7 +304,7 @@ int32_t TPointWindows::BucketOf(double value,
         std::upper_bound(edges.begin(), edges.end(), value) - edges.begin());
 }
 
-void TPointWindows::ReadRows(char separator, bool with_keys) {
+void TPointIndex::ReadRows(char separator, bool with_keys) {
     for (int32_t column = 0; column < 3; ++column) {
         number[column].clear();
         converted[column].clear();
@@ -261,6 +312,20 @@ void TPointWindows::ReadRows(char separator, bool with_keys) {
     unconverted.clear();
     all_rows = 0;
     std::string scratch;
+    // An integer key that no double holds makes every key a long double.
+    bool wide = false;
+    const auto key = [&](const CppSQLite3Query &query, int32_t column,
+                         int32_t type) {
+        if (type == field_integer) {
+            const int64_t stored = query.FieldInteger(column);
+            const auto as_double = static_cast<double>(stored);
+            if (static_cast<long double>(as_double) !=
+                static_cast<long double>(stored))
+                wide = true;
+            return static_cast<long double>(stored);
+        }
+        return static_cast<long double>(query.FieldReal(column));
+    };
     CppSQLite3Query query = db.RunQuery(sql_all_rows);
     while (!query.AtEnd()) {
         ++all_rows;
@@ -272,14 +337,22 @@ void TPointWindows::ReadRows(char separator, bool with_keys) {
             (type_y == field_integer || type_y == field_real);
         if (numbers) {
             if (with_keys) {
-                key_x.push_back(
-                    type_x == field_integer
-                        ? static_cast<long double>(query.FieldInteger(0))
-                        : static_cast<long double>(query.FieldReal(0)));
-                key_y.push_back(
-                    type_y == field_integer
-                        ? static_cast<long double>(query.FieldInteger(1))
-                        : static_cast<long double>(query.FieldReal(1)));
+                const long double x = key(query, 0, type_x);
+                const long double y = key(query, 1, type_y);
+                if (wide && wide_x.empty()) {
+                    // From here on every key is kept wide.
+                    wide_x.assign(key_x.begin(), key_x.end());
+                    wide_y.assign(key_y.begin(), key_y.end());
+                    std::vector<double>().swap(key_x);
+                    std::vector<double>().swap(key_y);
+                }
+                if (wide) {
+                    wide_x.push_back(x);
+                    wide_y.push_back(y);
+                } else {
+                    key_x.push_back(static_cast<double>(x));
+                    key_y.push_back(static_cast<double>(y));
+                }
             }
             // Only the numbers are kept; a text that does not convert is kept
             // to fail again, with its own message, when a window fetches it.
@@ -307,7 +380,7 @@ void TPointWindows::ReadRows(char separator, bool with_keys) {
     converted_with = separator;
 }
 
-double TPointWindows::Field(int32_t row, int32_t column) {
+double TPointIndex::Field(int32_t row, int32_t column) const {
     if (converted[column][row])
         return number[column][row];
     const std::optional<std::string> &field =
@@ -316,6 +389,68 @@ double TPointWindows::Field(int32_t row, int32_t column) {
     return FieldNumber(field ? field->c_str() : nullptr, converted_with,
                        scratch);
 }
+
+template <typename Key>
+int32_t TPointIndex::ScanSquare(const Square &square,
+                                const std::vector<Key> &keys_x,
+                                const std::vector<Key> &keys_y,
+                                std::vector<int32_t> *rows) const {
+    int32_t count = 0;
+    const int32_t bx_lo = BucketOf(static_cast<double>(square.x_lo), edges_x);
+    const int32_t bx_hi = BucketOf(static_cast<double>(square.x_hi), edges_x);
+    const int32_t by_lo = BucketOf(static_cast<double>(square.y_lo), edges_y);
+    const int32_t by_hi = BucketOf(static_cast<double>(square.y_hi), edges_y);
+    // The bounds are the library's reals, doubles: with double keys the
+    // comparison in double is the exact one.
+    const Key x_lo = static_cast<Key>(square.x_lo);
+    const Key x_hi = static_cast<Key>(square.x_hi);
+    const Key y_lo = static_cast<Key>(square.y_lo);
+    const Key y_hi = static_cast<Key>(square.y_hi);
+    for (int32_t bx = bx_lo; bx <= bx_hi; ++bx) {
+        // The buckets of one column are consecutive.
+        const int32_t first = bucket_start[bx * buckets_y + by_lo];
+        const int32_t end = bucket_start[bx * buckets_y + by_hi + 1];
+        const size_t column_first = rows != nullptr ? rows->size() : 0;
+        for (int32_t k = first; k < end; ++k) {
+            // the exact comparison of the stored number with the real bound
+            if (keys_x[k] >= x_lo && keys_x[k] <= x_hi && keys_y[k] >= y_lo &&
+                keys_y[k] <= y_hi) {
+                ++count;
+                if (rows != nullptr)
+                    rows->push_back(bucket_rows[k]);
+            }
+        }
+        // Key order: x ascends from one column of buckets to the next (a
+        // column holds every row of its x), so sorting within a column sorts
+        // the whole.
+        if (rows != nullptr)
+            std::sort(rows->begin() + column_first, rows->end());
+    }
+    return count;
+}
+
+int32_t TPointIndex::RowsInSquare(const Square &square,
+                                  std::vector<int32_t> *rows) const {
+    if (rows != nullptr)
+        rows->clear();
+    if (bucket_rows.empty())
+        return 0;
+    return wide_x.empty() ? ScanSquare(square, key_x, key_y, rows)
+                          : ScanSquare(square, wide_x, wide_y, rows);
+}
+
+TPointWindows::TPointWindows(CppSQLite3DB &db)
+    : own_index(std::make_unique<TPointIndex>(db)), index(own_index.get()),
+      bounds(std::make_unique<CppSQLite3Statement>(db.Prepare(sql_bounds))) {}
+
+TPointWindows::TPointWindows(const TPointIndex &shared)
+    : own_connection(std::make_unique<CppSQLite3DB>()), index(&shared) {
+    own_connection->Open(":memory:");
+    bounds = std::make_unique<CppSQLite3Statement>(
+        own_connection->Prepare(sql_bounds));
+}
+
+TPointWindows::~TPointWindows() = default;
 
 bool TPointWindows::SquareBounds(double x, double y, double half_size,
                                  Square &square) {
@@ -326,92 +461,78 @@ bool TPointWindows::SquareBounds(double x, double y, double half_size,
             return false;
     }
     // A statement left mid-way by an error is rewound before it is bound again.
-    bounds.Rewind();
+    bounds->Rewind();
     for (int32_t k = 0; k < 4; ++k) {
         std::string bound_text;
         AppendBound(bound_text, values[k]);
-        bounds.BindText(k + 1, bound_text.c_str());
+        bounds->BindText(k + 1, bound_text.c_str());
     }
-    CppSQLite3Query query = bounds.RunQuery();
+    CppSQLite3Query query = bounds->RunQuery();
     square = {query.FieldReal(0), query.FieldReal(1), query.FieldReal(2),
               query.FieldReal(3)};
-    bounds.Rewind();
+    bounds->Rewind();
     return true;
-}
-
-void TPointWindows::RowsInSquare(const Square &square,
-                                 std::vector<int32_t> &rows) const {
-    rows.clear();
-    if (key_x.empty())
-        return;
-    const int32_t bx_lo = BucketOf(static_cast<double>(square.x_lo), edges_x);
-    const int32_t bx_hi = BucketOf(static_cast<double>(square.x_hi), edges_x);
-    const int32_t by_lo = BucketOf(static_cast<double>(square.y_lo), edges_y);
-    const int32_t by_hi = BucketOf(static_cast<double>(square.y_hi), edges_y);
-    for (int32_t bx = bx_lo; bx <= bx_hi; ++bx) {
-        for (int32_t by = by_lo; by <= by_hi; ++by) {
-            const int32_t b = bx * buckets_y + by;
-            for (int32_t k = bucket_start[b]; k < bucket_start[b + 1]; ++k) {
-                const int32_t row = bucket_rows[k];
-                // the exact comparison of the stored number with the real bound
-                if (key_x[row] >= square.x_lo && key_x[row] <= square.x_hi &&
-                    key_y[row] >= square.y_lo && key_y[row] <= square.y_hi)
-                    rows.push_back(row);
-            }
-        }
-    }
-    // The primary key's order.
-    std::sort(rows.begin(), rows.end());
 }
 
 bool TPointWindows::StoredPosition(double x, double y, double &stored_x,
                                    double &stored_y) {
-    // The rows are in key order, ascending x then y, and the keys are the
-    // exact stored numbers: a NaN is never found.
-    const long double kx = x, ky = y;
-    int32_t low = 0, high = static_cast<int32_t>(key_x.size());
-    while (low < high) {
-        const int32_t middle = low + (high - low) / 2;
-        if (key_x[middle] < kx || (key_x[middle] == kx && key_y[middle] < ky))
-            low = middle + 1;
-        else
-            high = middle;
-    }
-    if (low == static_cast<int32_t>(key_x.size()) || key_x[low] != kx ||
-        key_y[low] != ky)
-        return false;
     const char separator = DecimalSeparator();
-    if (separator != converted_with)
-        ReadRows(separator, false); // the same rows, read in the new format
-    stored_x = Field(low, 0);
-    stored_y = Field(low, 1);
+    if (separator != index->converted_with && own_index)
+        own_index->ReadRows(separator, false); // the same rows, read anew
+    if (separator != index->converted_with) {
+        std::lock_guard lock(index->fallback);
+        return ::StoredPosition(index->db, x, y, stored_x, stored_y);
+    }
+    const int32_t row = index->FindRow(x, y);
+    if (row < 0)
+        return false;
+    stored_x = index->Field(row, 0);
+    stored_y = index->Field(row, 1);
     return true;
 }
 
 int32_t TPointWindows::CountInSquare(double x, double y, double half_size) {
+    counted = false;
     Square square;
-    if (!SquareBounds(x, y, half_size, square))
-        return ::CountInSquare(db, x, y, half_size);
-    RowsInSquare(square, found);
-    return static_cast<int32_t>(found.size());
+    if (!SquareBounds(x, y, half_size, square)) {
+        std::lock_guard lock(index->fallback);
+        return ::CountInSquare(index->db, x, y, half_size);
+    }
+    // The rows are kept for a fetch of the same window, which growth asks
+    // for right after the count that reached N.
+    const int32_t count = index->RowsInSquare(square, &found);
+    counted = true;
+    counted_x = x;
+    counted_y = y;
+    counted_half_size = half_size;
+    return count;
 }
 
 SquareRows TPointWindows::FetchInSquare(double x, double y, double half_size) {
+    // The window last counted has the same bounds and rows (the same texts
+    // converted by the same statement, compared with the same keys).
+    const bool same = counted && x == counted_x && y == counted_y &&
+                      half_size == counted_half_size;
+    counted = false;
     Square square;
-    if (!SquareBounds(x, y, half_size, square))
-        return ::FetchInSquare(db, x, y, half_size);
+    const bool finite = same || SquareBounds(x, y, half_size, square);
     const char separator = DecimalSeparator();
-    if (separator != converted_with)
-        ReadRows(separator, false); // the same rows, read in the new format
-    RowsInSquare(square, found);
+    if (finite && separator != index->converted_with && own_index)
+        own_index->ReadRows(separator, false); // the same rows, read anew
+    if (!finite || separator != index->converted_with) {
+        std::lock_guard lock(index->fallback);
+        return ::FetchInSquare(index->db, x, y, half_size);
+    }
+    if (!same)
+        index->RowsInSquare(square, &found);
     SquareRows rows;
     rows.x.reserve(found.size());
     rows.y.reserve(found.size());
     rows.u.reserve(found.size());
     for (const int32_t row : found) {
-        rows.x.push_back(Field(row, 0));
-        rows.y.push_back(Field(row, 1));
-        rows.u.push_back(Field(row, 2));
+        rows.x.push_back(index->Field(row, 0));
+        rows.y.push_back(index->Field(row, 1));
+        rows.u.push_back(index->Field(row, 2));
     }
     return rows;
 }

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -56,8 +58,79 @@ bool StoredPosition(CppSQLite3DB &db, double x, double y, double &stored_x,
 std::string CountInSquareSql(double x, double y, double half_size);
 std::string FetchInSquareSql(double x, double y, double half_size);
 
-// The window queries of one connection, answered from the whole table read
-// once into memory, for a pass that asks them for every station. The answers
+// The whole table xyz of a connection read once into memory, with a bucket
+// index of the rows' positions, for answering window queries (TPointWindows).
+// Once built it does not change, so the TPointWindows of many threads may
+// share one; only the fallback to the query texts (a bound that is not a
+// finite number, a separator other than the one the fields were read with)
+// runs on the connection, one caller at a time. The connection must stay
+// open, and its table unchanged, while the index lives. Errors as for the
+// free functions.
+class TPointIndex {
+  public:
+    // Reads the table xyz of db, its fields in the format of
+    // DecimalSeparator().
+    explicit TPointIndex(CppSQLite3DB &db);
+    TPointIndex(const TPointIndex &) = delete;
+    TPointIndex &operator=(const TPointIndex &) = delete;
+
+    // Rows of the table, as CountAllStations counts them.
+    int32_t CountAllStations() const { return all_rows; }
+    // The row stored at exactly (x, y), in key order; -1 when there is none.
+    int32_t FindRow(double x, double y) const;
+
+  private:
+    friend class TPointWindows;
+    struct Square {
+        long double x_lo, x_hi, y_lo, y_hi;
+    };
+    // The number of rows inside square; with `rows`, their indices in key
+    // order as well.
+    int32_t RowsInSquare(const Square &square,
+                         std::vector<int32_t> *rows) const;
+    template <typename Key>
+    int32_t ScanSquare(const Square &square, const std::vector<Key> &key_x,
+                       const std::vector<Key> &key_y,
+                       std::vector<int32_t> *rows) const;
+    // Bucket of a coordinate along one axis, 0..edges.size().
+    static int32_t BucketOf(double value, const std::vector<double> &edges);
+    // Reads the table's rows in key order: their fields as numbers in the
+    // format of `separator` and, with with_keys, their stored x and y.
+    void ReadRows(char separator, bool with_keys);
+    // Groups the rows by bucket, their keys in bucket order.
+    void BuildBuckets();
+    // Field `column` (0 x, 1 y, 2 u) of row `row` as a number.
+    double Field(int32_t row, int32_t column) const;
+
+    CppSQLite3DB &db;
+    // The connection's queries, from whichever sharer falls back to them.
+    mutable std::mutex fallback;
+    int32_t all_rows = 0;
+
+    // Rows whose x and y are numbers, in key order: the exact stored values.
+    // Doubles, unless one is an integer that no double holds: then all in
+    // wide_x and wide_y (long double), key_x and key_y empty.
+    std::vector<double> key_x, key_y;
+    std::vector<long double> wide_x, wide_y;
+    // Their fields as numbers read from the library's texts with
+    // `converted_with`; converted false: the text did not convert, and is kept
+    // in `unconverted` (key row * 3 + column; none for NULL) to fail again.
+    std::vector<double> number[3];
+    std::vector<char> converted[3];
+    std::unordered_map<size_t, std::optional<std::string>> unconverted;
+    char converted_with = '\0';
+
+    // Rows by bucket of a grid whose inner edges (ascending) lie at quantiles
+    // of the rows' coordinates, column-major: bucket (bx, by) holds
+    // bucket_rows[bucket_start[b] .. bucket_start[b + 1] - 1] with
+    // b = bx * buckets_y + by, each list in key order. After the build the
+    // keys are held in that order too (entry k is row bucket_rows[k]).
+    std::vector<double> edges_x, edges_y;
+    int32_t buckets_x = 1, buckets_y = 1;
+    std::vector<int32_t> bucket_start, bucket_rows;
+};
+
+// The window queries of one thread, answered from a TPointIndex. The answers
 // are those of CountInSquare and FetchInSquare, rows and order alike:
 // - each bound is the six-decimal text of the query, turned into a number by
 //   the library's own conversion (the one it applies to a number in a query
@@ -70,60 +143,42 @@ std::string FetchInSquareSql(double x, double y, double half_size);
 // - fields are the numbers read from the library's texts of the stored values,
 //   in the user's format, with the same errors.
 // A bound that is not a finite number falls back to the query text itself, so
-// that it fails as that text does. The table must not change while the object
-// lives; its statement is open meanwhile, so destroy it before closing the
-// connection. Errors as for the free functions.
+// that it fails as that text does. Its statement is open while it lives, so
+// destroy it before closing its connection. Errors as for the free functions.
 class TPointWindows {
   public:
-    // Reads the table xyz of db.
+    // An index of its own over the table xyz of db, whose connection also
+    // converts the bounds; a change of the decimal separator reads the
+    // fields again.
     explicit TPointWindows(CppSQLite3DB &db);
+    // Shares `index`, which must outlive it; the bounds are converted on a
+    // private in-memory connection. A separator other than the index's is
+    // answered by the query texts.
+    explicit TPointWindows(const TPointIndex &index);
+    ~TPointWindows();
     TPointWindows(const TPointWindows &) = delete;
     TPointWindows &operator=(const TPointWindows &) = delete;
 
     int32_t CountInSquare(double x, double y, double half_size);
     SquareRows FetchInSquare(double x, double y, double half_size);
     // Rows of the table, as CountAllStations counts them.
-    int32_t CountAllStations() const { return all_rows; }
+    int32_t CountAllStations() const { return index->all_rows; }
     // As the free function of that name.
     bool StoredPosition(double x, double y, double &stored_x, double &stored_y);
 
   private:
-    struct Square {
-        long double x_lo, x_hi, y_lo, y_hi;
-    };
+    using Square = TPointIndex::Square;
     // The square's bounds as the library reads them; false when one is not a
     // finite number.
     bool SquareBounds(double x, double y, double half_size, Square &square);
-    // Appends to `rows` the indices (in key order) of the rows inside square.
-    void RowsInSquare(const Square &square, std::vector<int32_t> &rows) const;
-    // Bucket of a coordinate along one axis, 0..edges.size().
-    static int32_t BucketOf(double value, const std::vector<double> &edges);
-    // Reads the table's rows in key order: their fields as numbers in the
-    // format of `separator` and, with with_keys, their stored x and y.
-    void ReadRows(char separator, bool with_keys);
-    // Field `column` (0 x, 1 y, 2 u) of row `row` as a number.
-    double Field(int32_t row, int32_t column);
 
-    CppSQLite3DB &db;
-    CppSQLite3Statement bounds; // the four bound texts as the library's reals
-    int32_t all_rows = 0;
-
-    // Rows whose x and y are numbers, in key order: the exact stored values.
-    std::vector<long double> key_x, key_y;
-    // Their fields as numbers read from the library's texts with
-    // `converted_with`; converted false: the text did not convert, and is kept
-    // in `unconverted` (key row * 3 + column; none for NULL) to fail again.
-    std::vector<double> number[3];
-    std::vector<char> converted[3];
-    std::unordered_map<size_t, std::optional<std::string>> unconverted;
-    char converted_with = '\0';
-
-    // Rows by bucket of a grid whose inner edges (ascending) lie at quantiles
-    // of the rows' coordinates, column-major: bucket (bx, by) holds
-    // bucket_rows[bucket_start[b] .. bucket_start[b + 1] - 1] with
-    // b = bx * buckets_y + by, each list in key order.
-    std::vector<double> edges_x, edges_y;
-    int32_t buckets_x = 1, buckets_y = 1;
-    std::vector<int32_t> bucket_start, bucket_rows;
-    std::vector<int32_t> found; // scratch of one query
+    std::unique_ptr<TPointIndex> own_index;       // the first form's
+    std::unique_ptr<CppSQLite3DB> own_connection; // the second form's
+    const TPointIndex *index;
+    // The four bound texts as the library's reals; released first.
+    std::unique_ptr<CppSQLite3Statement> bounds;
+    std::vector<int32_t> found; // rows of the last window asked
+    // The window last counted (its rows in `found`), until the next query.
+    bool counted = false;
+    double counted_x = 0.0, counted_y = 0.0, counted_half_size = 0.0;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -51,6 +52,52 @@ Found Search(TKrigging &k, int i, int j, double x, double y) {
         f.dist.push_back(nbr_dist[n]);
     }
     return f;
+}
+
+// Node (i, j)'s list by the rule of the offers, literally: cells in scan
+// order, each candidate within the radius appended (or replacing a strictly
+// farther last entry), and the whole list heapsorted after every change. The
+// search must give it, entries and distances exactly.
+void ExpectOffersInScanOrder(TKrigging &k, int i, int j) {
+    SCOPED_TRACE("node " + std::to_string(i) + ", " + std::to_string(j));
+    const double x = k.x_min + i * k.cell_x, y = k.y_min + j * k.cell_y;
+    const int32_t reach =
+        static_cast<int32_t>(std::ceil(k.search_radius / k.cell_x));
+    int32_t index[TKrigging::max_system + 1];
+    double dist[TKrigging::max_system + 1];
+    int32_t count = 0;
+    for (int c = std::max(0, i - reach); c < std::min<int>(k.n_cols, i + reach);
+         ++c) {
+        for (int r = std::max(0, j - reach);
+             r < std::min<int>(k.n_rows, j + reach); ++r) {
+            const int32_t idx = k.cell_index[c][r];
+            if (idx < 0) {
+                continue;
+            }
+            // the isotropic distance as the search forms it
+            const double u = static_cast<long double>(x) - k.sample_x[idx];
+            const double v = static_cast<long double>(y) - k.sample_y[idx];
+            const double d =
+                std::sqrt(1.0L * v * v + static_cast<long double>(u) * u);
+            if (!(d <= k.search_radius)) {
+                continue;
+            }
+            if (count < k.max_points) {
+                ++count;
+            } else if (!(d < dist[count])) {
+                continue;
+            }
+            index[count] = idx;
+            dist[count] = d;
+            k.SortByDistance(index, dist, count);
+        }
+    }
+    const Found f = Search(k, i, j, x, y);
+    ASSERT_EQ(f.index.size(), static_cast<size_t>(count));
+    for (int32_t n = 0; n < count; ++n) {
+        EXPECT_EQ(f.index[n], index[n + 1]);
+        EXPECT_EQ(f.dist[n], dist[n + 1]); // exact: same formula
+    }
 }
 
 } // namespace
@@ -182,10 +229,7 @@ TEST(NeighbourSearch, NearestAgreesWithBruteForceOnRandomSamples) {
 }
 
 TEST(NeighbourSearch, NearestOrdersTiesAsTheHeapsortAfterEveryOffer) {
-    // Samples on every node of a lattice give many equal distances. The
-    // reference follows the list's rule literally: cells in scan order, each
-    // candidate within the radius appended (or replacing a strictly farther
-    // last entry), and the whole list heapsorted after every change.
+    // Samples on every node of a lattice give many equal distances.
     Samples s;
     for (int x = 0; x <= 1500; x += 100) {
         for (int y = 0; y <= 1500; y += 100) {
@@ -198,46 +242,61 @@ TEST(NeighbourSearch, NearestOrdersTiesAsTheHeapsortAfterEveryOffer) {
         p.max_points = max_points;
         TKrigging k;
         ASSERT_TRUE(PrepareSteps(k, s, p));
-        const int32_t reach = 5; // ceil(450 / 100)
         for (int i = 0; i < k.n_cols; i += 2) {
             for (int j = 0; j < k.n_rows; j += 3) {
-                const double x = k.x_min + i * k.cell_x,
-                             y = k.y_min + j * k.cell_y;
-                int32_t index[TKrigging::max_system + 1];
-                double dist[TKrigging::max_system + 1];
-                int32_t count = 0;
-                for (int c = std::max(0, i - reach);
-                     c < std::min<int>(k.n_cols, i + reach); ++c) {
-                    for (int r = std::max(0, j - reach);
-                         r < std::min<int>(k.n_rows, j + reach); ++r) {
-                        const int32_t idx = k.cell_index[c][r];
-                        if (idx < 0) {
-                            continue;
-                        }
-                        // the isotropic distance as the search forms it
-                        const double u = x - k.sample_x[idx];
-                        const double v = y - k.sample_y[idx];
-                        const double d = std::sqrt(
-                            1.0L * v * v + static_cast<long double>(u) * u);
-                        if (!(d <= 450.0)) {
-                            continue;
-                        }
-                        if (count < max_points) {
-                            ++count;
-                        } else if (!(d < dist[count])) {
-                            continue;
-                        }
-                        index[count] = idx;
-                        dist[count] = d;
-                        k.SortByDistance(index, dist, count);
-                    }
+                ExpectOffersInScanOrder(k, i, j);
+            }
+        }
+    }
+}
+
+TEST(NeighbourSearch, NearestMatchesTheOffersWithAndWithoutTies) {
+    // The list found from all distances at once must be the list the offers
+    // make, whether ties send the search back to the offers or not: scattered
+    // samples, lattices (ties), lattices with some samples moved, a radius
+    // that leaves the list short, and projected coordinates.
+    struct Case {
+        const char *name;
+        double origin, spacing, jitter, radius;
+        int32_t max_points;
+    };
+    const Case cases[] = {
+        {"scattered", 0.0, 0.0, 0.0, 450.0, 16},
+        {"lattice", 0.0, 100.0, 0.0, 450.0, 16},
+        {"lattice, a third moved", 0.0, 100.0, 7.3, 450.0, 16},
+        {"scattered, short list", 0.0, 0.0, 0.0, 120.0, 32},
+        {"scattered, one-point list", 0.0, 0.0, 0.0, 450.0, 5},
+        {"lattice off the cells", 0.0, 70.0, 0.0, 300.0, 16},
+        {"projected coordinates", 500000.0, 0.0, 0.0, 450.0, 16},
+        {"projected lattice", 5500000.0, 100.0, 0.0, 450.0, 8},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::mt19937 rng(7);
+        std::uniform_real_distribution<double> unit(0.0, 1.0);
+        Samples s;
+        if (c.spacing == 0.0) {
+            for (int n = 0; n < 250; ++n) {
+                s.Add(c.origin + std::round(1500.0 * unit(rng) * 100) / 100,
+                      c.origin + std::round(1500.0 * unit(rng) * 100) / 100,
+                      0.0);
+            }
+        } else {
+            int n = 0;
+            for (double x = 0; x <= 1500.0; x += c.spacing) {
+                for (double y = 0; y <= 1500.0; y += c.spacing, ++n) {
+                    const double moved = n % 3 == 0 ? c.jitter : 0.0;
+                    s.Add(c.origin + x + moved, c.origin + y, 0.0);
                 }
-                const Found f = Search(k, i, j, x, y);
-                ASSERT_EQ(f.index.size(), static_cast<size_t>(count));
-                for (int32_t n = 0; n < count; ++n) {
-                    EXPECT_EQ(f.index[n], index[n + 1]);
-                    EXPECT_EQ(f.dist[n], dist[n + 1]); // exact: same formula
-                }
+            }
+        }
+        KrigParams p = Cells100(c.radius);
+        p.max_points = c.max_points;
+        TKrigging k;
+        ASSERT_TRUE(PrepareSteps(k, s, p));
+        for (int i = 0; i < k.n_cols; ++i) {
+            for (int j = 0; j < k.n_rows; j += 2) {
+                ExpectOffersInScanOrder(k, i, j);
             }
         }
     }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <memory>
 #include <random>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -149,6 +150,46 @@ TEST(NodeEstimation, ConstantFieldGivesItsValueThroughTheSingularSystem) {
         }
     }
     EXPECT_GT(estimated, 100);
+}
+
+TEST(NodeEstimation, EstimateDoesNotDependOnTheNodesBefore) {
+    // Nodes share the covariances of their common neighbours. A node must get
+    // the same bits whether its gridder estimated other nodes before (with
+    // the same model or another one) or none.
+    const Samples s = Around(40);
+    KrigParams p = {.max_points = 16,
+                    .search_radius = 600.0,
+                    .nugget = 0.3,
+                    .sill = 4.0,
+                    .range = 700.0,
+                    .cell_x = 100.0,
+                    .cell_y = 100.0};
+    struct Case {
+        const char *name;
+        double sill_before; // the model of the nodes estimated first
+    };
+    const Case cases[] = {{"same model", 4.0}, {"other model", 6.5}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TKrigging warm;
+        ASSERT_TRUE(PrepareSteps(warm, s, p));
+        warm.sill = c.sill_before;
+        for (int32_t i = 8; i <= 14; ++i) {
+            for (int32_t j = 7; j <= 13; ++j) {
+                warm.EstimateNode(i, j);
+            }
+        }
+        warm.sill = p.sill;
+        for (int32_t i = 9; i <= 13; ++i) {
+            for (int32_t j = 8; j <= 12; ++j) {
+                SCOPED_TRACE(std::to_string(i) + ", " + std::to_string(j));
+                TKrigging cold;
+                ASSERT_TRUE(PrepareSteps(cold, s, p));
+                // exact: the same arithmetic on the same numbers
+                EXPECT_EQ(warm.EstimateNode(i, j), cold.EstimateNode(i, j));
+            }
+        }
+    }
 }
 
 TEST(NodeEstimation, EveryNodeIsAnEstimateInRangeOrBlank) {

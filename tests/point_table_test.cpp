@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -29,6 +30,23 @@ class PointTable : public testing::Test {
     }
     void TearDown() override { SetDecimalSeparator('\0'); }
     CppSQLite3DB db;
+};
+
+// The two forms of the window queries over the loaded table: an index of
+// their own, and a shared index with a connection of their own.
+struct WindowForms {
+    explicit WindowForms(CppSQLite3DB &db)
+        : own(db), shared(db), sharing(shared) {}
+    TPointWindows own;
+    TPointIndex shared;
+    TPointWindows sharing;
+    struct Form {
+        const char *name;
+        TPointWindows *windows;
+    };
+    std::vector<Form> Both() {
+        return {{"own index", &own}, {"shared index", &sharing}};
+    }
 };
 
 } // namespace
@@ -186,10 +204,13 @@ TEST_F(PointTable, WindowIndexAnswersAsTheQueryTexts) {
         rows.push_back({x, y, 10.0 * unit(random) - 5.0});
     }
     Load(rows);
-    TPointWindows windows(db);
+    WindowForms forms(db);
     for (const char separator : {'.', ','}) {
         SetDecimalSeparator(separator);
-        for (int k = 0; k < 300; ++k) {
+        for (int k = 0; k < 600; ++k) {
+            const WindowForms::Form form = forms.Both()[k % 2];
+            SCOPED_TRACE(form.name);
+            TPointWindows &windows = *form.windows;
             const Row &near = rows[k % rows.size()];
             const double a =
                 k % 3 == 0 ? 250.0
@@ -209,7 +230,8 @@ TEST_F(PointTable, WindowIndexAnswersAsTheQueryTexts) {
             EXPECT_EQ(fetched.u, expected.u);
         }
     }
-    EXPECT_EQ(windows.CountAllStations(), CountAllStations(db));
+    EXPECT_EQ(forms.own.CountAllStations(), CountAllStations(db));
+    EXPECT_EQ(forms.sharing.CountAllStations(), CountAllStations(db));
 }
 
 TEST_F(PointTable, WindowIndexOutlivesAFailedFetchAndHoldsTheConnection) {
@@ -257,33 +279,91 @@ TEST_F(PointTable, WindowIndexAnswersAsTheQueryTextsOnAwkwardTables) {
         {"bound beyond double", 1000, 2000, 1e308 * 10},
         {"half-size overflowing", 1e308, 2000, 1e308},
     };
-    TPointWindows windows(db);
+    WindowForms forms(db);
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        std::string expected_error, error;
-        int32_t expected_count = -1, count = -1;
-        SquareRows expected, rows;
-        try {
-            expected_count = CountInSquare(db, c.x, c.y, c.a);
-            expected = FetchInSquare(db, c.x, c.y, c.a);
-        } catch (const CppSQLite3Exception &e) {
-            expected_error = e.errorMessage();
-        } catch (const ConversionError &e) {
-            expected_error = e.what();
+        for (const WindowForms::Form &form : forms.Both()) {
+            SCOPED_TRACE(c.name);
+            SCOPED_TRACE(form.name);
+            TPointWindows &windows = *form.windows;
+            std::string expected_error, error;
+            int32_t expected_count = -1, count = -1;
+            SquareRows expected, rows;
+            try {
+                expected_count = CountInSquare(db, c.x, c.y, c.a);
+                expected = FetchInSquare(db, c.x, c.y, c.a);
+            } catch (const CppSQLite3Exception &e) {
+                expected_error = e.errorMessage();
+            } catch (const ConversionError &e) {
+                expected_error = e.what();
+            }
+            try {
+                count = windows.CountInSquare(c.x, c.y, c.a);
+                rows = windows.FetchInSquare(c.x, c.y, c.a);
+            } catch (const CppSQLite3Exception &e) {
+                error = e.errorMessage();
+            } catch (const ConversionError &e) {
+                error = e.what();
+            }
+            EXPECT_EQ(error, expected_error);
+            EXPECT_EQ(count, expected_count);
+            EXPECT_EQ(rows.x, expected.x);
+            EXPECT_EQ(rows.y, expected.y);
+            EXPECT_EQ(rows.u, expected.u);
         }
-        try {
-            count = windows.CountInSquare(c.x, c.y, c.a);
-            rows = windows.FetchInSquare(c.x, c.y, c.a);
-        } catch (const CppSQLite3Exception &e) {
-            error = e.errorMessage();
-        } catch (const ConversionError &e) {
-            error = e.what();
-        }
-        EXPECT_EQ(error, expected_error);
-        EXPECT_EQ(count, expected_count);
-        EXPECT_EQ(rows.x, expected.x);
-        EXPECT_EQ(rows.y, expected.y);
-        EXPECT_EQ(rows.u, expected.u);
     }
-    EXPECT_EQ(windows.CountAllStations(), CountAllStations(db));
+    EXPECT_EQ(forms.sharing.CountAllStations(), CountAllStations(db));
+}
+
+TEST_F(PointTable, SharedIndexAnswersEveryThreadAsTheQueryTexts) {
+    // Threads with window queries of their own over one index, each asking
+    // its own windows at the same time; every answer must be the query
+    // texts' (asked beforehand on this thread).
+    std::mt19937 random(23);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<Row> rows;
+    for (int k = 0; k < 2000; ++k)
+        rows.push_back(
+            {std::round(500000.0 + 8000.0 * unit(random)),
+             5500000.0 + std::round(8000.0 * unit(random) * 100) / 100,
+             unit(random)});
+    Load(rows);
+    struct Query {
+        double x, y, a;
+        int32_t count;
+        SquareRows rows;
+    };
+    constexpr int threads = 4, per_thread = 60;
+    std::vector<std::vector<Query>> queries(threads);
+    for (int t = 0; t < threads; ++t) {
+        for (int k = 0; k < per_thread; ++k) {
+            const Row &near = rows[(t * per_thread + k) % rows.size()];
+            Query q{near.x, near.y, 100.0 + 900.0 * unit(random), 0, {}};
+            q.count = CountInSquare(db, q.x, q.y, q.a);
+            q.rows = FetchInSquare(db, q.x, q.y, q.a);
+            queries[t].push_back(std::move(q));
+        }
+    }
+    TPointIndex index(db);
+    std::vector<int> wrong(threads, 0);
+    {
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t) {
+            workers.emplace_back([&, t] {
+                TPointWindows windows(index);
+                for (const Query &q : queries[t]) {
+                    const SquareRows got = windows.FetchInSquare(q.x, q.y, q.a);
+                    wrong[t] +=
+                        windows.CountInSquare(q.x, q.y, q.a) != q.count ||
+                        got.x != q.rows.x || got.y != q.rows.y ||
+                        got.u != q.rows.u;
+                }
+            });
+        }
+        for (std::thread &worker : workers)
+            worker.join();
+    }
+    for (int t = 0; t < threads; ++t) {
+        SCOPED_TRACE(t);
+        EXPECT_EQ(wrong[t], 0);
+    }
 }

@@ -210,3 +210,149 @@ TEST(StationPath, OnlyAFaultInANodeThatIsReadEndsTheRun) {
     ASSERT_TRUE(RunPrepareGrid(*beside, s, p));
     EXPECT_THROW(beside->ValueAtStation(1000.0, 450.0), FloatingPointError);
 }
+
+namespace {
+
+// What a prepared station path gives: refused or not, the fitted model, and
+// the values read at the probes, as bit patterns (a fault: `faulted`).
+struct Prepared {
+    bool accepted = false;
+    bool faulted = false;
+    uint64_t nugget = 0, sill = 0, range = 0;
+    std::vector<uint64_t> values;
+};
+
+Prepared ReadPrepared(TKrigging &k, bool accepted,
+                      const std::vector<PlanePoint> &probes) {
+    Prepared out;
+    out.accepted = accepted;
+    if (!accepted) {
+        return out;
+    }
+    out.nugget = std::bit_cast<uint64_t>(k.nugget);
+    out.sill = std::bit_cast<uint64_t>(k.sill);
+    out.range = std::bit_cast<uint64_t>(k.range);
+    try {
+        for (const PlanePoint &q : probes) {
+            out.values.push_back(
+                std::bit_cast<uint64_t>(k.ValueAtStation(q.x, q.y)));
+        }
+    } catch (const FloatingPointError &) {
+        out.faulted = true;
+    }
+    return out;
+}
+
+bool SamePrepared(const Prepared &a, const Prepared &b) {
+    return a.accepted == b.accepted && a.faulted == b.faulted &&
+           a.nugget == b.nugget && a.sill == b.sill && a.range == b.range &&
+           a.values == b.values;
+}
+
+} // namespace
+
+TEST(StationPath, LeavingOneOutPreparesAsTheSamplesWithoutIt) {
+    // Every sample of each window is left out in turn, and the gridder that
+    // prepared the whole window must then give what a fresh one prepared
+    // with the other samples gives: the same refusal, model and values. The
+    // windows include samples sharing a cell with the one left out (before
+    // and after it), samples alone on their row or column, the extremes that
+    // move the grid, a given model, and both kinds of coordinates.
+    struct Case {
+        const char *name;
+        double origin, cell, sill, range;
+        int32_t count;
+        bool twins;
+    };
+    const Case cases[] = {
+        {"projected, fitted", 500000.0, 200.0, 0.0, 0.0, 40, false},
+        {"projected, cells shared", 500000.0, 200.0, 0.0, 0.0, 40, true},
+        {"near the origin", -700.0, 100.0, 0.0, 0.0, 30, true},
+        {"given model", 500000.0, 200.0, 2.0, 900.0, 25, false},
+        {"few samples", 500000.0, 150.0, 0.0, 0.0, 6, true},
+    };
+    MessageCapture messages;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        for (uint32_t seed = 1; seed <= 12; ++seed) {
+            SCOPED_TRACE("seed " + std::to_string(seed));
+            std::mt19937 random(seed);
+            std::uniform_real_distribution<double> unit(0.0, 1.0);
+            Samples s;
+            const double extent = c.cell * (4.0 + 20.0 * unit(random));
+            for (int32_t i = 0; i < c.count; ++i) {
+                const double x =
+                    c.origin +
+                    std::round(extent * unit(random) * 100.0) / 100.0;
+                const double y =
+                    c.origin +
+                    std::round(extent * unit(random) * 100.0) / 100.0;
+                s.Add(x, y, 5.0 * std::sin(x / 300.0) + unit(random));
+                if (c.twins && i % 4 == 1) {
+                    s.Add(x + 0.25 * c.cell, y - 0.2 * c.cell, unit(random));
+                }
+            }
+            KrigParams p;
+            p.cell_x = p.cell_y = c.cell;
+            p.sill = c.sill;
+            p.range = c.range;
+            std::vector<PlanePoint> probes;
+            for (int32_t i = 0; i < s.Count(); i += 3) {
+                probes.push_back({s.x[i], s.y[i]});
+            }
+            TKrigging shared;
+            for (int32_t left = 0; left < s.Count(); ++left) {
+                SCOPED_TRACE("left out " + std::to_string(left));
+                Samples rest;
+                for (int32_t i = 0; i < s.Count(); ++i) {
+                    if (i != left) {
+                        rest.Add(s.x[i], s.y[i], s.z[i]);
+                    }
+                }
+                TKrigging fresh;
+                const Prepared expected =
+                    ReadPrepared(fresh, RunPrepareGrid(fresh, rest, p), probes);
+                // The whole window first, as the station estimation does.
+                RunPrepareGrid(shared, s, p);
+                const Prepared got = ReadPrepared(
+                    shared, shared.PrepareGridLeavingOut(left), probes);
+                EXPECT_TRUE(SamePrepared(got, expected));
+            }
+        }
+    }
+}
+
+TEST(StationPath, LeavingOneOutNeedsTheSamplesOfAPreparation) {
+    Samples s;
+    for (int32_t i = 0; i < 8; ++i) {
+        s.Add(1000.0 + 130.0 * i, 2000.0 + 70.0 * (i % 3), i);
+    }
+    KrigParams p;
+    struct Case {
+        const char *name;
+        bool prepare, make_grid;
+        int32_t left_out;
+        bool expected;
+    };
+    const Case cases[] = {
+        {"no preparation", false, false, 0, false},
+        {"after a whole grid", false, true, 0, false},
+        {"index below the samples", true, false, -1, false},
+        {"index past the samples", true, false, 8, false},
+        {"last sample", true, false, 7, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TKrigging k;
+        if (c.prepare) {
+            ASSERT_TRUE(RunPrepareGrid(k, s, p));
+        }
+        if (c.make_grid) {
+            ASSERT_TRUE(RunMakeGrid(k, s, p));
+        }
+        EXPECT_EQ(k.PrepareGridLeavingOut(c.left_out), c.expected);
+        if (!c.expected) {
+            EXPECT_EQ(k.ValueAtStation(s.x[0], s.y[0]), k.blank);
+        }
+    }
+}

@@ -221,3 +221,34 @@ TEST(VariogramFit, OccupiedCellsGiveTheSumsOfTheFullScan) {
         EXPECT_EQ(k.range, expected.range);
     }
 }
+
+TEST(VariogramFit, PairsOnClassEdgesMatchTheDenseScan) {
+    // Stations 299.9999 apart along a row put their pairs' distance plus the
+    // 0.0001 offset on a class edge (classes 100 wide), where the class must
+    // come from the quotient itself; near the origin the coordinates change
+    // sign, in projected ones every difference is exact.
+    struct Case {
+        const char *name;
+        double x0, y0;
+    };
+    const Case cases[] = {{"projected", 500000.0, 5500000.0},
+                          {"across the origin", -2300.0, -400.0},
+                          {"at the origin", 0.0, 0.0}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Samples s;
+        s.Add(c.x0 + 4600, c.y0 + 800, 0.0);
+        s.Add(c.x0, c.y0 + 400, 1.0);
+        for (int32_t k = 1; k <= 15; ++k) {
+            s.Add(c.x0 + k * 299.9999, c.y0 + 400, std::sin(k * 1.3));
+            s.Add(c.x0 + k * 300.0, c.y0, std::cos(k * 0.7));
+            s.Add(c.x0 + 4600 - k * 100.0, c.y0 + 800 - k * 33.3333, 0.1 * k);
+        }
+        TKrigging k;
+        ASSERT_TRUE(PrepareSteps(k, s, KrigParams{}));
+        const Model expected = DenseScanModel(k);
+        k.FitVariogram();
+        EXPECT_EQ(k.sill, expected.sill); // exact: same pairs, same order
+        EXPECT_EQ(k.range, expected.range);
+    }
+}
