@@ -157,7 +157,7 @@ std::string DescribeSkippedRow(const SkippedRow &skipped) {
 
 TextSeparator DetectSeparator(std::string_view line) {
     bool quoted = false;
-    for (const char c : line) {
+    for (const char c : TrimBlanks(line)) {
         if (c == '"')
             quoted = !quoted;
         else if (quoted)

@@ -84,7 +84,8 @@ std::string DescribeSkippedRow(const SkippedRow &skipped);
 enum class TextSeparator { Blank, Comma, Semicolon, Tab };
 
 // The separator of a header line: the first comma, semicolon or tab outside
-// double quotes decides; a line with none of them is blank-separated.
+// double quotes decides (blanks and tabs at the line's ends do not count); a
+// line with none of them is blank-separated.
 TextSeparator DetectSeparator(std::string_view line);
 
 // Splits a text line into fields. Blank: runs of blanks, tabs and control
