@@ -18,7 +18,9 @@ constexpr int epsg_utm_south = 32700;
 double Wrapped(double lon) {
     double wrapped = std::fmod(lon + half_turn, full_turn);
     if (wrapped < 0.0)
-        wrapped += full_turn;
+        wrapped += full_turn; // a tiny negative rounds up to a full turn
+    if (wrapped >= full_turn)
+        wrapped = 0.0;
     return wrapped - half_turn;
 }
 

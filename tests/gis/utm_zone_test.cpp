@@ -66,3 +66,12 @@ TEST(UtmZone, ZonesAndCodes) {
         EXPECT_EQ(UtmEpsgCode({c.lon, c.lat}), c.epsg);
     }
 }
+
+TEST(SurveyCentre, TinyNegativeTurnStaysWest) {
+    // -180 - 1e-14 wraps to just below +180 or to -180, never to +180 itself
+    const double lons[] = {-180.0 - 1e-14};
+    const double lats[] = {0.0};
+    const GeoPoint centre = SurveyCentre(lons, lats);
+    EXPECT_LT(centre.lon, 180.0);
+    EXPECT_GE(centre.lon, -180.0);
+}
