@@ -58,11 +58,8 @@ void Describe(const OGRSpatialReference &srs, RunCrs &run) {
 
 GisError Refusal(GisProblem problem, const std::string &file,
                  const std::string &option, const std::string &detail) {
-    GisError error;
-    error.problem = problem;
-    error.file = file;
+    GisError error = GisError::About(problem, file, detail);
     error.option = option;
-    error.detail = detail;
     return error;
 }
 

@@ -88,11 +88,7 @@ void TGeoPackageWriter::Discard() {
 
 GisError TGeoPackageWriter::Fail(const std::string &reason) {
     Discard();
-    GisError error;
-    error.problem = GisProblem::WriteFailed;
-    error.file = path;
-    error.detail = reason;
-    return error;
+    return GisError::About(GisProblem::WriteFailed, path, reason);
 }
 
 GisError TGeoPackageWriter::Begin(const std::string &path_,

@@ -54,6 +54,16 @@ struct GisError {
     int64_t row = 0;                     // data row, counted from 1; 0 none
 
     bool ok() const { return problem == GisProblem::None; }
+
+    // A refusal about `file` with its detail; the other members stay unset.
+    static GisError About(GisProblem problem, const std::string &file,
+                          const std::string &detail = {}) {
+        GisError error;
+        error.problem = problem;
+        error.file = file;
+        error.detail = detail;
+        return error;
+    }
 };
 
 // The name of a role as --columns spells it: "x", "y", "point", "h", "value".

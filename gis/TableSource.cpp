@@ -86,10 +86,7 @@ GisError WithFile(GisError error, const std::string &path) {
 
 GisError FileError(GisProblem problem, const std::string &path,
                    const std::string &detail, int64_t row = 0) {
-    GisError error;
-    error.problem = problem;
-    error.file = path;
-    error.detail = detail;
+    GisError error = GisError::About(problem, path, detail);
     error.row = row;
     return error;
 }
