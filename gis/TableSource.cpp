@@ -233,8 +233,11 @@ std::string LayerCrsText(OGRLayerH layer) {
 }
 
 GisError ReadGdalTable(const std::string &path, const SourceDecision &decision,
-                       const ColumnsOption &named, const TableOptions &options,
+                       const ColumnsOption &named, const TableOptions &given,
                        TableData &table) {
+    TableOptions options = given;
+    if (decision.format != TableFormat::Delimited)
+        options.decimal_separator = '.'; // a sheet's number cells, any locale
     TGdalQuiet quiet;
     std::unique_ptr<SheetAsText> sheet_as_text;
     if (decision.driver == "XLSX" || decision.driver == "ODS")

@@ -17,8 +17,9 @@ struct TableOptions {
     std::string layer;      // --layer: the layer of a source with several
     std::string source_crs; // --source-crs: the CRS of the coordinates read
     std::string crs;        // --crs: the CRS to compute in
-    // Decimal separator of numbers held as text (delimited text, spreadsheet
-    // cells read as text); a comma only makes sense with semicolons or tabs.
+    // Decimal separator of the numbers in delimited or blank-separated text
+    // (a comma only makes sense with semicolons, tabs or blanks). Spreadsheet
+    // cells and other layers' texts always hold a point.
     char decimal_separator = '.';
 };
 

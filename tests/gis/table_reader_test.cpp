@@ -161,7 +161,10 @@ TEST(TableReader, SpreadsheetsGiveTheStationParsersDoubles) {
             ASSERT_TRUE(WriteVectorLayer(path, driver, "survey", 0, false,
                                          fields, rows, error))
                 << error;
-            const TableData table = ReadOk(path);
+            // a comma for the user's text files changes nothing in a sheet
+            TableOptions options;
+            options.decimal_separator = ',';
+            const TableData table = ReadOk(path, options);
             ASSERT_EQ(table.rows.stations.size(), rows.size());
             size_t k = 0;
             for (size_t i = 0; i < parsed.size(); ++i) {
@@ -373,4 +376,27 @@ TEST(TableReader, LayerWithoutPointGeometryNeedsCoordinateFields) {
     EXPECT_EQ(refused.problem, GisProblem::MissingRole);
     EXPECT_EQ(refused.role, ColumnRole::X);
     EXPECT_EQ(refused.fields, (std::vector<std::string>{"name", "cba"}));
+}
+
+TEST(TableReader, DecimalCommaInTextTables) {
+    TempDir dir;
+    struct Case {
+        const char *name;
+        const char *content;
+    };
+    const Case cases[] = {
+        {"semicolons", "x;y;name;value\n1,5;-2,25;A;3,125\n"},
+        {"tabs", "x\ty\tname\tvalue\n1,5\t-2,25\tA\t3,125\n"},
+        {"blanks", "name x y value\nA 1,5 -2,25 3,125\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TableOptions options;
+        options.decimal_separator = ',';
+        const TableData table = ReadOk(dir.Write("s.txt", c.content), options);
+        ASSERT_EQ(table.rows.stations.size(), 1u);
+        EXPECT_EQ(table.rows.stations[0].x, 1.5); // exact: binary fractions
+        EXPECT_EQ(table.rows.stations[0].y, -2.25);
+        EXPECT_EQ(table.rows.stations[0].value, 3.125);
+    }
 }
