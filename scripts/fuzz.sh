@@ -43,7 +43,7 @@ else
 fi
 CC=clang CXX=clang++ cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DKORVANEL_FUZZ=ON -DBUILD_WINDOW=OFF >/dev/null
-targets=(fuzz_line_parser fuzz_number fuzz_station_file fuzz_make_grid)
+targets=(fuzz_line_parser fuzz_number fuzz_station_file fuzz_make_grid fuzz_table_row)
 cmake --build "$build" --target "${targets[@]}"
 
 # Runs per target in the fixed mode: one to two minutes each on a 2-core
@@ -53,6 +53,7 @@ declare -A fixed_runs=(
     [fuzz_number]=20000000
     [fuzz_station_file]=50000
     [fuzz_make_grid]=400000
+    [fuzz_table_row]=500000
 )
 
 fixed_start=()

@@ -8,6 +8,7 @@ packages=(
     g++ cmake ninja-build make pkg-config
     libsqlite3-dev libgtest-dev libgmock-dev libcli11-dev libbenchmark-dev
     qt6-base-dev libgl-dev fonts-wine
+    libgdal-dev libproj-dev
     clang libclang-rt-14-dev
     locales time
 )

@@ -1,0 +1,135 @@
+// The texts of the GIS steps' refusals, all in one place.
+#include "gis/GisError.h"
+
+namespace {
+
+std::string Joined(const std::vector<std::string> &names) {
+    if (names.empty())
+        return "(none)";
+    std::string text;
+    for (const std::string &name : names) {
+        if (!text.empty())
+            text += ", ";
+        text += name.empty() ? std::string("\"\"") : name;
+    }
+    return text;
+}
+
+std::string RowText(int64_t row) {
+    return row > 0 ? " (row " + std::to_string(row) + ")" : std::string();
+}
+
+} // namespace
+
+const char *RoleName(ColumnRole role) {
+    switch (role) {
+    case ColumnRole::X:
+        return "x";
+    case ColumnRole::Y:
+        return "y";
+    case ColumnRole::Point:
+        return "point";
+    case ColumnRole::H:
+        return "h";
+    case ColumnRole::Value:
+        return "value";
+    }
+    return "?";
+}
+
+std::string GisMessage(const GisError &error) {
+    const std::string file = error.file.empty() ? "" : error.file + ": ";
+    const std::string role = RoleName(error.role);
+    const std::string fields = " Fields: " + Joined(error.fields) + ".";
+    switch (error.problem) {
+    case GisProblem::None:
+        return {};
+    case GisProblem::ColumnsSyntax:
+        return "--columns: \"" + error.detail +
+               "\" is not ROLE=FIELD (roles: x, y, lon, lat, point, h, "
+               "value).";
+    case GisProblem::UnknownRole:
+        return "--columns: unknown role \"" + error.detail +
+               "\" (roles: x, y, lon, lat, point, h, value).";
+    case GisProblem::DuplicateRole:
+        return "--columns: the " + role + " column is named twice.";
+    case GisProblem::FieldNamedTwice:
+        return "--columns: the field \"" + error.detail +
+               "\" is named for two roles.";
+    case GisProblem::UnknownField:
+        return file + "no field \"" + error.detail + "\" for the " + role +
+               " column named by --columns." + fields;
+    case GisProblem::AmbiguousRole:
+        return file + "more than one field could be the " + role +
+               " column: " + Joined(error.candidates) +
+               ". Choose one with --columns " + role + "=FIELD." + fields;
+    case GisProblem::MissingRole:
+        return file + "no field is recognised as the " + role +
+               " column. Name it with --columns " + role + "=FIELD." + fields;
+    case GisProblem::MixedCoordinates:
+        return file +
+               "one coordinate column is planar and the other is "
+               "longitude or latitude: " +
+               Joined(error.candidates) +
+               ". Name both with --columns x=FIELD,y=FIELD or "
+               "lon=FIELD,lat=FIELD.";
+    case GisProblem::CannotOpen:
+        return file + "cannot be read as a table. " + error.detail;
+    case GisProblem::NoLayer:
+        return file + "holds no table.";
+    case GisProblem::LayerNotFound:
+        return file + "has no layer \"" + error.detail +
+               "\". Layers: " + Joined(error.fields) + ".";
+    case GisProblem::SeveralLayers:
+        return file +
+               "holds several layers; choose one with --layer NAME. "
+               "Layers: " +
+               Joined(error.fields) + ".";
+    case GisProblem::ReadFailed:
+        return file + "reading failed" + RowText(error.row) + ". " +
+               error.detail;
+    case GisProblem::BadCrsText:
+        return error.option + ": \"" + error.detail +
+               "\" is not a coordinate reference system PROJ accepts.";
+    case GisProblem::TargetNotProjected:
+        return error.option + ": " + error.detail +
+               " is not a projected coordinate reference system; the "
+               "kriging needs metres.";
+    case GisProblem::CrsMismatch:
+        return file +
+               "the coordinate columns are longitude and latitude, but " +
+               error.detail + " is a projected coordinate reference system.";
+    case GisProblem::UnknownSourceCrs:
+        return file +
+               "the coordinates' own reference system is not known, so "
+               "they cannot be taken to " +
+               error.detail + ". Name it with --source-crs.";
+    case GisProblem::TransformFailed:
+        return file + "PROJ cannot transform the station" + RowText(error.row) +
+               ". " + error.detail;
+    case GisProblem::WriteFailed:
+        return file + "cannot write the GeoPackage. " + error.detail;
+    }
+    return file + "unknown problem";
+}
+
+bool IsUsageProblem(GisProblem problem) {
+    switch (problem) {
+    case GisProblem::ColumnsSyntax:
+    case GisProblem::UnknownRole:
+    case GisProblem::DuplicateRole:
+    case GisProblem::FieldNamedTwice:
+    case GisProblem::AmbiguousRole:
+    case GisProblem::MissingRole:
+    case GisProblem::MixedCoordinates:
+    case GisProblem::LayerNotFound:
+    case GisProblem::SeveralLayers:
+    case GisProblem::BadCrsText:
+    case GisProblem::TargetNotProjected:
+    case GisProblem::CrsMismatch:
+    case GisProblem::UnknownSourceCrs:
+        return true;
+    default:
+        return false;
+    }
+}

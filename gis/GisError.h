@@ -1,0 +1,78 @@
+// Why a GIS step refused: one typed record for every step of reading a table,
+// placing its coordinates and writing a GeoPackage, and the one place that
+// turns it into the text the user sees.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// What went wrong. The steps fill a GisError with one of these; the caller
+// shows GisMessage(error) once and exits with IsUsageProblem's status.
+enum class GisProblem {
+    None,
+    // --columns
+    ColumnsSyntax,   // an item is not ROLE=FIELD (detail: the item)
+    UnknownRole,     // a role other than x, y, lon, lat, point, h, value
+    DuplicateRole,   // a role named twice (role)
+    FieldNamedTwice, // one field named for two roles (detail: the field)
+    UnknownField,    // --columns names a field the table lacks (detail)
+    // the column choice
+    AmbiguousRole,    // several fields claim the role (role, candidates)
+    MissingRole,      // no field for a role that must be there (role)
+    MixedCoordinates, // one coordinate is planar, the other geographic
+    // the source
+    CannotOpen,    // GDAL cannot open the file (detail: GDAL's reason)
+    NoLayer,       // the source holds no table
+    LayerNotFound, // --layer names no layer of the source (detail)
+    SeveralLayers, // several layers and no --layer
+    ReadFailed,    // a read failed part way (detail, row)
+    // coordinates
+    BadCrsText,         // PROJ does not accept a CRS text (option, detail)
+    TargetNotProjected, // --crs names a CRS that is not in metres (detail)
+    CrsMismatch,        // longitude/latitude columns with a projected CRS
+    UnknownSourceCrs,   // --crs given, but the coordinates' own CRS unknown
+    TransformFailed,    // PROJ could not transform a station (row, detail)
+    // the GeoPackage
+    WriteFailed, // the GeoPackage could not be written (detail: the reason)
+};
+
+// The role a field plays in a station; order of the station text format.
+enum class ColumnRole { X, Y, Point, H, Value };
+constexpr int column_role_count = 5;
+
+// A refusal with what the message needs. Only the members a problem uses are
+// set; `file` is the source or target path.
+struct GisError {
+    GisProblem problem = GisProblem::None;
+    std::string file;
+    std::string option; // the option a text came from: "--crs", "--source-crs"
+    std::string detail; // the item, field, layer, CRS text or system reason
+    ColumnRole role = ColumnRole::X;
+    std::vector<std::string> candidates; // fields that claim `role`
+    std::vector<std::string> fields;     // every field (or layer) of the source
+    int64_t row = 0;                     // data row, counted from 1; 0 none
+
+    bool ok() const { return problem == GisProblem::None; }
+
+    // A refusal about `file` with its detail; the other members stay unset.
+    static GisError About(GisProblem problem, const std::string &file,
+                          const std::string &detail = {}) {
+        GisError error;
+        error.problem = problem;
+        error.file = file;
+        error.detail = detail;
+        return error;
+    }
+};
+
+// The name of a role as --columns spells it: "x", "y", "point", "h", "value".
+const char *RoleName(ColumnRole role);
+
+// The whole message for the user, one line, naming the file and the reason.
+std::string GisMessage(const GisError &error);
+
+// True for a refusal caused by the command line or by a choice the user must
+// make (ambiguous or missing columns, several layers): exit status 2; every
+// other problem is a failure of the input or the output: exit status 1.
+bool IsUsageProblem(GisProblem problem);

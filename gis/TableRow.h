@@ -1,0 +1,97 @@
+// One row of a table turned into a station, and the text lines of a delimited
+// or blank-separated file split into fields. Plain C++ (no GDAL), so that it
+// can be fuzzed on its own.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "gis/ColumnChoice.h"
+
+// A cell of a row as the source holds it. A text cell is converted by us; a
+// number cell (a typed field, a geometry coordinate) is taken as stored, and
+// its `text`, when set, is what a name shows.
+enum class CellKind { Null, Text, Number };
+struct Cell {
+    CellKind kind = CellKind::Null;
+    std::string_view text;
+    double number = 0.0;
+};
+
+constexpr double no_height = std::numeric_limits<double>::quiet_NaN();
+
+// A station read from a table. x and y are metres, or longitude and latitude
+// in degrees (x east, y north) until PlaceStations projects them; lon and lat
+// then keep the degrees.
+struct TableStation {
+    double x = 0.0, y = 0.0;
+    double lon = std::nan(""), lat = std::nan(""); // geographic input only
+    double h = no_height; // metres; NaN when the table or the cell has none
+    double value = 0.0;   // mGal
+    std::string point;    // UTF-8; the row number when there is no name
+    int64_t row = 0;      // data row, counted from 1
+};
+
+// Why a row gave no station.
+enum class SkipReason {
+    Empty,      // the cell of a coordinate or the value is empty or null
+    NotANumber, // a coordinate, the value or a height is not a number
+};
+
+// A row passed over, for the user: which cell and what it held (cut short).
+struct SkippedRow {
+    int64_t row = 0;
+    ColumnRole role = ColumnRole::X;
+    SkipReason reason = SkipReason::Empty;
+    std::string text;
+};
+
+// Converts the cells of data row `row` (counted from 1) into a station, with
+// the columns of `choice` (a column beyond the cells reads as empty). Text
+// cells convert like the station text format's numbers (TryStrToFloat with
+// decimal_separator: extended precision, then double); number cells must be
+// finite. An empty height gives no_height; a height that is not a number
+// rejects the row, as in the station text format. The name is the cell's text
+// with blanks trimmed, or the row number when it is empty or there is no point
+// column. Returns false and fills `skipped` when the row gives no station.
+bool ConvertRow(std::span<const Cell> cells, const ColumnChoice &choice,
+                int64_t row, char decimal_separator, TableStation &station,
+                SkippedRow &skipped);
+
+// Rows kept with their reason for the message; the rest are only counted.
+constexpr size_t kept_skipped_rows = 5;
+
+// The stations of a table and the rows passed over.
+struct TableRows {
+    std::vector<TableStation> stations;
+    int64_t skipped = 0;                   // rows that gave no station
+    std::vector<SkippedRow> first_skipped; // the first kept_skipped_rows
+
+    // Counts a skipped row, keeping the first few.
+    void Skip(SkippedRow &&row);
+};
+
+// One line for the user about a skipped row, e.g.
+// "row 7: value \"n/a\" is not a number".
+std::string DescribeSkippedRow(const SkippedRow &skipped);
+
+// How the fields of a text line are separated.
+enum class TextSeparator { Blank, Comma, Semicolon, Tab };
+
+// The separator of a header line: the first comma, semicolon or tab outside
+// double quotes decides (blanks and tabs at the line's ends do not count); a
+// line with none of them is blank-separated.
+TextSeparator DetectSeparator(std::string_view line);
+
+// Splits a text line into fields. Blank: runs of blanks, tabs and control
+// characters separate, the ends are trimmed, as in the station text format.
+// Comma, semicolon, tab: every separator starts a field (empty fields kept).
+// In both a field that starts with a double quote runs to its closing quote,
+// and "" inside stands for one quote.
+std::vector<std::string> SplitTextLine(std::string_view line,
+                                       TextSeparator separator);

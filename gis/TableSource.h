@@ -1,0 +1,91 @@
+// Stations from a table: deciding whether a file is a station text file or a
+// table, and reading a table (delimited text, spreadsheet or GIS layer through
+// GDAL/OGR, or blank-separated text with a header) into stations.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "gis/ColumnChoice.h"
+#include "gis/GisError.h"
+#include "gis/TableRow.h"
+
+// The options of a run that concern tables and coordinates; every text as
+// the user typed it, empty when not given.
+struct TableOptions {
+    std::string columns;    // --columns: x=FIELD,y=FIELD,point=FIELD,...
+    std::string layer;      // --layer: the layer of a source with several
+    std::string source_crs; // --source-crs: the CRS of the coordinates read
+    std::string crs;        // --crs: the CRS to compute in
+    // Decimal separator of the numbers in delimited or blank-separated text
+    // (a comma only makes sense with semicolons, tabs or blanks). Spreadsheet
+    // cells and other layers' texts always hold a point.
+    char decimal_separator = '.';
+};
+
+// How a file is read.
+enum class SourceKind {
+    StationText, // the station text format, read as it always was
+    Table,       // fields found by name (ReadTable)
+};
+
+// How a table is read.
+enum class TableFormat {
+    None,      // not a table
+    Delimited, // comma, semicolon or tab with a header line: GDAL's CSV driver
+    BlankText, // blank-separated text with a header line: read here
+    Gdal,      // a format GDAL identifies: spreadsheet, GeoPackage, ...
+};
+
+// What DecideSource found.
+struct SourceDecision {
+    SourceKind kind = SourceKind::StationText;
+    TableFormat format = TableFormat::None;
+    std::string driver; // GDAL's short name for Delimited ("CSV") and Gdal
+    // The fields of a text file's first non-blank line (empty otherwise).
+    std::vector<std::string> header;
+    // A station text file whose first line is a recognised station header
+    // (x y point h value): the line is passed over as an unread line, and
+    // these columns say what was recognised (see DescribeColumns).
+    bool station_header = false;
+    ColumnChoice header_columns;
+};
+
+// Decides how `path` is read:
+//  - a binary file, or a text one that starts like JSON or XML, that GDAL
+//    identifies as a vector format (GeoPackage, Shapefile, FlatGeobuf,
+//    GeoJSON, XLSX, ODS, ...) is a Gdal table;
+//  - a text file is a table when --columns is given, or when its first
+//    non-blank line is a header recognising x, y and value
+//    (RecognisesTableHeader). It is Delimited when that line holds a comma,
+//    semicolon or tab (DetectSeparator), else BlankText;
+//  - but a blank-separated header whose first five fields are x y point h
+//    value in this order (IsStationHeader) keeps the file a station text
+//    file, so it reads exactly as it always did;
+//  - every other file is a station text file, and so is one that cannot be
+//    read: the station reader then reports it as before.
+// GDAL's CSV driver is never asked, as it opens any text file.
+SourceDecision DecideSource(const std::string &path,
+                            const TableOptions &options);
+
+// A table read into stations, with what the user is told about it.
+struct TableData {
+    std::string layer;               // the layer read (GDAL sources)
+    std::vector<std::string> fields; // the layer's field names, in order
+    ColumnChoice choice;             // the columns taken (DescribeColumns)
+    // The layer's CRS as WKT when x and y came from its geometry and it has
+    // one; empty otherwise.
+    std::string layer_crs;
+    TableRows rows; // stations in the source's order, and rows passed over
+};
+
+// Reads the table of `path` as `decision` says (kind Table): opens it, picks
+// the layer (--layer; the only one when there is one), chooses the columns
+// (--columns, else by name; x and y from point geometry), converts every row
+// (ConvertRow) and counts the rows without a station. Text cells are read as
+// text (spreadsheet cells too) and converted like the station text format;
+// typed numbers are taken as stored. Errors: the column choice's and
+// CannotOpen, NoLayer, LayerNotFound, SeveralLayers, ReadFailed, each naming
+// the file.
+GisError ReadTable(const std::string &path, const SourceDecision &decision,
+                   const TableOptions &options, TableData &table);

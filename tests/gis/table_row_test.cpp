@@ -1,0 +1,296 @@
+// One table row into a station (text and typed cells, empty and bad cells,
+// names and heights), the rows passed over, and text lines split into fields.
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "gis/TableRow.h"
+
+namespace {
+
+Cell Text(std::string_view text) { return {CellKind::Text, text, 0.0}; }
+Cell Number(double number) { return {CellKind::Number, {}, number}; }
+Cell Null() { return {}; }
+
+// x, y, point, h, value in cells 0..4
+ColumnChoice StationColumns() {
+    ColumnChoice choice;
+    for (int r = 0; r < column_role_count; ++r) {
+        choice.column[r] = r;
+        choice.origin[r] = ColumnOrigin::Named;
+    }
+    return choice;
+}
+
+} // namespace
+
+TEST(ConvertRow, RowsThatGiveAStation) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        const char *name;
+        std::vector<Cell> cells;
+        double x, y;
+        const char *point;
+        double h, value;
+    };
+    const Case cases[] = {
+        {"texts",
+         {Text("10.5"), Text("20.5"), Text("P1"), Text("350"), Text("-1.5")},
+         10.5,
+         20.5,
+         "P1",
+         350,
+         -1.5},
+        {"spaces around numbers and name",
+         {Text(" 10.5 "), Text("20.5"), Text("  P 1 "), Text("350"),
+          Text("1e2")},
+         10.5,
+         20.5,
+         "P 1",
+         350,
+         100},
+        {"typed numbers",
+         {Number(1.25), Number(-2.5), Text("A"), Number(7), Number(0.125)},
+         1.25,
+         -2.5,
+         "A",
+         7,
+         0.125},
+        {"empty height",
+         {Text("1"), Text("2"), Text("A"), Text(""), Text("3")},
+         1,
+         2,
+         "A",
+         nan,
+         3},
+        {"null height",
+         {Text("1"), Text("2"), Text("A"), Null(), Text("3")},
+         1,
+         2,
+         "A",
+         nan,
+         3},
+        {"empty name is the row",
+         {Text("1"), Text("2"), Text(" "), Text("4"), Text("3")},
+         1,
+         2,
+         "7",
+         4,
+         3},
+        {"null name is the row",
+         {Text("1"), Text("2"), Null(), Text("4"), Text("3")},
+         1,
+         2,
+         "7",
+         4,
+         3},
+        {"a number as name",
+         {Text("1"), Text("2"), Number(12), Text("4"), Text("3")},
+         1,
+         2,
+         "12",
+         4,
+         3},
+        {"UTF-8 name kept",
+         {Text("1"), Text("2"), Text("Bra\xC5\x88"), Text("4"), Text("3")},
+         1,
+         2,
+         "Bra\xC5\x88",
+         4,
+         3},
+        {"short row: no height",
+         {Text("1"), Text("2"), Text("A")},
+         1,
+         2,
+         "A",
+         nan,
+         0},
+    };
+    const ColumnChoice choice = StationColumns();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TableStation station;
+        SkippedRow skipped;
+        const bool converted =
+            ConvertRow(c.cells, choice, 7, '.', station, skipped);
+        if (c.cells.size() < 5) {
+            // the value's cell is missing: the row gives no station
+            EXPECT_FALSE(converted);
+            EXPECT_EQ(skipped.role, ColumnRole::Value);
+            EXPECT_EQ(skipped.reason, SkipReason::Empty);
+            continue;
+        }
+        ASSERT_TRUE(converted) << DescribeSkippedRow(skipped);
+        EXPECT_EQ(station.x, c.x);
+        EXPECT_EQ(station.y, c.y);
+        EXPECT_EQ(station.point, c.point);
+        if (std::isnan(c.h)) {
+            EXPECT_TRUE(std::isnan(station.h));
+        } else {
+            EXPECT_EQ(station.h, c.h);
+        }
+        EXPECT_EQ(station.value, c.value);
+        EXPECT_EQ(station.row, 7);
+        EXPECT_TRUE(std::isnan(station.lon));
+    }
+}
+
+TEST(ConvertRow, RowsWithoutNumbersAreSkipped) {
+    struct Case {
+        const char *name;
+        std::vector<Cell> cells;
+        ColumnRole role;
+        SkipReason reason;
+        const char *message;
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    const Case cases[] = {
+        {"empty x",
+         {Text(""), Text("2"), Text("A"), Text("4"), Text("3")},
+         ColumnRole::X,
+         SkipReason::Empty,
+         "row 3: x is empty"},
+        {"null y",
+         {Text("1"), Null(), Text("A"), Text("4"), Text("3")},
+         ColumnRole::Y,
+         SkipReason::Empty,
+         "row 3: y is empty"},
+        {"value not a number",
+         {Text("1"), Text("2"), Text("A"), Text("4"), Text("n/a")},
+         ColumnRole::Value,
+         SkipReason::NotANumber,
+         "row 3: value \"n/a\" is not a number"},
+        {"comma decimal with a point separator",
+         {Text("1,5"), Text("2"), Text("A"), Text("4"), Text("3")},
+         ColumnRole::X,
+         SkipReason::NotANumber,
+         "row 3: x \"1,5\" is not a number"},
+        {"height not a number",
+         {Text("1"), Text("2"), Text("A"), Text("high"), Text("3")},
+         ColumnRole::H,
+         SkipReason::NotANumber,
+         nullptr},
+        {"typed infinity",
+         {Number(inf), Text("2"), Text("A"), Text("4"), Text("3")},
+         ColumnRole::X,
+         SkipReason::NotANumber,
+         "row 3: x \"inf\" is not a number"},
+        {"typed NaN",
+         {Text("1"), Text("2"), Text("A"), Text("4"), Number(std::nan(""))},
+         ColumnRole::Value,
+         SkipReason::NotANumber,
+         nullptr},
+        {"beyond double",
+         {Text("1e999"), Text("2"), Text("A"), Text("4"), Text("3")},
+         ColumnRole::X,
+         SkipReason::NotANumber,
+         nullptr},
+    };
+    const ColumnChoice choice = StationColumns();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TableStation station;
+        SkippedRow skipped;
+        ASSERT_FALSE(ConvertRow(c.cells, choice, 3, '.', station, skipped));
+        EXPECT_EQ(skipped.row, 3);
+        EXPECT_EQ(skipped.role, c.role);
+        EXPECT_EQ(skipped.reason, c.reason);
+        if (c.message != nullptr) {
+            EXPECT_EQ(DescribeSkippedRow(skipped), c.message);
+        }
+    }
+}
+
+TEST(ConvertRow, CommaDecimalSeparator) {
+    const std::vector<Cell> cells = {Text("1,5"), Text("-2,25"), Text("A"),
+                                     Text("4"), Text("3,125")};
+    TableStation station;
+    SkippedRow skipped;
+    ASSERT_TRUE(ConvertRow(cells, StationColumns(), 1, ',', station, skipped));
+    EXPECT_EQ(station.x, 1.5); // exact: binary fractions
+    EXPECT_EQ(station.y, -2.25);
+    EXPECT_EQ(station.value, 3.125);
+}
+
+TEST(ConvertRow, AbsentPointAndHeightColumns) {
+    ColumnChoice choice = StationColumns();
+    choice.column[2] = choice.column[3] = no_column;
+    const std::vector<Cell> cells = {Text("1"), Text("2"), Text("x"),
+                                     Text("bad"), Text("3")};
+    TableStation station;
+    SkippedRow skipped;
+    ASSERT_TRUE(ConvertRow(cells, choice, 42, '.', station, skipped));
+    EXPECT_EQ(station.point, "42");
+    EXPECT_TRUE(std::isnan(station.h));
+}
+
+TEST(TableRows, EverySkipCountedTheFirstFewKept) {
+    TableRows rows;
+    for (int64_t row = 1; row <= 12; ++row)
+        rows.Skip(SkippedRow{row, ColumnRole::Value, SkipReason::Empty, ""});
+    EXPECT_EQ(rows.skipped, 12);
+    ASSERT_EQ(rows.first_skipped.size(), kept_skipped_rows);
+    EXPECT_EQ(rows.first_skipped.back().row,
+              static_cast<int64_t>(kept_skipped_rows));
+}
+
+TEST(TextLines, Separators) {
+    struct Case {
+        const char *line;
+        TextSeparator separator;
+    };
+    const Case cases[] = {
+        {"x,y,value", TextSeparator::Comma},
+        {"x;y;value", TextSeparator::Semicolon},
+        {"x\ty\tvalue", TextSeparator::Tab},
+        {"x y value", TextSeparator::Blank},
+        {"\"a,b\" y;value", TextSeparator::Semicolon},
+        {"x;y,value", TextSeparator::Semicolon}, // the first one decides
+        {"", TextSeparator::Blank},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        EXPECT_EQ(DetectSeparator(c.line), c.separator);
+    }
+}
+
+TEST(TextLines, Fields) {
+    using Fields = std::vector<std::string>;
+    struct Case {
+        const char *name;
+        std::string line;
+        TextSeparator separator;
+        Fields fields;
+    };
+    const Case cases[] = {
+        {"blanks",
+         "  x  y\t\tname \r",
+         TextSeparator::Blank,
+         {"x", "y", "name"}},
+        {"blank quoted",
+         "\"st a\" \"b\"\"c\" d",
+         TextSeparator::Blank,
+         {"st a", "b\"c", "d"}},
+        {"quote then text", "\"a\"b c", TextSeparator::Blank, {"a", "b", "c"}},
+        {"unclosed quote", "\"a b", TextSeparator::Blank, {"a b"}},
+        {"empty blank line", " \t ", TextSeparator::Blank, {}},
+        {"commas keep empty fields",
+         "a,,b,",
+         TextSeparator::Comma,
+         {"a", "", "b", ""}},
+        {"quoted comma", "\"a,b\",c", TextSeparator::Comma, {"a,b", "c"}},
+        {"semicolons",
+         "x;y [m];cba",
+         TextSeparator::Semicolon,
+         {"x", "y [m]", "cba"}},
+        {"tabs", "x\t\ty", TextSeparator::Tab, {"x", "", "y"}},
+        {"empty delimited line", "", TextSeparator::Comma, {""}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(SplitTextLine(c.line, c.separator), c.fields);
+    }
+}
