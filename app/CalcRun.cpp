@@ -383,6 +383,7 @@ CalcResult TCalcRun::RunPasses() {
                               StationEstimate &estimate) {
         outcome.station = station_record.station;
         outcome.name = station_record.name;
+        outcome.has_height = station_record.has_height;
         outcome.line = station_record.line;
         outcome.written = estimate.written;
         outcome.r1 = outcome.r2 = 0.0;
@@ -518,7 +519,7 @@ CalcResult TCalcRun::RunPasses() {
     out.Close();
     result_written = true;
     if (qc.enabled && !table_path.empty()) {
-        WriteCompanionTable(table_path, qc_findings.stations);
+        WriteCompanionTable(table_path, qc_findings.stations, qc.extra_columns);
         qc_findings.table_path = table_path;
     }
     return result;

@@ -31,8 +31,9 @@ enum class CalcField {
 // One station of the second pass, as the run saw it (for summaries and views).
 struct StationOutcome {
     Station station{};
-    std::string name; // the station's name as the file spells it, UTF-8
-    int64_t line = 0; // its line in the station file, from 1
+    std::string name;       // the station's name as the file spells it, UTF-8
+    bool has_height = true; // the source gave a height
+    int64_t line = 0;       // its line in the station file, from 1
     bool written =
         false; // the estimator returned true and the line was written
     bool blank_all = false;     // estimate_all was blank (r1 written as 0)

@@ -44,7 +44,7 @@ QcStation QcRecord(const StationOutcome &outcome) {
     QcStation s;
     s.x = outcome.station.x;
     s.y = outcome.station.y;
-    s.h = outcome.station.h;
+    s.h = outcome.has_height ? outcome.station.h : qc_none;
     s.value = outcome.station.value;
     const StationEstimate &e = outcome.estimate;
     if (e.skip != StationSkip::Error) {

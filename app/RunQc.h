@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "qc/CompanionTable.h"
 #include "qc/Duplicates.h"
 #include "qc/QcStation.h"
 #include "qc/SuspectRule.h"
@@ -28,6 +29,8 @@ struct QcSettings {
     double duplicate_distance = 1.0;
     // The companion table's path; empty: beside the result file.
     std::string table_path;
+    // Columns the table adds after its own (longitude and latitude, say).
+    std::vector<ExtraColumn> extra_columns;
 };
 
 // The run's parameters, for estimating stations again.

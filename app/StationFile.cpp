@@ -403,8 +403,9 @@ bool IsAscii(std::string_view text) {
     });
 }
 
-// Stores the name in the 8-bit code page, cut to max_point_bytes.
-void SetPoint(Station &station, std::string_view utf8) {
+} // namespace
+
+void SetStationName(Station &station, std::string_view utf8) {
     std::string converted;
     std::string_view bytes = utf8;
     if (!IsAscii(utf8)) {
@@ -415,8 +416,6 @@ void SetPoint(Station &station, std::string_view utf8) {
     std::memcpy(station.point, bytes.data(), length);
     station.point[length] = '\0';
 }
-
-} // namespace
 
 namespace {
 
@@ -429,7 +428,7 @@ bool ParseFields(const Fields &fields, Station &station,
         return false;
     if (!TryStrToFloat(fields.field[1], station.y, decimal_separator))
         return false;
-    SetPoint(station, fields.field[2]);
+    SetStationName(station, fields.field[2]);
     if (!TryStrToFloat(fields.field[3], station.h, decimal_separator))
         return false;
     return TryStrToFloat(fields.field[4], station.value, decimal_separator);

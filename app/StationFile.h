@@ -113,6 +113,10 @@ class TStationReader {
     bool raw_eof = false;
 };
 
+// Sets the station's name from UTF-8 text: converted to the 8-bit code page
+// (a character it lacks becomes its substitute) and cut to max_point_bytes.
+void SetStationName(Station &station, std::string_view utf8);
+
 // Replaces commas (unless the separator is a comma), semicolons and tabs with
 // spaces, trims every character up to code 32 from both ends and leaves single
 // spaces between fields. Other characters stay as they are.

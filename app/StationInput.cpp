@@ -92,8 +92,36 @@ bool TStationTextInput::Next(InputRecord &record) {
     record.text = line;
     normal = NormaliseLine(line, separator);
     record.blank = normal.empty();
+    record.has_height = true;
     record.is_station =
         !record.blank &&
         ParseStationLine(normal, record.station, separator, record.name);
+    return true;
+}
+
+TStationListInput::TStationListInput(std::vector<ListedStation> stations_)
+    : stations(std::move(stations_)) {}
+
+bool TStationListInput::Next(InputRecord &record) {
+    if (next >= stations.size()) {
+        return false;
+    }
+    const ListedStation &listed = stations[next++];
+    record.line = listed.row;
+    record.blank = false;
+    if (!listed.unread.empty()) {
+        record.is_station = false;
+        record.text = listed.unread;
+        return true;
+    }
+    record.is_station = true;
+    record.text = {};
+    record.name = listed.name;
+    record.has_height = listed.has_height;
+    record.station.x = listed.x;
+    record.station.y = listed.y;
+    record.station.h = listed.has_height ? listed.h : 0.0;
+    record.station.value = listed.value;
+    SetStationName(record.station, listed.name);
     return true;
 }

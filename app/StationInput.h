@@ -16,6 +16,7 @@ struct InputRecord {
     bool blank = false;      // the line holds nothing but blanks
     Station station{};       // the station, when is_station
     std::string name;        // its name as the source spells it, UTF-8
+    bool has_height = true;  // the source gave a height (else h is 0)
     std::string_view text;   // the line as read; valid until the next Next
 };
 
@@ -29,6 +30,34 @@ class TStationInput {
     virtual void Rewind() = 0;
     // The next line into `record`; false at the end. Throws as Rewind.
     virtual bool Next(InputRecord &record) = 0;
+};
+
+// A station taken from elsewhere (a table, a layer): metres, mGal, its name
+// in UTF-8 and the row it came from (counted from 1). With `unread` set it is
+// a line that held no station, with that text.
+struct ListedStation {
+    double x = 0.0, y = 0.0;
+    double h = 0.0;
+    bool has_height = true;
+    double value = 0.0;
+    std::string name;
+    int64_t row = 0;
+    std::string unread;
+};
+
+// Stations held in memory, met in their order in every pass. Each becomes a
+// Station as a line of the station file would: the name converted to the
+// 8-bit code page and cut as there, a missing height written as 0.
+class TStationListInput : public TStationInput {
+  public:
+    explicit TStationListInput(std::vector<ListedStation> stations);
+
+    void Rewind() override { next = 0; }
+    bool Next(InputRecord &record) override;
+
+  private:
+    std::vector<ListedStation> stations;
+    size_t next = 0;
 };
 
 // A station text file, one station per line (x y point h value). A regular

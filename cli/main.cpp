@@ -2,6 +2,8 @@
 // command line. Runs the window's Calc run with the window's parameters.
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include "app/Jobs.h"
 #include "app/ResultPath.h"
 #include "cli/BatchHost.h"
+#include "cli/SurveyInput.h"
 #include "platform/Locale.h"
 #include "store/CppSQLite3.h"
 
@@ -29,6 +32,12 @@ int UsageError(const std::string &message) {
     std::fprintf(stderr, "%s\nRun with --help for more information.\n",
                  message.c_str());
     return exit_usage;
+}
+
+// True when both paths name one file that exists.
+bool SamePath(const std::string &a, const std::string &b) {
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error);
 }
 
 // True when `path` can be read twice: a regular file. Standard input, pipes
@@ -114,6 +123,28 @@ int main(int argc, char **argv) {
     app.add_flag("--no-qc", no_qc,
                  "the result file only: no sigma, no suspects, no duplicates, "
                  "no companion table");
+    TableOptions tables;
+    std::string gpkg;
+    app.add_option("--columns", tables.columns,
+                   "the fields of a table: x=FIELD,y=FIELD,point=FIELD,"
+                   "h=FIELD,value=FIELD (lon= and lat= for degrees); without "
+                   "it common names are recognised")
+        ->type_name("ROLE=FIELD,...");
+    app.add_option("--layer", tables.layer,
+                   "the layer of a source that holds several");
+    app.add_option("--source-crs", tables.source_crs,
+                   "the coordinate system of the coordinates read, when the "
+                   "file does not say (EPSG:4326, a WKT file, ...)")
+        ->type_name("CRS");
+    app.add_option("--crs", tables.crs,
+                   "the projected coordinate system to compute in (default "
+                   "for longitude and latitude: the WGS 84 UTM zone of the "
+                   "survey's centre)")
+        ->type_name("CRS");
+    app.add_option("--gpkg", gpkg,
+                   "also write the companion table as a GeoPackage layer "
+                   "'stations' with point geometry")
+        ->type_name("PATH");
     app.add_flag("-v,--verbose", verbose,
                  "show every line that is not a station, as it is met");
     try {
@@ -158,9 +189,24 @@ int main(int argc, char **argv) {
         return UsageError("--encoding: the system knows no encoding named '" +
                           encoding + "' (see iconv --list)");
     }
+    if (!gpkg.empty() && no_qc) {
+        return UsageError("--gpkg writes the companion table, which --no-qc "
+                          "leaves out");
+    }
+    if (!gpkg.empty() && SamePath(gpkg, fields.data)) {
+        return UsageError("--gpkg names the station file itself: " + gpkg);
+    }
+    // Tables and coordinate systems are read before the run.
+    tables.decimal_separator = decimal;
+    SurveyInput survey;
+    if (const int status =
+            PrepareSurvey(fields.data, tables, encoding, survey, stderr);
+        status != 0) {
+        return status;
+    }
     if (fields.output.empty()) {
         // A pipe or device has no name to put a result beside.
-        if (!IsRegularFile(fields.data) &&
+        if (!survey.listed && !IsRegularFile(fields.data) &&
             (fields.data == "-" || ::access(fields.data.c_str(), F_OK) == 0)) {
             return UsageError("-o RESULT is needed when the stations come "
                               "from standard input, a pipe or a device");
@@ -177,14 +223,37 @@ int main(int argc, char **argv) {
     run.jobs = jobs;
     run.encoding = encoding;
     qc.enabled = !no_qc;
+    if (!survey.lon.empty()) {
+        qc.extra_columns = {
+            {"lon", [&survey](size_t k) { return survey.lon[k]; }},
+            {"lat", [&survey](size_t k) { return survey.lat[k]; }}};
+    }
     run.qc = qc;
+    if (survey.listed) {
+        run.open_input = [&survey](const std::string &) {
+            return std::make_unique<TStationListInput>(
+                std::move(survey.stations));
+        };
+    }
     const CalcResult result = run.Run();
+    std::string gpkg_error;
+    if (!gpkg.empty() && run.qc_findings.checked &&
+        (result == CalcResult::Completed || result == CalcResult::Stopped)) {
+        gpkg_error = WriteStationsGeoPackage(gpkg, run, survey);
+        if (!gpkg_error.empty()) {
+            std::fprintf(stderr, "error: %s\n", gpkg_error.c_str());
+        }
+    }
 
     switch (result) {
     case CalcResult::Completed:
         host.PrintSummary(stdout, run, result);
+        if (!gpkg.empty() && gpkg_error.empty()) {
+            std::printf("GeoPackage written to %s\n", gpkg.c_str());
+        }
         std::printf("Result written to %s\n", output.c_str());
-        return run.nothing_estimated ? exit_failure : exit_success;
+        return run.nothing_estimated || !gpkg_error.empty() ? exit_failure
+                                                            : exit_success;
     case CalcResult::Stopped:
         host.PrintSummary(stdout, run, result);
         if (run.result_written) {

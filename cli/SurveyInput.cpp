@@ -1,0 +1,180 @@
+// Tables and coordinate systems for the batch tool.
+#include "cli/SurveyInput.h"
+
+#include <cmath>
+#include <variant>
+
+#include "app/CalcRun.h"
+#include "gis/GeoPackageWriter.h"
+#include "platform/Locale.h"
+#include "qc/CompanionTable.h"
+
+namespace {
+
+int Refuse(const GisError &error, std::FILE *to) {
+    std::fprintf(to, "error: %s\n", GisMessage(error).c_str());
+    return IsUsageProblem(error.problem) ? 2 : 1;
+}
+
+void TellCrs(const RunCrs &crs, std::FILE *to) {
+    if (!crs.Known()) {
+        return;
+    }
+    std::fprintf(
+        to, "Coordinates: computed in %s%s\n", crs.name.c_str(),
+        crs.geographic_input
+            ? ", projected from longitude and latitude"
+            : (crs.transformed ? ", transformed from the source" : ""));
+}
+
+// A station file whose coordinates must move to another system: its lines
+// read once, every station placed with PROJ.
+int PrepareStationText(const std::string &path, const TableOptions &options,
+                       const std::string &encoding, SurveyInput &input,
+                       std::FILE *to) {
+    TStationTextInput text(path, DecimalSeparator(), encoding);
+    text.Rewind();
+    InputRecord record;
+    std::vector<double> x, y;
+    while (text.Next(record)) {
+        ListedStation listed;
+        listed.row = record.line;
+        if (record.is_station) {
+            listed.x = record.station.x;
+            listed.y = record.station.y;
+            listed.h = record.station.h;
+            listed.value = record.station.value;
+            listed.name = record.name;
+            x.push_back(listed.x);
+            y.push_back(listed.y);
+        } else if (record.blank) {
+            continue;
+        } else {
+            listed.unread = std::string(record.text);
+        }
+        input.stations.push_back(std::move(listed));
+    }
+    const GisError placed = PlaceCoordinates(path, options, {}, false, x, y,
+                                             input.lon, input.lat, input.crs);
+    if (!placed.ok()) {
+        return Refuse(placed, to);
+    }
+    size_t k = 0;
+    for (ListedStation &listed : input.stations) {
+        if (listed.unread.empty()) {
+            listed.x = x[k];
+            listed.y = y[k];
+            ++k;
+        }
+    }
+    input.listed = true;
+    TellCrs(input.crs, to);
+    return 0;
+}
+
+} // namespace
+
+int PrepareSurvey(const std::string &path, const TableOptions &options,
+                  const std::string &encoding, SurveyInput &input,
+                  std::FILE *to) {
+    const SourceDecision decision = DecideSource(path, options);
+    if (decision.kind == SourceKind::StationText) {
+        if (!options.source_crs.empty() || !options.crs.empty()) {
+            return PrepareStationText(path, options, encoding, input, to);
+        }
+        return 0;
+    }
+    TableData table;
+    const GisError read = ReadTable(path, decision, options, table);
+    if (!read.ok()) {
+        return Refuse(read, to);
+    }
+    std::fprintf(to, "Columns of %s%s: %s\n", path.c_str(),
+                 table.layer.empty() ? "" : (", layer " + table.layer).c_str(),
+                 DescribeColumns(table.choice, table.fields).c_str());
+    const GisError placed = PlaceStations(path, options, table, input.crs);
+    if (!placed.ok()) {
+        return Refuse(placed, to);
+    }
+    TellCrs(input.crs, to);
+    if (table.rows.skipped > 0) {
+        std::fprintf(to, "Rows passed over: %lld\n",
+                     static_cast<long long>(table.rows.skipped));
+        for (const SkippedRow &skipped : table.rows.first_skipped) {
+            std::fprintf(to, "  %s\n", DescribeSkippedRow(skipped).c_str());
+        }
+    }
+    if (table.rows.stations.empty()) {
+        std::fprintf(to, "error: no row of %s holds a station\n", path.c_str());
+        return 1;
+    }
+    input.stations.reserve(table.rows.stations.size());
+    for (const TableStation &station : table.rows.stations) {
+        ListedStation listed;
+        listed.x = station.x;
+        listed.y = station.y;
+        listed.has_height = !std::isnan(station.h);
+        listed.h = listed.has_height ? station.h : 0.0;
+        listed.value = station.value;
+        listed.name = station.point;
+        listed.row = station.row;
+        input.stations.push_back(std::move(listed));
+        if (input.crs.geographic_input) {
+            input.lon.push_back(station.lon);
+            input.lat.push_back(station.lat);
+        }
+    }
+    input.listed = true;
+    return 0;
+}
+
+std::string WriteStationsGeoPackage(const std::string &path,
+                                    const TCalcRun &run,
+                                    const SurveyInput &input) {
+    const TQcStations &stations = run.qc_findings.stations;
+    std::vector<LayerColumn> columns;
+    for (const char *name : companion_columns) {
+        const std::string column = name;
+        const FieldKind kind =
+            column == "point" || column == "status" || column == "flag"
+                ? FieldKind::Text
+                : (column == "n" ? FieldKind::Integer : FieldKind::Real);
+        columns.push_back({column, kind});
+    }
+    const bool degrees = !input.lon.empty();
+    if (degrees) {
+        columns.push_back({"lon", FieldKind::Real});
+        columns.push_back({"lat", FieldKind::Real});
+    }
+    TGeoPackageWriter writer;
+    GisError error = writer.Begin(path, input.crs.wkt, columns);
+    std::vector<FieldValue> values;
+    for (size_t k = 0; error.ok() && k < stations.Size(); ++k) {
+        values.clear();
+        for (const CompanionCell &cell : CompanionRow(stations, k)) {
+            switch (cell.kind) {
+            case CompanionCell::Kind::Text:
+                values.emplace_back(cell.text);
+                break;
+            case CompanionCell::Kind::Real:
+                values.emplace_back(cell.real);
+                break;
+            case CompanionCell::Kind::Integer:
+                values.emplace_back(cell.integer);
+                break;
+            case CompanionCell::Kind::Empty:
+                values.emplace_back(std::monostate{});
+                break;
+            }
+        }
+        if (degrees) {
+            values.emplace_back(k < input.lon.size() ? input.lon[k] : qc_none);
+            values.emplace_back(k < input.lat.size() ? input.lat[k] : qc_none);
+        }
+        error = writer.AddRow(stations[k].x, stations[k].y, values);
+    }
+    if (error.ok()) {
+        error = writer.Finish();
+    }
+    return error.ok() ? std::string() : GisMessage(error);
+}

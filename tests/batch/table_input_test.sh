@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# korvanel-batch on survey tables: the same survey as a station file, as
+# delimited text with a header in another order, as a spreadsheet and as a
+# GeoPackage gives the same result file; the columns taken, the coordinate
+# system, the GeoPackage out, and the refusals of tables it cannot take.
+# Usage: table_input_test.sh KORVANEL_BATCH MAKE_SURVEY MAKE_TABLE_FIXTURE
+set -u
+export LC_ALL=C.UTF-8
+tool=$1
+make_survey=$2
+make_table=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+passed=0
+
+check() {  # check NAME CONDITION...
+    local name=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+    else
+        echo "FAILED: $name" >&2
+        failures=$((failures + 1))
+    fi
+}
+
+run() {  # run ARGS...: sets status
+    "$tool" "$@" >"$work/out" 2>"$work/err" </dev/null
+    status=$?
+}
+
+"$make_survey" 150 300 5 >"$work/survey.dat"
+run "$work/survey.dat" -o "$work/text_res.dat"
+check "station file runs" [ "$status" -eq 0 ]
+
+same_result() {  # same_result NAME FILE ARGS...
+    local name=$1 file=$2
+    shift 2
+    run "$file" -o "$work/table_res.dat" "$@"
+    check "$name runs ($(head -c 200 "$work/err"))" [ "$status" -eq 0 ]
+    check "$name gives the station file's result" cmp -s "$work/table_res.dat" "$work/text_res.dat"
+}
+
+# Delimited text with a header in another order, with commas and semicolons.
+awk 'BEGIN { print "Station,CBA [mGal],Elevation,Northing,Easting" }
+     { printf "%s,%s,%s,%s,%s\n", $3, $5, $4, $2, $1 }' "$work/survey.dat" >"$work/survey.csv"
+same_result "CSV in another order" "$work/survey.csv"
+check "the columns taken are said" grep -q "x = Easting, y = Northing, point = Station, h = Elevation, value = CBA" "$work/err"
+tr ',' ';' <"$work/survey.csv" >"$work/semicolon.txt"
+same_result "semicolons" "$work/semicolon.txt"
+# The station file with a header line it recognises reads as it always did.
+{ echo "x y point h value"; cat "$work/survey.dat"; } >"$work/header.dat"
+same_result "station file with its header" "$work/header.dat"
+
+"$make_table" xlsx "$work/survey.dat" "$work/survey.xlsx" && same_result "XLSX sheet" "$work/survey.xlsx"
+"$make_table" gpkg "$work/survey.dat" "$work/survey.gpkg" 32633 && same_result "GeoPackage" "$work/survey.gpkg"
+check "the GeoPackage's CRS is used" grep -q "EPSG:32633" "$work/err"
+
+# The GeoPackage out, with the companion table's columns.
+run "$work/survey.csv" -o "$work/out_res.dat" --source-crs EPSG:32633 --gpkg "$work/out.gpkg"
+check "--gpkg writes" [ "$status" -eq 0 ] && [ -s "$work/out.gpkg" ]
+check "--gpkg is said" grep -q "GeoPackage written to $work/out.gpkg" "$work/out"
+run "$work/survey.csv" -o "$work/out_res.dat" --gpkg "$work/out.gpkg" --no-qc
+check "--gpkg with --no-qc is a usage error" [ "$status" -eq 2 ]
+run "$work/survey.csv" -o "$work/out_res.dat" --gpkg "$work/survey.csv"
+check "--gpkg naming the input is a usage error" [ "$status" -eq 2 ]
+check "and the input is kept" cmp -s "$work/survey.csv" <(awk 'BEGIN { print "Station,CBA [mGal],Elevation,Northing,Easting" }
+     { printf "%s,%s,%s,%s,%s\n", $3, $5, $4, $2, $1 }' "$work/survey.dat")
+run "$work/survey.csv" -o "$work/out_res.dat" --gpkg "$work/no/such/folder/x.gpkg"
+check "an unwritable GeoPackage fails" [ "$status" -eq 1 ]
+check "and names it" grep -q "no/such/folder/x.gpkg" "$work/err"
+check "leaving nothing there" [ ! -e "$work/no/such/folder/x.gpkg" ]
+
+# Longitude and latitude: projected, said, and the table keeps the degrees.
+awk 'BEGIN { print "lat,lon,value"; for (k = 0; k < 40; k++)
+     printf "%.6f,%.6f,%.3f\n", -36.0 + int(k / 8) * 0.003, -70.5 + (k % 8) * 0.003, (k % 8) * 0.1 }' >"$work/degrees.csv"
+run "$work/degrees.csv" -o "$work/degrees_res.dat"
+check "degrees run" [ "$status" -eq 0 ]
+check "the UTM zone is said" grep -q "WGS 84 / UTM zone 19S (EPSG:32719), projected from longitude and latitude" "$work/err"
+check "the table has lon and lat" grep -q "^point,x,y,h,value,.*,flag,lon,lat" "$work/degrees_res.csv"
+check "rows without names are named by number" grep -q "^1,.*,-70.5,-36" "$work/degrees_res.csv"
+check "heights missing are empty in the table" grep -q "^1,[^,]*,[^,]*,," "$work/degrees_res.csv"
+run "$work/degrees.csv" -o "$work/degrees_res.dat" --crs EPSG:32619
+check "a named --crs is used" grep -q "EPSG:32619" "$work/err"
+run "$work/degrees.csv" -o "$work/degrees_res.dat" --crs NOT-A-CRS
+check "a CRS PROJ does not accept is a usage error" [ "$status" -eq 2 ]
+check "and is named" grep -q "NOT-A-CRS" "$work/err"
+
+# Headers it cannot take, and rows without numbers.
+printf 'x,y,ba,cba\n1,2,3,4\n' >"$work/ambiguous.csv"
+run "$work/ambiguous.csv" -o "$work/r.dat"
+check "an ambiguous value is a usage error" [ "$status" -eq 2 ]
+check "which lists the fields" grep -q "cba" "$work/err"
+printf 'easting,northing,name\n1,2,A\n' >"$work/missing.csv"
+run "$work/missing.csv" -o "$work/r.dat" --columns x=easting,y=northing
+check "a missing value is a usage error" [ "$status" -eq 2 ]
+run "$work/survey.csv" -o "$work/r.dat" --columns x=Easting,y=Northing,value=nothing
+check "--columns naming a field the table lacks fails" [ "$status" -eq 1 ]
+check "and lists the fields" grep -q "Fields: Station" "$work/err"
+{ head -n 1 "$work/survey.csv"; tail -n +2 "$work/survey.csv" | sed '3s/,[^,]*$/,n\/a/; 5s/^\([^,]*\),[^,]*,/\1,,/'; } >"$work/holes.csv"
+run "$work/holes.csv" -o "$work/r.dat"
+check "rows without numbers are passed over" [ "$status" -eq 0 ]
+check "and counted" grep -q "Rows passed over: 2" "$work/err"
+printf 'this is not a GeoPackage' >"$work/broken.gpkg"
+run "$work/broken.gpkg" -o "$work/r.dat"
+check "a file that only looks like a GeoPackage fails" [ "$status" -ne 0 ] && [ "$status" -lt 128 ]
+
+echo "$passed passed, $failures failed"
+[ "$failures" -eq 0 ]
