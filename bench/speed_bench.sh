@@ -101,6 +101,36 @@ measure_new() {
             n, j, 1, "-", 1000 * w / n, "-", 1000 * c / n, "-", "-", "-", p / 1024 }'
 }
 
+# The run users get, with quality control (sigma, suspects, the companion
+# table), against the same tool without it and against the old tool: `count`
+# runs of each, in turn.
+measure_qc() {
+    local stations=$1 jobs=$2 count=$3 size k
+    size=$(wc -l <"$stations")
+    local -a ow=() qw=() nw=() oc=() qc=() nc=() qp=()
+    local same=identical
+    for ((k = 0; k < count; k++)); do
+        read -r w c p < <(run "$old" "$stations" "$jobs" "$work/old.dat")
+        ow+=("$w"); oc+=("$c")
+        read -r w c p < <(run "$new" "$stations" "$jobs" "$work/qc.dat")
+        qw+=("$w"); qc+=("$c"); qp+=("$p")
+        read -r w c p < <(run "$new" "$stations" "$jobs" "$work/new.dat" --no-qc)
+        nw+=("$w"); nc+=("$c")
+        cmp -s "$work/old.dat" "$work/qc.dat" || same=DIFFERENT
+    done
+    local mow mqw mnw moc mqc mnc mqp
+    mow=$(printf '%s\n' "${ow[@]}" | median); mqw=$(printf '%s\n' "${qw[@]}" | median)
+    mnw=$(printf '%s\n' "${nw[@]}" | median); moc=$(printf '%s\n' "${oc[@]}" | median)
+    mqc=$(printf '%s\n' "${qc[@]}" | median); mnc=$(printf '%s\n' "${nc[@]}" | median)
+    mqp=$(printf '%s\n' "${qp[@]}" | median)
+    awk -v n="$size" -v j="$jobs" -v r="$count" -v ow="$mow" -v qw="$mqw" -v nw="$mnw" \
+        -v oc="$moc" -v qc="$mqc" -v nc="$mnc" -v qp="$mqp" -v same="$same" 'BEGIN {
+        printf "%9d %4d %4d | %9.4f %9.4f %9.4f | %6.3f %6.3f | %6.3f %6.3f | %8.1f | %s\n",
+            n, j, r, 1000 * oc / n, 1000 * qc / n, 1000 * nc / n, qc / nc, qw / nw,
+            qc / oc, qw / ow, qp / 1024, same }'
+    [ "$same" = identical ]
+}
+
 status=0
 "$survey" 10000 300 7 >"$work/s10k.dat"
 "$survey" 100000 300 7 >"$work/s100k.dat"
@@ -114,6 +144,19 @@ if [ "$large" -eq 1 ]; then
     measure "$work/s1m.dat" 2 1 || status=1
     measure_new "$work/s1m.dat" 1
     measure_new "$work/s1m.dat" 3
+fi
+if [ ${#new_args[@]} -gt 0 ]; then
+    echo
+    echo "the default run (quality control) against --no-qc and the old tool:"
+    printf '%9s %4s %4s | %9s %9s %9s | %13s | %13s | %8s | %s\n' stations jobs runs \
+        "old cpu" "qc cpu" "no-qc cpu" "qc/no-qc" "qc/old" "qc peak" "result"
+    printf '%9s %4s %4s | %29s | %13s | %13s | %8s |\n' "" "" "" "ms/station" \
+        "cpu    wall" "cpu    wall" "MiB"
+    measure_qc "$work/s10k.dat" 1 "$runs" || status=1
+    measure_qc "$work/s10k.dat" 2 "$runs" || status=1
+    if [ "$large" -eq 1 ]; then
+        measure_qc "$work/s1m.dat" 2 1 || status=1
+    fi
 fi
 echo "machine: load $(cut -d' ' -f1-3 /proc/loadavg) at the end"
 [ "$status" -eq 0 ] || echo "speed_bench: the result files of old and new differ" >&2
