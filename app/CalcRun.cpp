@@ -336,6 +336,9 @@ CalcResult TCalcRun::RunPasses() {
         return CalcResult::Refused;
     }
     host.StationsLoaded(loaded);
+    if (qc.enabled) {
+        qc_findings.stations.Reserve(static_cast<size_t>(loaded));
+    }
 
     // The window index (one, or one for each worker), built while the host
     // stays responsive; a stop meanwhile writes nothing. The workers' batch

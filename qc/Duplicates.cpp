@@ -2,10 +2,11 @@
 // distance asked for.
 #include "qc/Duplicates.h"
 
+#include "qc/StationGrid.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numeric>
-#include <unordered_map>
 
 DuplicateFindings FindDuplicates(TQcStations &stations, double close_distance) {
     DuplicateFindings findings;
@@ -47,58 +48,63 @@ DuplicateFindings FindDuplicates(TQcStations &stations, double close_distance) {
     if (!(close_distance > 0.0) || !std::isfinite(close_distance)) {
         return findings;
     }
-    // Cells as wide as the distance: a close pair lies in one cell or in two
-    // that touch.
-    const auto cell_of = [&](double v) {
-        return static_cast<int64_t>(std::floor(v / close_distance));
+    // Columns as wide as the distance: a close pair lies in one column or in
+    // two that touch. The stations sorted by column, then by y, give each
+    // station's partners by a search along its own column and the next one.
+    struct Place {
+        int64_t column;
+        double y;
+        uint32_t k;
+        bool operator<(const Place &o) const {
+            return column < o.column || (column == o.column && y < o.y);
+        }
     };
-    const auto pack = [](int64_t i, int64_t j) {
-        return (static_cast<uint64_t>(i) << 32) ^
-               (static_cast<uint64_t>(j) & 0xffffffffull);
-    };
-    std::unordered_map<uint64_t, std::vector<size_t>> cells;
+    std::vector<Place> places;
+    places.reserve(count);
     for (size_t k = 0; k < count; ++k) {
         const QcStation &s = stations[k];
         if (std::isfinite(s.x) && std::isfinite(s.y)) {
-            cells[pack(cell_of(s.x), cell_of(s.y))].push_back(k);
+            places.push_back({GridCell(s.x, close_distance), s.y,
+                              static_cast<uint32_t>(k)});
         }
     }
-    for (size_t k = 0; k < count && !findings.close_pairs_cut; ++k) {
-        const QcStation &a = stations[k];
-        if (!std::isfinite(a.x) || !std::isfinite(a.y)) {
-            continue;
-        }
-        const int64_t cx = cell_of(a.x), cy = cell_of(a.y);
-        std::vector<ClosePair> found;
-        for (int64_t i = cx - 1; i <= cx + 1; ++i) {
-            for (int64_t j = cy - 1; j <= cy + 1; ++j) {
-                const auto cell = cells.find(pack(i, j));
-                if (cell == cells.end()) {
+    std::sort(places.begin(), places.end());
+    std::vector<ClosePair> found;
+    for (const Place &place : places) {
+        const QcStation &a = stations[place.k];
+        for (const int64_t column : {place.column - 1, place.column, place.column + 1}) {
+            auto at = std::lower_bound(places.begin(), places.end(),
+                                       Place{column, a.y - close_distance, 0});
+            for (; at != places.end() && at->column == column &&
+                   at->y <= a.y + close_distance;
+                 ++at) {
+                const size_t other = at->k;
+                if (other <= place.k || same(place.k, other)) {
                     continue;
                 }
-                for (const size_t other : cell->second) {
-                    if (other <= k || same(k, other)) {
-                        continue;
-                    }
-                    const double d = std::hypot(a.x - stations[other].x,
-                                                a.y - stations[other].y);
-                    if (d < close_distance) {
-                        found.push_back({k, other, d});
+                const double d =
+                    std::hypot(a.x - stations[other].x, a.y - stations[other].y);
+                if (d < close_distance) {
+                    found.push_back({place.k, other, d});
+                    if (found.size() > max_close_pairs) {
+                        break;
                     }
                 }
             }
         }
-        std::sort(found.begin(), found.end(),
-                  [](const ClosePair &p, const ClosePair &q) {
-                      return p.second < q.second;
-                  });
-        for (const ClosePair &pair : found) {
-            if (findings.close_pairs.size() == max_close_pairs) {
-                findings.close_pairs_cut = true;
-                break;
-            }
-            findings.close_pairs.push_back(pair);
+        if (found.size() > max_close_pairs) {
+            break;
         }
     }
+    std::sort(found.begin(), found.end(),
+              [](const ClosePair &p, const ClosePair &q) {
+                  return p.first < q.first ||
+                         (p.first == q.first && p.second < q.second);
+              });
+    findings.close_pairs_cut = found.size() > max_close_pairs;
+    if (findings.close_pairs_cut) {
+        found.resize(max_close_pairs);
+    }
+    findings.close_pairs = std::move(found);
     return findings;
 }

@@ -14,6 +14,11 @@ void TQcStations::Add(const QcStation &station, std::string_view name) {
     name_end.push_back(names.size());
 }
 
+void TQcStations::Reserve(size_t count) {
+    stations.reserve(count);
+    name_end.reserve(count);
+}
+
 std::string_view TQcStations::Name(size_t k) const {
     const uint64_t begin = k == 0 ? 0 : name_end[k - 1];
     return std::string_view(names).substr(begin, name_end[k] - begin);

@@ -57,6 +57,8 @@ struct QcStation {
 class TQcStations {
   public:
     void Add(const QcStation &station, std::string_view name);
+    // Room for `count` stations, so that adding them does not move them.
+    void Reserve(size_t count);
     size_t Size() const { return stations.size(); }
     QcStation &operator[](size_t k) { return stations[k]; }
     const QcStation &operator[](size_t k) const { return stations[k]; }

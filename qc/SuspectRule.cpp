@@ -2,6 +2,8 @@
 // estimates leaving the suspects out, and the stations near each other.
 #include "qc/SuspectRule.h"
 
+#include "qc/StationGrid.h"
+
 #include <algorithm>
 #include <cmath>
 #include <queue>
@@ -29,163 +31,9 @@ double Distance(const QcStation &a, const QcStation &b) {
     return std::hypot(a.x - b.x, a.y - b.y);
 }
 
-// The reach of a station: how far its leave-one-out estimate looked. A
-// station without one reached nothing.
-double Reach(const QcStation &station) {
-    return station.reach == station.reach ? static_cast<double>(station.reach)
-                                          : 0.0;
-}
-
-// Stations by position, in grids whose cells grow by powers of two, each
-// station in the finest grid whose cell is at least its reach: the stations
-// whose reach holds a point are then found among the 3 x 3 cells around it in
-// every grid.
-class TReachIndex {
-  public:
-    TReachIndex(const TQcStations &stations_,
-                const std::vector<size_t> &members)
-        : stations(stations_) {
-        std::vector<double> reaches;
-        for (const size_t k : members) {
-            if (Reach(stations[k]) > 0.0) {
-                reaches.push_back(Reach(stations[k]));
-            }
-        }
-        if (reaches.empty()) {
-            return;
-        }
-        base = Median(reaches);
-        for (const size_t k : members) {
-            const double reach = Reach(stations[k]);
-            if (!(reach > 0.0) || !std::isfinite(reach)) {
-                continue;
-            }
-            size_t level = 0;
-            while (base * std::ldexp(1.0, static_cast<int>(level)) < reach) {
-                ++level;
-            }
-            if (level >= grids.size()) {
-                grids.resize(level + 1);
-            }
-            const double cell = base * std::ldexp(1.0, static_cast<int>(level));
-            grids[level][Key(stations[k].x, stations[k].y, cell)].push_back(k);
-        }
-    }
-
-    // The stations whose reach holds (x, y).
-    template <typename Visit> void Reaching(double x, double y, Visit visit) {
-        for (size_t level = 0; level < grids.size(); ++level) {
-            const double cell = base * std::ldexp(1.0, static_cast<int>(level));
-            const int64_t cx = Cell(x, cell), cy = Cell(y, cell);
-            for (int64_t i = cx - 1; i <= cx + 1; ++i) {
-                for (int64_t j = cy - 1; j <= cy + 1; ++j) {
-                    const auto found = grids[level].find(Pack(i, j));
-                    if (found == grids[level].end()) {
-                        continue;
-                    }
-                    for (const size_t k : found->second) {
-                        const QcStation &s = stations[k];
-                        if (std::hypot(s.x - x, s.y - y) <= Reach(s)) {
-                            visit(k);
-                        }
-                    }
-                }
-            }
-        }
-    }
-
-  private:
-    static int64_t Cell(double v, double cell) {
-        return static_cast<int64_t>(std::floor(v / cell));
-    }
-    static uint64_t Pack(int64_t i, int64_t j) {
-        return (static_cast<uint64_t>(i) << 32) ^
-               (static_cast<uint64_t>(j) & 0xffffffffull);
-    }
-    static uint64_t Key(double x, double y, double cell) {
-        return Pack(Cell(x, cell), Cell(y, cell));
-    }
-
-    const TQcStations &stations;
-    double base = 0.0;
-    std::vector<std::unordered_map<uint64_t, std::vector<size_t>>> grids;
-};
-
-// Stations by position in square cells of one size, for the stations near a
-// point; stations come and go as the rounds mark and release them.
-class TPointGrid {
-  public:
-    TPointGrid(const TQcStations &stations_, double cell_)
-        : stations(stations_), cell(cell_ > 0.0 ? cell_ : 1.0) {}
-
-    void Insert(size_t k) {
-        cells[Key(k)].push_back(k);
-        ++count;
-    }
-    void Erase(size_t k) {
-        std::vector<size_t> &list = cells[Key(k)];
-        const size_t before = list.size();
-        list.erase(std::remove(list.begin(), list.end(), k), list.end());
-        count -= before - list.size();
-    }
-    size_t Size() const { return count; }
-    // The stations within `radius` of (x, y).
-    template <typename Visit>
-    void Within(double x, double y, double radius, Visit visit) const {
-        if (cells.empty() || !(radius >= 0.0) || !std::isfinite(radius)) {
-            return;
-        }
-        // A radius of many cells visits the stored cells instead.
-        const double span_cells = std::ceil(radius / cell);
-        if ((2.0 * span_cells + 1.0) * (2.0 * span_cells + 1.0) >
-            static_cast<double>(cells.size())) {
-            for (const auto &[key, list] : cells) {
-                Visit_(list, x, y, radius, visit);
-            }
-            return;
-        }
-        const auto span = static_cast<int64_t>(span_cells);
-        const int64_t cx = Cell(x), cy = Cell(y);
-        for (int64_t i = cx - span; i <= cx + span; ++i) {
-            for (int64_t j = cy - span; j <= cy + span; ++j) {
-                const auto found = cells.find(Pack(i, j));
-                if (found != cells.end()) {
-                    Visit_(found->second, x, y, radius, visit);
-                }
-            }
-        }
-    }
-
-  private:
-    template <typename Visit>
-    void Visit_(const std::vector<size_t> &list, double x, double y,
-                double radius, Visit &visit) const {
-        for (const size_t k : list) {
-            if (std::hypot(stations[k].x - x, stations[k].y - y) <= radius) {
-                visit(k);
-            }
-        }
-    }
-    int64_t Cell(double v) const {
-        return static_cast<int64_t>(std::floor(v / cell));
-    }
-    static uint64_t Pack(int64_t i, int64_t j) {
-        return (static_cast<uint64_t>(i) << 32) ^
-               (static_cast<uint64_t>(j) & 0xffffffffull);
-    }
-    uint64_t Key(size_t k) const {
-        return Pack(Cell(stations[k].x), Cell(stations[k].y));
-    }
-
-    const TQcStations &stations;
-    double cell;
-    std::unordered_map<uint64_t, std::vector<size_t>> cells;
-    size_t count = 0;
-};
-
 // The `count` nearest stations of `grid` to station k, k itself left out,
 // nearest first.
-std::vector<size_t> Nearest(const TQcStations &stations, const TPointGrid &grid,
+std::vector<size_t> Nearest(const TQcStations &stations, const TFixedGrid &grid,
                             double cell, size_t k, size_t count) {
     std::vector<std::pair<double, size_t>> near;
     const QcStation &s = stations[k];
@@ -234,20 +82,23 @@ void RobustScale(std::vector<double> values, double &median, double &scale) {
 SuspectFindings FindSuspects(TQcStations &stations, TReestimator &reestimator,
                              const SuspectOptions &options) {
     SuspectFindings findings;
-    std::vector<size_t> judged;
-    std::vector<double> residuals;
-    for (size_t k = 0; k < stations.Size(); ++k) {
-        QcStation &s = stations[k];
-        s.suspect = false;
-        s.r2_clean =
-            s.estimate_without == s.estimate_without ? s.R2() : qc_none;
-        if (s.Judged()) {
-            judged.push_back(k);
-            residuals.push_back(s.R2());
+    // Station numbers as 32 bits: the lists of a million stations stay small.
+    std::vector<uint32_t> judged;
+    {
+        std::vector<double> residuals;
+        for (size_t k = 0; k < stations.Size(); ++k) {
+            QcStation &s = stations[k];
+            s.suspect = false;
+            s.r2_clean =
+                s.estimate_without == s.estimate_without ? s.R2() : qc_none;
+            if (s.Judged()) {
+                judged.push_back(static_cast<uint32_t>(k));
+                residuals.push_back(s.R2());
+            }
         }
+        findings.judged = static_cast<int64_t>(judged.size());
+        RobustScale(std::move(residuals), findings.median, findings.scale);
     }
-    findings.judged = static_cast<int64_t>(judged.size());
-    RobustScale(residuals, findings.median, findings.scale);
     // Without a spread there is nothing to stand out from.
     if (!(findings.scale > 0.0) || !std::isfinite(findings.scale)) {
         return findings;
@@ -266,31 +117,35 @@ SuspectFindings FindSuspects(TQcStations &stations, TReestimator &reestimator,
 
     // The stations with an estimate, which may have used a suspect, and the
     // grids to find them by.
-    std::vector<size_t> estimated;
-    std::vector<double> reaches;
-    double widest = 0.0;
-    for (size_t k = 0; k < stations.Size(); ++k) {
-        if (stations[k].r2_clean == stations[k].r2_clean) {
-            estimated.push_back(k);
-            if (Reach(stations[k]) > 0.0) {
-                reaches.push_back(Reach(stations[k]));
-                widest = std::max(widest, Reach(stations[k]));
+    std::vector<uint32_t> estimated;
+    double widest = 0.0, cell = 1.0;
+    {
+        std::vector<double> reaches;
+        for (size_t k = 0; k < stations.Size(); ++k) {
+            if (stations[k].r2_clean == stations[k].r2_clean) {
+                estimated.push_back(static_cast<uint32_t>(k));
+                if (StationReach(stations[k]) > 0.0) {
+                    reaches.push_back(StationReach(stations[k]));
+                    widest = std::max(widest, StationReach(stations[k]));
+                }
             }
         }
+        if (!reaches.empty()) {
+            cell = Median(reaches);
+        }
     }
-    const double cell = reaches.empty() ? 1.0 : Median(reaches);
-    TReachIndex users(stations, estimated);
-    TPointGrid judged_grid(stations, cell);
-    for (const size_t k : judged) {
-        judged_grid.Insert(k);
-    }
-    TPointGrid suspect_grid(stations, cell);
-    TPointGrid cleared_grid(stations, cell);
+    const TReachIndex users(stations, estimated);
+    estimated = {};
+    const TFixedGrid judged_grid(stations, cell, judged);
+    TMovingGrid suspect_grid(stations, cell);
+    TMovingGrid cleared_grid(stations, cell);
 
     enum : char { undecided, suspect, cleared };
     std::vector<char> state(stations.Size(), undecided);
-    std::vector<double> cleared_at(stations.Size(), 0.0);
-    std::vector<double> local_scale(stations.Size(), 0.0);
+    // For the stations tested: the standing at which one was cleared, and
+    // the local scale it was judged by.
+    std::unordered_map<size_t, double> cleared_at;
+    std::unordered_map<size_t, double> local_scale;
 
     // Station j's estimate again, without `left_out` and the suspects its
     // estimate used; its r2 then, or its r2 when none could be made.
@@ -299,7 +154,7 @@ SuspectFindings FindSuspects(TQcStations &stations, TReestimator &reestimator,
         if (left_out != j) {
             out.push_back(left_out);
         }
-        suspect_grid.Within(stations[j].x, stations[j].y, Reach(stations[j]),
+        suspect_grid.Within(stations[j].x, stations[j].y, StationReach(stations[j]),
                             [&](size_t s) {
                                 if (s != j && s != left_out) {
                                     out.push_back(s);
@@ -315,7 +170,7 @@ SuspectFindings FindSuspects(TQcStations &stations, TReestimator &reestimator,
     // The most extreme undecided station first; a key that no longer matches
     // the station's standing is put back with the new one.
     std::priority_queue<std::pair<double, size_t>> queue;
-    for (const size_t k : judged) {
+    for (const uint32_t k : judged) {
         if (measure(k) > threshold) {
             queue.emplace(measure(k), k);
         }
@@ -340,12 +195,12 @@ SuspectFindings FindSuspects(TQcStations &stations, TReestimator &reestimator,
         // more: the same ground.
         bool rough = false;
         cleared_grid.Within(
-            stations[k].x, stations[k].y, std::max(Reach(stations[k]), widest),
+            stations[k].x, stations[k].y, std::max(StationReach(stations[k]), widest),
             [&](size_t c) {
                 rough = rough ||
                         (cleared_at[c] >= key &&
                          Distance(stations[k], stations[c]) <=
-                             std::max(Reach(stations[k]), Reach(stations[c])));
+                             std::max(StationReach(stations[k]), StationReach(stations[c])));
             });
         if (rough) {
             state[k] = cleared;
