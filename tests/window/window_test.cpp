@@ -19,7 +19,7 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "app/Form1.h"
+#include "gui/Form1.h"
 #include "app/Jobs.h"
 #include "platform/Dialogs.h"
 #include "platform/qt/QtApplication.h"

@@ -1,6 +1,6 @@
 // The main window: builds its controls at their fixed places and runs the
 // Calc run on its own thread, handling pending events between stations.
-#include "app/Form1.h"
+#include "gui/Form1.h"
 
 #include <algorithm>
 
