@@ -11,10 +11,10 @@
 
 namespace {
 
-constexpr QRgb edge_colour = 0x404040;
+constexpr QRgb edge_colour = 0x383838;
 constexpr QRgb ring_colour = 0x8c8c8c;
-constexpr double edge_width = 0.9;  // pixels, of a dot's dark edge
-constexpr double ring_width = 1.3;  // pixels, of a grey ring
+constexpr double edge_width = 0.8;  // pixels, of a dot's dark edge
+constexpr double ring_width = 2.0;  // pixels, of a grey ring: thicker than an edge
 constexpr double edge_from = 2.0;   // radius from which dots get an edge
 constexpr int supersample = 4;      // per axis, for the stamps' coverage
 constexpr double typical_share = 0.3; // of the spacing, for the radius

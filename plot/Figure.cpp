@@ -257,6 +257,24 @@ void DrawSuspectLabels(QPainter &painter, const TMapView &view,
     }
 }
 
+// What the histogram's dashed lines are, in a sentence or three.
+QString HistogramCaption(const TFigureModel &model, double) {
+    const R2Histogram &h = model.Histogram();
+    const FigureCounts &counts = model.Counts();
+    QString caption =
+        std::isfinite(h.lower_threshold)
+            ? QString("Dashed: median \u00b1 %1 robust scales of %2 mGal. The "
+                      "suspect rule also weighs a station against its "
+                      "neighbours: on rough ground the bar is higher.")
+                  .arg(model.Header().suspect_threshold)
+                  .arg(Number(counts.scale, std::max(DecimalsFor(counts.scale) + 1, 3)))
+            : QString("r2 has no spread: no thresholds.");
+    if (h.below + h.above > 0) {
+        caption += QString(" %1 beyond the bins.").arg(Grouped(h.below + h.above));
+    }
+    return caption;
+}
+
 } // namespace
 
 QFont FigureFont(double pixels, bool bold) {
@@ -408,7 +426,7 @@ void DrawLegend(QPainter &painter, const QRectF &frame, double text) {
             painter.drawEllipse(at, r, r);
             break;
         case 1:
-            painter.setPen(QPen(ring_grey, 1.3));
+            painter.setPen(QPen(ring_grey, 2.0));
             painter.setBrush(Qt::NoBrush);
             painter.drawEllipse(at, r, r);
             break;
@@ -457,8 +475,16 @@ void DrawHistogram(QPainter &painter, const QRectF &frame,
     }
     // Plot area: room for the counts above, count labels on the left, tick
     // labels and two lines of caption below.
+    const QString caption = HistogramCaption(model, text);
+    const QFont caption_font = FigureFont(0.9 * text);
+    const double caption_height =
+        QFontMetricsF(caption_font)
+            .boundingRect(QRectF(0, 0, frame.width(), 1e6),
+                          Qt::AlignLeft | Qt::TextWordWrap, caption)
+            .height();
     const QRectF plot(frame.left() + 4.0 * text, frame.top() + 3.2 * text,
-                      frame.width() - 4.5 * text, frame.height() - 9.4 * text);
+                      frame.width() - 4.5 * text,
+                      frame.height() - 6.5 * text - caption_height);
     if (plot.width() < 10 || plot.height() < 10) {
         painter.restore();
         return;
@@ -505,7 +531,6 @@ void DrawHistogram(QPainter &painter, const QRectF &frame,
         TextBelow(painter, px(v), plot.bottom() + 0.45 * text, Signed(v, decimals));
     }
     // The thresholds, and how many stations lie beyond each.
-    const double threshold = model.Header().suspect_threshold;
     if (std::isfinite(h.lower_threshold) && std::isfinite(h.upper_threshold)) {
         QPen dashed(Qt::black, 1.6, Qt::DashLine);
         painter.setPen(dashed);
@@ -524,18 +549,7 @@ void DrawHistogram(QPainter &painter, const QRectF &frame,
     const double cy = plot.bottom() + 1.9 * text;
     painter.setPen(ink);
     TextBelow(painter, plot.center().x(), cy, "r2, mGal");
-    QString caption =
-        std::isfinite(h.lower_threshold)
-            ? QString("Dashed: median \u00b1 %1 robust scales of %2 mGal. The "
-                      "suspect rule also weighs a station against its "
-                      "neighbours: on rough ground the bar is higher.")
-                  .arg(threshold)
-                  .arg(Number(counts.scale, std::max(DecimalsFor(counts.scale) + 1, 3)))
-            : QString("r2 has no spread: no thresholds.");
-    if (h.below + h.above > 0) {
-        caption += QString(" %1 beyond the bins.").arg(Grouped(h.below + h.above));
-    }
-    painter.setFont(FigureFont(0.9 * text));
+    painter.setFont(caption_font);
     painter.drawText(QRectF(QPointF(frame.left(), cy + 1.5 * text), frame.bottomRight()),
                      Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, caption);
     painter.restore();

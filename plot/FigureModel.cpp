@@ -8,9 +8,11 @@
 
 namespace {
 
-// Bins of the histogram, and its half-width beyond the thresholds, in robust
-// scales, so that the thresholds and the tails past them show.
-constexpr size_t histogram_bins = 60;
+// Bins of the histogram: about the square root of the stations, within
+// these bounds; and its half-width beyond the thresholds, in robust scales,
+// so that the thresholds and the tails past them show.
+constexpr size_t min_histogram_bins = 12;
+constexpr size_t max_histogram_bins = 60;
 constexpr double histogram_margin_scales = 2.0;
 
 bool Finite(double value) { return std::isfinite(value); }
@@ -173,6 +175,9 @@ TFigureModel::TFigureModel(FigureHeader header_, const TQcStations &stations_,
     histogram.low = low;
     histogram.high = high;
     if (counts.with_r2 > 0) {
+        const size_t histogram_bins = std::clamp(
+            static_cast<size_t>(std::sqrt(static_cast<double>(counts.with_r2))),
+            min_histogram_bins, max_histogram_bins);
         histogram.counts.assign(histogram_bins, 0);
         const double width = (high - low) / histogram_bins;
         for (size_t k = 0; k < n; ++k) {
