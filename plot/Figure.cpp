@@ -41,6 +41,10 @@ constexpr double suspect_ring_width = 2.2;
 constexpr double duplicate_gap = 2.5;
 constexpr double selection_gap = 7.0;
 
+// A map gets a name per this many square pixels, at least min_labels.
+constexpr double label_area = 6000.0;
+constexpr size_t min_labels = 3;
+
 // Ticks aimed at along an axis: one per this many text heights.
 constexpr double tick_spacing_texts = 7.0;
 
@@ -214,8 +218,12 @@ void DrawSuspectLabels(QPainter &painter, const TMapView &view,
     const double pad = 0.3 * decor.text;
     std::vector<LabelRequest> requests;
     std::vector<size_t> named;
+    // Fewer names on a small map: about one per label_area pixels.
+    const auto cap = std::clamp<size_t>(
+        static_cast<size_t>(frame.width() * frame.height() / label_area),
+        min_labels, max_labels);
     for (const size_t k : model.Suspects()) {
-        if (requests.size() >= max_labels) {
+        if (requests.size() >= cap) {
             break;
         }
         const QPointF at = view.ToPixel(model.Stations()[k].x, model.Stations()[k].y);
@@ -340,6 +348,7 @@ void DrawMap(QPainter &painter, const TMapView &view, const TFigureModel &model,
     if (decor.selected >= 0 && static_cast<size_t>(decor.selected) < model.Size() &&
         shown(static_cast<size_t>(decor.selected), at)) {
         const double r = radius + selection_gap;
+        painter.setBrush(Qt::NoBrush);
         painter.setPen(QPen(Qt::black, 4.0));
         painter.drawEllipse(at, r, r);
         painter.setPen(QPen(selection_colour, 2.5));
@@ -364,6 +373,18 @@ void DrawMap(QPainter &painter, const TMapView &view, const TFigureModel &model,
         DrawAxes(painter, view, decor.text);
     }
     painter.restore();
+}
+
+void FitMap(TMapView &view, const WorldBox &extent, const QRectF &frame,
+            double text) {
+    // The stations fit inside the frame less a band above and below; the
+    // frame itself then shows a little more around them.
+    const QRectF clear = frame.adjusted(0.0, 2.5 * text, 0.0, -2.5 * text);
+    view.Fit(extent, clear, 1.5 * text);
+    double centre_x = 0.0, centre_y = 0.0;
+    view.ToWorld(frame.center(), centre_x, centre_y);
+    view.SetFrame(frame);
+    view.CentreOn(centre_x, centre_y);
 }
 
 void DrawColourBar(QPainter &painter, const QRectF &frame,
@@ -628,15 +649,8 @@ TMapView DrawFigure(QPainter &painter, const QSizeF &size,
     painter.drawText(QPointF(layout.title.left(), line2 + 1.5 * t + small.ascent()),
                      CountsText(model));
 
-    // The stations fit inside the frame clear of the scale bar below and the
-    // north arrow above; the frame itself shows a little more around them.
     TMapView view;
-    const QRectF clear = layout.map.adjusted(0.0, 2.5 * t, 0.0, -2.5 * t);
-    view.Fit(model.Extent(), clear, 1.5 * t);
-    double centre_x = 0.0, centre_y = 0.0;
-    view.ToWorld(layout.map.center(), centre_x, centre_y);
-    view.SetFrame(layout.map);
-    view.CentreOn(centre_x, centre_y);
+    FitMap(view, model.Extent(), layout.map, t);
     const double radius = DotRadius(model, view);
     const QImage dots = RenderDots(model, view, radius, sharpness);
     DrawMap(painter, view, model, dots, radius, MapDecor{t, -1, true});

@@ -22,7 +22,8 @@ class TFigureModel;
 // exists (Debian's fonts-dejavu-core), otherwise the system's sans-serif.
 QFont FigureFont(double pixels, bool bold = false);
 
-// Names written beside their suspects at most; the rest are ringed only.
+// Names written beside their suspects at most (fewer on a small map); the
+// rest are ringed only.
 inline constexpr size_t max_labels = 40;
 
 // What the map shows besides the stations.
@@ -38,6 +39,12 @@ struct MapDecor {
 // sharper image); it is drawn into the frame.
 void DrawMap(QPainter &painter, const TMapView &view, const TFigureModel &model,
              const QImage &dots, double radius, const MapDecor &decor);
+
+// Fits the survey's extent into `frame` for a map with axes: the stations
+// stay clear of the scale bar below and the north arrow above, for tick
+// labels `text` pixels high.
+void FitMap(TMapView &view, const WorldBox &extent, const QRectF &frame,
+            double text);
 
 // The histogram of r2 in `frame` (tick labels included), with the
 // thresholds and the counts beyond them.
