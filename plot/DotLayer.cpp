@@ -76,19 +76,56 @@ std::vector<StampPixel> MakeStamp(double radius, bool ring) {
     return stamp;
 }
 
-// Source-over of an opaque colour at coverage a (0..255) onto a
-// premultiplied pixel; the two colours' shares add up as the stamp's.
-inline uint32_t Blend(uint32_t dst, QRgb fill, uint32_t fa, QRgb edge,
-                      uint32_t ea) {
-    const uint32_t a = fa + ea; // at most 255
-    const uint32_t keep = 255 - a;
+// A stamp ready to write: per pixel its offset, the premultiplied colour it
+// lays down for each step of the scale (fill and edge mixed by coverage), and
+// how much of what lies below shows through (0 .. 255).
+struct ReadyStamp {
+    std::vector<int> dx, dy;
+    std::vector<uint32_t> source; // [step * pixels + pixel]
+    std::vector<uint32_t> keep;
+};
+
+uint32_t Premultiplied(QRgb fill, uint32_t fa, QRgb edge, uint32_t ea) {
     const auto channel = [&](int shift) {
-        const uint32_t s = ((fill >> shift) & 0xff) * fa +
-                           ((edge >> shift) & 0xff) * ea;
-        const uint32_t d = ((dst >> shift) & 0xff) * keep;
-        return ((s + d + 127) / 255) << shift;
+        return ((((fill >> shift) & 0xff) * fa + ((edge >> shift) & 0xff) * ea +
+                 127) /
+                255)
+               << shift;
     };
-    return channel(24) | channel(16) | channel(8) | channel(0);
+    return ((fa + ea) << 24) | channel(16) | channel(8) | channel(0);
+}
+
+ReadyStamp Ready(const std::vector<StampPixel> &stamp, const TColourScale &scale,
+                 bool ring) {
+    ReadyStamp ready;
+    const size_t n = stamp.size();
+    ready.source.resize(n * TColourScale::steps);
+    for (const StampPixel &p : stamp) {
+        ready.dx.push_back(p.dx);
+        ready.dy.push_back(p.dy);
+        ready.keep.push_back(255u - p.fill - p.edge);
+    }
+    for (int step = 0; step < TColourScale::steps; ++step) {
+        for (size_t j = 0; j < n; ++j) {
+            ready.source[static_cast<size_t>(step) * n + j] =
+                ring ? Premultiplied(0, 0, ring_colour, stamp[j].edge)
+                     : Premultiplied(scale.Colour(step), stamp[j].fill,
+                                     edge_colour, stamp[j].edge);
+        }
+    }
+    return ready;
+}
+
+// source + destination x keep / 255, two channels at a time.
+inline uint32_t Over(uint32_t source, uint32_t destination, uint32_t keep) {
+    if (keep == 0) {
+        return source;
+    }
+    uint32_t rb = (destination & 0x00ff00ffu) * keep;
+    uint32_t ag = ((destination >> 8) & 0x00ff00ffu) * keep;
+    rb = ((rb + ((rb >> 8) & 0x00ff00ffu) + 0x00800080u) >> 8) & 0x00ff00ffu;
+    ag = ((ag + ((ag >> 8) & 0x00ff00ffu) + 0x00800080u) >> 8) & 0x00ff00ffu;
+    return source + (rb | (ag << 8));
 }
 
 } // namespace
@@ -113,8 +150,9 @@ QImage RenderDots(const TFigureModel &model, const TMapView &view,
     image.fill(Qt::transparent);
 
     const double r = radius * scale_factor;
-    const std::vector<StampPixel> dot = MakeStamp(r, false);
-    const std::vector<StampPixel> ring = MakeStamp(std::max(r, 1.5), true);
+    const TColourScale &scale = model.Scale();
+    const ReadyStamp dot = Ready(MakeStamp(r, false), scale, false);
+    const ReadyStamp ring = Ready(MakeStamp(std::max(r, 1.5), true), scale, true);
     // Pixel of offset (fx, fy): the world-to-pixel map of the view, moved to
     // the image's corner and folded into one multiply-add per axis.
     const double s = view.PixelsPerMetre() * scale_factor;
@@ -127,7 +165,6 @@ QImage RenderDots(const TFigureModel &model, const TMapView &view,
     const std::vector<float> &fy = model.OffsetY();
     const std::vector<DotKind> &kind = model.Kind();
     const std::vector<uint8_t> &colour = model.ColourIndex();
-    const TColourScale &scale = model.Scale();
     auto *bits = reinterpret_cast<uint32_t *>(image.bits());
     const auto stride = static_cast<size_t>(image.bytesPerLine() / 4);
 
@@ -140,21 +177,19 @@ QImage RenderDots(const TFigureModel &model, const TMapView &view,
         }
         const int cx = static_cast<int>(std::floor(px));
         const int cy = static_cast<int>(std::floor(py));
-        const bool is_ring = kind[k] == DotKind::NoValue;
-        const std::vector<StampPixel> &stamp = is_ring ? ring : dot;
-        const QRgb fill = scale.Colour(colour[k]);
+        const ReadyStamp &stamp = kind[k] == DotKind::NoValue ? ring : dot;
+        const size_t n = stamp.keep.size();
+        const uint32_t *source = stamp.source.data() + colour[k] * n;
         const bool inside = cx - reach >= 0 && cx + reach < width &&
                             cy - reach >= 0 && cy + reach < height;
-        for (const StampPixel &p : stamp) {
-            const int x = cx + p.dx;
-            const int y = cy + p.dy;
+        for (size_t j = 0; j < n; ++j) {
+            const int x = cx + stamp.dx[j];
+            const int y = cy + stamp.dy[j];
             if (!inside && (x < 0 || x >= width || y < 0 || y >= height)) {
                 continue;
             }
             uint32_t &pixel = bits[static_cast<size_t>(y) * stride + x];
-            pixel = is_ring ? Blend(pixel, 0, 0, ring_colour | 0xff000000u, p.edge)
-                            : Blend(pixel, fill | 0xff000000u, p.fill,
-                                    edge_colour | 0xff000000u, p.edge);
+            pixel = Over(source[j], pixel, stamp.keep[j]);
         }
     }
     return image;

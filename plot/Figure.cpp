@@ -404,7 +404,7 @@ void DrawColourBar(QPainter &painter, const QRectF &frame,
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(bar);
     const double bound = scale.Bound();
-    const int decimals = std::max(DecimalsFor(bound / 2.0), 2);
+    const int decimals = std::max(DecimalsFor(bound / 2.0) + 1, 2);
     painter.setPen(ink);
     for (int k = -2; k <= 2; ++k) {
         const double x = bar.center().x() + 0.25 * k * bar.width();

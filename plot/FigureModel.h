@@ -96,7 +96,8 @@ class TFigureModel {
     const std::vector<uint8_t> &ColourIndex() const { return colour; }
     const std::vector<uint8_t> &Marks() const { return marks; }
     // Every drawn station once: grey rings first, then dots by |r2|
-    // growing, so that the largest residuals lie on top.
+    // growing in bands of a few colour steps (file order within a band), the
+    // clipped ones by |r2| itself, so that the largest residuals lie on top.
     const std::vector<uint32_t> &DrawOrder() const { return order; }
     // The suspects, the most extreme first, and the stations of duplicate
     // positions and close pairs.
