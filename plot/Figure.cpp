@@ -505,7 +505,7 @@ void DrawHistogram(QPainter &painter, const QRectF &frame,
             .height();
     const QRectF plot(frame.left() + 4.0 * text, frame.top() + 3.2 * text,
                       frame.width() - 4.5 * text,
-                      frame.height() - 6.5 * text - caption_height);
+                      frame.height() - 7.4 * text - caption_height);
     if (plot.width() < 10 || plot.height() < 10) {
         painter.restore();
         return;
