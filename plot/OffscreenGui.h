@@ -11,7 +11,8 @@ class TOffscreenGui {
   public:
     // Starts Qt on the offscreen platform unless an application object
     // exists already. Keeps the C library's numbers with a point (Qt adopts
-    // the user's LC_NUMERIC when it starts).
+    // the user's LC_NUMERIC when it starts), and Qt's remark that there is no
+    // desktop session out of the program's messages.
     TOffscreenGui();
     ~TOffscreenGui();
     TOffscreenGui(const TOffscreenGui &) = delete;
