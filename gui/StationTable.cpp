@@ -124,7 +124,14 @@ QVariant TStationTableModel::headerData(int section, Qt::Orientation orientation
 }
 
 void TStationTableModel::sort(int column, Qt::SortOrder order) {
-    emit layoutAboutToBeChanged();
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    // The rows the views hold on to (the current one, the selection) follow
+    // their stations to their new places.
+    const QModelIndexList held = persistentIndexList();
+    std::vector<size_t> held_stations;
+    for (const QModelIndex &index : held) {
+        held_stations.push_back(rows[static_cast<size_t>(index.row())]);
+    }
     const bool descending = order == Qt::DescendingOrder;
     if (column == Name || column == Status) {
         std::stable_sort(rows.begin(), rows.end(), [&](size_t a, size_t b) {
@@ -160,7 +167,13 @@ void TStationTableModel::sort(int column, Qt::SortOrder order) {
     for (size_t r = 0; r < rows.size(); ++r) {
         row_of[rows[r]] = static_cast<int32_t>(r);
     }
-    emit layoutChanged();
+    QModelIndexList moved;
+    for (qsizetype j = 0; j < held.size(); ++j) {
+        moved.append(index(row_of[held_stations[static_cast<size_t>(j)]],
+                           held[j].column()));
+    }
+    changePersistentIndexList(held, moved);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
 int TStationTableModel::RowOf(size_t station) const {

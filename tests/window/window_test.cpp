@@ -781,8 +781,10 @@ class WindowTest : public QObject {
         QCOMPARE(table->currentIndex().row(), rows->RowOf(other));
         QCOMPARE(rows->StationAt(table->currentIndex().row()), other);
 
-        // Sorted by another column, the choice follows its station.
+        // Sorted by another column, the chosen row follows its station.
         table->sortByColumn(TStationTableModel::Name, Qt::AscendingOrder);
+        QCOMPARE(rows->StationAt(table->currentIndex().row()), other);
+        QCOMPARE(results->SelectedStation(), int64_t(other));
         results->SelectStation(int64_t(k));
         QCOMPARE(rows->StationAt(table->currentIndex().row()), k);
     }
