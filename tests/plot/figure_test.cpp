@@ -196,6 +196,35 @@ TEST(FigureMap, OneScaleForXAndYWhateverTheSurveysShape) {
     }
 }
 
+TEST(FigureMap, SurveysWithoutExtentStillDrawEachStation) {
+    // No width, no height, or nothing at all: the view falls back to a
+    // kilometre across, and every station still shows where it is.
+    struct Case {
+        const char *name;
+        std::vector<FixtureStation> list;
+    };
+    const Case cases[] = {
+        {"no station", {}},
+        {"one station", {{500000.0, 5500000.0, 1.0}}},
+        {"one east-west line", {{0.0, 0.0, 1.0}, {1000.0, 0.0, 0.0}, {2000.0, 0.0, -1.0}}},
+        {"one north-south line", {{0.0, 0.0, 1.0}, {0.0, 1000.0, 0.0}, {0.0, 2000.0, -1.0}}},
+        {"all at one position", {{7.0, 7.0, 1.0}, {7.0, 7.0, 0.5}, {7.0, 7.0, -0.5}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const FixtureRun run(c.list);
+        const TFigureModel model = run.Model();
+        TMapView view;
+        const QImage image = Render(model, view);
+        const QRectF map = LayoutFigure(QSizeF(figure_size)).map;
+        for (size_t k = 0; k < run.stations.Size(); ++k) {
+            const QPointF at = view.ToPixel(run.stations[k].x, run.stations[k].y);
+            ASSERT_TRUE(map.contains(at));
+            EXPECT_GT(Distance(PixelAt(image, at), qRgb(255, 255, 255)), 2);
+        }
+    }
+}
+
 TEST(FigureSvg, ParsesAsXmlAndNamesEverySuspect) {
     std::vector<FixtureStation> list = Lattice(8, 8, 400.0);
     // Names that XML must escape, and one beyond ASCII.
