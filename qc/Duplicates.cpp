@@ -48,9 +48,13 @@ DuplicateFindings FindDuplicates(TQcStations &stations, double close_distance) {
         return findings;
     }
     // Cells as wide as the distance: a close pair lies in one cell or in two
-    // that touch.
+    // that touch. Indices are clamped well inside int64 (a station at 1e30,
+    // a lost digit, would overflow it): stations beyond share the outermost
+    // cells, which only adds candidates, each measured exactly below.
+    constexpr double max_cell = 1e15;
     const auto cell_of = [&](double v) {
-        return static_cast<int64_t>(std::floor(v / close_distance));
+        return static_cast<int64_t>(
+            std::clamp(std::floor(v / close_distance), -max_cell, max_cell));
     };
     const auto pack = [](int64_t i, int64_t j) {
         return (static_cast<uint64_t>(i) << 32) ^
