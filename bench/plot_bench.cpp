@@ -40,7 +40,8 @@ using Clock = std::chrono::steady_clock;
 double CpuSeconds() {
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+    return static_cast<double>(t.tv_sec) +
+           1e-9 * static_cast<double>(t.tv_nsec);
 }
 
 struct Timing {
@@ -55,7 +56,8 @@ template <class Step> Timing Median(Step step) {
         const double cpu = CpuSeconds();
         step();
         cpus.push_back(CpuSeconds() - cpu);
-        walls.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        walls.push_back(
+            std::chrono::duration<double>(Clock::now() - start).count());
     }
     std::sort(walls.begin(), walls.end());
     std::sort(cpus.begin(), cpus.end());
@@ -120,7 +122,8 @@ int main(int argc, char **argv) {
 
     std::unique_ptr<TFigureModel> model;
     const Timing prepare = Median([&] {
-        model = std::make_unique<TFigureModel>(header, stations, suspects, duplicates);
+        model = std::make_unique<TFigureModel>(header, stations, suspects,
+                                               duplicates);
     });
     const TFigureModel &m = *model;
     const FigureLayout layout = LayoutFigure(QSizeF(figure_size));
@@ -143,8 +146,8 @@ int main(int argc, char **argv) {
     // The window's map after a zoom: the dots of a view four times closer.
     TMapView zoomed = view;
     zoomed.ZoomAt(zoomed.Frame().center(), 4.0);
-    const Timing zoom = Median(
-        [&] { (void)RenderDots(m, zoomed, DotRadius(m, zoomed)); });
+    const Timing zoom =
+        Median([&] { (void)RenderDots(m, zoomed, DotRadius(m, zoomed)); });
 
     // Baseline: the same dots as one antialiased QPainter ellipse each, in
     // the same drawing order.
@@ -159,28 +162,32 @@ int main(int argc, char **argv) {
         painter.translate(-view.Frame().topLeft());
         painter.setPen(QPen(QColor(0x38, 0x38, 0x38), 0.8));
         for (const uint32_t k : m.DrawOrder()) {
-            painter.setBrush(QColor::fromRgb(m.Scale().Colour(m.ColourIndex()[k])));
-            painter.drawEllipse(view.ToPixel(stations[k].x, stations[k].y), radius, radius);
+            painter.setBrush(
+                QColor::fromRgb(m.Scale().Colour(m.ColourIndex()[k])));
+            painter.drawEllipse(view.ToPixel(stations[k].x, stations[k].y),
+                                radius, radius);
         }
     }
     const Timing baseline{
         std::chrono::duration<double>(Clock::now() - baseline_start).count(),
         CpuSeconds() - baseline_cpu_start};
 
-    std::printf("plot_bench: %d stations (%zu suspects), figure %dx%d, map %.0fx%.0f px, "
+    std::printf("plot_bench: %d stations (%zu suspects), figure %dx%d, map "
+                "%.0fx%.0f px, "
                 "dot radius %.2f px\n",
                 count, suspects.suspects.size(), figure_size.width(),
-                figure_size.height(), view.Frame().width(), view.Frame().height(),
-                radius);
+                figure_size.height(), view.Frame().width(),
+                view.Frame().height(), radius);
     Print("records prepared (flat arrays, order, histogram)", prepare);
     Print("dots stamped into the map's image", dots);
     Print("whole figure drawn (dots, rings, names, axes)", figure);
-    Print("prepared + whole figure", Timing{prepare.wall + figure.wall,
-                                            prepare.cpu + figure.cpu});
+    Print("prepared + whole figure",
+          Timing{prepare.wall + figure.wall, prepare.cpu + figure.cpu});
     Print("PNG encoded", png);
     Print("dots of a view zoomed 4x (the window's redraw)", zoom);
     Print("baseline: one QPainter ellipse per station (1 run)", baseline);
-    std::printf("  baseline / dots stamped, CPU: %.1fx\n", baseline.cpu / dots.cpu);
+    std::printf("  baseline / dots stamped, CPU: %.1fx\n",
+                baseline.cpu / dots.cpu);
     if (argc > 2 && !image.save(argv[2], "PNG")) {
         std::fprintf(stderr, "cannot write %s\n", argv[2]);
         return 1;

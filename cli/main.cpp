@@ -57,14 +57,15 @@ bool WritePlot(const PlotRequest &plot, const TCalcRun &run,
                const std::string &data) {
     const QcFindings &findings = run.qc_findings;
     if (findings.stations.Size() == 0) {
-        std::fprintf(stderr, "No picture: no station was estimated, %s was "
-                             "not written.\n",
+        std::fprintf(stderr,
+                     "No picture: no station was estimated, %s was "
+                     "not written.\n",
                      plot.path.c_str());
         return false;
     }
     const size_t slash = data.find_last_of('/');
     FigureHeader header;
-    header.station_file = data == "-" ? "standard input"
+    header.station_file = data == "-"                  ? "standard input"
                           : slash == std::string::npos ? data
                                                        : data.substr(slash + 1);
     header.search_distance = run.settings.search_distance;

@@ -258,8 +258,7 @@ void TForm1::btn_calcClick() {
 void TForm1::OpenResults(TCalcRun &run) {
     auto results = std::make_unique<RunResults>();
     FigureHeader &header = results->header;
-    header.station_file =
-        QFileInfo(txt_data->text()).fileName().toStdString();
+    header.station_file = QFileInfo(txt_data->text()).fileName().toStdString();
     header.search_distance = run.settings.search_distance;
     header.increment = run.settings.increment;
     header.min_points = run.settings.min_points;

@@ -33,7 +33,8 @@ constexpr double pick_slack = 4.0;
 
 TMapWidget::TMapWidget(const TFigureModel &model_, QWidget *parent)
     : QWidget(parent), model(model_) {
-    setMouseTracking(true); // the pointer resting over a station asks for its tooltip
+    setMouseTracking(
+        true); // the pointer resting over a station asks for its tooltip
     setMinimumSize(320, 240);
     setCursor(Qt::OpenHandCursor);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -159,9 +160,10 @@ bool TMapWidget::event(QEvent *event) {
         const auto *help = static_cast<QHelpEvent *>(event);
         const int64_t k = StationAt(help->pos());
         if (k >= 0) {
-            QToolTip::showText(help->globalPos(),
-                               StationDescription(model.Stations(), static_cast<size_t>(k)),
-                               this);
+            QToolTip::showText(
+                help->globalPos(),
+                StationDescription(model.Stations(), static_cast<size_t>(k)),
+                this);
         } else {
             QToolTip::hideText();
             event->ignore();

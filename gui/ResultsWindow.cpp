@@ -95,11 +95,13 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
                                QWidget *parent)
     : QWidget(parent, Qt::Window), results(std::move(results_)) {
     const QcFindings &findings = results->findings;
-    model = std::make_unique<TFigureModel>(results->header, findings.stations,
-                                           findings.suspects,
-                                           findings.duplicates);
-    setWindowTitle(QString("%1 \u2014 %2").arg(results_caption,
-                                               QString::fromStdString(results->header.station_file)));
+    model =
+        std::make_unique<TFigureModel>(results->header, findings.stations,
+                                       findings.suspects, findings.duplicates);
+    setWindowTitle(
+        QString("%1 \u2014 %2")
+            .arg(results_caption,
+                 QString::fromStdString(results->header.station_file)));
     choose_file = [this](const TFileChooserSpec &spec) {
         return RunFileChooser(spec, this);
     };
@@ -108,10 +110,11 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
 
     lbl_summary = new QLabel(this);
     lbl_summary->setTextFormat(Qt::RichText);
-    lbl_summary->setText(QString("<b style='font-size:large'>%1</b><br>%2<br><b>%3</b>")
-                             .arg(TitleText(*model).toHtmlEscaped(),
-                                  ParametersText(*model).toHtmlEscaped(),
-                                  CountsText(*model).toHtmlEscaped()));
+    lbl_summary->setText(
+        QString("<b style='font-size:large'>%1</b><br>%2<br><b>%3</b>")
+            .arg(TitleText(*model).toHtmlEscaped(),
+                 ParametersText(*model).toHtmlEscaped(),
+                 CountsText(*model).toHtmlEscaped()));
     map = new TMapWidget(*model, this);
     histogram = new THistogramWidget(*model, this);
 
@@ -119,7 +122,8 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
     std::iota(all.begin(), all.end(), size_t{0});
     suspects_model = new TStationTableModel(findings.stations,
                                             findings.suspects.suspects, this);
-    stations_model = new TStationTableModel(findings.stations, std::move(all), this);
+    stations_model =
+        new TStationTableModel(findings.stations, std::move(all), this);
     suspects_table = MakeTable(suspects_model, this);
     stations_table = MakeTable(stations_model, this);
 
@@ -129,10 +133,12 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
 
     auto *right = new QSplitter(Qt::Vertical, this);
     right->addWidget(histogram);
-    right->addWidget(Titled(QString("Suspects: %1").arg(suspects_model->rowCount()),
-                            suspects_table, right));
-    right->addWidget(Titled(QString("All stations: %1").arg(stations_model->rowCount()),
-                            stations_table, right));
+    right->addWidget(
+        Titled(QString("Suspects: %1").arg(suspects_model->rowCount()),
+               suspects_table, right));
+    right->addWidget(
+        Titled(QString("All stations: %1").arg(stations_model->rowCount()),
+               stations_table, right));
     right->setStretchFactor(0, 0);
     right->setStretchFactor(1, 1);
     right->setStretchFactor(2, 2);
@@ -156,14 +162,16 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
     map->setFocusPolicy(Qt::StrongFocus);
     map->setFocus();
 
-    connect(btn_save, &QPushButton::clicked, this, &TResultsWindow::btn_saveClick);
+    connect(btn_save, &QPushButton::clicked, this,
+            &TResultsWindow::btn_saveClick);
     connect(btn_open_table, &QPushButton::clicked, this,
             &TResultsWindow::btn_open_tableClick);
     connect(map, &TMapWidget::StationChosen, this,
             [this](qint64 k) { StationChosen(k, false); });
     for (QTableView *table : {suspects_table, stations_table}) {
-        connect(table->selectionModel(), &QItemSelectionModel::currentRowChanged,
-                this, [this, table](const QModelIndex &current) {
+        connect(table->selectionModel(),
+                &QItemSelectionModel::currentRowChanged, this,
+                [this, table](const QModelIndex &current) {
                     if (current.isValid()) {
                         RowChosen(table, current.row());
                     }
@@ -187,10 +195,13 @@ void TResultsWindow::resizeEvent(QResizeEvent *event) {
 }
 
 TFileChooserSpec TResultsWindow::PictureChooser() {
-    return {picture_chooser_title, picture_chooser_filter, picture_extension, true};
+    return {picture_chooser_title, picture_chooser_filter, picture_extension,
+            true};
 }
 
-int64_t TResultsWindow::SelectedStation() const { return map->SelectedStation(); }
+int64_t TResultsWindow::SelectedStation() const {
+    return map->SelectedStation();
+}
 
 void TResultsWindow::SelectStation(int64_t k) { StationChosen(k, true); }
 
@@ -206,7 +217,8 @@ void TResultsWindow::StationChosen(int64_t k, bool centre) {
     following = true;
     map->SelectStation(k, centre);
     for (QTableView *table : {suspects_table, stations_table}) {
-        const auto *rows = static_cast<const TStationTableModel *>(table->model());
+        const auto *rows =
+            static_cast<const TStationTableModel *>(table->model());
         const int row = k >= 0 ? rows->RowOf(static_cast<size_t>(k)) : -1;
         if (row < 0) {
             table->clearSelection();
@@ -214,7 +226,8 @@ void TResultsWindow::StationChosen(int64_t k, bool centre) {
         }
         const QModelIndex index = rows->index(row, 0);
         table->selectionModel()->setCurrentIndex(
-            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            index,
+            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         table->scrollTo(index);
     }
     following = false;
@@ -228,8 +241,9 @@ void TResultsWindow::btn_saveClick() {
     const std::string file = path.toStdString();
     const FigureFormat *format = FigureFormatOf(file);
     if (format == nullptr) {
-        present_error(QString("A picture is saved as %1: %2")
-                          .arg(QString::fromStdString(FigureExtensionsText()), path));
+        present_error(
+            QString("A picture is saved as %1: %2")
+                .arg(QString::fromStdString(FigureExtensionsText()), path));
         return;
     }
     try {

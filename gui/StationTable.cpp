@@ -8,15 +8,16 @@
 
 namespace {
 
-const char *const headers[] = {"Station", "|r2|", "r2", "z", "\u03c3", "r1",
-                               "Value", "x", "y", "Status"};
+const char *const headers[] = {"Station", "|r2|",  "r2", "z", "\u03c3",
+                               "r1",      "Value", "x",  "y", "Status"};
 // Decimals shown per column (mGal to the microgal's tenth, metres to cm).
 constexpr int value_decimals = 3;
 constexpr int z_decimals = 2;
 constexpr int position_decimals = 2;
 
 QString Shown(double value, int decimals) {
-    return std::isfinite(value) ? QString::number(value, 'f', decimals) : QString();
+    return std::isfinite(value) ? QString::number(value, 'f', decimals)
+                                : QString();
 }
 
 QString StatusOf(const QcStation &s) {
@@ -33,10 +34,11 @@ QString StationDescription(const TQcStations &stations, size_t k) {
     const QcStation &s = stations[k];
     const auto line = [](const char *what, double value, int decimals,
                          const char *unit) {
-        return QString("\n%1 %2%3").arg(what, std::isfinite(value)
-                                                  ? QString::number(value, 'f', decimals)
-                                                  : QString("none"),
-                                       std::isfinite(value) ? unit : "");
+        return QString("\n%1 %2%3")
+            .arg(what,
+                 std::isfinite(value) ? QString::number(value, 'f', decimals)
+                                      : QString("none"),
+                 std::isfinite(value) ? unit : "");
     };
     return QString::fromUtf8(stations.Name(k)) +
            line("value", s.value, value_decimals, " mGal") +
@@ -114,10 +116,11 @@ QVariant TStationTableModel::data(const QModelIndex &index, int role) const {
     }
 }
 
-QVariant TStationTableModel::headerData(int section, Qt::Orientation orientation,
+QVariant TStationTableModel::headerData(int section,
+                                        Qt::Orientation orientation,
                                         int role) const {
-    if (role == Qt::DisplayRole && orientation == Qt::Horizontal && section >= 0 &&
-        section < Count) {
+    if (role == Qt::DisplayRole && orientation == Qt::Horizontal &&
+        section >= 0 && section < Count) {
         return QString(headers[section]);
     }
     return QAbstractTableModel::headerData(section, orientation, role);
@@ -135,10 +138,14 @@ void TStationTableModel::sort(int column, Qt::SortOrder order) {
     const bool descending = order == Qt::DescendingOrder;
     if (column == Name || column == Status) {
         std::stable_sort(rows.begin(), rows.end(), [&](size_t a, size_t b) {
-            const auto ta = column == Name ? stations.Name(a)
-                                           : std::string_view(StatusText(stations[a].status));
-            const auto tb = column == Name ? stations.Name(b)
-                                           : std::string_view(StatusText(stations[b].status));
+            const auto ta =
+                column == Name
+                    ? stations.Name(a)
+                    : std::string_view(StatusText(stations[a].status));
+            const auto tb =
+                column == Name
+                    ? stations.Name(b)
+                    : std::string_view(StatusText(stations[b].status));
             return descending ? tb < ta : ta < tb;
         });
     } else {

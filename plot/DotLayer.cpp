@@ -13,10 +13,11 @@ namespace {
 
 constexpr QRgb edge_colour = 0x383838;
 constexpr QRgb ring_colour = 0x8c8c8c;
-constexpr double edge_width = 0.8;  // pixels, of a dot's dark edge
-constexpr double ring_width = 2.0;  // pixels, of a grey ring: thicker than an edge
-constexpr double edge_from = 2.0;   // radius from which dots get an edge
-constexpr int supersample = 4;      // per axis, for the stamps' coverage
+constexpr double edge_width = 0.8; // pixels, of a dot's dark edge
+constexpr double ring_width =
+    2.0; // pixels, of a grey ring: thicker than an edge
+constexpr double edge_from = 2.0;     // radius from which dots get an edge
+constexpr int supersample = 4;        // per axis, for the stamps' coverage
 constexpr double typical_share = 0.3; // of the spacing, for the radius
 
 // One pixel of a stamp: its offset from the centre pixel and how much of it
@@ -68,8 +69,9 @@ std::vector<StampPixel> MakeStamp(double radius, bool ring) {
     }
     // The smallest dot covers at least its centre pixel whole.
     if (stamp.empty() ||
-        std::none_of(stamp.begin(), stamp.end(),
-                     [](const StampPixel &p) { return p.dx == 0 && p.dy == 0; })) {
+        std::none_of(stamp.begin(), stamp.end(), [](const StampPixel &p) {
+            return p.dx == 0 && p.dy == 0;
+        })) {
         stamp.push_back({0, 0, static_cast<uint8_t>(ring ? 0 : 255),
                          static_cast<uint8_t>(ring ? 255 : 0)});
     }
@@ -95,8 +97,8 @@ uint32_t Premultiplied(QRgb fill, uint32_t fa, QRgb edge, uint32_t ea) {
     return ((fa + ea) << 24) | channel(16) | channel(8) | channel(0);
 }
 
-ReadyStamp Ready(const std::vector<StampPixel> &stamp, const TColourScale &scale,
-                 bool ring) {
+ReadyStamp Ready(const std::vector<StampPixel> &stamp,
+                 const TColourScale &scale, bool ring) {
     ReadyStamp ready;
     const size_t n = stamp.size();
     ready.source.resize(n * TColourScale::steps);
@@ -144,15 +146,18 @@ double DotRadius(const TFigureModel &model, const TMapView &view) {
 QImage RenderDots(const TFigureModel &model, const TMapView &view,
                   double radius, double scale_factor) {
     const QRectF frame = view.Frame();
-    const int width = std::max(1, static_cast<int>(std::lround(frame.width() * scale_factor)));
-    const int height = std::max(1, static_cast<int>(std::lround(frame.height() * scale_factor)));
+    const int width = std::max(
+        1, static_cast<int>(std::lround(frame.width() * scale_factor)));
+    const int height = std::max(
+        1, static_cast<int>(std::lround(frame.height() * scale_factor)));
     QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
 
     const double r = radius * scale_factor;
     const TColourScale &scale = model.Scale();
     const ReadyStamp dot = Ready(MakeStamp(r, false), scale, false);
-    const ReadyStamp ring = Ready(MakeStamp(std::max(r, 1.5), true), scale, true);
+    const ReadyStamp ring =
+        Ready(MakeStamp(std::max(r, 1.5), true), scale, true);
     // Pixel of offset (fx, fy): the world-to-pixel map of the view, moved to
     // the image's corner and folded into one multiply-add per axis.
     const double s = view.PixelsPerMetre() * scale_factor;

@@ -92,14 +92,17 @@ QString Grouped(int64_t value) {
 }
 
 QString Signed(double value, int decimals) {
-    return (value > 0.0 ? "+" : value < 0.0 ? "\u2212" : "") +
+    return (value > 0.0   ? "+"
+            : value < 0.0 ? "\u2212"
+                          : "") +
            Number(std::fabs(value), decimals);
 }
 
 // A distance for the scale bar: "500 m", "2 km".
 QString Distance(double metres) {
-    return metres >= 1000.0 ? Number(metres / 1000.0, DecimalsFor(metres / 1000.0)) + " km"
-                            : Number(metres, DecimalsFor(metres)) + " m";
+    return metres >= 1000.0
+               ? Number(metres / 1000.0, DecimalsFor(metres / 1000.0)) + " km"
+               : Number(metres, DecimalsFor(metres)) + " m";
 }
 
 // Text centred on (x, y) horizontally, its top at y.
@@ -113,8 +116,8 @@ void TextBelow(QPainter &painter, double x, double y, const QString &text) {
 void TextLeftOf(QPainter &painter, double x, double y, const QString &text) {
     const QFontMetricsF metrics(painter.font());
     const double w = metrics.horizontalAdvance(text);
-    painter.drawText(QPointF(x - w, y + 0.5 * (metrics.ascent() - metrics.descent())),
-                     text);
+    painter.drawText(
+        QPointF(x - w, y + 0.5 * (metrics.ascent() - metrics.descent())), text);
 }
 
 void DrawAxes(QPainter &painter, const TMapView &view, double text) {
@@ -136,8 +139,8 @@ void DrawAxes(QPainter &painter, const TMapView &view, double text) {
         TextBelow(painter, px, frame.bottom() + tick + 1.0,
                   Number(x / 1000.0, decimals_x));
     }
-    const double step_y = NiceStep(visible.Height() * text * 3.0 /
-                                   std::max(frame.height(), 1.0));
+    const double step_y =
+        NiceStep(visible.Height() * text * 3.0 / std::max(frame.height(), 1.0));
     const int decimals_y = DecimalsFor(step_y / 1000.0);
     const QFontMetricsF metrics(painter.font());
     double widest = 0.0; // of the y labels, for the axis title beside them
@@ -153,7 +156,8 @@ void DrawAxes(QPainter &painter, const TMapView &view, double text) {
     TextBelow(painter, frame.center().x(), frame.bottom() + tick + 1.3 * text,
               "x (east), km");
     painter.save();
-    painter.translate(frame.left() - tick - widest - 0.5 * text - metrics.height(),
+    painter.translate(frame.left() - tick - widest - 0.5 * text -
+                          metrics.height(),
                       frame.center().y());
     painter.rotate(-90.0);
     TextBelow(painter, 0.0, 0.0, "y (north), km");
@@ -172,19 +176,20 @@ QRectF NorthBox(const QRectF &frame, double text) {
 
 void DrawScaleBar(QPainter &painter, const TMapView &view, double text) {
     const QRectF box = ScaleBarBox(view.Frame(), text);
-    const double metres = NiceFloor(view.Frame().width() / 5.0 /
-                                    view.PixelsPerMetre());
+    const double metres =
+        NiceFloor(view.Frame().width() / 5.0 / view.PixelsPerMetre());
     const double length = metres * view.PixelsPerMetre();
     painter.setPen(Qt::NoPen);
     painter.setBrush(label_back);
-    painter.drawRect(QRectF(box.left(), box.top(), length + 1.6 * text,
-                            box.height()));
+    painter.drawRect(
+        QRectF(box.left(), box.top(), length + 1.6 * text, box.height()));
     const double left = box.left() + 0.8 * text;
     const double y = box.bottom() - 0.7 * text;
     painter.setBrush(ink);
     painter.drawRect(QRectF(left, y - 0.15 * text, length, 0.3 * text));
     painter.setPen(QPen(ink, 1.0));
-    painter.drawLine(QPointF(left, y - 0.45 * text), QPointF(left, y + 0.15 * text));
+    painter.drawLine(QPointF(left, y - 0.45 * text),
+                     QPointF(left, y + 0.15 * text));
     painter.drawLine(QPointF(left + length, y - 0.45 * text),
                      QPointF(left + length, y + 0.15 * text));
     painter.setFont(FigureFont(text));
@@ -226,22 +231,25 @@ void DrawSuspectLabels(QPainter &painter, const TMapView &view,
         if (requests.size() >= cap) {
             break;
         }
-        const QPointF at = view.ToPixel(model.Stations()[k].x, model.Stations()[k].y);
+        const QPointF at =
+            view.ToPixel(model.Stations()[k].x, model.Stations()[k].y);
         if (!frame.contains(at)) {
             continue;
         }
         const QString name = QString::fromUtf8(model.Stations().Name(k));
-        requests.push_back({at, QSizeF(metrics.horizontalAdvance(name) + 2 * pad,
-                                       metrics.height())});
+        requests.push_back(
+            {at, QSizeF(metrics.horizontalAdvance(name) + 2 * pad,
+                        metrics.height())});
         named.push_back(k);
     }
     std::vector<QRectF> obstacles;
     if (decor.axes) {
-        obstacles = {ScaleBarBox(frame, decor.text), NorthBox(frame, decor.text)};
+        obstacles = {ScaleBarBox(frame, decor.text),
+                     NorthBox(frame, decor.text)};
     }
-    const auto placed = PlaceLabels(requests, frame,
-                                    radius + suspect_ring_gap + suspect_ring_width,
-                                    obstacles);
+    const auto placed =
+        PlaceLabels(requests, frame,
+                    radius + suspect_ring_gap + suspect_ring_width, obstacles);
     painter.setFont(font);
     for (size_t j = 0; j < placed.size(); ++j) {
         if (!placed[j]) {
@@ -260,8 +268,9 @@ void DrawSuspectLabels(QPainter &painter, const TMapView &view,
         painter.setBrush(label_back);
         painter.drawRoundedRect(box, 2.0, 2.0);
         painter.setPen(ink);
-        painter.drawText(QPointF(box.left() + pad, box.top() + metrics.ascent()),
-                         QString::fromUtf8(model.Stations().Name(named[j])));
+        painter.drawText(
+            QPointF(box.left() + pad, box.top() + metrics.ascent()),
+            QString::fromUtf8(model.Stations().Name(named[j])));
     }
 }
 
@@ -275,10 +284,12 @@ QString HistogramCaption(const TFigureModel &model, double) {
                       "suspect rule also weighs a station against its "
                       "neighbours: on rough ground the bar is higher.")
                   .arg(model.Header().suspect_threshold)
-                  .arg(Number(counts.scale, std::max(DecimalsFor(counts.scale) + 1, 3)))
+                  .arg(Number(counts.scale,
+                              std::max(DecimalsFor(counts.scale) + 1, 3)))
             : QString("r2 has no spread: no thresholds.");
     if (h.below + h.above > 0) {
-        caption += QString(" %1 beyond the bins.").arg(Grouped(h.below + h.above));
+        caption +=
+            QString(" %1 beyond the bins.").arg(Grouped(h.below + h.above));
     }
     return caption;
 }
@@ -311,7 +322,8 @@ void DrawMap(QPainter &painter, const TMapView &view, const TFigureModel &model,
 
     const TQcStations &stations = model.Stations();
     const WorldBox visible = view.Visible();
-    const double margin = (radius + selection_gap + 4.0) / view.PixelsPerMetre();
+    const double margin =
+        (radius + selection_gap + 4.0) / view.PixelsPerMetre();
     const auto shown = [&](size_t k, QPointF &at) {
         const QcStation &s = stations[k];
         if (!(s.x >= visible.x0 - margin && s.x <= visible.x1 + margin &&
@@ -329,7 +341,8 @@ void DrawMap(QPainter &painter, const TMapView &view, const TFigureModel &model,
     const double half = radius + duplicate_gap;
     for (const size_t k : model.Duplicates()) {
         if (shown(k, at)) {
-            painter.drawRect(QRectF(at.x() - half, at.y() - half, 2 * half, 2 * half));
+            painter.drawRect(
+                QRectF(at.x() - half, at.y() - half, 2 * half, 2 * half));
         }
     }
     // Suspects: a strong black ring with a white rim, so it shows on dark
@@ -345,7 +358,8 @@ void DrawMap(QPainter &painter, const TMapView &view, const TFigureModel &model,
         }
     }
     DrawSuspectLabels(painter, view, model, radius, decor);
-    if (decor.selected >= 0 && static_cast<size_t>(decor.selected) < model.Size() &&
+    if (decor.selected >= 0 &&
+        static_cast<size_t>(decor.selected) < model.Size() &&
         shown(static_cast<size_t>(decor.selected), at)) {
         const double r = radius + selection_gap;
         painter.setBrush(Qt::NoBrush);
@@ -408,7 +422,8 @@ void DrawColourBar(QPainter &painter, const QRectF &frame,
     painter.setPen(ink);
     for (int k = -2; k <= 2; ++k) {
         const double x = bar.center().x() + 0.25 * k * bar.width();
-        painter.drawLine(QPointF(x, bar.bottom()), QPointF(x, bar.bottom() + 0.35 * text));
+        painter.drawLine(QPointF(x, bar.bottom()),
+                         QPointF(x, bar.bottom() + 0.35 * text));
         QString label = Signed(0.5 * k * bound, decimals);
         if (k == -2) {
             label = "\u2264 " + label;
@@ -416,8 +431,10 @@ void DrawColourBar(QPainter &painter, const QRectF &frame,
             label = "\u2265 " + label;
         }
         const double w = metrics.horizontalAdvance(label);
-        const double left = std::clamp(x - 0.5 * w, frame.left(), frame.right() - w);
-        painter.drawText(QPointF(left, bar.bottom() + 0.4 * text + metrics.ascent()), label);
+        const double left =
+            std::clamp(x - 0.5 * w, frame.left(), frame.right() - w);
+        painter.drawText(
+            QPointF(left, bar.bottom() + 0.4 * text + metrics.ascent()), label);
     }
     const FigureCounts &counts = model.Counts();
     const QString caption =
@@ -425,7 +442,8 @@ void DrawColourBar(QPainter &painter, const QRectF &frame,
             ? QString("r2, mGal: colours clipped at \u00b1%1 robust scales")
                   .arg(colour_bound_scales)
             : QString("r2, mGal: colours clipped at the largest |r2|");
-    painter.drawText(QPointF(frame.left(), frame.top() + metrics.ascent()), caption);
+    painter.drawText(QPointF(frame.left(), frame.top() + metrics.ascent()),
+                     caption);
     painter.restore();
 }
 
@@ -437,9 +455,11 @@ void DrawLegend(QPainter &painter, const QRectF &frame, double text) {
     const double row = 1.6 * text;
     const double r = 0.4 * text;
     const char *texts[] = {"station, coloured by r2", "blank or skipped: no r2",
-                           "suspect, named", "duplicate position or close pair"};
+                           "suspect, named",
+                           "duplicate position or close pair"};
     for (int k = 0; k < 4; ++k) {
-        const QPointF at(frame.left() + 1.2 * text, frame.top() + (k + 0.5) * row);
+        const QPointF at(frame.left() + 1.2 * text,
+                         frame.top() + (k + 0.5) * row);
         switch (k) {
         case 0:
             painter.setPen(QPen(QColor(0x40, 0x40, 0x40), 0.9));
@@ -465,14 +485,16 @@ void DrawLegend(QPainter &painter, const QRectF &frame, double text) {
             painter.drawEllipse(at, r, r);
             painter.setBrush(Qt::NoBrush);
             painter.setPen(QPen(ink, 1.2));
-            painter.drawRect(QRectF(at.x() - r - duplicate_gap, at.y() - r - duplicate_gap,
-                                    2 * (r + duplicate_gap), 2 * (r + duplicate_gap)));
+            painter.drawRect(
+                QRectF(at.x() - r - duplicate_gap, at.y() - r - duplicate_gap,
+                       2 * (r + duplicate_gap), 2 * (r + duplicate_gap)));
             break;
         }
         painter.setPen(ink);
-        painter.drawText(QPointF(frame.left() + 2.8 * text,
-                                 at.y() + 0.5 * (metrics.ascent() - metrics.descent())),
-                         texts[k]);
+        painter.drawText(
+            QPointF(frame.left() + 2.8 * text,
+                    at.y() + 0.5 * (metrics.ascent() - metrics.descent())),
+            texts[k]);
     }
     painter.restore();
 }
@@ -512,19 +534,24 @@ void DrawHistogram(QPainter &painter, const QRectF &frame,
     }
     const int64_t largest = *std::max_element(h.counts.begin(), h.counts.end());
     const double step_y = NiceStep(std::max<double>(largest, 1) / 4.0);
-    const double top_count = std::max(std::ceil(largest / step_y) * step_y, step_y);
+    const double top_count =
+        std::max(std::ceil(largest / step_y) * step_y, step_y);
     const auto px = [&](double v) {
         return plot.left() + (v - h.low) / (h.high - h.low) * plot.width();
     };
-    const auto py = [&](double c) { return plot.bottom() - c / top_count * plot.height(); };
+    const auto py = [&](double c) {
+        return plot.bottom() - c / top_count * plot.height();
+    };
 
     // Grid lines and count labels.
     painter.setPen(QPen(QColor(0xe0, 0xe0, 0xe0), 1.0));
     for (double c = 0.0; c <= top_count + 0.5 * step_y; c += step_y) {
         painter.setPen(QPen(QColor(0xe0, 0xe0, 0xe0), 1.0));
-        painter.drawLine(QPointF(plot.left(), py(c)), QPointF(plot.right(), py(c)));
+        painter.drawLine(QPointF(plot.left(), py(c)),
+                         QPointF(plot.right(), py(c)));
         painter.setPen(ink);
-        TextLeftOf(painter, plot.left() - 0.4 * text, py(c), Grouped(static_cast<int64_t>(c)));
+        TextLeftOf(painter, plot.left() - 0.4 * text, py(c),
+                   Grouped(static_cast<int64_t>(c)));
     }
     // Bars, each in the colour of its middle.
     const double width = h.BinWidth();
@@ -536,7 +563,8 @@ void DrawHistogram(QPainter &painter, const QRectF &frame,
         const QRectF bar(QPointF(px(v0), py(static_cast<double>(h.counts[b]))),
                          QPointF(px(v0 + width), plot.bottom()));
         painter.setPen(QPen(bar_edge, 0.6));
-        painter.setBrush(QColor::fromRgb(model.Scale().ColourOf(v0 + 0.5 * width)));
+        painter.setBrush(
+            QColor::fromRgb(model.Scale().ColourOf(v0 + 0.5 * width)));
         painter.drawRect(bar);
     }
     painter.setBrush(Qt::NoBrush);
@@ -546,33 +574,50 @@ void DrawHistogram(QPainter &painter, const QRectF &frame,
     // Ticks of r2.
     const double step_x = NiceStep((h.high - h.low) / 5.0);
     const int decimals = DecimalsFor(step_x);
-    for (double v = std::ceil(h.low / step_x) * step_x; v <= h.high + 1e-9 * step_x;
-         v += step_x) {
-        painter.drawLine(QPointF(px(v), plot.bottom()), QPointF(px(v), plot.bottom() + 0.35 * text));
-        TextBelow(painter, px(v), plot.bottom() + 0.45 * text, Signed(v, decimals));
+    for (double v = std::ceil(h.low / step_x) * step_x;
+         v <= h.high + 1e-9 * step_x; v += step_x) {
+        painter.drawLine(QPointF(px(v), plot.bottom()),
+                         QPointF(px(v), plot.bottom() + 0.35 * text));
+        TextBelow(painter, px(v), plot.bottom() + 0.45 * text,
+                  Signed(v, decimals));
     }
     // The thresholds, and how many stations lie beyond each.
     if (std::isfinite(h.lower_threshold) && std::isfinite(h.upper_threshold)) {
         QPen dashed(Qt::black, 1.6, Qt::DashLine);
         painter.setPen(dashed);
         for (const double t : {h.lower_threshold, h.upper_threshold}) {
-            painter.drawLine(QPointF(px(t), plot.top() - 0.3 * text), QPointF(px(t), plot.bottom()));
+            painter.drawLine(QPointF(px(t), plot.top() - 0.3 * text),
+                             QPointF(px(t), plot.bottom()));
         }
         painter.setPen(ink);
         const int d = std::max(DecimalsFor(counts.scale), 2);
-        const QString lower = QString("%1 below %2").arg(Grouped(h.beyond_lower), Signed(h.lower_threshold, d));
-        const QString upper = QString("%1 above %2").arg(Grouped(h.beyond_upper), Signed(h.upper_threshold, d));
+        const QString lower =
+            QString("%1 below %2")
+                .arg(Grouped(h.beyond_lower), Signed(h.lower_threshold, d));
+        const QString upper =
+            QString("%1 above %2")
+                .arg(Grouped(h.beyond_upper), Signed(h.upper_threshold, d));
         const double y = frame.top() + 1.6 * text + metrics.ascent();
-        painter.drawText(QPointF(std::max(frame.left(), px(h.lower_threshold) - metrics.horizontalAdvance(lower) - 0.3 * text), y), lower);
-        painter.drawText(QPointF(std::min(px(h.upper_threshold) + 0.3 * text, frame.right() - metrics.horizontalAdvance(upper)), y), upper);
+        painter.drawText(
+            QPointF(std::max(frame.left(),
+                             px(h.lower_threshold) -
+                                 metrics.horizontalAdvance(lower) - 0.3 * text),
+                    y),
+            lower);
+        painter.drawText(
+            QPointF(std::min(px(h.upper_threshold) + 0.3 * text,
+                             frame.right() - metrics.horizontalAdvance(upper)),
+                    y),
+            upper);
     }
     // Caption.
     const double cy = plot.bottom() + 1.9 * text;
     painter.setPen(ink);
     TextBelow(painter, plot.center().x(), cy, "r2, mGal");
     painter.setFont(caption_font);
-    painter.drawText(QRectF(QPointF(frame.left(), cy + 1.5 * text), frame.bottomRight()),
-                     Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, caption);
+    painter.drawText(
+        QRectF(QPointF(frame.left(), cy + 1.5 * text), frame.bottomRight()),
+        Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, caption);
     painter.restore();
 }
 
@@ -582,20 +627,23 @@ QString TitleText(const TFigureModel &model) {
 
 QString ParametersText(const TFigureModel &model) {
     const FigureHeader &h = model.Header();
-    return QString("search distance %1 m \u00b7 increment %2 m \u00b7 N %3 \u00b7 "
-                   "cell size %4 m \u00b7 suspects beyond %5 robust scales")
+    return QString(
+               "search distance %1 m \u00b7 increment %2 m \u00b7 N %3 \u00b7 "
+               "cell size %4 m \u00b7 suspects beyond %5 robust scales")
         .arg(QString::number(h.search_distance, 'g', 12),
-             QString::number(h.increment, 'g', 12), QString::number(h.min_points),
+             QString::number(h.increment, 'g', 12),
+             QString::number(h.min_points),
              QString::number(h.cell_size, 'g', 12),
              QString::number(h.suspect_threshold, 'g', 6));
 }
 
 QString CountsText(const TFigureModel &model) {
     const FigureCounts &c = model.Counts();
-    QString text = QString("%1 stations \u00b7 %2 estimated \u00b7 %3 blank \u00b7 "
-                           "%4 skipped")
-                       .arg(Grouped(c.stations), Grouped(c.estimated),
-                            Grouped(c.blank), Grouped(c.skipped));
+    QString text =
+        QString("%1 stations \u00b7 %2 estimated \u00b7 %3 blank \u00b7 "
+                "%4 skipped")
+            .arg(Grouped(c.stations), Grouped(c.estimated), Grouped(c.blank),
+                 Grouped(c.skipped));
     if (c.duplicates > 0) {
         text += QString(" \u00b7 %1 duplicates").arg(Grouped(c.duplicates));
     }
@@ -624,8 +672,9 @@ FigureLayout LayoutFigure(const QSizeF &size) {
     layout.colour_bar = QRectF(right_left, top, right_width, 4.0 * t);
     layout.legend = QRectF(right_left, layout.colour_bar.bottom() + 1.0 * t,
                            right_width, 6.4 * t);
-    layout.histogram = QRectF(QPointF(right_left, layout.legend.bottom() + 1.5 * t),
-                              QPointF(size.width() - margin, size.height() - margin));
+    layout.histogram =
+        QRectF(QPointF(right_left, layout.legend.bottom() + 1.5 * t),
+               QPointF(size.width() - margin, size.height() - margin));
     return layout;
 }
 
@@ -638,16 +687,18 @@ TMapView DrawFigure(QPainter &painter, const QSizeF &size,
     painter.setPen(ink);
     painter.setFont(FigureFont(1.5 * t, true));
     const QFontMetricsF big(painter.font());
-    painter.drawText(QPointF(layout.title.left(), layout.title.top() + big.ascent()),
-                     TitleText(model));
+    painter.drawText(
+        QPointF(layout.title.left(), layout.title.top() + big.ascent()),
+        TitleText(model));
     painter.setFont(FigureFont(t));
     const QFontMetricsF small(painter.font());
     const double line2 = layout.title.top() + big.height() + 0.4 * t;
     painter.drawText(QPointF(layout.title.left(), line2 + small.ascent()),
                      ParametersText(model));
     painter.setFont(FigureFont(t, true));
-    painter.drawText(QPointF(layout.title.left(), line2 + 1.5 * t + small.ascent()),
-                     CountsText(model));
+    painter.drawText(
+        QPointF(layout.title.left(), line2 + 1.5 * t + small.ascent()),
+        CountsText(model));
 
     TMapView view;
     FitMap(view, model.Extent(), layout.map, t);

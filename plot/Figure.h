@@ -28,9 +28,9 @@ inline constexpr size_t max_labels = 40;
 
 // What the map shows besides the stations.
 struct MapDecor {
-    double text = 13.0;      // pixels, of tick labels and names
-    int64_t selected = -1;   // station highlighted (the window's choice)
-    bool axes = true;        // ticks in kilometres, scale bar, north arrow
+    double text = 13.0;    // pixels, of tick labels and names
+    int64_t selected = -1; // station highlighted (the window's choice)
+    bool axes = true;      // ticks in kilometres, scale bar, north arrow
 };
 
 // The map in view.Frame(): background, the dots (`dots` as RenderDots made

@@ -50,7 +50,8 @@ std::string EncodeSvg(const TFigureModel &model, const QSize &size) {
     generator.setOutputDevice(&buffer);
     generator.setSize(size);
     generator.setViewBox(QRect(QPoint(0, 0), size));
-    generator.setTitle(QString::fromStdString("Korvanel: " + model.Header().station_file));
+    generator.setTitle(
+        QString::fromStdString("Korvanel: " + model.Header().station_file));
     generator.setDescription("Leave-one-out residuals r2 of a gravity survey");
     {
         QPainter painter;
@@ -77,8 +78,9 @@ const FigureFormat *FigureFormatOf(const std::string &path) {
         return nullptr;
     }
     std::string extension = path.substr(dot + 1);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(
+        extension.begin(), extension.end(), extension.begin(),
+        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     for (const FigureFormat &format : formats) {
         if (extension == format.extension) {
             return &format;
@@ -99,15 +101,17 @@ std::string FigureExtensionsText() {
 bool ParseFigureSize(const std::string &text, QSize &size, std::string &why) {
     const size_t x = text.find_first_of("xX");
     int values[2] = {0, 0};
-    const std::string parts[2] = {x == std::string::npos ? text : text.substr(0, x),
-                                  x == std::string::npos ? "" : text.substr(x + 1)};
+    const std::string parts[2] = {
+        x == std::string::npos ? text : text.substr(0, x),
+        x == std::string::npos ? "" : text.substr(x + 1)};
     for (int k = 0; k < 2; ++k) {
         const std::string &part = parts[k];
         const auto [end, error] =
             std::from_chars(part.data(), part.data() + part.size(), values[k]);
         if (x == std::string::npos || part.empty() || error != std::errc() ||
             end != part.data() + part.size()) {
-            why = "'" + text + "' is not a size in pixels written WIDTHxHEIGHT, "
+            why = "'" + text +
+                  "' is not a size in pixels written WIDTHxHEIGHT, "
                   "such as 1600x1000";
             return false;
         }
@@ -137,7 +141,8 @@ void WriteFigure(const std::string &path, const FigureFormat &format,
         throw FileError("Cannot write the picture " + path + ": " +
                         std::strerror(error));
     }
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file.File()) != bytes.size()) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file.File()) !=
+        bytes.size()) {
         error = errno;
         file.Abandon();
         throw FileError("Cannot write the picture " + path + ": " +

@@ -136,7 +136,8 @@ TFigureModel::TFigureModel(FigureHeader header_, const TQcStations &stations_,
     constexpr int half = TColourScale::steps / 2;
     const auto band = [&](size_t k) {
         const int distance = std::abs(colour[k] - half);
-        return distance == half ? order_bands - 1 : distance * (order_bands - 1) / half;
+        return distance == half ? order_bands - 1
+                                : distance * (order_bands - 1) / half;
     };
     std::vector<size_t> first(order_bands + 1, 0);
     size_t rings = 0;
@@ -161,20 +162,23 @@ TFigureModel::TFigureModel(FigureHeader header_, const TQcStations &stations_,
         }
     }
     // Each first[b] now ends band b: first[order_bands - 2] begins the last.
-    std::stable_sort(order.begin() + static_cast<std::ptrdiff_t>(first[order_bands - 2]),
-                     order.end(), [&stations_](uint32_t a, uint32_t b) {
-                         return std::fabs(stations_[a].R2()) <
-                                std::fabs(stations_[b].R2());
-                     });
+    std::stable_sort(
+        order.begin() + static_cast<std::ptrdiff_t>(first[order_bands - 2]),
+        order.end(), [&stations_](uint32_t a, uint32_t b) {
+            return std::fabs(stations_[a].R2()) < std::fabs(stations_[b].R2());
+        });
 
     // Histogram: around the median, past the thresholds on both sides.
     const double threshold = header.suspect_threshold;
     double low = 0.0, high = 0.0;
     if (suspects.scale > 0.0 && Finite(suspects.scale) &&
         Finite(suspects.median)) {
-        histogram.lower_threshold = suspects.median - threshold * suspects.scale;
-        histogram.upper_threshold = suspects.median + threshold * suspects.scale;
-        const double half = (threshold + histogram_margin_scales) * suspects.scale;
+        histogram.lower_threshold =
+            suspects.median - threshold * suspects.scale;
+        histogram.upper_threshold =
+            suspects.median + threshold * suspects.scale;
+        const double half =
+            (threshold + histogram_margin_scales) * suspects.scale;
         low = suspects.median - half;
         high = suspects.median + half;
     } else if (counts.with_r2 > 0) {
@@ -216,8 +220,9 @@ TFigureModel::TFigureModel(FigureHeader header_, const TQcStations &stations_,
             } else if (r2 > high) {
                 ++histogram.above;
             } else {
-                const auto bin = std::min(
-                    static_cast<size_t>((r2 - low) / width), histogram_bins - 1);
+                const auto bin =
+                    std::min(static_cast<size_t>((r2 - low) / width),
+                             histogram_bins - 1);
                 ++histogram.counts[bin];
             }
         }

@@ -6,8 +6,8 @@
 namespace {
 
 // Directions tried, in order: right, left, above, below, then the corners.
-constexpr double directions[][2] = {{1, 0},  {-1, 0}, {0, -1}, {0, 1},
-                                    {1, -1}, {-1, -1}, {1, 1}, {-1, 1}};
+constexpr double directions[][2] = {{1, 0},  {-1, 0},  {0, -1}, {0, 1},
+                                    {1, -1}, {-1, -1}, {1, 1},  {-1, 1}};
 // Rings of spots, in gaps from the anchor: beside the mark, then farther
 // out with a leader line, for crowds.
 constexpr double ring_distances[] = {1.0, 3.0, 5.0, 8.0};
@@ -40,8 +40,8 @@ PlaceLabels(const std::vector<LabelRequest> &requests, const QRectF &room,
     // another one's station either.
     std::vector<QRectF> taken = obstacles;
     for (const LabelRequest &request : requests) {
-        taken.push_back(QRectF(request.anchor.x() - gap, request.anchor.y() - gap,
-                               2 * gap, 2 * gap));
+        taken.push_back(QRectF(request.anchor.x() - gap,
+                               request.anchor.y() - gap, 2 * gap, 2 * gap));
     }
     for (size_t k = 0; k < requests.size(); ++k) {
         const LabelRequest &request = requests[k];

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <limits>
 
-void TMapView::Fit(const WorldBox &box, const QRectF &frame_,
-                   double margin, double fallback_extent) {
+void TMapView::Fit(const WorldBox &box, const QRectF &frame_, double margin,
+                   double fallback_extent) {
     frame = frame_;
     centre_x = 0.5 * (box.x0 + box.x1);
     centre_y = 0.5 * (box.y0 + box.y1);

@@ -11,7 +11,8 @@ namespace {
 
 // Qt's remark that it found no runtime folder: true on any machine without a
 // desktop session, and nothing a user of the batch tool can act on.
-constexpr const char *no_runtime_folder = "QStandardPaths: XDG_RUNTIME_DIR not set";
+constexpr const char *no_runtime_folder =
+    "QStandardPaths: XDG_RUNTIME_DIR not set";
 
 QtMessageHandler passed_on = nullptr;
 

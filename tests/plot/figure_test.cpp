@@ -31,7 +31,8 @@ QImage Render(const TFigureModel &model, TMapView &view) {
 
 // Largest difference of the three channels.
 int Distance(QRgb a, QRgb b) {
-    return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+    return std::max({std::abs(qRed(a) - qRed(b)),
+                     std::abs(qGreen(a) - qGreen(b)),
                      std::abs(qBlue(a) - qBlue(b))});
 }
 
@@ -41,7 +42,8 @@ QRgb PixelAt(const QImage &image, const QPointF &at) {
 }
 
 // Centre of the pixels within `tolerance` of `colour`; false for none.
-bool Centroid(const QImage &image, QRgb colour, int tolerance, QPointF &centre) {
+bool Centroid(const QImage &image, QRgb colour, int tolerance,
+              QPointF &centre) {
     double sx = 0.0, sy = 0.0;
     int count = 0;
     for (int y = 0; y < image.height(); ++y) {
@@ -66,8 +68,8 @@ TEST(FigureMap, StationIsDrawnAtItsPixelInTheColourOfItsR2) {
     // A 9 x 9 lattice; three stations stand out. Expected colours: the ends
     // and the middle of the scale (bound 3 x 0.1 mGal).
     std::vector<FixtureStation> list = Lattice(9, 9, 300.0);
-    list[10].r2 = 5.0;   // far beyond +bound
-    list[40].r2 = -2.0;  // far beyond -bound
+    list[10].r2 = 5.0;  // far beyond +bound
+    list[40].r2 = -2.0; // far beyond -bound
     list[70].r2 = 0.0;
     const FixtureRun run(list);
     const TFigureModel model = run.Model();
@@ -78,7 +80,8 @@ TEST(FigureMap, StationIsDrawnAtItsPixelInTheColourOfItsR2) {
         QRgb colour;
     };
     const Case cases[] = {
-        {"large positive r2: the positive end", 10, scale.Colour(TColourScale::steps - 1)},
+        {"large positive r2: the positive end", 10,
+         scale.Colour(TColourScale::steps - 1)},
         {"large negative r2: the negative end", 40, scale.Colour(0)},
         {"r2 of 0: the middle", 70, scale.Colour(TColourScale::steps / 2)},
     };
@@ -132,11 +135,12 @@ TEST(FigureMap, MarksDependOnWhatQualityControlFound) {
                           {"skipped station", 30, false, true}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        const QPointF at = view.ToPixel(run.stations[c.station].x,
-                                        run.stations[c.station].y);
+        const QPointF at =
+            view.ToPixel(run.stations[c.station].x, run.stations[c.station].y);
         // The suspect's ring: 3.5 pixels beyond the dot, 2.2 wide.
         int dark = 0;
-        for (const QPointF d : {QPointF(1, 0), QPointF(-1, 0), QPointF(0, 1), QPointF(0, -1)}) {
+        for (const QPointF d :
+             {QPointF(1, 0), QPointF(-1, 0), QPointF(0, 1), QPointF(0, -1)}) {
             const QRgb p = PixelAt(image, at + d * (radius + 3.5));
             dark += qGray(p) < 60 ? 1 : 0;
         }
@@ -170,7 +174,8 @@ TEST(FigureMap, OneScaleForXAndYWhateverTheSurveysShape) {
             for (int side = 0; side < 2; ++side) {
                 const double along = k * 1000.0;
                 const double across = side * 2000.0;
-                list.push_back({wide ? along : across, wide ? across : along, 0.0});
+                list.push_back(
+                    {wide ? along : across, wide ? across : along, 0.0});
             }
         }
         list.front().r2 = 9.0; // (0, 0)
@@ -182,7 +187,8 @@ TEST(FigureMap, OneScaleForXAndYWhateverTheSurveysShape) {
         QPointF south_west, north_east;
         // The dots' fill only: the colour bar lies outside the map.
         QImage map = image.copy(LayoutFigure(QSizeF(figure_size)).map.toRect());
-        ASSERT_TRUE(Centroid(map, model.Scale().Colour(TColourScale::steps - 1), 3, south_west));
+        ASSERT_TRUE(Centroid(map, model.Scale().Colour(TColourScale::steps - 1),
+                             3, south_west));
         ASSERT_TRUE(Centroid(map, model.Scale().Colour(0), 3, north_east));
         const double dx = north_east.x() - south_west.x();
         const double dy = south_west.y() - north_east.y();
@@ -190,7 +196,8 @@ TEST(FigureMap, OneScaleForXAndYWhateverTheSurveysShape) {
         ASSERT_GT(dy, 0.0);
         // Centroids of dots a few pixels wide: within half a pixel each.
         const double expected = c.width / c.height;
-        EXPECT_NEAR(dx / dy, expected, expected * 1.0 / std::min(dx, dy) + 0.02);
+        EXPECT_NEAR(dx / dy, expected,
+                    expected * 1.0 / std::min(dx, dy) + 0.02);
         // The long side fills most of its room.
         EXPECT_GT(std::max(dx, dy), 0.5 * (wide ? map.width() : map.height()));
     }
@@ -206,9 +213,12 @@ TEST(FigureMap, SurveysWithoutExtentStillDrawEachStation) {
     const Case cases[] = {
         {"no station", {}},
         {"one station", {{500000.0, 5500000.0, 1.0}}},
-        {"one east-west line", {{0.0, 0.0, 1.0}, {1000.0, 0.0, 0.0}, {2000.0, 0.0, -1.0}}},
-        {"one north-south line", {{0.0, 0.0, 1.0}, {0.0, 1000.0, 0.0}, {0.0, 2000.0, -1.0}}},
-        {"all at one position", {{7.0, 7.0, 1.0}, {7.0, 7.0, 0.5}, {7.0, 7.0, -0.5}}},
+        {"one east-west line",
+         {{0.0, 0.0, 1.0}, {1000.0, 0.0, 0.0}, {2000.0, 0.0, -1.0}}},
+        {"one north-south line",
+         {{0.0, 0.0, 1.0}, {0.0, 1000.0, 0.0}, {0.0, 2000.0, -1.0}}},
+        {"all at one position",
+         {{7.0, 7.0, 1.0}, {7.0, 7.0, 0.5}, {7.0, 7.0, -0.5}}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -218,7 +228,8 @@ TEST(FigureMap, SurveysWithoutExtentStillDrawEachStation) {
         const QImage image = Render(model, view);
         const QRectF map = LayoutFigure(QSizeF(figure_size)).map;
         for (size_t k = 0; k < run.stations.Size(); ++k) {
-            const QPointF at = view.ToPixel(run.stations[k].x, run.stations[k].y);
+            const QPointF at =
+                view.ToPixel(run.stations[k].x, run.stations[k].y);
             ASSERT_TRUE(map.contains(at));
             EXPECT_GT(Distance(PixelAt(image, at), qRgb(255, 255, 255)), 2);
         }
@@ -251,9 +262,10 @@ TEST(FigureSvg, ParsesAsXmlAndNamesEverySuspect) {
             svg_root = true;
         }
         if (xml.isStartElement() && xml.name() == QStringLiteral("text")) {
-            texts.insert(xml.readElementText(QXmlStreamReader::IncludeChildElements)
-                             .trimmed()
-                             .toStdString());
+            texts.insert(
+                xml.readElementText(QXmlStreamReader::IncludeChildElements)
+                    .trimmed()
+                    .toStdString());
         }
     }
     ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString();

@@ -31,9 +31,12 @@ TEST(ColourScale, CentredOnZeroAndClippedAtTheBound) {
         double value;
         int index;
     };
-    const Case cases[] = {{"zero", 0.0, top / 2},     {"+bound", 0.5, top},
-                          {"beyond +bound", 50.0, top}, {"-bound", -0.5, 0},
-                          {"beyond -bound", -7.0, 0},  {"half way up", 0.25, 191}, // 190.5 rounded
+    const Case cases[] = {{"zero", 0.0, top / 2},
+                          {"+bound", 0.5, top},
+                          {"beyond +bound", 50.0, top},
+                          {"-bound", -0.5, 0},
+                          {"beyond -bound", -7.0, 0},
+                          {"half way up", 0.25, 191}, // 190.5 rounded
                           {"not a number", no_r2, top / 2}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -47,7 +50,8 @@ TEST(ColourScale, CentredOnZeroAndClippedAtTheBound) {
 TEST(MapView, FitsAtOneScaleAndZoomsAroundThePointer) {
     TMapView view;
     // 10 km x 1 km into 1000 x 1000 pixels, 10 pixels margin: 0.098 px/m.
-    view.Fit(WorldBox{0.0, 0.0, 10000.0, 1000.0}, QRectF(0, 0, 1000, 1000), 10.0);
+    view.Fit(WorldBox{0.0, 0.0, 10000.0, 1000.0}, QRectF(0, 0, 1000, 1000),
+             10.0);
     EXPECT_DOUBLE_EQ(view.PixelsPerMetre(), 980.0 / 10000.0);
     const QPointF centre = view.ToPixel(5000.0, 500.0);
     EXPECT_DOUBLE_EQ(centre.x(), 500.0);
@@ -88,7 +92,8 @@ TEST(FigureModel, FiguresHistogramAndDrawingOrder) {
     EXPECT_EQ(c.skipped, 1);
     EXPECT_EQ(c.with_r2, 5);
     EXPECT_EQ(c.suspects, 1);
-    EXPECT_NEAR(c.rms_r2, std::sqrt((0.01 + 0.04 + 0.25 + 0.2025) / 5.0), 1e-12);
+    EXPECT_NEAR(c.rms_r2, std::sqrt((0.01 + 0.04 + 0.25 + 0.2025) / 5.0),
+                1e-12);
 
     const R2Histogram &h = model.Histogram();
     EXPECT_NEAR(h.lower_threshold, -0.4, 1e-12);
@@ -126,9 +131,9 @@ TEST(LabelPlacement, LabelsNeverOverlapAndStayInTheirRoom) {
         SCOPED_TRACE(c.name);
         std::vector<LabelRequest> requests;
         for (int k = 0; k < 12; ++k) {
-            requests.push_back({QPointF(50 + c.spacing * (k % 4),
-                                        40 + c.spacing * (k / 4)),
-                                QSizeF(40, 14)});
+            requests.push_back(
+                {QPointF(50 + c.spacing * (k % 4), 40 + c.spacing * (k / 4)),
+                 QSizeF(40, 14)});
         }
         const auto placed = PlaceLabels(requests, c.room, 5.0);
         ASSERT_EQ(placed.size(), requests.size());
@@ -156,10 +161,11 @@ TEST(FigureFile, FormatComesFromTheExtension) {
         const char *path;
         const char *extension; // null: no format
     };
-    const Case cases[] = {{"survey.png", "png"},     {"OUT/Survey.PNG", "png"},
-                          {"figure.svg", "svg"},     {"figure.jpg", nullptr},
-                          {"figure", nullptr},       {"dir.png/figure", nullptr},
-                          {"figure.png.txt", nullptr}};
+    const Case cases[] = {
+        {"survey.png", "png"},      {"OUT/Survey.PNG", "png"},
+        {"figure.svg", "svg"},      {"figure.jpg", nullptr},
+        {"figure", nullptr},        {"dir.png/figure", nullptr},
+        {"figure.png.txt", nullptr}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.path);
         const FigureFormat *format = FigureFormatOf(c.path);
@@ -179,12 +185,13 @@ TEST(FigureFile, SizeIsWidthByHeightWithinLimits) {
         bool ok;
         int width, height;
     };
-    const Case cases[] = {{"1600x1000", true, 1600, 1000}, {"800X600", true, 800, 600},
-                          {"320x8000", true, 320, 8000},   {"319x600", false, 0, 0},
-                          {"800x8001", false, 0, 0},       {"x600", false, 0, 0},
-                          {"800x", false, 0, 0},           {"800", false, 0, 0},
-                          {"8a0x600", false, 0, 0},        {"800x600x2", false, 0, 0},
-                          {"-800x600", false, 0, 0}};
+    const Case cases[] = {
+        {"1600x1000", true, 1600, 1000}, {"800X600", true, 800, 600},
+        {"320x8000", true, 320, 8000},   {"319x600", false, 0, 0},
+        {"800x8001", false, 0, 0},       {"x600", false, 0, 0},
+        {"800x", false, 0, 0},           {"800", false, 0, 0},
+        {"8a0x600", false, 0, 0},        {"800x600x2", false, 0, 0},
+        {"-800x600", false, 0, 0}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);
         QSize size;
@@ -213,9 +220,11 @@ TEST(FigureFile, WritesAWholePictureOrLeavesTheEarlierFile) {
     const QImage written(QString::fromStdString(path));
     EXPECT_EQ(written.size(), QSize(800, 500));
     // No temporary file is left beside it.
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"figure.png"});
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files),
+              QStringList{"figure.png"});
 
-    const std::string missing = dir.filePath("no/such/folder/figure.svg").toStdString();
+    const std::string missing =
+        dir.filePath("no/such/folder/figure.svg").toStdString();
     try {
         WriteFigure(missing, *FigureFormatOf(missing), model, QSize(800, 500));
         FAIL() << "a picture in a missing folder was written";

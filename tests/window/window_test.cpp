@@ -9,27 +9,27 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStringList>
-#include <QHeaderView>
-#include <QPointer>
-#include <QImage>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
 #include <QtTest>
 
+#include "app/Jobs.h"
 #include "gui/Form1.h"
 #include "gui/MapWidget.h"
 #include "gui/ResultsWindow.h"
 #include "gui/StationTable.h"
-#include "app/Jobs.h"
 #include "platform/Dialogs.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtDialogs.h"
@@ -724,14 +724,17 @@ class WindowTest : public QObject {
         QVERIFY(results->windowTitle().startsWith("Korvanel results"));
         QVERIFY(results->windowTitle().contains("survey.dat"));
         QCOMPARE(results->Model().Size(), size_t(stopped ? 10 : 30));
-        QCOMPARE(results->stations_table->model()->rowCount(), stopped ? 10 : 30);
+        QCOMPARE(results->stations_table->model()->rowCount(),
+                 stopped ? 10 : 30);
         // On the screen, beside the main window where the screen has room
         // for both; the main window as it was.
-        const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+        const QRect room =
+            QGuiApplication::primaryScreen()->availableGeometry();
         QVERIFY(room.contains(results->geometry().topLeft()));
         if (room.width() >= form->frameGeometry().width() +
                                 results->frameGeometry().width() + 8) {
-            QVERIFY(!results->frameGeometry().intersects(form->frameGeometry()));
+            QVERIFY(
+                !results->frameGeometry().intersects(form->frameGeometry()));
         }
         QCOMPARE(form->size(), QSize(650, 293));
         QVERIFY(form->isVisible());
@@ -758,7 +761,8 @@ class WindowTest : public QObject {
         QVERIFY(results != nullptr);
         QVERIFY(QTest::qWaitForWindowExposed(results));
         const TQcStations &stations = results->Model().Stations();
-        auto *rows = static_cast<TStationTableModel *>(results->stations_table->model());
+        auto *rows =
+            static_cast<TStationTableModel *>(results->stations_table->model());
 
         // A click on the fourth row of all stations: its station is chosen,
         // highlighted and in the middle of the map.
@@ -797,7 +801,9 @@ class WindowTest : public QObject {
         QStringList shown;
         QList<QUrl> opened;
         QString chosen;
-        results->present_error = [&shown](const QString &text) { shown << text; };
+        results->present_error = [&shown](const QString &text) {
+            shown << text;
+        };
         results->open_url = [&opened](const QUrl &url) {
             opened << url;
             return true;
@@ -821,7 +827,8 @@ class WindowTest : public QObject {
 
         QVERIFY(results->btn_open_table->isEnabled());
         results->btn_open_table->click();
-        QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(dir->filePath("result.csv"))});
+        QCOMPARE(opened,
+                 QList<QUrl>{QUrl::fromLocalFile(dir->filePath("result.csv"))});
         QVERIFY(QFileInfo::exists(dir->filePath("result.csv")));
     }
 
