@@ -270,7 +270,7 @@ CalcResult TCalcRun::RunPasses() {
     const double increment = StrToFloat(host.FieldText(CalcField::Increment));
     const int32_t n = StrToInt(host.FieldText(CalcField::MinPoints));
     const double cell = StrToFloat(host.FieldText(CalcField::CellSize));
-    settings = ReportSettings{a, cell, n};
+    settings = ReportSettings{a, cell, n, increment};
 
     // Every kriging run would be refused: say so once and start nothing.
     if (!(cell >= min_cell_size)) {

@@ -43,6 +43,7 @@ struct ReportSettings {
     double search_distance = 0.0; // metres
     double cell_size = 0.0;       // metres
     int32_t min_points = 0;
+    double increment = 0.0; // metres
 };
 
 class TRunReport {

@@ -15,7 +15,11 @@
 #include "app/ResultPath.h"
 #include "cli/BatchHost.h"
 #include "cli/SurveyInput.h"
+#include "platform/FileError.h"
 #include "platform/Locale.h"
+#include "plot/FigureFile.h"
+#include "plot/FigureModel.h"
+#include "plot/OffscreenGui.h"
 #include "store/CppSQLite3.h"
 
 namespace {
@@ -46,6 +50,49 @@ bool IsRegularFile(const std::string &path) {
     struct stat status {};
     return path != "-" && ::stat(path.c_str(), &status) == 0 &&
            S_ISREG(status.st_mode);
+}
+
+// What --plot asked for.
+struct PlotRequest {
+    std::string path; // empty: no picture
+    const FigureFormat *format = nullptr;
+    QSize size{default_figure_width, default_figure_height};
+};
+
+// Draws the run's figure into the picture asked for. Qt starts here, on its
+// offscreen platform, and only here. False, with a message, when the picture
+// could not be written or there is nothing to draw.
+bool WritePlot(const PlotRequest &plot, const TCalcRun &run,
+               const std::string &data) {
+    const QcFindings &findings = run.qc_findings;
+    if (findings.stations.Size() == 0) {
+        std::fprintf(stderr,
+                     "No picture: no station was estimated, %s was "
+                     "not written.\n",
+                     plot.path.c_str());
+        return false;
+    }
+    const size_t slash = data.find_last_of('/');
+    FigureHeader header;
+    header.station_file = data == "-"                  ? "standard input"
+                          : slash == std::string::npos ? data
+                                                       : data.substr(slash + 1);
+    header.search_distance = run.settings.search_distance;
+    header.increment = run.settings.increment;
+    header.min_points = run.settings.min_points;
+    header.cell_size = run.settings.cell_size;
+    header.suspect_threshold = run.qc.suspect_threshold;
+    try {
+        const TOffscreenGui gui;
+        const TFigureModel model(header, findings.stations, findings.suspects,
+                                 findings.duplicates);
+        WriteFigure(plot.path, *plot.format, model, plot.size);
+    } catch (const FileError &error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return false;
+    }
+    std::printf("Picture written to %s\n", plot.path.c_str());
+    return true;
 }
 
 } // namespace
@@ -145,6 +192,16 @@ int main(int argc, char **argv) {
                    "also write the companion table as a GeoPackage layer "
                    "'stations' with point geometry")
         ->type_name("PATH");
+    PlotRequest plot;
+    std::string plot_size;
+    app.add_option("--plot", plot.path,
+                   "writes the figure of the run: the map of the stations "
+                   "coloured by r2 with the suspects ringed and named, and the "
+                   "histogram of r2; PATH.png (raster) or PATH.svg (vector)")
+        ->type_name("PATH");
+    app.add_option("--plot-size", plot_size,
+                   "size of the figure in pixels (default 1600x1000)")
+        ->type_name("WxH");
     app.add_flag("-v,--verbose", verbose,
                  "show every line that is not a station, as it is met");
     try {
@@ -185,6 +242,27 @@ int main(int argc, char **argv) {
                                       decimal + "')"));
         }
     }
+    if (!plot.path.empty()) {
+        plot.format = FigureFormatOf(plot.path);
+        if (plot.format == nullptr) {
+            return UsageError("--plot: a picture is written as " +
+                              FigureExtensionsText() + ", not as '" +
+                              plot.path + "'");
+        }
+        if (no_qc) {
+            return UsageError("--plot draws what quality control found: it "
+                              "cannot go with --no-qc");
+        }
+    }
+    if (!plot_size.empty()) {
+        std::string why;
+        if (plot.path.empty()) {
+            return UsageError("--plot-size: there is no --plot to size");
+        }
+        if (!ParseFigureSize(plot_size, plot.size, why)) {
+            return UsageError("--plot-size: " + why);
+        }
+    }
     if (!EncodingKnown(encoding)) {
         return UsageError("--encoding: the system knows no encoding named '" +
                           encoding + "' (see iconv --list)");
@@ -214,6 +292,7 @@ int main(int argc, char **argv) {
         fields.output = ProposeResultPath(fields.data);
     }
     const std::string output = fields.output;
+    const std::string data = fields.data;
 
     TBatchHost host(std::move(fields), stderr, isatty(STDERR_FILENO) != 0,
                     verbose);
@@ -252,6 +331,9 @@ int main(int argc, char **argv) {
             std::printf("GeoPackage written to %s\n", gpkg.c_str());
         }
         std::printf("Result written to %s\n", output.c_str());
+        if (!plot.path.empty() && !WritePlot(plot, run, data)) {
+            return exit_failure;
+        }
         return run.nothing_estimated || !gpkg_error.empty() ? exit_failure
                                                             : exit_success;
     case CalcResult::Stopped:
@@ -265,6 +347,9 @@ int main(int argc, char **argv) {
                          "Stopped before writing: %s was left as it "
                          "was.\n",
                          output.c_str());
+        }
+        if (!plot.path.empty() && run.qc_findings.stations.Size() > 0) {
+            WritePlot(plot, run, data);
         }
         return exit_interrupted;
     case CalcResult::Refused:

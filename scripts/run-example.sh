@@ -6,7 +6,7 @@ set -euo pipefail
 build=${1:-build}
 input=examples/survey.dat
 output=${build}/survey_res.dat
-window=${build}/app/korvanel
+window=${build}/gui/korvanel
 if [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" && -x "$window" ]]; then
     echo "Opening the window; the example survey is $input."
     exec "$window"

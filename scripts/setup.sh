@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
     g++ cmake ninja-build make pkg-config
     libsqlite3-dev libgtest-dev libgmock-dev libcli11-dev libbenchmark-dev
-    qt6-base-dev libgl-dev fonts-wine
+    qt6-base-dev qt6-svg-dev libgl-dev fonts-wine fonts-dejavu-core
     libgdal-dev libproj-dev
     clang libclang-rt-14-dev
     locales time

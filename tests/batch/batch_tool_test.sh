@@ -125,6 +125,41 @@ done
 run "$work/survey.xyz" -o "$work/jobs0.dat" --jobs 0
 check "--jobs 0 is a usage error" [ "$status" -eq 2 ]
 
+# --plot: the run's figure, PNG or SVG by the extension. Qt starts only for it,
+# and then on its offscreen platform: a platform that cannot start, named by
+# the caller, stops neither a run without --plot nor one with it.
+png_size() {  # the width and height in a PNG's header
+    od -An -tu1 -j16 -N8 "$1" | awk '{ printf "%dx%d", (($1 * 256 + $2) * 256 + $3) * 256 + $4, (($5 * 256 + $6) * 256 + $7) * 256 + $8 }'
+}
+QT_QPA_PLATFORM=no-such-platform DISPLAY= run "$work/survey.xyz" -o "$work/p.dat" --plot "$work/p.png"
+check "--plot run succeeds without a display" [ "$status" -eq 0 ]
+check "--plot writes a PNG of 1600x1000" [ "$(png_size "$work/p.png")" = "1600x1000" ]
+check "--plot says where the picture went" grep -q "Picture written to $work/p.png" "$work/out"
+suspect=$(awk '/^  station /{ getline; print $1; exit }' "$work/out")
+check "the survey has a suspect to name" [ -n "$suspect" ]
+run "$work/survey.xyz" -o "$work/p.dat" --plot "$work/p.svg" --plot-size 800x500
+check "--plot .svg succeeds" [ "$status" -eq 0 ]
+check "the SVG is an SVG" grep -q "<svg" "$work/p.svg"
+check "the SVG names a suspect as text" grep -q ">$suspect</text>" "$work/p.svg"
+run "$work/survey.xyz" -o "$work/p.dat" --plot "$work/p.png" --plot-size 900x600
+check "--plot-size sizes the PNG" [ "$(png_size "$work/p.png")" = "900x600" ]
+QT_QPA_PLATFORM=no-such-platform run "$work/survey.xyz" -o "$work/q.dat"
+check "without --plot Qt never starts" [ "$status" -eq 0 ]
+rm -f "$work/q.dat"
+for bad in "--plot $work/q.jpg" "--plot $work/q" "--plot $work/q.png --plot-size 100x100" \
+           "--plot $work/q.png --plot-size wide" "--plot-size 800x600" "--plot $work/q.png --no-qc"; do
+    # shellcheck disable=SC2086  # the options split into words on purpose
+    run "$work/survey.xyz" -o "$work/q.dat" $bad
+    check "$bad is a usage error" [ "$status" -eq 2 ]
+    check "$bad writes nothing" [ ! -e "$work/q.dat" ]
+done
+run "$work/survey.xyz" -o "$work/q.dat" --plot "$work/q.gif"
+check "a wrong extension names the right ones" grep -q ".png or .svg" "$work/err"
+run "$work/survey.xyz" -o "$work/q.dat" --plot "$work/no/folder/q.png"
+check "a picture that cannot be written fails" [ "$status" -eq 1 ]
+check "it says why" grep -q "Cannot write the picture $work/no/folder/q.png: No such file or directory" "$work/err"
+check "the result is written all the same" [ -s "$work/q.dat" ]
+
 # Ctrl-C stops after the station in hand and keeps whole lines, with one job
 # and with several.
 "$make_survey" 20000 300 5 >"$work/big.xyz"

@@ -1,5 +1,6 @@
 // The main window on the offscreen platform: its controls and states, the
-// choosers, and Calc runs that complete, stop, close or fail.
+// choosers, Calc runs that complete, stop, close or fail, and the results
+// window they open.
 #include <memory>
 #include <stdexcept>
 
@@ -8,19 +9,27 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStringList>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUrl>
 #include <QtTest>
 
-#include "app/Form1.h"
 #include "app/Jobs.h"
+#include "gui/Form1.h"
+#include "gui/MapWidget.h"
+#include "gui/ResultsWindow.h"
+#include "gui/StationTable.h"
 #include "platform/Dialogs.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtDialogs.h"
@@ -686,6 +695,141 @@ class WindowTest : public QObject {
         QCOMPARE(caption, QString("Korvanel"));
         QVERIFY(only_ok);
         QCOMPARE(icon, as_error ? QMessageBox::Critical : QMessageBox::NoIcon);
+    }
+
+    void ResultsWindowOpensAfterACalcThatEstimatedStations_data() {
+        QTest::addColumn<bool>("stopped");
+        QTest::newRow("completed") << false;
+        QTest::newRow("stopped") << true;
+    }
+
+    void ResultsWindowOpensAfterACalcThatEstimatedStations() {
+        QFETCH(bool, stopped);
+        PrepareRun(Survey(30));
+        if (stopped) {
+            connect(form->ProgressBar1, &QProgressBar::valueChanged, form.get(),
+                    [this](int value) {
+                        if (value == 1) {
+                            QTimer::singleShot(0, form->btn_stop,
+                                               &QPushButton::click);
+                        }
+                    });
+        }
+        form->show();
+        form->btn_calc->click();
+        QVERIFY(form->results_window != nullptr);
+        TResultsWindow *results = form->results_window.get();
+        QVERIFY(results->isVisible());
+        QVERIFY(!results->isModal());
+        QVERIFY(results->windowTitle().startsWith("Korvanel results"));
+        QVERIFY(results->windowTitle().contains("survey.dat"));
+        QCOMPARE(results->Model().Size(), size_t(stopped ? 10 : 30));
+        QCOMPARE(results->stations_table->model()->rowCount(),
+                 stopped ? 10 : 30);
+        // On the screen, beside the main window where the screen has room
+        // for both; the main window as it was.
+        const QRect room =
+            QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY(room.contains(results->geometry().topLeft()));
+        if (room.width() >= form->frameGeometry().width() +
+                                results->frameGeometry().width() + 8) {
+            QVERIFY(
+                !results->frameGeometry().intersects(form->frameGeometry()));
+        }
+        QCOMPARE(form->size(), QSize(650, 293));
+        QVERIFY(form->isVisible());
+
+        // The next run's window replaces it.
+        QPointer<TResultsWindow> earlier = results;
+        form->btn_calc->click();
+        QVERIFY(earlier.isNull());
+        QVERIFY(form->results_window != nullptr);
+        // A run that was refused opens none, and leaves the last one.
+        results = form->results_window.get();
+        form->txt_cell->setText("0");
+        form->btn_calc->click();
+        QCOMPARE(form->results_window.get(), results);
+        // Closing the main window closes the results too.
+        form->close();
+        QVERIFY(!results->isVisible());
+    }
+
+    void ChoosingARowOrAStationSelectsItInTheOtherPlace() {
+        PrepareRun(Survey(30));
+        form->btn_calc->click();
+        TResultsWindow *results = form->results_window.get();
+        QVERIFY(results != nullptr);
+        QVERIFY(QTest::qWaitForWindowExposed(results));
+        const TQcStations &stations = results->Model().Stations();
+        auto *rows =
+            static_cast<TStationTableModel *>(results->stations_table->model());
+
+        // A click on the fourth row of all stations: its station is chosen,
+        // highlighted and in the middle of the map.
+        QTableView *table = results->stations_table;
+        const QModelIndex index = rows->index(3, 0);
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                          table->visualRect(index).center());
+        const size_t k = rows->StationAt(3);
+        QCOMPARE(results->SelectedStation(), int64_t(k));
+        QCOMPARE(results->map->SelectedStation(), int64_t(k));
+        const TMapView &view = results->map->View();
+        QCOMPARE(view.CentreX(), stations[k].x);
+        QCOMPARE(view.CentreY(), stations[k].y);
+
+        // A click on another station's dot on the map selects its row.
+        const size_t other = k == 0 ? 1 : 0;
+        const QPointF at = view.ToPixel(stations[other].x, stations[other].y);
+        QTest::mouseClick(results->map, Qt::LeftButton, {}, at.toPoint());
+        QCOMPARE(results->SelectedStation(), int64_t(other));
+        QCOMPARE(table->currentIndex().row(), rows->RowOf(other));
+        QCOMPARE(rows->StationAt(table->currentIndex().row()), other);
+
+        // Sorted by another column, the chosen row follows its station.
+        table->sortByColumn(TStationTableModel::Name, Qt::AscendingOrder);
+        QCOMPARE(rows->StationAt(table->currentIndex().row()), other);
+        QCOMPARE(results->SelectedStation(), int64_t(other));
+        results->SelectStation(int64_t(k));
+        QCOMPARE(rows->StationAt(table->currentIndex().row()), k);
+    }
+
+    void ResultsSaveThePictureAndOpenTheTable() {
+        PrepareRun(Survey(30));
+        form->btn_calc->click();
+        TResultsWindow *results = form->results_window.get();
+        QVERIFY(results != nullptr);
+        QStringList shown;
+        QList<QUrl> opened;
+        QString chosen;
+        results->present_error = [&shown](const QString &text) {
+            shown << text;
+        };
+        results->open_url = [&opened](const QUrl &url) {
+            opened << url;
+            return true;
+        };
+        results->choose_file = [&chosen](const TFileChooserSpec &spec) {
+            return spec.for_writing ? chosen : QString();
+        };
+
+        chosen = dir->filePath("figure.png");
+        results->btn_save->click();
+        QCOMPARE(QImage(chosen).size(), QSize(1600, 1000));
+        chosen = dir->filePath("figure.svg");
+        results->btn_save->click();
+        QVERIFY(ReadFile(chosen).contains("<svg"));
+        QVERIFY(shown.isEmpty());
+        chosen = dir->filePath("figure.bmp");
+        results->btn_save->click();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown[0].contains(".png or .svg"), qPrintable(shown[0]));
+        QVERIFY(!QFileInfo::exists(chosen));
+
+        QVERIFY(results->btn_open_table->isEnabled());
+        results->btn_open_table->click();
+        QCOMPARE(opened,
+                 QList<QUrl>{QUrl::fromLocalFile(dir->filePath("result.csv"))});
+        QVERIFY(QFileInfo::exists(dir->filePath("result.csv")));
     }
 
     // Leaves a picture of the window in the build folder, for a person to look

@@ -1,9 +1,10 @@
 // The main window TForm1: the run's parameters, the two file choosers, progress
 // and the Calc, Stop and Exit buttons. It drives the same Calc run as the batch
-// tool, on the window's own thread.
+// tool, on the window's own thread, and opens the results window after it.
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -24,6 +25,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class TResultsWindow;
 
 class TForm1 : public QWidget, public TCalcHost {
     Q_OBJECT
@@ -65,6 +67,10 @@ class TForm1 : public QWidget, public TCalcHost {
     CalcResult last_result = CalcResult::Completed;
     int32_t last_loaded = 0;
     int32_t last_done = 0;
+    // The results of the last Calc that completed or was stopped with
+    // stations estimated, in a window of its own beside this one; the next
+    // such run replaces it. Null before the first.
+    std::unique_ptr<TResultsWindow> results_window;
 
     // What shows messages, errors and file choosers. They default to modal
     // boxes and Qt's chooser; tests replace them so nothing blocks. A chooser
@@ -111,6 +117,8 @@ class TForm1 : public QWidget, public TCalcHost {
     void PlaceControls();
     void FitLabels();
     void CentreOnScreen();
+    // Opens the results window of `run` beside this one.
+    void OpenResults(TCalcRun &run);
 
     std::vector<std::pair<QLabel *, QSize>>
         label_sizes; // each label's measured size

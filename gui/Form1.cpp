@@ -1,12 +1,13 @@
 // The main window: builds its controls at their fixed places and runs the
 // Calc run on its own thread, handling pending events between stations.
-#include "app/Form1.h"
+#include "gui/Form1.h"
 
 #include <algorithm>
 
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 
 #include "app/Jobs.h"
 #include "app/ResultPath.h"
+#include "gui/ResultsWindow.h"
 #include "platform/qt/QtApplication.h"
 
 TForm1 *Form1 = nullptr;
@@ -61,6 +63,8 @@ constexpr int client_height = 293;
 constexpr int initial_progress_max = 100;
 // Stations between two updates of the progress bar's text.
 constexpr int64_t progress_text_step = 10;
+// Pixels between the main window and the results window.
+constexpr int results_gap = 8;
 
 } // namespace
 
@@ -234,6 +238,11 @@ void TForm1::btn_calcClick() {
     last_loaded = run.loaded;
     last_done = run.done;
     in_run = false;
+    if ((last_result == CalcResult::Completed ||
+         last_result == CalcResult::Stopped) &&
+        !close_after_run && run.qc_findings.stations.Size() > 0) {
+        OpenResults(run);
+    }
     // The count of stations means nothing after a run that did not start.
     if (last_result != CalcResult::Completed &&
         last_result != CalcResult::Stopped) {
@@ -246,6 +255,54 @@ void TForm1::btn_calcClick() {
     }
 }
 
+void TForm1::OpenResults(TCalcRun &run) {
+    auto results = std::make_unique<RunResults>();
+    FigureHeader &header = results->header;
+    header.station_file = QFileInfo(txt_data->text()).fileName().toStdString();
+    header.search_distance = run.settings.search_distance;
+    header.increment = run.settings.increment;
+    header.min_points = run.settings.min_points;
+    header.cell_size = run.settings.cell_size;
+    header.suspect_threshold = run.qc.suspect_threshold;
+    results->findings = std::move(run.qc_findings);
+    // The earlier run's window closes as the new one opens.
+    results_window.reset();
+    results_window = std::make_unique<TResultsWindow>(std::move(results));
+    // The program ends with the main window, whatever results are open.
+    results_window->setAttribute(Qt::WA_QuitOnClose, false);
+
+    // Beside the main window, on the side with more room, narrower than it
+    // would like where the screen asks for it; over the main window's edge
+    // only when even its narrowest does not fit.
+    const QRect main = frameGeometry();
+    QRect place(QPoint(main.right() + results_gap, main.top()),
+                results_window->size());
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect room = screen->availableGeometry();
+        const int right_room = room.right() - main.right() - results_gap;
+        const int left_room = main.left() - room.left() - results_gap;
+        const int width = std::min(
+            place.width(), std::max(std::max(right_room, left_room),
+                                    results_window->minimumSizeHint().width()));
+        // A narrow window stacks its parts: it takes the screen's height.
+        const int height = width < results_window->width()
+                               ? room.height()
+                               : std::min(place.height(), room.height());
+        place.setSize(QSize(width, height));
+        if (right_room >= left_room) {
+            place.moveLeft(std::min(main.right() + results_gap,
+                                    room.right() - place.width()));
+        } else {
+            place.moveRight(std::max(main.left() - results_gap,
+                                     room.left() + place.width()));
+        }
+        place.moveTop(room.top() + (room.height() - place.height()) / 2);
+    }
+    results_window->resize(place.size());
+    results_window->move(place.topLeft());
+    results_window->show();
+}
+
 void TForm1::btn_stopClick() { stop_requested = true; }
 
 void TForm1::btn_exitClick() { close(); }
@@ -256,6 +313,9 @@ void TForm1::closeEvent(QCloseEvent *event) {
         close_after_run = true;
         event->ignore();
         return;
+    }
+    if (results_window) {
+        results_window->close();
     }
     event->accept();
 }

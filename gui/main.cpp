@@ -2,7 +2,7 @@
 // the event loop until that window closes.
 #include <exception>
 
-#include "app/Form1.h"
+#include "gui/Form1.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtDialogs.h"
 
