@@ -11,8 +11,9 @@ namespace {
 
 constexpr size_t read_chunk = size_t{1} << 20;
 
-// Every byte of `path` ("-": standard input), read once.
-std::string ReadWhole(const std::string &path) {
+} // namespace
+
+std::string ReadWholeSource(const std::string &path) {
     int descriptor = STDIN_FILENO;
     if (path != "-") {
         descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -50,29 +51,33 @@ std::string ReadWhole(const std::string &path) {
     return bytes;
 }
 
-// True when `path` names a regular file, which can be read twice.
-bool IsRegularFile(const std::string &path) {
+bool ReadOnce(const std::string &path) {
+    if (path == "-") {
+        return true;
+    }
     struct stat status {};
-    return path != "-" && ::stat(path.c_str(), &status) == 0 &&
-           S_ISREG(status.st_mode);
+    // A path that does not exist is opened as a file, so its error names it.
+    return ::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode);
 }
-
-} // namespace
 
 TStationTextInput::TStationTextInput(std::string path_, char separator_,
                                      std::string encoding_)
     : path(std::move(path_)), separator(separator_),
       encoding(std::move(encoding_)) {}
 
+TStationTextInput::TStationTextInput(std::string path_, std::string bytes,
+                                     char separator_, std::string encoding_)
+    : path(std::move(path_)), separator(separator_),
+      encoding(std::move(encoding_)), opened(true), in_memory(true),
+      held(std::move(bytes)) {}
+
 void TStationTextInput::Rewind() {
     reader.reset();
     if (!opened) {
         opened = true;
-        // A path that does not exist is opened below, so its error names it.
-        in_memory = !IsRegularFile(path) && ::access(path.c_str(), F_OK) == 0;
-        in_memory = in_memory || path == "-";
+        in_memory = ReadOnce(path);
         if (in_memory) {
-            held = ReadWhole(path);
+            held = ReadWholeSource(path);
         }
     }
     if (in_memory) {

@@ -60,6 +60,14 @@ class TStationListInput : public TStationInput {
     size_t next = 0;
 };
 
+// True when `path` cannot be read twice and is read once into memory: "-"
+// (standard input), or something that exists and is not a regular file (a
+// pipe, a device).
+bool ReadOnce(const std::string &path);
+
+// Every byte of `path` ("-": standard input), read once. Throws FileError.
+std::string ReadWholeSource(const std::string &path);
+
 // A station text file, one station per line (x y point h value). A regular
 // file is read from disk in each pass; anything else (a pipe, "-" for standard
 // input, a device) is read once into memory, so that both passes meet the
@@ -69,6 +77,10 @@ class TStationTextInput : public TStationInput {
     // `separator`: the decimal separator of the numbers; `encoding`: the
     // file's text encoding as EncodingKnown takes it (empty: UTF-8).
     TStationTextInput(std::string path, char separator,
+                      std::string encoding = {});
+    // The same source already read into memory (ReadWholeSource): `path`
+    // only names it in messages.
+    TStationTextInput(std::string path, std::string bytes, char separator,
                       std::string encoding = {});
 
     void Rewind() override;

@@ -2,6 +2,7 @@
 #include "cli/SurveyInput.h"
 
 #include <cmath>
+#include <optional>
 #include <variant>
 
 #include "app/CalcRun.h"
@@ -11,8 +12,25 @@
 
 namespace {
 
-int Refuse(const GisError &error, std::FILE *to) {
-    std::fprintf(to, "error: %s\n", GisMessage(error).c_str());
+// The message of `error`, naming the source as the user named it where the
+// readers saw it under another path (a source held in memory).
+std::string MessageOf(GisError error, const std::string &seen,
+                      const std::string &shown) {
+    if (seen != shown) {
+        if (error.file == seen) {
+            error.file = shown;
+        }
+        for (size_t at = error.detail.find(seen); at != std::string::npos;
+             at = error.detail.find(seen, at + shown.size())) {
+            error.detail.replace(at, seen.size(), shown);
+        }
+    }
+    return GisMessage(error);
+}
+
+int Refuse(const GisError &error, const std::string &seen,
+           const std::string &shown, std::FILE *to) {
+    std::fprintf(to, "error: %s\n", MessageOf(error, seen, shown).c_str());
     return IsUsageProblem(error.problem) ? 2 : 1;
 }
 
@@ -32,7 +50,10 @@ void TellCrs(const RunCrs &crs, std::FILE *to) {
 int PrepareStationText(const std::string &path, const TableOptions &options,
                        const std::string &encoding, SurveyInput &input,
                        std::FILE *to) {
-    TStationTextInput text(path, DecimalSeparator(), encoding);
+    TStationTextInput text =
+        input.held ? TStationTextInput(path, input.bytes, DecimalSeparator(),
+                                       encoding)
+                   : TStationTextInput(path, DecimalSeparator(), encoding);
     text.Rewind();
     InputRecord record;
     std::vector<double> x, y;
@@ -57,7 +78,7 @@ int PrepareStationText(const std::string &path, const TableOptions &options,
     const GisError placed = PlaceCoordinates(path, options, {}, false, x, y,
                                              input.lon, input.lat, input.crs);
     if (!placed.ok()) {
-        return Refuse(placed, to);
+        return Refuse(placed, path, path, to);
     }
     size_t k = 0;
     for (ListedStation &listed : input.stations) {
@@ -77,7 +98,21 @@ int PrepareStationText(const std::string &path, const TableOptions &options,
 int PrepareSurvey(const std::string &path, const TableOptions &options,
                   const std::string &encoding, SurveyInput &input,
                   std::FILE *to) {
-    const SourceDecision decision = DecideSource(path, options);
+    if (ReadOnce(path)) {
+        try {
+            input.bytes = ReadWholeSource(path);
+        } catch (const FileError &error) {
+            std::fprintf(to, "error: %s\n", error.what());
+            return 1;
+        }
+        input.held = true;
+    }
+    std::optional<TMemorySource> memory;
+    if (input.held) {
+        memory.emplace(path, input.bytes);
+    }
+    const std::string &seen = memory ? memory->Path() : path;
+    const SourceDecision decision = DecideSource(seen, options);
     if (decision.kind == SourceKind::StationText) {
         if (!options.source_crs.empty() || !options.crs.empty()) {
             return PrepareStationText(path, options, encoding, input, to);
@@ -85,16 +120,18 @@ int PrepareSurvey(const std::string &path, const TableOptions &options,
         return 0;
     }
     TableData table;
-    const GisError read = ReadTable(path, decision, options, table);
+    const GisError read = ReadTable(seen, decision, options, table);
+    memory.reset();
+    input.bytes = std::string(); // a table is listed: its bytes are done with
     if (!read.ok()) {
-        return Refuse(read, to);
+        return Refuse(read, seen, path, to);
     }
     std::fprintf(to, "Columns of %s%s: %s\n", path.c_str(),
                  table.layer.empty() ? "" : (", layer " + table.layer).c_str(),
                  DescribeColumns(table.choice, table.fields).c_str());
     const GisError placed = PlaceStations(path, options, table, input.crs);
     if (!placed.ok()) {
-        return Refuse(placed, to);
+        return Refuse(placed, path, path, to);
     }
     TellCrs(input.crs, to);
     if (table.rows.skipped > 0) {

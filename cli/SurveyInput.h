@@ -24,9 +24,14 @@ struct SurveyInput {
     // order) when the input was geographic; empty otherwise.
     std::vector<double> lon, lat;
     RunCrs crs; // the coordinate system the run computes in
+    // The whole source when it can be read only once (ReadOnce): read by
+    // PrepareSurvey, then by the run when it is a station file (not listed).
+    bool held = false;
+    std::string bytes;
 };
 
-// Decides how `path` is read and reads what must be read first, telling the
+// Decides how `path` is read and reads what must be read first (all of it,
+// into `input.bytes`, when it can be read only once), telling the
 // user on `to` which columns and which coordinate system were taken. Returns
 // 0, or the exit status after a message: 2 for a usage problem (an ambiguous
 // or missing column, an unknown CRS text), 1 for a source that cannot be read

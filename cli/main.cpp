@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -42,14 +41,6 @@ int UsageError(const std::string &message) {
 bool SamePath(const std::string &a, const std::string &b) {
     std::error_code error;
     return std::filesystem::equivalent(a, b, error);
-}
-
-// True when `path` can be read twice: a regular file. Standard input, pipes
-// and devices are read once into memory.
-bool IsRegularFile(const std::string &path) {
-    struct stat status {};
-    return path != "-" && ::stat(path.c_str(), &status) == 0 &&
-           S_ISREG(status.st_mode);
 }
 
 // What --plot asked for.
@@ -274,6 +265,11 @@ int main(int argc, char **argv) {
     if (!gpkg.empty() && SamePath(gpkg, fields.data)) {
         return UsageError("--gpkg names the station file itself: " + gpkg);
     }
+    // A pipe or device has no name to put a result beside.
+    if (fields.output.empty() && ReadOnce(fields.data)) {
+        return UsageError("-o RESULT is needed when the stations come "
+                          "from standard input, a pipe or a device");
+    }
     // Tables and coordinate systems are read before the run.
     tables.decimal_separator = decimal;
     SurveyInput survey;
@@ -283,12 +279,6 @@ int main(int argc, char **argv) {
         return status;
     }
     if (fields.output.empty()) {
-        // A pipe or device has no name to put a result beside.
-        if (!survey.listed && !IsRegularFile(fields.data) &&
-            (fields.data == "-" || ::access(fields.data.c_str(), F_OK) == 0)) {
-            return UsageError("-o RESULT is needed when the stations come "
-                              "from standard input, a pipe or a device");
-        }
         fields.output = ProposeResultPath(fields.data);
     }
     const std::string output = fields.output;
@@ -312,6 +302,11 @@ int main(int argc, char **argv) {
         run.open_input = [&survey](const std::string &) {
             return std::make_unique<TStationListInput>(
                 std::move(survey.stations));
+        };
+    } else if (survey.held) {
+        run.open_input = [&survey, encoding](const std::string &path) {
+            return std::make_unique<TStationTextInput>(
+                path, std::move(survey.bytes), DecimalSeparator(), encoding);
         };
     }
     const CalcResult result = run.Run();

@@ -2,13 +2,16 @@
 #include "gis/TableSource.h"
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <system_error>
 
 #include <cpl_conv.h>
+#include <cpl_vsi.h>
 #include <gdal.h>
 #include <ogr_api.h>
 #include <ogr_srs_api.h>
@@ -54,9 +57,30 @@ std::string_view FirstNonBlankLine(std::string_view text) {
     return first;
 }
 
+constexpr std::string_view memory_folder = "/vsimem/korvanel-source/";
+
+// A stream over `path`: the file on disk, or the bytes of a source held in
+// memory (TMemorySource).
+std::unique_ptr<std::istream> OpenStream(const std::string &path) {
+    if (path.starts_with(memory_folder)) {
+        vsi_l_offset size = 0;
+        const GByte *bytes = VSIGetMemFileBuffer(path.c_str(), &size, FALSE);
+        if (bytes == nullptr) {
+            errno = ENOENT;
+            return std::make_unique<std::ifstream>();
+        }
+        return std::make_unique<std::istringstream>(
+            std::string(reinterpret_cast<const char *>(bytes),
+                        static_cast<size_t>(size)),
+            std::ios::binary);
+    }
+    return std::make_unique<std::ifstream>(path, std::ios::binary);
+}
+
 // The first bytes of a file; false when it cannot be read as a file.
 bool ReadSample(const std::string &path, std::string &sample) {
-    std::ifstream in(path, std::ios::binary);
+    const std::unique_ptr<std::istream> stream = OpenStream(path);
+    std::istream &in = *stream;
     if (!in)
         return false;
     sample.resize(sample_bytes);
@@ -107,7 +131,8 @@ void TakeRow(std::span<const Cell> cells, int64_t row,
 // format splits, and every field taken by its header's name.
 GisError ReadBlankText(const std::string &path, const ColumnsOption &named,
                        const TableOptions &options, TableData &table) {
-    std::ifstream in(path, std::ios::binary);
+    const std::unique_ptr<std::istream> stream = OpenStream(path);
+    std::istream &in = *stream;
     if (!in)
         return FileError(GisProblem::CannotOpen, path,
                          std::system_category().message(errno));
@@ -350,6 +375,23 @@ GisError ReadGdalTable(const std::string &path, const SourceDecision &decision,
 }
 
 } // namespace
+
+TMemorySource::TMemorySource(const std::string &name, const std::string &bytes) {
+    static std::atomic<unsigned> sources{0};
+    std::string file = std::filesystem::path(name).filename().string();
+    if (file.empty() || name == "-")
+        file = "stdin";
+    path = std::string(memory_folder) + std::to_string(++sources) + "/" + file;
+    // GDAL reads the bytes where they are; it never owns or changes them.
+    VSILFILE *handle = VSIFileFromMemBuffer(
+        path.c_str(),
+        reinterpret_cast<GByte *>(const_cast<char *>(bytes.data())),
+        static_cast<vsi_l_offset>(bytes.size()), FALSE);
+    if (handle != nullptr)
+        VSIFCloseL(handle);
+}
+
+TMemorySource::~TMemorySource() { VSIUnlink(path.c_str()); }
 
 SourceDecision DecideSource(const std::string &path,
                             const TableOptions &options) {

@@ -79,6 +79,24 @@ struct TableData {
     TableRows rows; // stations in the source's order, and rows passed over
 };
 
+// A source read once into memory (standard input, a pipe), offered to
+// DecideSource and ReadTable under a path of GDAL's memory file system for as
+// long as this object lives. The path ends in the file name of `name` (the
+// source's own path), as some drivers go by the extension. `bytes` must
+// outlive the object and stay unchanged.
+class TMemorySource {
+  public:
+    TMemorySource(const std::string &name, const std::string &bytes);
+    ~TMemorySource();
+    TMemorySource(const TMemorySource &) = delete;
+    TMemorySource &operator=(const TMemorySource &) = delete;
+
+    const std::string &Path() const { return path; }
+
+  private:
+    std::string path;
+};
+
 // Reads the table of `path` as `decision` says (kind Table): opens it, picks
 // the layer (--layer; the only one when there is one), chooses the columns
 // (--columns, else by name; x and y from point geometry), converts every row

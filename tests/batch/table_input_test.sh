@@ -49,6 +49,13 @@ same_result "CSV in another order" "$work/survey.csv"
 check "the columns taken are said" grep -q "x = Easting, y = Northing, point = Station, h = Elevation, value = CBA" "$work/err"
 tr ',' ';' <"$work/survey.csv" >"$work/semicolon.txt"
 same_result "semicolons" "$work/semicolon.txt"
+# A table from a pipe is read once, and its errors name it as given.
+"$tool" - -o "$work/table_res.dat" <"$work/survey.csv" >"$work/out" 2>"$work/err"
+check "CSV from standard input runs ($(head -c 200 "$work/err"))" [ $? -eq 0 ]
+check "CSV from standard input gives the station file's result" cmp -s "$work/table_res.dat" "$work/text_res.dat"
+check "and names the source as given" grep -q "^Columns of -" "$work/err"
+"$tool" <(cat "$work/survey.xlsx" 2>/dev/null || cat "$work/survey.csv") -o "$work/table_res.dat" >"$work/out" 2>"$work/err"
+check "a table through process substitution runs ($(head -c 200 "$work/err"))" cmp -s "$work/table_res.dat" "$work/text_res.dat"
 # The station file with a header line it recognises reads as it always did.
 { echo "x y point h value"; cat "$work/survey.dat"; } >"$work/header.dat"
 same_result "station file with its header" "$work/header.dat"
