@@ -48,9 +48,13 @@ fuzz: deps
 	scripts/fuzz.sh $(FUZZ_SECONDS)
 
 # The build installed under PREFIX, staged under DESTDIR when that is set.
-.PHONY: install
+.PHONY: install package
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# The Debian package korvanel_VERSION_ARCH.deb, in the build folder.
+package: build
+	cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-fuzz
