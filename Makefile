@@ -3,6 +3,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 CMAKE_FLAGS ?=
+PREFIX ?= /usr/local
 
 .PHONY: all deps configure build test run bench sanitize tsan fuzz clean
 
@@ -45,6 +46,15 @@ tsan: deps
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	scripts/fuzz.sh $(FUZZ_SECONDS)
+
+# The build installed under PREFIX, staged under DESTDIR when that is set.
+.PHONY: install package
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# The Debian package korvanel_VERSION_ARCH.deb, in the build folder.
+package: build
+	cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-fuzz

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that the build, the tests, the benchmarks and the
-# fuzzers need. Idempotent: it installs only what is missing, and does nothing
-# (not even 'apt-get update') when everything is present.
+# Installs the Debian packages that the build, the tests, the benchmarks, the
+# fuzzers and the Debian package need. Idempotent: it installs only what is
+# missing, and does nothing (not even 'apt-get update') when everything is present.
 set -euo pipefail
 
 packages=(
@@ -11,6 +11,7 @@ packages=(
     libgdal-dev libproj-dev
     clang libclang-rt-14-dev
     locales time
+    help2man librsvg2-bin gzip desktop-file-utils dpkg-dev file lintian
 )
 
 missing=()
