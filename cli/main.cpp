@@ -13,7 +13,7 @@
 #include "app/Jobs.h"
 #include "app/ResultPath.h"
 #include "cli/BatchHost.h"
-#include "cli/SurveyInput.h"
+#include "gis/SurveyInput.h"
 #include "platform/FileError.h"
 #include "platform/Locale.h"
 #include "plot/FigureFile.h"
@@ -273,10 +273,14 @@ int main(int argc, char **argv) {
     // Tables and coordinate systems are read before the run.
     tables.decimal_separator = decimal;
     SurveyInput survey;
-    if (const int status =
-            PrepareSurvey(fields.data, tables, encoding, survey, stderr);
-        status != 0) {
-        return status;
+    const SurveyPreparation prepared =
+        PrepareSurvey(fields.data, tables, encoding, survey);
+    for (const std::string &note : prepared.notes) {
+        std::fprintf(stderr, "%s\n", note.c_str());
+    }
+    if (prepared.status != 0) {
+        std::fprintf(stderr, "error: %s\n", prepared.error.c_str());
+        return prepared.status;
     }
     if (fields.output.empty()) {
         fields.output = ProposeResultPath(fields.data);
@@ -292,23 +296,8 @@ int main(int argc, char **argv) {
     run.jobs = jobs;
     run.encoding = encoding;
     qc.enabled = !no_qc;
-    if (!survey.lon.empty()) {
-        qc.extra_columns = {
-            {"lon", [&survey](size_t k) { return survey.lon[k]; }},
-            {"lat", [&survey](size_t k) { return survey.lat[k]; }}};
-    }
     run.qc = qc;
-    if (survey.listed) {
-        run.open_input = [&survey](const std::string &) {
-            return std::make_unique<TStationListInput>(
-                std::move(survey.stations));
-        };
-    } else if (survey.held) {
-        run.open_input = [&survey, encoding](const std::string &path) {
-            return std::make_unique<TStationTextInput>(
-                path, std::move(survey.bytes), DecimalSeparator(), encoding);
-        };
-    }
+    FeedRun(run, survey);
     const CalcResult result = run.Run();
     std::string gpkg_error;
     if (!gpkg.empty() && run.qc_findings.checked &&

@@ -1,5 +1,5 @@
 // Tables and coordinate systems for the batch tool.
-#include "cli/SurveyInput.h"
+#include "gis/SurveyInput.h"
 
 #include <cmath>
 #include <optional>
@@ -28,28 +28,29 @@ std::string MessageOf(GisError error, const std::string &seen,
     return GisMessage(error);
 }
 
-int Refuse(const GisError &error, const std::string &seen,
-           const std::string &shown, std::FILE *to) {
-    std::fprintf(to, "error: %s\n", MessageOf(error, seen, shown).c_str());
-    return IsUsageProblem(error.problem) ? 2 : 1;
+void Refuse(const GisError &error, const std::string &seen,
+            const std::string &shown, SurveyPreparation &said) {
+    said.status = IsUsageProblem(error.problem) ? 2 : 1;
+    said.error = MessageOf(error, seen, shown);
+    said.refusal = error;
 }
 
-void TellCrs(const RunCrs &crs, std::FILE *to) {
+void TellCrs(const RunCrs &crs, SurveyPreparation &said) {
     if (!crs.Known()) {
         return;
     }
-    std::fprintf(
-        to, "Coordinates: computed in %s%s\n", crs.name.c_str(),
-        crs.geographic_input
-            ? ", projected from longitude and latitude"
-            : (crs.transformed ? ", transformed from the source" : ""));
+    said.notes.push_back(
+        "Coordinates: computed in " + crs.name +
+        (crs.geographic_input
+             ? ", projected from longitude and latitude"
+             : (crs.transformed ? ", transformed from the source" : "")));
 }
 
 // A station file whose coordinates must move to another system: its lines
 // read once, every station placed with PROJ.
-int PrepareStationText(const std::string &path, const TableOptions &options,
-                       const std::string &encoding, SurveyInput &input,
-                       std::FILE *to) {
+void PrepareStationText(const std::string &path, const TableOptions &options,
+                        const std::string &encoding, SurveyInput &input,
+                        SurveyPreparation &said) {
     TStationTextInput text =
         input.held ? TStationTextInput(path, input.bytes, DecimalSeparator(),
                                        encoding)
@@ -78,7 +79,7 @@ int PrepareStationText(const std::string &path, const TableOptions &options,
     const GisError placed = PlaceCoordinates(path, options, {}, false, x, y,
                                              input.lon, input.lat, input.crs);
     if (!placed.ok()) {
-        return Refuse(placed, path, path, to);
+        return Refuse(placed, path, path, said);
     }
     size_t k = 0;
     for (ListedStation &listed : input.stations) {
@@ -89,21 +90,24 @@ int PrepareStationText(const std::string &path, const TableOptions &options,
         }
     }
     input.listed = true;
-    TellCrs(input.crs, to);
-    return 0;
+    input.bytes = std::string(); // listed: the bytes are done with
+    TellCrs(input.crs, said);
 }
 
 } // namespace
 
-int PrepareSurvey(const std::string &path, const TableOptions &options,
-                  const std::string &encoding, SurveyInput &input,
-                  std::FILE *to) {
+SurveyPreparation PrepareSurvey(const std::string &path,
+                                const TableOptions &options,
+                                const std::string &encoding,
+                                SurveyInput &input) {
+    SurveyPreparation said;
     if (ReadOnce(path)) {
         try {
             input.bytes = ReadWholeSource(path);
         } catch (const FileError &error) {
-            std::fprintf(to, "error: %s\n", error.what());
-            return 1;
+            said.status = 1;
+            said.error = error.what();
+            return said;
         }
         input.held = true;
     }
@@ -111,39 +115,44 @@ int PrepareSurvey(const std::string &path, const TableOptions &options,
     if (input.held) {
         memory.emplace(path, input.bytes);
     }
-    const std::string &seen = memory ? memory->Path() : path;
+    const std::string seen = memory ? memory->Path() : path;
     const SourceDecision decision = DecideSource(seen, options);
     if (decision.kind == SourceKind::StationText) {
         if (!options.source_crs.empty() || !options.crs.empty()) {
-            return PrepareStationText(path, options, encoding, input, to);
+            PrepareStationText(path, options, encoding, input, said);
         }
-        return 0;
+        return said;
     }
     TableData table;
     const GisError read = ReadTable(seen, decision, options, table);
     memory.reset();
     input.bytes = std::string(); // a table is listed: its bytes are done with
     if (!read.ok()) {
-        return Refuse(read, seen, path, to);
+        Refuse(read, seen, path, said);
+        return said;
     }
-    std::fprintf(to, "Columns of %s%s: %s\n", path.c_str(),
-                 table.layer.empty() ? "" : (", layer " + table.layer).c_str(),
-                 DescribeColumns(table.choice, table.fields).c_str());
+    // A source held in memory has no layer name of its own.
+    const bool named_layer = !table.layer.empty() && !input.held;
+    said.notes.push_back("Columns of " + path +
+                         (named_layer ? ", layer " + table.layer : "") + ": " +
+                         DescribeColumns(table.choice, table.fields));
     const GisError placed = PlaceStations(path, options, table, input.crs);
     if (!placed.ok()) {
-        return Refuse(placed, path, path, to);
+        Refuse(placed, path, path, said);
+        return said;
     }
-    TellCrs(input.crs, to);
+    TellCrs(input.crs, said);
     if (table.rows.skipped > 0) {
-        std::fprintf(to, "Rows passed over: %lld\n",
-                     static_cast<long long>(table.rows.skipped));
+        said.notes.push_back("Rows passed over: " +
+                             std::to_string(table.rows.skipped));
         for (const SkippedRow &skipped : table.rows.first_skipped) {
-            std::fprintf(to, "  %s\n", DescribeSkippedRow(skipped).c_str());
+            said.notes.push_back("  " + DescribeSkippedRow(skipped));
         }
     }
     if (table.rows.stations.empty()) {
-        std::fprintf(to, "error: no row of %s holds a station\n", path.c_str());
-        return 1;
+        said.status = 1;
+        said.error = "no row of " + path + " holds a station";
+        return said;
     }
     input.stations.reserve(table.rows.stations.size());
     for (const TableStation &station : table.rows.stations) {
@@ -162,7 +171,27 @@ int PrepareSurvey(const std::string &path, const TableOptions &options,
         }
     }
     input.listed = true;
-    return 0;
+    return said;
+}
+
+void FeedRun(TCalcRun &run, SurveyInput &input) {
+    if (!input.lon.empty()) {
+        run.qc.extra_columns = {
+            {"lon", [&input](size_t k) { return input.lon[k]; }},
+            {"lat", [&input](size_t k) { return input.lat[k]; }}};
+    }
+    if (input.listed) {
+        run.open_input = [&input](const std::string &) {
+            return std::make_unique<TStationListInput>(
+                std::move(input.stations));
+        };
+    } else if (input.held) {
+        run.open_input = [&input, &run](const std::string &path) {
+            return std::make_unique<TStationTextInput>(
+                path, std::move(input.bytes), DecimalSeparator(),
+                run.encoding);
+        };
+    }
 }
 
 std::string WriteStationsGeoPackage(const std::string &path,

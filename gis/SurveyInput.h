@@ -1,10 +1,9 @@
-// How the batch tool takes its stations: the station text file as it always
+// How the programs take their stations: the station text file as it always
 // read it, or a table or GIS layer read by its column names, with the
 // coordinates placed in the coordinate system the run computes in; and the
 // GeoPackage of a run's stations.
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -14,7 +13,7 @@
 
 class TCalcRun;
 
-// The stations of a run as the batch tool prepared them.
+// The stations of a run as PrepareSurvey prepared them.
 struct SurveyInput {
     // Listed in memory (a table, or a station file moved to another
     // coordinate system); false: the run reads the station file itself.
@@ -30,15 +29,28 @@ struct SurveyInput {
     std::string bytes;
 };
 
+// What PrepareSurvey did, told in lines the user reads.
+struct SurveyPreparation {
+    int status = 0; // 0; else 2 for a usage problem, 1 for a bad source
+    std::vector<std::string> notes; // the columns and the CRS taken, rows passed over
+    std::string error;              // why it refused (status not 0)
+    GisError refusal;               // the readers' refusal, when they refused
+};
+
 // Decides how `path` is read and reads what must be read first (all of it,
-// into `input.bytes`, when it can be read only once), telling the
-// user on `to` which columns and which coordinate system were taken. Returns
-// 0, or the exit status after a message: 2 for a usage problem (an ambiguous
-// or missing column, an unknown CRS text), 1 for a source that cannot be read
-// or holds no station.
-int PrepareSurvey(const std::string &path, const TableOptions &options,
-                  const std::string &encoding, SurveyInput &input,
-                  std::FILE *to);
+// into `input.bytes`, when it can be read only once). A refusal is status 2
+// for a usage problem (an ambiguous or missing column, an unknown CRS text)
+// and 1 for a source that cannot be read or holds no station.
+SurveyPreparation PrepareSurvey(const std::string &path,
+                                const TableOptions &options,
+                                const std::string &encoding,
+                                SurveyInput &input);
+
+// Makes `run` read its stations from `input` (listed or held in memory) and
+// write lon and lat in its companion table for geographic input; the run
+// takes what it needs from `input`, which must outlive it. A station file on
+// disk is left to the run.
+void FeedRun(TCalcRun &run, SurveyInput &input);
 
 // Writes the stations of a finished run with quality control to the
 // GeoPackage `path`: layer "stations", a point in the run's coordinate system
