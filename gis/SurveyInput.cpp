@@ -118,6 +118,10 @@ SurveyPreparation PrepareSurvey(const std::string &path,
     const std::string seen = memory ? memory->Path() : path;
     const SourceDecision decision = DecideSource(seen, options);
     if (decision.kind == SourceKind::StationText) {
+        if (decision.UnrecognisedTable()) {
+            said.columns_unknown = true;
+            said.fields = decision.header;
+        }
         if (!options.source_crs.empty() || !options.crs.empty()) {
             PrepareStationText(path, options, encoding, input, said);
         }
@@ -129,8 +133,10 @@ SurveyPreparation PrepareSurvey(const std::string &path,
     input.bytes = std::string(); // a table is listed: its bytes are done with
     if (!read.ok()) {
         Refuse(read, seen, path, said);
+        said.fields = read.fields;
         return said;
     }
+    said.fields = table.fields;
     // A source held in memory has no layer name of its own.
     const bool named_layer = !table.layer.empty() && !input.held;
     said.notes.push_back("Columns of " + path +
@@ -172,6 +178,29 @@ SurveyPreparation PrepareSurvey(const std::string &path,
     }
     input.listed = true;
     return said;
+}
+
+bool SurveyPreparation::AsksForColumns() const {
+    if (fields.empty()) {
+        return false;
+    }
+    if (columns_unknown) {
+        return true;
+    }
+    switch (refusal.problem) {
+    case GisProblem::UnknownField:
+    case GisProblem::FieldNamedTwice:
+    case GisProblem::AmbiguousRole:
+    case GisProblem::MissingRole:
+    case GisProblem::MixedCoordinates:
+    case GisProblem::BadCrsText:
+    case GisProblem::TargetNotProjected:
+    case GisProblem::CrsMismatch:
+    case GisProblem::UnknownSourceCrs:
+        return true;
+    default:
+        return false;
+    }
 }
 
 void FeedRun(TCalcRun &run, SurveyInput &input) {

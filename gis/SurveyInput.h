@@ -35,6 +35,16 @@ struct SurveyPreparation {
     std::vector<std::string> notes; // the columns and the CRS taken, rows passed over
     std::string error;              // why it refused (status not 0)
     GisError refusal;               // the readers' refusal, when they refused
+    // The fields of the source, when it is a table (or looks like one).
+    std::vector<std::string> fields;
+    // A delimited text whose header names no column the readers recognise:
+    // read as a station file, it would give no station.
+    bool columns_unknown = false;
+
+    // True when the user can mend what went wrong by choosing the columns
+    // or the coordinate system: unrecognised, ambiguous or missing columns,
+    // or a CRS that cannot be told or is not accepted.
+    bool AsksForColumns() const;
 };
 
 // Decides how `path` is read and reads what must be read first (all of it,

@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -393,6 +394,20 @@ TMemorySource::TMemorySource(const std::string &name, const std::string &bytes) 
 
 TMemorySource::~TMemorySource() { VSIUnlink(path.c_str()); }
 
+bool NamesColumns(const TableOptions &options) {
+    return !options.columns.empty() || options.chosen_columns.has_value();
+}
+
+bool SourceDecision::UnrecognisedTable() const {
+    if (kind != SourceKind::StationText || station_header ||
+        separator == TextSeparator::Blank || header.size() < 3)
+        return false;
+    const std::string &first = header.front();
+    char *end = nullptr;
+    std::strtod(first.c_str(), &end);
+    return first.empty() || end != first.c_str() + first.size();
+}
+
 SourceDecision DecideSource(const std::string &path,
                             const TableOptions &options) {
     SourceDecision decision;
@@ -429,8 +444,9 @@ SourceDecision DecideSource(const std::string &path,
 
     const TextSeparator separator = DetectSeparator(first);
     decision.header = SplitTextLine(first, separator);
+    decision.separator = separator;
     const bool blank = separator == TextSeparator::Blank;
-    if (options.columns.empty()) {
+    if (!NamesColumns(options)) {
         if (blank && IsStationHeader(decision.header)) {
             decision.station_header = true;
             for (int r = 0; r < column_role_count; ++r) {
@@ -453,7 +469,9 @@ GisError ReadTable(const std::string &path, const SourceDecision &decision,
                    const TableOptions &options, TableData &table) {
     table = TableData{};
     ColumnsOption named;
-    if (!options.columns.empty()) {
+    if (options.chosen_columns) {
+        named = *options.chosen_columns;
+    } else if (!options.columns.empty()) {
         GisError error = ParseColumnsOption(options.columns, named);
         if (!error.ok())
             return error;

@@ -3,6 +3,7 @@
 // GDAL/OGR, or blank-separated text with a header) into stations.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,9 @@ struct TableOptions {
     std::string layer;      // --layer: the layer of a source with several
     std::string source_crs; // --source-crs: the CRS of the coordinates read
     std::string crs;        // --crs: the CRS to compute in
+    // Columns chosen field by field (the window's column dialog), taken as
+    // --columns would be; field names may hold any character there.
+    std::optional<ColumnsOption> chosen_columns;
     // Decimal separator of the numbers in delimited or blank-separated text
     // (a comma only makes sense with semicolons, tabs or blanks). Spreadsheet
     // cells and other layers' texts always hold a point.
@@ -49,6 +53,14 @@ struct SourceDecision {
     // these columns say what was recognised (see DescribeColumns).
     bool station_header = false;
     ColumnChoice header_columns;
+    // How the fields of `header` are separated.
+    TextSeparator separator = TextSeparator::Blank;
+
+    // A station text file whose first line looks like the header of a
+    // delimited table that names no recognised columns: commas, semicolons
+    // or tabs between at least three fields, the first not a number. Such a
+    // file holds no station line; its columns must be named.
+    bool UnrecognisedTable() const;
 };
 
 // Decides how `path` is read:
@@ -67,6 +79,9 @@ struct SourceDecision {
 // GDAL's CSV driver is never asked, as it opens any text file.
 SourceDecision DecideSource(const std::string &path,
                             const TableOptions &options);
+
+// True when `options` names the columns (--columns or chosen_columns).
+bool NamesColumns(const TableOptions &options);
 
 // A table read into stations, with what the user is told about it.
 struct TableData {

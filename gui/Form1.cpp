@@ -19,6 +19,7 @@
 #include "app/Jobs.h"
 #include "app/ResultPath.h"
 #include "gui/ResultsWindow.h"
+#include "platform/Locale.h"
 #include "platform/qt/QtApplication.h"
 
 TForm1 *Form1 = nullptr;
@@ -50,7 +51,11 @@ constexpr const char *data_chooser_title =
     "Path for data file - select any *.xyz or *.dat file";
 // One entry that lists every file: on Unix "*.*" would hide names without a
 // dot.
-constexpr const char *data_chooser_filter = "Data file - x,y,point,h (*)";
+// Tables and GIS layers follow; the first entry stays the default.
+constexpr const char *data_chooser_filter =
+    "Data file - x,y,point,h (*);;"
+    "Survey tables and GIS layers (*.csv *.tsv *.txt *.xlsx *.ods *.gpkg "
+    "*.shp *.geojson *.json *.fgb)";
 constexpr const char *output_chooser_title = "Name of output data file";
 constexpr const char *output_chooser_filter =
     "Surfer Data file - fi, lambda (*.dat)";
@@ -78,6 +83,9 @@ TForm1::TForm1(QWidget *parent)
       present_error([this](const QString &text) { ShowErrorBox(this, text); }),
       choose_file([this](const TFileChooserSpec &spec) {
           return RunFileChooser(spec, this);
+      }),
+      choose_columns([this](ColumnRequest &request) {
+          return RunColumnDialog(request, this);
       }) {
     setWindowTitle(caption);
     setFont(WindowFont());
@@ -202,9 +210,12 @@ TFileChooserSpec TForm1::OutputChooser() {
 
 void TForm1::btn_dataClick() {
     const QString path = choose_file(DataChooser());
-    if (path.isEmpty()) {
-        return;
+    if (!path.isEmpty()) {
+        TakeStationFile(path);
     }
+}
+
+void TForm1::TakeStationFile(const QString &path) {
     txt_data->setText(path);
     txt_out->setText(QString::fromStdString(
         ProposeResultPath(txt_data->text().toStdString())));
@@ -228,12 +239,18 @@ void TForm1::btn_calcClick() {
         txt_out->setText(QString::fromStdString(
             ProposeResultPath(txt_data->text().toStdString())));
     }
+    SurveyInput survey;
+    SurveyPreparation prepared;
+    if (!PrepareStations(survey, prepared)) {
+        return;
+    }
     in_run = true;
     run_messages.clear();
     stations_total = stations_done = 0;
     ProgressBar1->setTextVisible(false);
     TCalcRun run(*this, db);
     run.jobs = jobs;
+    FeedRun(run, survey);
     last_result = run.Run();
     last_loaded = run.loaded;
     last_done = run.done;
@@ -241,7 +258,7 @@ void TForm1::btn_calcClick() {
     if ((last_result == CalcResult::Completed ||
          last_result == CalcResult::Stopped) &&
         !close_after_run && run.qc_findings.stations.Size() > 0) {
-        OpenResults(run);
+        OpenResults(run, prepared.notes);
     }
     // The count of stations means nothing after a run that did not start.
     if (last_result != CalcResult::Completed &&
@@ -255,8 +272,50 @@ void TForm1::btn_calcClick() {
     }
 }
 
-void TForm1::OpenResults(TCalcRun &run) {
+bool TForm1::PrepareStations(SurveyInput &survey,
+                              SurveyPreparation &prepared) {
+    const std::string path = txt_data->text().toStdString();
+    if (path != columns_for) {
+        table_options = TableOptions{};
+        columns_for = path;
+    }
+    table_options.decimal_separator = DecimalSeparator();
+    for (;;) {
+        survey = SurveyInput{};
+        prepared = PrepareSurvey(path, table_options, std::string(), survey);
+        if (!prepared.AsksForColumns()) {
+            break;
+        }
+        ColumnRequest request;
+        request.file = QFileInfo(txt_data->text()).fileName();
+        request.reason =
+            prepared.columns_unknown
+                ? QString("The first line of %1 names no column that "
+                          "Korvanel recognises. Choose which field is which.")
+                      .arg(request.file)
+                : QString::fromStdString(prepared.error) +
+                      "\n\nChoose which field is which.";
+        request.fields = prepared.fields;
+        if (table_options.chosen_columns) {
+            request.columns = *table_options.chosen_columns;
+        }
+        request.source_crs = table_options.source_crs;
+        if (!choose_columns(request)) {
+            return false;
+        }
+        table_options.chosen_columns = request.columns;
+        table_options.source_crs = request.source_crs;
+    }
+    if (prepared.status != 0) {
+        present_error(QString::fromStdString(prepared.error));
+        return false;
+    }
+    return true;
+}
+
+void TForm1::OpenResults(TCalcRun &run, const std::vector<std::string> &notes) {
     auto results = std::make_unique<RunResults>();
+    results->notes = notes;
     FigureHeader &header = results->header;
     header.station_file = QFileInfo(txt_data->text()).fileName().toStdString();
     header.search_distance = run.settings.search_distance;

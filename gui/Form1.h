@@ -15,6 +15,8 @@
 
 #include "app/CalcRun.h"
 #include "app/Jobs.h"
+#include "gis/SurveyInput.h"
+#include "gui/ColumnDialog.h"
 #include "platform/qt/QtDialogs.h"
 #include "store/CppSQLite3.h"
 
@@ -78,6 +80,17 @@ class TForm1 : public QWidget, public TCalcHost {
     std::function<void(const QString &)> present_message;
     std::function<void(const QString &)> present_error;
     std::function<QString(const TFileChooserSpec &)> choose_file;
+    // Asks which column is which (the column dialog); false when cancelled.
+    std::function<bool(ColumnRequest &)> choose_columns;
+
+    // The columns and coordinate system chosen in the column dialog, kept
+    // for the station file they were chosen for (`columns_for`).
+    TableOptions table_options;
+    std::string columns_for;
+
+    // Takes `path` as the station file and proposes the result beside it, as
+    // the input chooser does.
+    void TakeStationFile(const QString &path);
 
     // The two choosers.
     static TFileChooserSpec DataChooser();
@@ -117,8 +130,12 @@ class TForm1 : public QWidget, public TCalcHost {
     void PlaceControls();
     void FitLabels();
     void CentreOnScreen();
+    // Reads what must be read of the station file before the run (a table,
+    // a pipe), asking for its columns where they cannot be told. False when
+    // the user cancelled or the file was refused (the error shown).
+    bool PrepareStations(SurveyInput &survey, SurveyPreparation &prepared);
     // Opens the results window of `run` beside this one.
-    void OpenResults(TCalcRun &run);
+    void OpenResults(TCalcRun &run, const std::vector<std::string> &notes);
 
     std::vector<std::pair<QLabel *, QSize>>
         label_sizes; // each label's measured size

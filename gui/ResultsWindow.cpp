@@ -110,11 +110,16 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
 
     lbl_summary = new QLabel(this);
     lbl_summary->setTextFormat(Qt::RichText);
+    QString notes;
+    for (const std::string &note : results->notes) {
+        notes += "<br>" + QString::fromStdString(note).toHtmlEscaped();
+    }
     lbl_summary->setText(
-        QString("<b style='font-size:large'>%1</b><br>%2<br><b>%3</b>")
+        QString("<b style='font-size:large'>%1</b><br>%2<br><b>%3</b>"
+                "<span style='color:#555'>%4</span>")
             .arg(TitleText(*model).toHtmlEscaped(),
                  ParametersText(*model).toHtmlEscaped(),
-                 CountsText(*model).toHtmlEscaped()));
+                 CountsText(*model).toHtmlEscaped(), notes));
     map = new TMapWidget(*model, this);
     histogram = new THistogramWidget(*model, this);
 

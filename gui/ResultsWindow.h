@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <QString>
 #include <QWidget>
@@ -27,6 +29,9 @@ class TStationTableModel;
 struct RunResults {
     FigureHeader header;
     QcFindings findings;
+    // How the stations were read (the columns and the coordinate system
+    // taken, rows passed over); shown under the figures.
+    std::vector<std::string> notes;
 };
 
 // Title of the window; the station file's name follows it.

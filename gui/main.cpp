@@ -1,6 +1,10 @@
-// korvanel: the window program. Starts Qt, shows the one main window and runs
-// the event loop until that window closes.
+// korvanel [STATIONS]: the window program. Starts Qt, shows the one main
+// window (with the station file named, if one is) and runs the event loop
+// until that window closes.
 #include <exception>
+
+#include <QCoreApplication>
+#include <QStringList>
 
 #include "gui/Form1.h"
 #include "platform/qt/QtApplication.h"
@@ -17,6 +21,11 @@ int main(int argc, char **argv) {
     InstallMessageBoxHandler();
     TForm1 form;
     Form1 = &form;
+    // A station file named on the command line (the desktop's "Open with").
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() > 1) {
+        form.TakeStationFile(arguments[1]);
+    }
     form.show();
     try {
         application.exec();

@@ -4,7 +4,9 @@
 #include <memory>
 #include <stdexcept>
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -26,6 +28,7 @@
 #include <QtTest>
 
 #include "app/Jobs.h"
+#include "gui/ColumnDialog.h"
 #include "gui/Form1.h"
 #include "gui/MapWidget.h"
 #include "gui/ResultsWindow.h"
@@ -336,7 +339,10 @@ class WindowTest : public QObject {
             input.windowTitle(),
             QString("Path for data file - select any *.xyz or *.dat file"));
         QCOMPARE(input.nameFilters(),
-                 QStringList{"Data file - x,y,point,h (*)"});
+                 (QStringList{"Data file - x,y,point,h (*)",
+                              "Survey tables and GIS layers (*.csv *.tsv "
+                              "*.txt *.xlsx *.ods *.gpkg *.shp *.geojson "
+                              "*.json *.fgb)"}));
         QCOMPARE(input.defaultSuffix(), QString("dat"));
         QCOMPARE(input.fileMode(), QFileDialog::ExistingFile);
         QCOMPARE(input.acceptMode(), QFileDialog::AcceptOpen);
@@ -695,6 +701,101 @@ class WindowTest : public QObject {
         QCOMPARE(caption, QString("Korvanel"));
         QVERIFY(only_ok);
         QCOMPARE(icon, as_error ? QMessageBox::Critical : QMessageBox::NoIcon);
+    }
+
+    void TablesAreReadAndTheirColumnsChosenWhenNotRecognised() {
+        PrepareRun(Survey(30));
+        form->btn_calc->click();
+        const QByteArray from_station_file = ReadFile(form->txt_out->text());
+        QVERIFY(!from_station_file.isEmpty());
+
+        // The same survey as tables: point, value, h, y, x.
+        const QList<QByteArray> lines = Survey(30).trimmed().split('\n');
+        auto table = [&lines](const QByteArray &header, char separator) {
+            QByteArray text = header + '\n';
+            for (qsizetype k = 1; k < lines.size(); ++k) {
+                const QList<QByteArray> f = lines[k].split(' ');
+                text += f[2] + separator + f[4] + separator + f[3] +
+                        separator + f[1] + separator + f[0] + '\n';
+            }
+            return text;
+        };
+        int asked = 0;
+        ColumnRequest seen;
+        bool accept = true;
+        form->choose_columns = [&](ColumnRequest &request) {
+            ++asked;
+            seen = request;
+            request.columns.field[int(ColumnRole::Point)] = "c1";
+            request.columns.field[int(ColumnRole::Value)] = "c2";
+            request.columns.field[int(ColumnRole::H)] = "c3";
+            request.columns.field[int(ColumnRole::Y)] = "c4";
+            request.columns.field[int(ColumnRole::X)] = "c5";
+            return accept;
+        };
+
+        // Recognised names: read without a question.
+        form->txt_data->setText(
+            Write("named.csv", table("Station,CBA,Elevation,Northing,Easting",
+                                     ',')));
+        form->btn_calc->click();
+        QCOMPARE(asked, 0);
+        QCOMPARE(ReadFile(form->txt_out->text()), from_station_file);
+        QVERIFY(form->results_window->lbl_summary->text().contains(
+            "x = Easting, y = Northing"));
+
+        // Names it does not know: the dialog lists the fields, once per file.
+        form->txt_data->setText(
+            Write("plain.csv", table("c1;c2;c3;c4;c5", ';')));
+        QFile::remove(form->txt_out->text());
+        form->btn_calc->click();
+        QCOMPARE(asked, 1);
+        QCOMPARE(seen.fields,
+                 (std::vector<std::string>{"c1", "c2", "c3", "c4", "c5"}));
+        QVERIFY(seen.file == "plain.csv");
+        QCOMPARE(ReadFile(form->txt_out->text()), from_station_file);
+        form->btn_calc->click();
+        QCOMPARE(asked, 1);
+
+        // A cancelled dialog runs nothing and says nothing.
+        form->txt_data->setText(
+            Write("other.csv", table("c1;c2;c3;c4;c5", ';')));
+        QFile::remove(form->txt_out->text());
+        accept = false;
+        form->btn_calc->click();
+        QCOMPARE(asked, 2);
+        QVERIFY(!QFile::exists(form->txt_out->text()));
+        QVERIFY(errors.isEmpty());
+        VerifyIdle();
+    }
+
+    void ColumnDialogOffersTheFieldsAndWantsXYAndValue() {
+        ColumnRequest request;
+        request.file = "plain.csv";
+        request.reason = "Choose.";
+        request.fields = {"a", "b", "c"};
+        request.columns.field[int(ColumnRole::X)] = "b"; // an earlier choice
+        TColumnDialog dialog(request);
+        QPushButton *ok = dialog.buttons->button(QDialogButtonBox::Ok);
+        QVERIFY(dialog.windowTitle().startsWith("Korvanel columns"));
+        QCOMPARE(dialog.cb_role[int(ColumnRole::X)]->currentText(),
+                 QString("b"));
+        QCOMPARE(dialog.cb_role[int(ColumnRole::Y)]->count(), 4);
+        QVERIFY(!ok->isEnabled()); // y and value not chosen
+        dialog.cb_role[int(ColumnRole::Y)]->setCurrentIndex(1);     // a
+        dialog.cb_role[int(ColumnRole::Value)]->setCurrentIndex(2); // b again
+        QVERIFY(!ok->isEnabled());
+        dialog.cb_role[int(ColumnRole::Value)]->setCurrentIndex(3); // c
+        QVERIFY(ok->isEnabled());
+        dialog.chk_degrees->setChecked(true);
+        dialog.txt_crs->setText(" EPSG:4326 ");
+        dialog.TakeChoice(request);
+        QCOMPARE(request.columns.field[int(ColumnRole::Y)], std::string("a"));
+        QCOMPARE(request.columns.field[int(ColumnRole::Value)],
+                 std::string("c"));
+        QVERIFY(request.columns.field[int(ColumnRole::Point)].empty());
+        QVERIFY(request.columns.geographic);
+        QCOMPARE(request.source_crs, std::string("EPSG:4326"));
     }
 
     void ResultsWindowOpensAfterACalcThatEstimatedStations_data() {
