@@ -358,6 +358,7 @@ CalcResult TCalcRun::RunPasses() {
                 blank_estimate);
         });
     }
+    SettlePointTable(db);
     if (host.StopRequested()) {
         return CalcResult::Stopped;
     }

@@ -15,6 +15,15 @@ namespace {
 constexpr const char *sql_create =
     "create table xyz (x number, y number, u number, PRIMARY KEY (x,y));";
 constexpr const char *sql_begin = "begin transaction;";
+// The temporary database needs no journal nor flush to disk: it lives for one
+// run and never outlives a failure.
+constexpr const char *sql_private =
+    "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF;";
+// The primary key fills in file order, not key order, and the window index
+// reads the table whole: a large cache until then, a small one after it.
+constexpr const char *sql_load_cache = "PRAGMA cache_size = -65536;"; // KiB
+constexpr const char *sql_run_cache = "PRAGMA cache_size = -4096;";
+constexpr const char *sql_shrink = "PRAGMA shrink_memory;";
 constexpr const char *sql_commit = "commit transaction;";
 constexpr const char *sql_count_all = "select COUNT(*) from xyz;";
 constexpr const char *sql_insert =
@@ -94,7 +103,13 @@ double FieldNumber(const char *text, char separator, std::string &scratch) {
 } // namespace
 
 CppSQLite3Statement BeginLoad(CppSQLite3DB &db) {
-    db.Open(":memory:");
+    // A private temporary database: SQLite keeps it in its page cache and
+    // moves it to a file of its own (deleted when it closes) beyond that, so a
+    // national survey's table need not stay in the run's memory once the
+    // window index holds what the estimates read. Nothing of it is kept.
+    db.Open("");
+    db.RunStatement(sql_private);
+    db.RunStatement(sql_load_cache);
     db.RunStatement(sql_create);
     db.RunStatement(sql_begin);
     return db.Prepare(sql_insert);
@@ -112,6 +127,11 @@ void AddStation(CppSQLite3Statement &statement, double x, double y,
 void EndLoad(CppSQLite3DB &db, CppSQLite3Statement &statement) {
     statement.Release();
     db.RunStatement(sql_commit);
+}
+
+void SettlePointTable(CppSQLite3DB &db) {
+    db.RunStatement(sql_run_cache);
+    db.RunStatement(sql_shrink);
 }
 
 bool StoredPosition(CppSQLite3DB &db, double x, double y, double &stored_x,

@@ -14,8 +14,9 @@
 
 #include "store/CppSQLite3.h"
 
-// Opens a fresh ":memory:" database on db, creates the table, begins the load's
-// transaction and returns the prepared insert statement.
+// Opens a fresh private temporary database on db (in memory while it is small,
+// in a file of its own deleted on close beyond that), creates the table,
+// begins the load's transaction and returns the prepared insert statement.
 CppSQLite3Statement BeginLoad(CppSQLite3DB &db);
 
 // Stores one station: x, y in metres, value in mGal. A position already stored
@@ -44,6 +45,10 @@ struct SquareRows {
 // with a comma, the library's points become commas first.
 SquareRows FetchInSquare(CppSQLite3DB &db, double x, double y,
                          double half_size);
+
+// Once the window index is built, hands back the memory that loading and
+// reading the table took; the table stays as it is.
+void SettlePointTable(CppSQLite3DB &db);
 
 // The position of the station stored at exactly (x, y), as the window queries
 // hand it back (the library's text of each number, read in the user's format):
