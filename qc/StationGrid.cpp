@@ -40,23 +40,15 @@ double StationReach(const QcStation &station) {
 }
 
 TFixedGrid::TFixedGrid(const TQcStations &stations_, double cell_,
-                       const std::vector<uint32_t> &chosen)
+                       std::vector<uint32_t> chosen)
     : stations(stations_),
       cell(cell_ > 0.0 && std::isfinite(cell_) ? cell_ : 1.0),
-      members(chosen) {
-    // Sorted by key with the key worked out again where needed: no list of
-    // pairs the size of the survey.
-    const auto key_of = [&](uint32_t k) {
-        return GridKey(GridCell(stations[k].x, cell), GridCell(stations[k].y, cell));
-    };
+      members(std::move(chosen)) {
+    members.shrink_to_fit();
     std::sort(members.begin(), members.end(), [&](uint32_t a, uint32_t b) {
-        const uint64_t ka = key_of(a), kb = key_of(b);
+        const uint64_t ka = KeyOf(a), kb = KeyOf(b);
         return ka < kb || (ka == kb && a < b);
     });
-    keys.reserve(members.size());
-    for (const uint32_t k : members) {
-        keys.push_back(key_of(k));
-    }
 }
 
 TMovingGrid::TMovingGrid(const TQcStations &stations_, double cell_)
@@ -105,7 +97,7 @@ TReachIndex::TReachIndex(const TQcStations &stations_,
     for (size_t level = 0; level < by_level.size(); ++level) {
         if (!by_level[level].empty()) {
             levels.emplace_back(stations, base * std::ldexp(1.0, static_cast<int>(level)),
-                                by_level[level]);
+                                std::move(by_level[level]));
         }
     }
 }

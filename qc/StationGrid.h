@@ -19,12 +19,13 @@ int64_t GridCell(double v, double cell);
 // The key of the cell (i, j).
 uint64_t GridKey(int64_t i, int64_t j);
 
-// Stations sorted once by cell: for each member its cell's key, in key
-// order; a cell's members are found by binary search.
+// Stations sorted once by cell, in key order; a cell's members are found by
+// binary search, their keys worked out where they are compared (four bytes a
+// member for a national survey, not twelve).
 class TFixedGrid {
   public:
     TFixedGrid(const TQcStations &stations, double cell,
-               const std::vector<uint32_t> &members);
+               std::vector<uint32_t> members);
 
     // Calls visit(k) for every member within `radius` of (x, y).
     template <typename Visit>
@@ -33,10 +34,13 @@ class TFixedGrid {
     double Cell() const { return cell; }
 
   private:
+    uint64_t KeyOf(uint32_t k) const {
+        return GridKey(GridCell(stations[k].x, cell), GridCell(stations[k].y, cell));
+    }
+
     const TQcStations &stations;
     double cell;
-    std::vector<uint64_t> keys;   // ascending
-    std::vector<uint32_t> members; // the station of each key
+    std::vector<uint32_t> members; // by key, then by station
 };
 
 // Stations in cells that they come into and leave: for the few the suspect
@@ -111,11 +115,13 @@ void EachCell(double x, double y, double radius, double cell, size_t cells_held,
 template <typename Visit>
 void TFixedGrid::Within(double x, double y, double radius, Visit visit) const {
     grid_detail::EachCell(
-        x, y, radius, cell, keys.size(),
+        x, y, radius, cell, members.size(),
         [&](uint64_t key) {
-            auto at = std::lower_bound(keys.begin(), keys.end(), key);
-            for (; at != keys.end() && *at == key; ++at) {
-                const size_t k = members[static_cast<size_t>(at - keys.begin())];
+            auto at = std::lower_bound(
+                members.begin(), members.end(), key,
+                [this](uint32_t m, uint64_t wanted) { return KeyOf(m) < wanted; });
+            for (; at != members.end() && KeyOf(*at) == key; ++at) {
+                const size_t k = *at;
                 if (grid_detail::Near(stations[k], x, y, radius)) {
                     visit(k);
                 }

@@ -84,8 +84,10 @@ SuspectFindings FindSuspects(TQcStations &stations, TReestimator &reestimator,
     SuspectFindings findings;
     // Station numbers as 32 bits: the lists of a million stations stay small.
     std::vector<uint32_t> judged;
+    judged.reserve(stations.Size());
     {
         std::vector<double> residuals;
+        residuals.reserve(stations.Size());
         for (size_t k = 0; k < stations.Size(); ++k) {
             QcStation &s = stations[k];
             s.suspect = false;
@@ -96,6 +98,7 @@ SuspectFindings FindSuspects(TQcStations &stations, TReestimator &reestimator,
                 residuals.push_back(s.R2());
             }
         }
+        judged.shrink_to_fit();
         findings.judged = static_cast<int64_t>(judged.size());
         RobustScale(std::move(residuals), findings.median, findings.scale);
     }
@@ -118,9 +121,11 @@ SuspectFindings FindSuspects(TQcStations &stations, TReestimator &reestimator,
     // The stations with an estimate, which may have used a suspect, and the
     // grids to find them by.
     std::vector<uint32_t> estimated;
+    estimated.reserve(stations.Size());
     double widest = 0.0, cell = 1.0;
     {
         std::vector<double> reaches;
+        reaches.reserve(stations.Size());
         for (size_t k = 0; k < stations.Size(); ++k) {
             if (stations[k].r2_clean == stations[k].r2_clean) {
                 estimated.push_back(static_cast<uint32_t>(k));
