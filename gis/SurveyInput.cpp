@@ -1,100 +1,111 @@
-// Tables and coordinate systems for the batch tool.
+// How the programs take their stations. A station file is read as it always
+// was, without GDAL; anything else goes to the GIS module, loaded then.
 #include "gis/SurveyInput.h"
 
-#include <cmath>
-#include <optional>
-#include <variant>
+#include <dlfcn.h>
+#include <filesystem>
+#include <system_error>
+#include <unistd.h>
 
 #include "app/CalcRun.h"
-#include "gis/GeoPackageWriter.h"
+#include "gis/GisModule.h"
+#include "gis/SourceSample.h"
 #include "platform/Locale.h"
-#include "qc/CompanionTable.h"
 
 namespace {
 
-// The message of `error`, naming the source as the user named it where the
-// readers saw it under another path (a source held in memory).
-std::string MessageOf(GisError error, const std::string &seen,
-                      const std::string &shown) {
-    if (seen != shown) {
-        if (error.file == seen) {
-            error.file = shown;
-        }
-        for (size_t at = error.detail.find(seen); at != std::string::npos;
-             at = error.detail.find(seen, at + shown.size())) {
-            error.detail.replace(at, seen.size(), shown);
-        }
+constexpr const char *module_file = "libkorvanel-gis.so";
+
+// The first bytes of `path` (or of the bytes held), as DecideSource reads
+// them; false when the file cannot be read.
+bool Sample(const std::string &path, const SurveyInput &input,
+            std::string &sample) {
+    if (input.held) {
+        sample = input.bytes.substr(0, source_sample_bytes);
+        return true;
     }
-    return GisMessage(error);
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    sample.resize(source_sample_bytes);
+    sample.resize(std::fread(sample.data(), 1, sample.size(), file));
+    const bool read = std::ferror(file) == 0;
+    std::fclose(file);
+    return read;
 }
 
-void Refuse(const GisError &error, const std::string &seen,
-            const std::string &shown, SurveyPreparation &said) {
-    said.status = IsUsageProblem(error.problem) ? 2 : 1;
-    said.error = MessageOf(error, seen, shown);
-    said.refusal = error;
-}
-
-void TellCrs(const RunCrs &crs, SurveyPreparation &said) {
-    if (!crs.Known()) {
-        return;
+// True when taking `path` needs GDAL or PROJ: options about tables or
+// coordinate systems, a folder, or a source whose first bytes are a table's
+// or something only GDAL can identify.
+bool NeedsGis(const std::string &path, const TableOptions &options,
+              const SurveyInput &input, SourceDecision &decision) {
+    if (NamesColumns(options) || !options.layer.empty() ||
+        !options.source_crs.empty() || !options.crs.empty()) {
+        return true;
     }
-    said.notes.push_back(
-        "Coordinates: computed in " + crs.name +
-        (crs.geographic_input
-             ? ", projected from longitude and latitude"
-             : (crs.transformed ? ", transformed from the source" : "")));
-}
-
-// A station file whose coordinates must move to another system: its lines
-// read once, every station placed with PROJ.
-void PrepareStationText(const std::string &path, const TableOptions &options,
-                        const std::string &encoding, SurveyInput &input,
-                        SurveyPreparation &said) {
-    TStationTextInput text =
-        input.held ? TStationTextInput(path, input.bytes, DecimalSeparator(),
-                                       encoding)
-                   : TStationTextInput(path, DecimalSeparator(), encoding);
-    text.Rewind();
-    InputRecord record;
-    std::vector<double> x, y;
-    while (text.Next(record)) {
-        ListedStation listed;
-        listed.row = record.line;
-        if (record.is_station) {
-            listed.x = record.station.x;
-            listed.y = record.station.y;
-            listed.h = record.station.h;
-            listed.value = record.station.value;
-            listed.name = record.name;
-            x.push_back(listed.x);
-            y.push_back(listed.y);
-        } else if (record.blank) {
-            continue;
-        } else {
-            listed.unread = std::string(record.text);
-        }
-        input.stations.push_back(std::move(listed));
+    std::error_code ignored;
+    if (!input.held && std::filesystem::is_directory(path, ignored)) {
+        return true;
     }
-    const GisError placed = PlaceCoordinates(path, options, {}, false, x, y,
-                                             input.lon, input.lat, input.crs);
-    if (!placed.ok()) {
-        return Refuse(placed, path, path, said);
+    std::string sample;
+    if (!Sample(path, input, sample)) {
+        return false; // the station reader says why it cannot be read
     }
-    size_t k = 0;
-    for (ListedStation &listed : input.stations) {
-        if (listed.unread.empty()) {
-            listed.x = x[k];
-            listed.y = y[k];
-            ++k;
-        }
-    }
-    input.listed = true;
-    input.bytes = std::string(); // listed: the bytes are done with
-    TellCrs(input.crs, said);
+    bool identify = false;
+    decision = DecideFromSample(sample, options, identify);
+    return identify || decision.kind == SourceKind::Table;
 }
 
 } // namespace
+
+const GisModuleApi *LoadGisModule(std::string &why) {
+    static const GisModuleApi *loaded = nullptr;
+    static std::string failure;
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        // Installed: in the private library folder, found from the program's
+        // own folder; else the build folder's module.
+        std::vector<std::string> places;
+        std::error_code error;
+        const std::filesystem::path self =
+            std::filesystem::read_symlink("/proc/self/exe", error);
+        if (!error) {
+            places.push_back((self.parent_path() / KORVANEL_GIS_MODULE_FROM_BIN /
+                              module_file)
+                                 .lexically_normal()
+                                 .string());
+        }
+        places.push_back(KORVANEL_GIS_MODULE_BUILT);
+        for (const std::string &place : places) {
+            if (::access(place.c_str(), F_OK) != 0) {
+                continue;
+            }
+            void *handle = ::dlopen(place.c_str(), RTLD_NOW | RTLD_LOCAL);
+            if (handle == nullptr) {
+                failure = ::dlerror();
+                break;
+            }
+            using Entry = const GisModuleApi *(*)();
+            const auto entry =
+                reinterpret_cast<Entry>(::dlsym(handle, "korvanel_gis_module"));
+            const GisModuleApi *api = entry ? entry() : nullptr;
+            if (api == nullptr || api->version != gis_module_version) {
+                failure = place + " is not this version's GIS module";
+                break;
+            }
+            loaded = api;
+            break;
+        }
+        if (loaded == nullptr && failure.empty()) {
+            failure = std::string(module_file) + " is not installed beside "
+                                                 "the program";
+        }
+    }
+    why = failure;
+    return loaded;
+}
 
 SurveyPreparation PrepareSurvey(const std::string &path,
                                 const TableOptions &options,
@@ -111,73 +122,24 @@ SurveyPreparation PrepareSurvey(const std::string &path,
         }
         input.held = true;
     }
-    std::optional<TMemorySource> memory;
-    if (input.held) {
-        memory.emplace(path, input.bytes);
-    }
-    const std::string seen = memory ? memory->Path() : path;
-    const SourceDecision decision = DecideSource(seen, options);
-    if (decision.kind == SourceKind::StationText) {
+    SourceDecision decision;
+    if (!NeedsGis(path, options, input, decision)) {
+        // A station file, read by the run as it always was.
         if (decision.UnrecognisedTable()) {
             said.columns_unknown = true;
             said.fields = decision.header;
         }
-        if (!options.source_crs.empty() || !options.crs.empty()) {
-            PrepareStationText(path, options, encoding, input, said);
-        }
         return said;
     }
-    TableData table;
-    const GisError read = ReadTable(seen, decision, options, table);
-    memory.reset();
-    input.bytes = std::string(); // a table is listed: its bytes are done with
-    if (!read.ok()) {
-        Refuse(read, seen, path, said);
-        said.fields = read.fields;
-        return said;
-    }
-    said.fields = table.fields;
-    // A source held in memory has no layer name of its own.
-    const bool named_layer = !table.layer.empty() && !input.held;
-    said.notes.push_back("Columns of " + path +
-                         (named_layer ? ", layer " + table.layer : "") + ": " +
-                         DescribeColumns(table.choice, table.fields));
-    const GisError placed = PlaceStations(path, options, table, input.crs);
-    if (!placed.ok()) {
-        Refuse(placed, path, path, said);
-        return said;
-    }
-    TellCrs(input.crs, said);
-    if (table.rows.skipped > 0) {
-        said.notes.push_back("Rows passed over: " +
-                             std::to_string(table.rows.skipped));
-        for (const SkippedRow &skipped : table.rows.first_skipped) {
-            said.notes.push_back("  " + DescribeSkippedRow(skipped));
-        }
-    }
-    if (table.rows.stations.empty()) {
+    std::string why;
+    const GisModuleApi *module = LoadGisModule(why);
+    if (module == nullptr) {
         said.status = 1;
-        said.error = "no row of " + path + " holds a station";
+        said.error = "reading " + path +
+                     " needs the GIS module, which could not be loaded: " + why;
         return said;
     }
-    input.stations.reserve(table.rows.stations.size());
-    for (const TableStation &station : table.rows.stations) {
-        ListedStation listed;
-        listed.x = station.x;
-        listed.y = station.y;
-        listed.has_height = !std::isnan(station.h);
-        listed.h = listed.has_height ? station.h : 0.0;
-        listed.value = station.value;
-        listed.name = station.point;
-        listed.row = station.row;
-        input.stations.push_back(std::move(listed));
-        if (input.crs.geographic_input) {
-            input.lon.push_back(station.lon);
-            input.lat.push_back(station.lat);
-        }
-    }
-    input.listed = true;
-    return said;
+    return module->prepare(path, options, encoding, DecimalSeparator(), input);
 }
 
 bool SurveyPreparation::AsksForColumns() const {
@@ -226,50 +188,11 @@ void FeedRun(TCalcRun &run, SurveyInput &input) {
 std::string WriteStationsGeoPackage(const std::string &path,
                                     const TCalcRun &run,
                                     const SurveyInput &input) {
-    const TQcStations &stations = run.qc_findings.stations;
-    std::vector<LayerColumn> columns;
-    for (const char *name : companion_columns) {
-        const std::string column = name;
-        const FieldKind kind =
-            column == "point" || column == "status" || column == "flag"
-                ? FieldKind::Text
-                : (column == "n" ? FieldKind::Integer : FieldKind::Real);
-        columns.push_back({column, kind});
+    std::string why;
+    const GisModuleApi *module = LoadGisModule(why);
+    if (module == nullptr) {
+        return "cannot write the GeoPackage " + path +
+               ": the GIS module could not be loaded: " + why;
     }
-    const bool degrees = !input.lon.empty();
-    if (degrees) {
-        columns.push_back({"lon", FieldKind::Real});
-        columns.push_back({"lat", FieldKind::Real});
-    }
-    TGeoPackageWriter writer;
-    GisError error = writer.Begin(path, input.crs.wkt, columns);
-    std::vector<FieldValue> values;
-    for (size_t k = 0; error.ok() && k < stations.Size(); ++k) {
-        values.clear();
-        for (const CompanionCell &cell : CompanionRow(stations, k)) {
-            switch (cell.kind) {
-            case CompanionCell::Kind::Text:
-                values.emplace_back(cell.text);
-                break;
-            case CompanionCell::Kind::Real:
-                values.emplace_back(cell.real);
-                break;
-            case CompanionCell::Kind::Integer:
-                values.emplace_back(cell.integer);
-                break;
-            case CompanionCell::Kind::Empty:
-                values.emplace_back(std::monostate{});
-                break;
-            }
-        }
-        if (degrees) {
-            values.emplace_back(k < input.lon.size() ? input.lon[k] : qc_none);
-            values.emplace_back(k < input.lat.size() ? input.lat[k] : qc_none);
-        }
-        error = writer.AddRow(stations[k].x, stations[k].y, values);
-    }
-    if (error.ok()) {
-        error = writer.Finish();
-    }
-    return error.ok() ? std::string() : GisMessage(error);
+    return module->write_geopackage(path, run.qc_findings.stations, input);
 }

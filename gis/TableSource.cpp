@@ -18,45 +18,11 @@
 #include <ogr_srs_api.h>
 
 #include "gis/GdalSession.h"
+#include "gis/SourceSample.h"
 
 namespace {
 
-constexpr size_t sample_bytes = 64 * 1024; // read to decide what a file is
-constexpr std::string_view utf8_bom = "\xEF\xBB\xBF";
 constexpr const char *delimited_driver = "CSV";
-
-bool IsBlankLine(std::string_view line) {
-    for (const char c : line)
-        if (static_cast<unsigned char>(c) > ' ')
-            return false;
-    return true;
-}
-
-// Calls `take` with each line of `text` (ends at LF, CRLF or a lone CR)
-// until it returns false.
-template <typename Take> void ForEachLine(std::string_view text, Take take) {
-    while (!text.empty()) {
-        const size_t end = text.find_first_of("\r\n");
-        if (!take(text.substr(0, end)) || end == std::string_view::npos)
-            return;
-        const size_t next = (text[end] == '\r' && end + 1 < text.size() &&
-                             text[end + 1] == '\n')
-                                ? end + 2
-                                : end + 1;
-        text.remove_prefix(next);
-    }
-}
-
-std::string_view FirstNonBlankLine(std::string_view text) {
-    std::string_view first;
-    ForEachLine(text, [&](std::string_view line) {
-        if (IsBlankLine(line))
-            return true;
-        first = line;
-        return false;
-    });
-    return first;
-}
 
 constexpr std::string_view memory_folder = "/vsimem/korvanel-source/";
 
@@ -84,7 +50,7 @@ bool ReadSample(const std::string &path, std::string &sample) {
     std::istream &in = *stream;
     if (!in)
         return false;
-    sample.resize(sample_bytes);
+    sample.resize(source_sample_bytes);
     in.read(sample.data(), static_cast<std::streamsize>(sample.size()));
     if (in.bad())
         return false;
@@ -394,74 +360,27 @@ TMemorySource::TMemorySource(const std::string &name, const std::string &bytes) 
 
 TMemorySource::~TMemorySource() { VSIUnlink(path.c_str()); }
 
-bool NamesColumns(const TableOptions &options) {
-    return !options.columns.empty() || options.chosen_columns.has_value();
-}
-
-bool SourceDecision::UnrecognisedTable() const {
-    if (kind != SourceKind::StationText || station_header ||
-        separator == TextSeparator::Blank || header.size() < 3)
-        return false;
-    const std::string &first = header.front();
-    char *end = nullptr;
-    std::strtod(first.c_str(), &end);
-    return first.empty() || end != first.c_str() + first.size();
-}
-
 SourceDecision DecideSource(const std::string &path,
                             const TableOptions &options) {
     SourceDecision decision;
-    auto as_gdal_table = [&](const std::string &driver) {
-        if (driver.empty())
-            return false;
-        decision.kind = SourceKind::Table;
-        decision.format = TableFormat::Gdal;
-        decision.driver = driver;
-        return true;
-    };
+    bool identify = false;
     std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored)) {
-        as_gdal_table(IdentifyVectorDriver(path));
-        return decision;
+        identify = true;
+    } else {
+        std::string sample;
+        if (!ReadSample(path, sample))
+            return decision; // the station reader says why it cannot be read
+        decision = DecideFromSample(sample, options, identify);
     }
-    std::string sample;
-    if (!ReadSample(path, sample))
-        return decision; // the station reader says why it cannot be read
-    std::string_view text = sample;
-    if (text.substr(0, utf8_bom.size()) == utf8_bom)
-        text.remove_prefix(utf8_bom.size());
-    const std::string_view first = FirstNonBlankLine(text);
-    const bool binary = sample.find('\0') != std::string::npos;
-    const size_t start = first.find_first_not_of(" \t");
-    const bool markup = start != std::string_view::npos &&
-                        (first[start] == '{' || first[start] == '<');
-    if (binary || markup) {
-        as_gdal_table(IdentifyVectorDriver(path));
-        return decision;
-    }
-    if (first.empty())
-        return decision;
-
-    const TextSeparator separator = DetectSeparator(first);
-    decision.header = SplitTextLine(first, separator);
-    decision.separator = separator;
-    const bool blank = separator == TextSeparator::Blank;
-    if (!NamesColumns(options)) {
-        if (blank && IsStationHeader(decision.header)) {
-            decision.station_header = true;
-            for (int r = 0; r < column_role_count; ++r) {
-                decision.header_columns.column[r] = r;
-                decision.header_columns.origin[r] = ColumnOrigin::Recognised;
-            }
-            return decision;
+    if (identify) {
+        const std::string driver = IdentifyVectorDriver(path);
+        if (!driver.empty()) {
+            decision.kind = SourceKind::Table;
+            decision.format = TableFormat::Gdal;
+            decision.driver = driver;
         }
-        if (!RecognisesTableHeader(decision.header))
-            return decision;
     }
-    decision.kind = SourceKind::Table;
-    decision.format = blank ? TableFormat::BlankText : TableFormat::Delimited;
-    if (!blank)
-        decision.driver = delimited_driver;
     return decision;
 }
 

@@ -10,11 +10,14 @@
 #   check_tree.sh --expected WINDOW     prints the paths expected under the prefix
 set -euo pipefail
 
+# The GIS module, loaded by the programs when a run reads a table.
+gis_module=lib/korvanel/modules/libkorvanel-gis.so
+
 # The paths under the prefix, sorted; those of the window only when it is built.
 ExpectedFiles() {
     local window=$1
     {
-        printf '%s\n' bin/korvanel-batch share/doc/korvanel/changelog.gz \
+        printf '%s\n' bin/korvanel-batch "$gis_module" share/doc/korvanel/changelog.gz \
             share/doc/korvanel/copyright share/korvanel/examples/survey.dat \
             share/man/man1/korvanel-batch.1.gz
         if [[ "$window" == 1 ]]; then
@@ -52,10 +55,10 @@ fi
 
 # The programs: they find every library they link, and carry no search path
 # into a build folder.
-programs=("$root/bin/korvanel-batch")
+programs=("$root/bin/korvanel-batch" "$root/$gis_module")
 [[ "$window" == 1 ]] && programs+=("$root/bin/korvanel")
 for program in "${programs[@]}"; do
-    [[ -x "$program" ]] || Fail "$program is not executable"
+    [[ "$program" == *.so || -x "$program" ]] || Fail "$program is not executable"
     if ldd "$program" | grep -q 'not found'; then
         Fail "$program misses libraries: $(ldd "$program" | grep 'not found')"
     fi
@@ -83,6 +86,14 @@ else
     rows=$(($(grep -c . "$work/survey_res.csv" || true) - 1))
     [[ "$rows" == "$stations" ]] || Fail "$rows companion rows for $stations stations"
     grep -q $',suspect\r$' "$work/survey_res.csv" || Fail "no suspect found in the example survey"
+    # The same survey as a CSV table goes through the installed GIS module.
+    awk 'BEGIN { print "easting,northing,station,elevation,bouguer" }
+         NF == 5 && $1 + 0 == $1 { print $1 "," $2 "," $3 "," $4 "," $5 }' "$survey" >"$work/survey.csv"
+    if ! "$batch" "$work/survey.csv" -o "$work/table_res.dat" --no-qc >"$work/table.txt" 2>&1; then
+        Fail "the run on the example as a table failed: $(cat "$work/table.txt")"
+    elif ! cmp -s "$work/table_res.dat" "$work/survey_res.dat"; then
+        Fail "the example as a table gives another result than as a station file"
+    fi
 fi
 
 # The manual pages render without warnings; the batch tool's names every option

@@ -74,9 +74,11 @@ awk '$2 != "root/root" { print "FAIL: not owned by root: " $0; bad = 1 } END { e
 dpkg-deb --extract "$deb" "$work/root"
 bash packaging/check_tree.sh "$work/root/usr" "$version" "$window" || Fail "the unpacked package"
 depends=$(Field Depends | tr ',' '\n' | sed 's/^ *//; s/[ (].*//')
-for program in "$work"/root/usr/bin/*; do
+for program in "$work"/root/usr/bin/* "$work"/root/usr/lib/korvanel/modules/*.so; do
     for library in $(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
-        path=$(ldd "$program" | awk -v name="$library" '$1 == name { print $3 }')
+        # "name => path (address)", or "path (address)" for the loader itself.
+        path=$(ldd "$program" | awk -v name="$library" '$1 == name { print $3 }
+            $1 ~ ("/" name "$") { print $1 }')
         owner=$(OwnerOf "$path") || {
             Fail "no package owns $library ($path)"
             continue

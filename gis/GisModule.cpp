@@ -1,0 +1,231 @@
+// The GIS module: reading tables and GIS layers, placing coordinates with
+// PROJ and writing GeoPackages, for programs that load it when a run needs
+// it (see GisModule.h). The only code of the programs that links GDAL.
+#include "gis/GisModule.h"
+
+#include <cmath>
+#include <optional>
+#include <variant>
+
+#include "gis/GeoPackageWriter.h"
+#include "platform/Locale.h"
+#include "qc/CompanionTable.h"
+
+namespace {
+
+// The message of `error`, naming the source as the user named it where the
+// readers saw it under another path (a source held in memory).
+std::string MessageOf(GisError error, const std::string &seen,
+                      const std::string &shown) {
+    if (seen != shown) {
+        if (error.file == seen) {
+            error.file = shown;
+        }
+        for (size_t at = error.detail.find(seen); at != std::string::npos;
+             at = error.detail.find(seen, at + shown.size())) {
+            error.detail.replace(at, seen.size(), shown);
+        }
+    }
+    return GisMessage(error);
+}
+
+void Refuse(const GisError &error, const std::string &seen,
+            const std::string &shown, SurveyPreparation &said) {
+    said.status = IsUsageProblem(error.problem) ? 2 : 1;
+    said.error = MessageOf(error, seen, shown);
+    said.refusal = error;
+}
+
+void TellCrs(const RunCrs &crs, SurveyPreparation &said) {
+    if (!crs.Known()) {
+        return;
+    }
+    said.notes.push_back(
+        "Coordinates: computed in " + crs.name +
+        (crs.geographic_input
+             ? ", projected from longitude and latitude"
+             : (crs.transformed ? ", transformed from the source" : "")));
+}
+
+// A station file whose coordinates must move to another system: its lines
+// read once, every station placed with PROJ.
+void PrepareStationText(const std::string &path, const TableOptions &options,
+                        const std::string &encoding, SurveyInput &input,
+                        SurveyPreparation &said) {
+    TStationTextInput text =
+        input.held ? TStationTextInput(path, input.bytes, DecimalSeparator(),
+                                       encoding)
+                   : TStationTextInput(path, DecimalSeparator(), encoding);
+    text.Rewind();
+    InputRecord record;
+    std::vector<double> x, y;
+    while (text.Next(record)) {
+        ListedStation listed;
+        listed.row = record.line;
+        if (record.is_station) {
+            listed.x = record.station.x;
+            listed.y = record.station.y;
+            listed.h = record.station.h;
+            listed.value = record.station.value;
+            listed.name = record.name;
+            x.push_back(listed.x);
+            y.push_back(listed.y);
+        } else if (record.blank) {
+            continue;
+        } else {
+            listed.unread = std::string(record.text);
+        }
+        input.stations.push_back(std::move(listed));
+    }
+    const GisError placed = PlaceCoordinates(path, options, {}, false, x, y,
+                                             input.lon, input.lat, input.crs);
+    if (!placed.ok()) {
+        return Refuse(placed, path, path, said);
+    }
+    size_t k = 0;
+    for (ListedStation &listed : input.stations) {
+        if (listed.unread.empty()) {
+            listed.x = x[k];
+            listed.y = y[k];
+            ++k;
+        }
+    }
+    input.listed = true;
+    input.bytes = std::string(); // listed: the bytes are done with
+    TellCrs(input.crs, said);
+}
+
+
+// PrepareSurvey with GDAL at hand; a source that can be read only once is
+// already in input.bytes.
+SurveyPreparation PrepareWithGis(const std::string &path,
+                                 const TableOptions &options,
+                                 const std::string &encoding, char separator,
+                                 SurveyInput &input) {
+    SetDecimalSeparator(separator); // this module's own copy of the setting
+    SurveyPreparation said;
+    std::optional<TMemorySource> memory;
+    if (input.held) {
+        memory.emplace(path, input.bytes);
+    }
+    const std::string seen = memory ? memory->Path() : path;
+    const SourceDecision decision = DecideSource(seen, options);
+    if (decision.kind == SourceKind::StationText) {
+        if (decision.UnrecognisedTable()) {
+            said.columns_unknown = true;
+            said.fields = decision.header;
+        }
+        if (!options.source_crs.empty() || !options.crs.empty()) {
+            PrepareStationText(path, options, encoding, input, said);
+        }
+        return said;
+    }
+    TableData table;
+    const GisError read = ReadTable(seen, decision, options, table);
+    memory.reset();
+    input.bytes = std::string(); // a table is listed: its bytes are done with
+    if (!read.ok()) {
+        Refuse(read, seen, path, said);
+        said.fields = read.fields;
+        return said;
+    }
+    said.fields = table.fields;
+    // A source held in memory has no layer name of its own.
+    const bool named_layer = !table.layer.empty() && !input.held;
+    said.notes.push_back("Columns of " + path +
+                         (named_layer ? ", layer " + table.layer : "") + ": " +
+                         DescribeColumns(table.choice, table.fields));
+    const GisError placed = PlaceStations(path, options, table, input.crs);
+    if (!placed.ok()) {
+        Refuse(placed, path, path, said);
+        return said;
+    }
+    TellCrs(input.crs, said);
+    if (table.rows.skipped > 0) {
+        said.notes.push_back("Rows passed over: " +
+                             std::to_string(table.rows.skipped));
+        for (const SkippedRow &skipped : table.rows.first_skipped) {
+            said.notes.push_back("  " + DescribeSkippedRow(skipped));
+        }
+    }
+    if (table.rows.stations.empty()) {
+        said.status = 1;
+        said.error = "no row of " + path + " holds a station";
+        return said;
+    }
+    input.stations.reserve(table.rows.stations.size());
+    for (const TableStation &station : table.rows.stations) {
+        ListedStation listed;
+        listed.x = station.x;
+        listed.y = station.y;
+        listed.has_height = !std::isnan(station.h);
+        listed.h = listed.has_height ? station.h : 0.0;
+        listed.value = station.value;
+        listed.name = station.point;
+        listed.row = station.row;
+        input.stations.push_back(std::move(listed));
+        if (input.crs.geographic_input) {
+            input.lon.push_back(station.lon);
+            input.lat.push_back(station.lat);
+        }
+    }
+    input.listed = true;
+    return said;
+}
+
+std::string WriteGeoPackage(const std::string &path,
+                            const TQcStations &stations,
+                            const SurveyInput &input) {
+    std::vector<LayerColumn> columns;
+    for (const char *name : companion_columns) {
+        const std::string column = name;
+        const FieldKind kind =
+            column == "point" || column == "status" || column == "flag"
+                ? FieldKind::Text
+                : (column == "n" ? FieldKind::Integer : FieldKind::Real);
+        columns.push_back({column, kind});
+    }
+    const bool degrees = !input.lon.empty();
+    if (degrees) {
+        columns.push_back({"lon", FieldKind::Real});
+        columns.push_back({"lat", FieldKind::Real});
+    }
+    TGeoPackageWriter writer;
+    GisError error = writer.Begin(path, input.crs.wkt, columns);
+    std::vector<FieldValue> values;
+    for (size_t k = 0; error.ok() && k < stations.Size(); ++k) {
+        values.clear();
+        for (const CompanionCell &cell : CompanionRow(stations, k)) {
+            switch (cell.kind) {
+            case CompanionCell::Kind::Text:
+                values.emplace_back(cell.text);
+                break;
+            case CompanionCell::Kind::Real:
+                values.emplace_back(cell.real);
+                break;
+            case CompanionCell::Kind::Integer:
+                values.emplace_back(cell.integer);
+                break;
+            case CompanionCell::Kind::Empty:
+                values.emplace_back(std::monostate{});
+                break;
+            }
+        }
+        if (degrees) {
+            values.emplace_back(k < input.lon.size() ? input.lon[k] : qc_none);
+            values.emplace_back(k < input.lat.size() ? input.lat[k] : qc_none);
+        }
+        error = writer.AddRow(stations[k].x, stations[k].y, values);
+    }
+    if (error.ok()) {
+        error = writer.Finish();
+    }
+    return error.ok() ? std::string() : GisMessage(error);
+}
+
+const GisModuleApi module_api{gis_module_version, PrepareWithGis,
+                              WriteGeoPackage};
+
+} // namespace
+
+extern "C" const GisModuleApi *korvanel_gis_module() { return &module_api; }
