@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <optional>
 
 namespace {
 
@@ -68,31 +69,48 @@ void TMovingGrid::Erase(size_t k) {
 TReachIndex::TReachIndex(const TQcStations &stations_,
                          const std::vector<uint32_t> &chosen)
     : stations(stations_) {
-    std::vector<double> reaches;
-    for (const uint32_t k : chosen) {
-        if (StationReach(stations[k]) > 0.0) {
-            reaches.push_back(StationReach(stations[k]));
+    double base = 0.0;
+    {
+        std::vector<double> reaches;
+        reaches.reserve(chosen.size());
+        for (const uint32_t k : chosen) {
+            if (StationReach(stations[k]) > 0.0) {
+                reaches.push_back(StationReach(stations[k]));
+            }
         }
+        if (reaches.empty()) {
+            return;
+        }
+        base = Median(std::move(reaches));
     }
-    if (reaches.empty()) {
-        return;
-    }
-    const double base = Median(reaches);
-    // Each station in the finest level whose cell is at least its reach.
-    std::vector<std::vector<uint32_t>> by_level;
-    for (const uint32_t k : chosen) {
+    // Each station in the finest level whose cell is at least its reach;
+    // the levels' lists counted first, so each is allocated once.
+    const auto level_of = [&](uint32_t k) -> std::optional<size_t> {
         const double reach = StationReach(stations[k]);
         if (!(reach > 0.0) || !std::isfinite(reach)) {
-            continue;
+            return std::nullopt;
         }
         size_t level = 0;
         while (level < 1000 && base * std::ldexp(1.0, static_cast<int>(level)) < reach) {
             ++level;
         }
-        if (level >= by_level.size()) {
-            by_level.resize(level + 1);
+        return level;
+    };
+    std::vector<size_t> counts;
+    for (const uint32_t k : chosen) {
+        if (const std::optional<size_t> level = level_of(k)) {
+            counts.resize(std::max(counts.size(), *level + 1));
+            ++counts[*level];
         }
-        by_level[level].push_back(k);
+    }
+    std::vector<std::vector<uint32_t>> by_level(counts.size());
+    for (size_t level = 0; level < counts.size(); ++level) {
+        by_level[level].reserve(counts[level]);
+    }
+    for (const uint32_t k : chosen) {
+        if (const std::optional<size_t> level = level_of(k)) {
+            by_level[*level].push_back(k);
+        }
     }
     for (size_t level = 0; level < by_level.size(); ++level) {
         if (!by_level[level].empty()) {
