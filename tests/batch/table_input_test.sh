@@ -49,6 +49,12 @@ same_result "CSV in another order" "$work/survey.csv"
 check "the columns taken are said" grep -q "x = Easting, y = Northing, point = Station, h = Elevation, value = CBA" "$work/err"
 tr ',' ';' <"$work/survey.csv" >"$work/semicolon.txt"
 same_result "semicolons" "$work/semicolon.txt"
+# GDAL is loaded for a table only: a station file's run never maps it.
+LD_DEBUG=files "$tool" "$work/survey.dat" -o "$work/table_res.dat" --no-qc >/dev/null 2>"$work/loads"
+check "a station file's run does not load GDAL" bash -c "! grep -q 'libgdal' '$work/loads'"
+LD_DEBUG=files "$tool" "$work/survey.csv" -o "$work/table_res.dat" --no-qc >/dev/null 2>"$work/loads"
+check "a table's run loads the GIS module and GDAL" grep -q 'libkorvanel-gis' "$work/loads"
+check "and GDAL with it" grep -q 'libgdal' "$work/loads"
 # A table from a pipe is read once, and its errors name it as given.
 "$tool" - -o "$work/table_res.dat" <"$work/survey.csv" >"$work/out" 2>"$work/err"
 check "CSV from standard input runs ($(head -c 200 "$work/err"))" [ $? -eq 0 ]
