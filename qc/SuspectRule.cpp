@@ -184,7 +184,9 @@ SuspectFindings FindSuspects(TQcStations &stations, TReestimator &reestimator,
         static_cast<int64_t>(options.max_tests_per_station) *
         static_cast<int64_t>(judged.size());
     while (!queue.empty() && findings.tests < tests_allowed) {
-        const auto [key, k] = queue.top();
+        // Plain names, not a structured binding: the lambdas below take them.
+        const double key = queue.top().first;
+        const size_t k = queue.top().second;
         queue.pop();
         if (state[k] == suspect || !(measure(k) > threshold)) {
             continue;
