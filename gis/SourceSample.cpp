@@ -17,6 +17,17 @@ bool IsBlankLine(std::string_view line) {
     return true;
 }
 
+bool ReadSourceSample(std::istream &in, std::string &sample) {
+    if (!in)
+        return false;
+    sample.resize(source_sample_bytes);
+    in.read(sample.data(), static_cast<std::streamsize>(sample.size()));
+    if (in.bad())
+        return false;
+    sample.resize(static_cast<size_t>(in.gcount()));
+    return true;
+}
+
 std::string_view FirstNonBlankLine(std::string_view text) {
     std::string_view first;
     ForEachLine(text, [&](std::string_view line) {

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstddef>
+#include <istream>
+#include <string>
 #include <string_view>
 
 #include "gis/TableSource.h"
@@ -30,6 +32,10 @@ template <typename Take> void ForEachLine(std::string_view text, Take take) {
         text.remove_prefix(next);
     }
 }
+
+// The first source_sample_bytes of `in` (fewer at its end) into `sample`;
+// false when the stream did not open or could not be read.
+bool ReadSourceSample(std::istream &in, std::string &sample);
 
 // The first line of `text` that is not blank; empty when there is none.
 std::string_view FirstNonBlankLine(std::string_view text);

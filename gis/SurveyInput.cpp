@@ -4,6 +4,7 @@
 
 #include <dlfcn.h>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <unistd.h>
 
@@ -24,15 +25,8 @@ bool Sample(const std::string &path, const SurveyInput &input,
         sample = input.bytes.substr(0, source_sample_bytes);
         return true;
     }
-    std::FILE *file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        return false;
-    }
-    sample.resize(source_sample_bytes);
-    sample.resize(std::fread(sample.data(), 1, sample.size(), file));
-    const bool read = std::ferror(file) == 0;
-    std::fclose(file);
-    return read;
+    std::ifstream file(path, std::ios::binary);
+    return ReadSourceSample(file, sample);
 }
 
 // True when taking `path` needs GDAL or PROJ: options about tables or

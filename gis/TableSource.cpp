@@ -46,16 +46,7 @@ std::unique_ptr<std::istream> OpenStream(const std::string &path) {
 
 // The first bytes of a file; false when it cannot be read as a file.
 bool ReadSample(const std::string &path, std::string &sample) {
-    const std::unique_ptr<std::istream> stream = OpenStream(path);
-    std::istream &in = *stream;
-    if (!in)
-        return false;
-    sample.resize(source_sample_bytes);
-    in.read(sample.data(), static_cast<std::streamsize>(sample.size()));
-    if (in.bad())
-        return false;
-    sample.resize(static_cast<size_t>(in.gcount()));
-    return true;
+    return ReadSourceSample(*OpenStream(path), sample);
 }
 
 // GDAL's vector driver for the file, other than the CSV driver (which takes
