@@ -7,21 +7,7 @@ set -u
 export LC_ALL=C.UTF-8
 tool=$1
 make_survey=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-passed=0
-
-check() {  # check NAME CONDITION...
-    local name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        echo "FAILED: $name" >&2
-        failures=$((failures + 1))
-    fi
-}
+. "$(dirname "$0")/checks.sh"
 
 run() {  # run ARGS...: sets status, out, err
     "$tool" "$@" >"$work/out" 2>"$work/err" </dev/null
@@ -198,5 +184,4 @@ check "SIGKILL after ${delay}s keeps the earlier result" cmp -s "$work/killed_re
 rm -f "$work"/killed_res.dat.part-*
 done
 
-echo "$passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

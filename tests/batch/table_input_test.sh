@@ -9,21 +9,7 @@ export LC_ALL=C.UTF-8
 tool=$1
 make_survey=$2
 make_table=$3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-passed=0
-
-check() {  # check NAME CONDITION...
-    local name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        echo "FAILED: $name" >&2
-        failures=$((failures + 1))
-    fi
-}
+. "$(dirname "$0")/checks.sh"
 
 run() {  # run ARGS...: sets status
     "$tool" "$@" >"$work/out" 2>"$work/err" </dev/null
@@ -119,5 +105,4 @@ printf 'this is not a GeoPackage' >"$work/broken.gpkg"
 run "$work/broken.gpkg" -o "$work/r.dat"
 check "a file that only looks like a GeoPackage fails" [ "$status" -ne 0 ] && [ "$status" -lt 128 ]
 
-echo "$passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish
