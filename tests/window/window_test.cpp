@@ -723,14 +723,16 @@ class WindowTest : public QObject {
         int asked = 0;
         ColumnRequest seen;
         bool accept = true;
+        // The tables below hold point, value, h, y, x in this order.
         form->choose_columns = [&](ColumnRequest &request) {
             ++asked;
             seen = request;
-            request.columns.field[int(ColumnRole::Point)] = "c1";
-            request.columns.field[int(ColumnRole::Value)] = "c2";
-            request.columns.field[int(ColumnRole::H)] = "c3";
-            request.columns.field[int(ColumnRole::Y)] = "c4";
-            request.columns.field[int(ColumnRole::X)] = "c5";
+            const ColumnRole order[] = {ColumnRole::Point, ColumnRole::Value,
+                                        ColumnRole::H, ColumnRole::Y,
+                                        ColumnRole::X};
+            for (size_t k = 0; k < std::size(order); ++k) {
+                request.columns.field[int(order[k])] = request.fields.at(k);
+            }
             return accept;
         };
 
@@ -757,13 +759,27 @@ class WindowTest : public QObject {
         form->btn_calc->click();
         QCOMPARE(asked, 1);
 
+        // Names it takes two ways (two anomaly columns): asked as well, with
+        // the reason.
+        form->txt_data->setText(Write(
+            "twice.csv", table("Station,CBA,Bouguer,Northing,Easting", ',')));
+        QFile::remove(form->txt_out->text());
+        form->btn_calc->click();
+        QCOMPARE(asked, 2);
+        QCOMPARE(seen.fields, (std::vector<std::string>{
+                                  "Station", "CBA", "Bouguer", "Northing",
+                                  "Easting"}));
+        QVERIFY(seen.reason.contains("CBA"));
+        QVERIFY(seen.reason.contains("Bouguer"));
+        QCOMPARE(ReadFile(form->txt_out->text()), from_station_file);
+
         // A cancelled dialog runs nothing and says nothing.
         form->txt_data->setText(
             Write("other.csv", table("c1;c2;c3;c4;c5", ';')));
         QFile::remove(form->txt_out->text());
         accept = false;
         form->btn_calc->click();
-        QCOMPARE(asked, 2);
+        QCOMPARE(asked, 3);
         QVERIFY(!QFile::exists(form->txt_out->text()));
         QVERIFY(errors.isEmpty());
         VerifyIdle();
