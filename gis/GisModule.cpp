@@ -95,7 +95,6 @@ void PrepareStationText(const std::string &path, const TableOptions &options,
     TellCrs(input.crs, said);
 }
 
-
 // PrepareSurvey with GDAL at hand; a source that can be read only once is
 // already in input.bytes.
 SurveyPreparation PrepareWithGis(const std::string &path,

@@ -49,9 +49,8 @@ constexpr const char *out_label =
 
 constexpr const char *data_chooser_title =
     "Path for data file - select any *.xyz or *.dat file";
-// One entry that lists every file: on Unix "*.*" would hide names without a
-// dot.
-// Tables and GIS layers follow; the first entry stays the default.
+// The first entry, the default, lists every file (on Unix "*.*" would hide
+// names without a dot); tables and GIS layers follow.
 constexpr const char *data_chooser_filter =
     "Data file - x,y,point,h (*);;"
     "Survey tables and GIS layers (*.csv *.tsv *.txt *.xlsx *.ods *.gpkg "
@@ -217,8 +216,8 @@ void TForm1::btn_dataClick() {
 
 void TForm1::TakeStationFile(const QString &path) {
     txt_data->setText(path);
-    txt_out->setText(QString::fromStdString(
-        ProposeResultPath(txt_data->text().toStdString())));
+    txt_out->setText(
+        QString::fromStdString(ProposeResultPath(path.toStdString())));
 }
 
 void TForm1::btn_outClick() {
