@@ -8,9 +8,10 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/TemporaryFiles.h"
+
 namespace {
 
-constexpr const char *part_suffix = ".part-XXXXXX";
 constexpr mode_t new_file_mode = 0666; // narrowed by the process's umask
 
 // The folder of `path`, for syncing the rename; "." for a bare name.
@@ -43,10 +44,8 @@ bool TFileReplacement::Begin(const std::string &target_, int &error) {
         return false;
     }
     if (!exists || S_ISREG(status.st_mode)) {
-        std::vector<char> name(target.begin(), target.end());
-        for (const char *p = part_suffix; *p != '\0'; ++p) {
-            name.push_back(*p);
-        }
+        const std::string temporary = TemporaryName(target);
+        std::vector<char> name(temporary.begin(), temporary.end());
         name.push_back('\0');
         const int descriptor = ::mkostemp(name.data(), O_CLOEXEC);
         if (descriptor >= 0) {
@@ -61,6 +60,7 @@ bool TFileReplacement::Begin(const std::string &target_, int &error) {
             }
             writing = name.data();
             direct = false;
+            RegisterTemporary(writing);
             return true;
         }
         error = errno;
@@ -84,6 +84,14 @@ int TFileReplacement::Commit() {
     if (file == nullptr) {
         return 0;
     }
+    const int error = Finish();
+    return error != 0 ? error : Publish();
+}
+
+int TFileReplacement::Finish() {
+    if (file == nullptr) {
+        return 0;
+    }
     int error = 0;
     if (std::fflush(file) != 0) {
         error = errno;
@@ -99,14 +107,29 @@ int TFileReplacement::Commit() {
         error = errno;
     }
     file = nullptr;
-    if (direct) {
-        return error;
-    }
-    if (error == 0 && ::rename(writing.c_str(), target.c_str()) != 0) {
-        error = errno;
-    }
-    if (error != 0) {
+    if (error != 0 && !direct) {
         ::unlink(writing.c_str());
+        ForgetTemporary(writing);
+    }
+    finished = error == 0;
+    return error;
+}
+
+int TFileReplacement::Publish() {
+    if (!finished) {
+        return 0;
+    }
+    finished = false;
+    if (direct) {
+        return 0;
+    }
+    int error = 0;
+    if (::rename(writing.c_str(), target.c_str()) != 0) {
+        error = errno;
+        ::unlink(writing.c_str());
+    }
+    ForgetTemporary(writing);
+    if (error != 0) {
         return error;
     }
     // The rename itself survives a power cut once the folder is synced.
@@ -119,12 +142,16 @@ int TFileReplacement::Commit() {
 }
 
 void TFileReplacement::Abandon() {
-    if (file == nullptr) {
+    if (file == nullptr && !finished) {
         return;
     }
-    std::fclose(file);
-    file = nullptr;
+    if (file != nullptr) {
+        std::fclose(file);
+        file = nullptr;
+    }
+    finished = false;
     if (!direct) {
         ::unlink(writing.c_str());
+        ForgetTemporary(writing);
     }
 }
