@@ -51,9 +51,10 @@ bool IsCutCharacter(const char *from, const char *to) {
 
 } // namespace
 
-EncodingError::EncodingError(int64_t line_, std::string encoding_)
+EncodingError::EncodingError(int64_t line_, std::string encoding_,
+                             std::string bytes_)
     : std::runtime_error(encoding_error_text), line(line_),
-      encoding(std::move(encoding_)) {}
+      encoding(std::move(encoding_)), bytes(std::move(bytes_)) {}
 
 namespace {
 
@@ -171,7 +172,10 @@ size_t TStationReader::ReadText(char *to, size_t room) {
                         (produced > 0 ? std::count(to, to + produced, '\n')
                                       : 0);
                     invalid = true;
-                    throw EncodingError(invalid_line, encoding);
+                    invalid_bytes.assign(
+                        raw.data() + raw_begin,
+                        std::min<size_t>(1, raw_end - raw_begin));
+                    throw EncodingError(invalid_line, encoding, invalid_bytes);
                 }
                 if (reason == E2BIG)
                     return produced;
@@ -243,7 +247,13 @@ int64_t TStationReader::LineAt(const char *stop) const {
 
 void TStationReader::Validate() {
     const std::string_view fresh(buffer.data() + checked, end - checked);
-    const size_t valid = Utf8ValidPrefix(fresh);
+    size_t valid = Utf8ValidPrefix(fresh);
+    // A NUL byte is valid UTF-8 but no text: a binary file, or a device of
+    // zeros, stops here as invalid bytes do.
+    if (const void *nul = std::memchr(fresh.data(), '\0', valid)) {
+        valid =
+            static_cast<size_t>(static_cast<const char *>(nul) - fresh.data());
+    }
     if (valid == fresh.size()) {
         checked = end;
         return;
@@ -256,12 +266,19 @@ void TStationReader::Validate() {
     }
     invalid_line = LineAt(stop);
     invalid = true;
-    throw EncodingError(invalid_line, encoding);
+    // The lead byte and the continuation bytes after it.
+    size_t length = 1;
+    while (length < longest_utf8_character &&
+           stop + length < buffer.data() + end &&
+           (static_cast<unsigned char>(stop[length]) & 0xC0u) == 0x80u)
+        ++length;
+    invalid_bytes.assign(stop, length);
+    throw EncodingError(invalid_line, encoding, invalid_bytes);
 }
 
 bool TStationReader::ReadLine(std::string_view &line) {
     if (invalid)
-        throw EncodingError(invalid_line, encoding);
+        throw EncodingError(invalid_line, encoding, invalid_bytes);
     for (;;) {
         const char *from = buffer.data() + begin;
         const char *limit = buffer.data() + checked;
@@ -338,6 +355,7 @@ struct Fields {
     std::string_view field[station_fields];
     std::string unquoted[station_fields];
     int count = 0;
+    bool more = false; // the line goes on after the fifth field
 };
 
 void SplitFields(std::string_view line, Fields &fields) {
@@ -395,6 +413,7 @@ void SplitFields(std::string_view line, Fields &fields) {
         fields.field[k] = line.substr(i, space - i);
         i = space + 1;
     }
+    fields.more = i < n;
 }
 
 bool IsAscii(std::string_view text) {
@@ -444,11 +463,57 @@ bool ParseStationLine(std::string_view normalised, Station &station,
 }
 
 bool ParseStationLine(std::string_view normalised, Station &station,
-                      char decimal_separator, std::string &name) {
+                      char decimal_separator, std::string &name,
+                      bool *more_fields) {
     Fields fields;
     SplitFields(normalised, fields);
     if (!ParseFields(fields, station, decimal_separator))
         return false;
     name.assign(fields.field[2]);
+    if (more_fields != nullptr)
+        *more_fields = fields.more;
     return true;
+}
+
+bool HasThousandsSeparators(std::string_view line) {
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    size_t i = 0;
+    while (i < line.size()) {
+        // One blank-, tab- or semicolon-separated token.
+        while (i < line.size() &&
+               (line[i] == ' ' || line[i] == '\t' || line[i] == ';'))
+            ++i;
+        size_t end = i;
+        while (end < line.size() && line[end] != ' ' && line[end] != '\t' &&
+               line[end] != ';')
+            ++end;
+        std::string_view token = line.substr(i, end - i);
+        i = end;
+        if (!token.empty() && (token[0] == '-' || token[0] == '+'))
+            token.remove_prefix(1);
+        size_t lead = 0;
+        while (lead < token.size() && digit(token[lead]))
+            ++lead;
+        if (lead == 0 || lead > 3)
+            continue;
+        size_t at = lead;
+        int groups = 0;
+        while (at + 4 <= token.size() && token[at] == ',' &&
+               digit(token[at + 1]) && digit(token[at + 2]) &&
+               digit(token[at + 3]) &&
+               (at + 4 == token.size() || !digit(token[at + 4]))) {
+            at += 4;
+            ++groups;
+        }
+        if (groups == 0)
+            continue;
+        if (at < token.size() && token[at] == '.') {
+            ++at;
+            while (at < token.size() && digit(token[at]))
+                ++at;
+        }
+        if (at == token.size())
+            return true;
+    }
+    return false;
 }

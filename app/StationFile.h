@@ -31,9 +31,11 @@ constexpr size_t max_point_bytes = sizeof(Station::point) - 1;
 // encoding the file was read in (empty for UTF-8).
 class EncodingError : public std::runtime_error {
   public:
-    explicit EncodingError(int64_t line, std::string encoding = {});
+    explicit EncodingError(int64_t line, std::string encoding = {},
+                           std::string bytes = {});
     int64_t line;
     std::string encoding;
+    std::string bytes; // the first bytes that are not text, as read
 };
 
 // The text of EncodingError.
@@ -102,8 +104,9 @@ class TStationReader {
     bool at_eof = false;
     bool first_read = true;
     bool invalid = false;
-    int64_t lines_read = 0;   // lines handed out
-    int64_t invalid_line = 0; // the line of the invalid bytes, once found
+    int64_t lines_read = 0;    // lines handed out
+    int64_t invalid_line = 0;  // the line of the invalid bytes, once found
+    std::string invalid_bytes; // and those bytes
 
     // Conversion from another encoding: the file's bytes wait in `raw`.
     std::string encoding;      // empty: the file is UTF-8 and read as it is
@@ -130,6 +133,14 @@ std::string NormaliseLine(std::string_view line, char decimal_separator);
 bool ParseStationLine(std::string_view normalised, Station &station,
                       char decimal_separator);
 // As above, and the name field as it is in the line (UTF-8, not cut) into
-// `name` when the line parsed.
+// `name` when the line parsed, and into `more_fields` (when given) whether the
+// line holds fields after the fifth.
 bool ParseStationLine(std::string_view normalised, Station &station,
-                      char decimal_separator, std::string &name);
+                      char decimal_separator, std::string &name,
+                      bool *more_fields = nullptr);
+
+// True when a line as read (before its commas become blanks) holds a number
+// written with thousands separators: a token of one to three digits followed
+// by groups of a comma and exactly three digits, perhaps a sign before and a
+// decimal part after ("6,008,599.50").
+bool HasThousandsSeparators(std::string_view line);

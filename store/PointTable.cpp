@@ -400,6 +400,21 @@ void TPointIndex::ReadRows(char separator, bool with_keys) {
     converted_with = separator;
 }
 
+void TPointIndex::Stations(std::vector<double> &x, std::vector<double> &y,
+                           std::vector<double> &value) const {
+    x.clear();
+    y.clear();
+    value.clear();
+    const size_t rows = number[0].size();
+    for (size_t k = 0; k < rows; ++k) {
+        if (converted[0][k] && converted[1][k] && converted[2][k]) {
+            x.push_back(number[0][k]);
+            y.push_back(number[1][k]);
+            value.push_back(number[2][k]);
+        }
+    }
+}
+
 double TPointIndex::Field(int32_t row, int32_t column) const {
     if (converted[column][row])
         return number[column][row];

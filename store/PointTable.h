@@ -83,6 +83,10 @@ class TPointIndex {
     int32_t CountAllStations() const { return all_rows; }
     // The row stored at exactly (x, y), in key order; -1 when there is none.
     int32_t FindRow(double x, double y) const;
+    // Every row whose x, y and value read as numbers (metres, mGal), in no
+    // particular order: for figures over the whole survey.
+    void Stations(std::vector<double> &x, std::vector<double> &y,
+                  std::vector<double> &value) const;
 
   private:
     friend class TPointWindows;
@@ -168,6 +172,8 @@ class TPointWindows {
     SquareRows FetchInSquare(double x, double y, double half_size);
     // Rows of the table, as CountAllStations counts them.
     int32_t CountAllStations() const { return index->all_rows; }
+    // The index the queries are answered from.
+    const TPointIndex &Index() const { return *index; }
     // As the free function of that name.
     bool StoredPosition(double x, double y, double &stored_x, double &stored_y);
 
