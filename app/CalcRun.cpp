@@ -5,8 +5,11 @@
 #include <bit>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <future>
+#include <locale>
 #include <new>
+#include <sstream>
 #include <stdexcept>
 #include <system_error>
 #include <vector>
@@ -17,6 +20,7 @@
 #include "estimate/StationEstimate.h"
 #include "platform/Dialogs.h"
 #include "platform/Locale.h"
+#include "platform/OutputSet.h"
 #include "qc/CompanionTable.h"
 #include "store/CppSQLite3.h"
 #include "store/PointTable.h"
@@ -50,29 +54,6 @@ class ChangedInputError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// True when both paths name the same file, so writing the result would destroy
-// the stations. Paths are compared as files where both exist, else as text.
-bool SameFile(const std::string &data_path, const std::string &out_path) {
-    namespace fs = std::filesystem;
-    // An empty field names no file; opening it fails with its own message.
-    if (data_path.empty() || out_path.empty()) {
-        return false;
-    }
-    std::error_code error;
-    if (fs::exists(out_path, error) && fs::exists(data_path, error)) {
-        return fs::equivalent(data_path, out_path, error);
-    }
-    const fs::path a = fs::weakly_canonical(data_path, error);
-    if (error) {
-        return data_path == out_path;
-    }
-    const fs::path b = fs::weakly_canonical(out_path, error);
-    if (error) {
-        return data_path == out_path;
-    }
-    return a == b;
-}
-
 // True when `path` names something other than a regular file that exists: a
 // device or a pipe, beside which nothing is written.
 bool IsDevice(const std::string &path) {
@@ -80,6 +61,78 @@ bool IsDevice(const std::string &path) {
     const auto status = std::filesystem::status(path, error);
     return !error && std::filesystem::exists(status) &&
            !std::filesystem::is_regular_file(status);
+}
+
+// How the run's own outputs and its input are named in messages, when the
+// caller gave no set of outputs.
+constexpr const char *default_input_option = "the station file";
+constexpr const char *default_result_option = "the result file";
+constexpr const char *default_table_option = "the companion table";
+// Result lines looked at to tell whose stations a result file holds, and how
+// far (metres) a position written with three decimals lies from the station's.
+constexpr int foreign_lines_checked = 20;
+constexpr double written_position_tolerance = 0.001;
+
+// The question asked before `path` is replaced when it holds no result of
+// these stations: its first line is not the result header, or most of its
+// first station lines name positions the point table of `db` does not hold.
+// Empty when it may be replaced without asking: it does not exist, is empty,
+// is not a regular file, or holds these stations.
+std::string ForeignResultQuestion(CppSQLite3DB &db, const std::string &path) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error) ||
+        std::filesystem::file_size(path, error) == 0 || error) {
+        return {};
+    }
+    std::ifstream file(path, std::ios::binary);
+    std::string line;
+    const auto read_line = [&] {
+        if (!std::getline(file, line)) {
+            return false;
+        }
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        return true;
+    };
+    if (!read_line() || line != result_header) {
+        return path + " is not a result file of Korvanel. Replace it with the "
+                      "result of this run?";
+    }
+    int checked = 0, matched = 0;
+    while (checked < foreign_lines_checked && read_line()) {
+        std::istringstream fields(line);
+        fields.imbue(std::locale::classic());
+        double x = 0.0, y = 0.0;
+        if (!(fields >> x >> y)) {
+            continue;
+        }
+        ++checked;
+        if (CountInSquare(db, x, y, written_position_tolerance) > 0) {
+            ++matched;
+        }
+    }
+    if (checked == 0 || 2 * matched >= checked) {
+        return {};
+    }
+    return "The result file " + path +
+           " holds the results of another station file: its first stations "
+           "are not among those of this run. Replace it?";
+}
+
+// The note for a run that left most stations without a leave-one-out
+// estimate, with the parameters the spacing suggests.
+std::string MostlyBlankText(int64_t met, int64_t with_estimate,
+                            const SuggestedParameters &suggested) {
+    std::string text = "Only " + std::to_string(with_estimate) + " of " +
+                       std::to_string(met) +
+                       " stations got a leave-one-out estimate.";
+    if (suggested.search_distance > 0.0) {
+        text += " Parameters that suit the stations' spacing: " +
+                suggested.Words() + " (" + suggested.CommandLine() +
+                "), because " + suggested.reasoning + ".";
+    }
+    return text;
 }
 
 // Folds a station's position into the fingerprint of a pass's positions, so
@@ -182,16 +235,29 @@ double Residual(double estimate, double observed) {
 TCalcRun::TCalcRun(TCalcHost &host_, CppSQLite3DB &db_)
     : host(host_), db(db_) {}
 
+TCalcRun::~TCalcRun() = default;
+
 CalcResult TCalcRun::Run() {
     loaded = 0;
     done = 0;
+    not_reached = 0;
     unread = 0;
     with_estimate = 0;
     result_opened = false;
     result_written = false;
     nothing_estimated = false;
+    mostly_blank = false;
+    looks_like_degrees = false;
+    spacing = SurveySpacing();
+    suggested = SuggestedParameters();
+    notes.clear();
+    if (own_outputs) {
+        outputs = RunOutputs();
+        own_outputs.reset();
+    }
     invalid_line = 0;
     invalid_encoding.clear();
+    invalid_bytes.clear();
     report = TRunReport();
     end_message.clear();
     error_text.clear();
@@ -211,6 +277,7 @@ CalcResult TCalcRun::Run() {
             error = exception.what();
             invalid_line = exception.line;
             invalid_encoding = exception.encoding;
+            invalid_bytes = exception.bytes;
         } catch (const std::bad_alloc &) {
             error = "Out of memory";
         } catch (const std::exception &exception) {
@@ -225,6 +292,18 @@ CalcResult TCalcRun::Run() {
     try {
         db.Close();
     } catch (const CppSQLite3Exception &) {
+    }
+    // The run's own outputs take the earlier ones' place, or are dropped.
+    if (own_outputs) {
+        if (KeepsOutputs(error.empty() ? result : CalcResult::Failed, *this)) {
+            const OutputProblem problem = own_outputs->Publish();
+            result_written = problem.ok();
+            if (!problem.ok() && error.empty()) {
+                error = OutputMessage(problem);
+            }
+        } else {
+            own_outputs->Abandon();
+        }
     }
     host.SetRunning(false);
     // What the run has to say comes once it is idle again: its own message,
@@ -246,20 +325,25 @@ CalcResult TCalcRun::Run() {
         host.ShowError(error_text);
     }
     if (!error.empty()) {
+        // Where first, the system's own text after it; the batch tool also
+        // says which bytes, and how to read them.
         if (invalid_line > 0) {
-            // Where and what first; the system's own text after it.
-            error = "Line " + std::to_string(invalid_line) + " of " +
-                    host.FieldText(CalcField::Data) + " is not " +
-                    (invalid_encoding.empty() ? std::string("UTF-8")
-                                              : invalid_encoding) +
-                    " text.\n" + error;
+            error = NotTextMessage(host.FieldText(CalcField::Data),
+                                   invalid_line, invalid_encoding,
+                                   invalid_bytes, error, detailed_errors);
         }
         host.ShowError(error);
         return CalcResult::Failed;
     }
     if (result == CalcResult::Completed && with_estimate == 0) {
         nothing_estimated = true;
-        host.ShowError(report.NothingEstimated(settings));
+        std::string text =
+            report.NothingEstimated(settings, looks_like_degrees);
+        if (suggested.search_distance > 0.0) {
+            text += " Parameters that suit the stations' spacing: " +
+                    suggested.Words() + " (" + suggested.reasoning + ").";
+        }
+        host.ShowError(text);
     }
     return result;
 }
@@ -279,19 +363,18 @@ CalcResult TCalcRun::RunPasses() {
     }
     const std::string data_path = host.FieldText(CalcField::Data);
     const std::string out_path = host.FieldText(CalcField::Output);
-    if (SameFile(data_path, out_path)) {
-        end_message = same_file_message + out_path;
-        return CalcResult::Refused;
+    // The outputs, checked against each other and the station file before
+    // anything is read.
+    if (outputs.set == nullptr) {
+        own_outputs = std::make_unique<TOutputSet>();
+        outputs = AddRunOutputs(*own_outputs, default_result_option, out_path,
+                                default_table_option, qc);
+        own_outputs->SetInput(default_input_option, data_path);
     }
-    // The companion table goes beside the result, unless the result is a
-    // device or a pipe and no place was given for the table.
-    std::string table_path = qc.table_path;
-    if (qc.enabled && table_path.empty() && !IsDevice(out_path)) {
-        table_path = CompanionPath(out_path);
-    }
-    if (qc.enabled &&
-        (SameFile(data_path, table_path) || SameFile(out_path, table_path))) {
-        end_message = same_table_message + table_path;
+    TOutputSet &set = *outputs.set;
+    const OutputProblem collision = set.CheckPaths();
+    if (!collision.ok()) {
+        end_message = OutputMessage(collision);
         return CalcResult::Refused;
     }
 
@@ -313,6 +396,11 @@ CalcResult TCalcRun::RunPasses() {
                 loaded_positions = FoldPosition(
                     loaded_positions, record.station.x, record.station.y);
                 ++loaded;
+                if (record.more_fields) {
+                    report.AddWideLine(record.line, record.text,
+                                       separator != ',' &&
+                                           HasThousandsSeparators(record.text));
+                }
             } else if (!record.blank) {
                 ++unread;
                 report.AddUnread(record.line, record.text);
@@ -336,6 +424,14 @@ CalcResult TCalcRun::RunPasses() {
         return CalcResult::Refused;
     }
     host.StationsLoaded(loaded);
+    // A result file of another survey is replaced only when the host says so.
+    const std::string foreign =
+        ForeignResultQuestion(db, set.Path(outputs.result));
+    if (!foreign.empty() && !host.ConfirmReplace(foreign)) {
+        end_message = "Nothing was written: " + set.Path(outputs.result) +
+                      " was left as it was.";
+        return CalcResult::Refused;
+    }
     if (qc.enabled) {
         qc_findings.stations.Reserve(static_cast<size_t>(loaded));
     }
@@ -363,13 +459,25 @@ CalcResult TCalcRun::RunPasses() {
         return CalcResult::Stopped;
     }
 
-    TResultFile out;
-    int open_error = 0;
-    if (!out.Open(out_path, open_error)) {
-        end_message = open_error_prefix + out_path + ": " +
-                      std::system_category().message(open_error);
-        return CalcResult::OpenFailed;
+    // Every output is started before a station is estimated, so that one
+    // that cannot be written is said now, not after the work.
+    for (const std::string &stale : set.RemoveStale()) {
+        notes.push_back("Removed " + stale +
+                        ", left by an earlier run that "
+                        "no longer exists.");
     }
+    const OutputProblem unwritable = set.BeginAll();
+    if (!unwritable.ok()) {
+        if (unwritable.option == set.Option(outputs.result)) {
+            end_message = open_error_prefix + out_path + ": " +
+                          std::system_category().message(unwritable.error);
+            return CalcResult::OpenFailed;
+        }
+        end_message = OutputMessage(unwritable);
+        return CalcResult::Refused;
+    }
+    TResultFile out;
+    out.Open(set.Stream(outputs.result), out_path);
     result_opened = true;
     out.WriteHeader();
 
@@ -481,8 +589,21 @@ CalcResult TCalcRun::RunPasses() {
                     if (finish_station(batch[k], estimate)) {
                         result = CalcResult::Stopped;
                         workers->Cancel();
+                        // The rest of the batch was read but not reached.
+                        for (size_t rest = k + 1; rest < batch.size(); ++rest) {
+                            AddNotReached(batch[rest]);
+                        }
                         break;
                     }
+                }
+            }
+        }
+        if (result == CalcResult::Stopped) {
+            // The stations after the stop are listed, marked as not reached,
+            // so that the table and the figure say the run is partial.
+            while (input->Next(record)) {
+                if (record.is_station) {
+                    AddNotReached(record);
                 }
             }
         }
@@ -503,28 +624,96 @@ CalcResult TCalcRun::RunPasses() {
         if (out.StationLines() > 0) {
             try {
                 out.Close();
-                result_written = true;
             } catch (const FileError &) {
             }
         }
         throw;
     }
+    TPointWindows &index = windows ? *windows : workers->Index();
     // Duplicates and suspects, with the window index still at hand.
     if (qc.enabled) {
-        TPointWindows &index = windows ? *windows : workers->Index();
         WhileResponsive(host, [&] {
             CheckStations(qc_findings, index,
                           QcRunParameters{a, increment, cell, n}, qc);
         });
     }
+    LookAtStations(index);
     workers.reset();
     windows.reset();
     db.Close();
     out.Close();
-    result_written = true;
-    if (qc.enabled && !table_path.empty()) {
-        WriteCompanionTable(table_path, qc_findings.stations, qc.extra_columns);
-        qc_findings.table_path = table_path;
+    if (qc.enabled && outputs.HasTable()) {
+        WriteCompanionTable(set.Stream(outputs.table), set.Path(outputs.table),
+                            qc_findings.stations, qc.extra_columns);
+        qc_findings.table_path = set.Path(outputs.table);
     }
     return result;
+}
+
+void TCalcRun::AddNotReached(const InputRecord &record) {
+    ++not_reached;
+    if (qc.enabled) {
+        qc_findings.stations.Add(NotReachedRecord(record), record.name);
+    }
+}
+
+void TCalcRun::LookAtStations(const TPointWindows &index) {
+    for (std::string &line : report.DescribeWideLines()) {
+        notes.push_back(std::move(line));
+    }
+    std::vector<double> x, y, value;
+    index.Index().Stations(x, y, value);
+    const SurveyLooks looks = LookAtSurvey(x, y, value);
+    for (std::string &note : SurveyLooksNotes(looks)) {
+        notes.push_back(std::move(note));
+    }
+    looks_like_degrees = looks.degrees;
+    mostly_blank = done > 0 && 2 * with_estimate < done;
+    if (!mostly_blank) {
+        return;
+    }
+    spacing = MeasureSpacing(std::move(x), std::move(y), settings.min_points);
+    suggested = SuggestParameters(spacing);
+    if (with_estimate > 0) {
+        notes.push_back(MostlyBlankText(done, with_estimate, suggested));
+    }
+}
+
+bool KeepsOutputs(CalcResult result, const TCalcRun &run) {
+    const RunOutputs &outputs = run.outputs;
+    const bool result_finished =
+        outputs.set != nullptr && outputs.set->Finished(outputs.result);
+    switch (result) {
+    case CalcResult::Completed:
+        return result_finished && run.with_estimate > 0;
+    case CalcResult::Stopped:
+    case CalcResult::Failed:
+        return result_finished;
+    case CalcResult::Refused:
+    case CalcResult::OpenFailed:
+        return false;
+    }
+    return false;
+}
+
+RunOutputs AddRunOutputs(TOutputSet &set, const std::string &result_option,
+                         const std::string &result_path,
+                         const std::string &table_option,
+                         const QcSettings &qc) {
+    RunOutputs outputs;
+    outputs.set = &set;
+    outputs.result = set.Add(result_option, result_path, OutputForm::Text);
+    if (!qc.enabled) {
+        return outputs;
+    }
+    // The companion table goes beside the result, unless the result is a
+    // device or a pipe and no place was given for the table.
+    std::string table_path = qc.table_path;
+    if (table_path.empty() && !IsDevice(result_path)) {
+        table_path = CompanionPath(result_path);
+    }
+    if (!table_path.empty()) {
+        outputs.table = set.Add(table_option, table_path, OutputForm::Text);
+    }
+    return outputs;
 }

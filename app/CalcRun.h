@@ -15,8 +15,10 @@
 #include "app/StationFile.h"
 #include "app/StationInput.h"
 #include "estimate/StationEstimate.h"
+#include "qc/SurveyShape.h"
 
 class CppSQLite3DB;
+class TOutputSet;
 
 // The edit fields the run reads.
 enum class CalcField {
@@ -75,6 +77,12 @@ class TCalcHost {
     virtual void StationsLoaded(int64_t /*loaded*/) {}
     // Told after every station of the second pass that parsed.
     virtual void StationDone(const StationOutcome &) {}
+    // Asked, once the stations are loaded, before a result file that holds
+    // another survey's stations (or is no result file) is replaced; false
+    // ends the run with nothing written. The batch tool replaces it.
+    virtual bool ConfirmReplace(const std::string & /*question*/) {
+        return true;
+    }
 };
 
 // How a run ended.
@@ -90,12 +98,6 @@ enum class CalcResult {
 // Texts the run shows.
 inline constexpr const char *cell_size_message = "Cell size must be defined.";
 inline constexpr const char *open_error_prefix = "Error by opening file ";
-inline constexpr const char *same_file_message =
-    "The result file is the station file itself; choose another result file so "
-    "the stations are not overwritten: ";
-inline constexpr const char *same_table_message =
-    "The companion table would replace the station file or the result file; "
-    "choose another place for one of them: ";
 
 // The smallest cell size the gridder accepts, metres.
 inline constexpr double min_cell_size = 0.001;
@@ -109,15 +111,40 @@ inline constexpr double blank_limit = 1e38;
 // a number.
 double Residual(double estimate, double observed);
 
+class TCalcRun;
+// Whether a run's finished outputs take the place of the earlier ones: yes
+// after a completed run that estimated something, a stopped one (the lines
+// so far) and one that failed after writing lines; no after a run that
+// estimated nothing or wrote nothing.
+bool KeepsOutputs(CalcResult result, const TCalcRun &run);
+
 // Opens the source of a run's stations for the station field's text.
 using InputOpener =
     std::function<std::unique_ptr<TStationInput>(const std::string &path)>;
+
+// Where a run writes: the result file and, with quality control, the
+// companion table, among the caller's set of outputs (which it checks, starts
+// and puts in place; platform/OutputSet.h).
+struct RunOutputs {
+    TOutputSet *set = nullptr; // null: the run keeps a set of its own
+    size_t result = 0;
+    size_t table = static_cast<size_t>(-1); // none
+    bool HasTable() const { return table != static_cast<size_t>(-1); }
+};
+
+// Adds the result file at `result_path` (named `result_option` in messages)
+// and, when quality control is on, the companion table (`qc.table_path`, or
+// beside the result unless the result is a device or a pipe) to `set`.
+RunOutputs AddRunOutputs(TOutputSet &set, const std::string &result_option,
+                         const std::string &result_path,
+                         const std::string &table_option, const QcSettings &qc);
 
 class TCalcRun {
   public:
     // `db` is the window's connection; the run opens and closes its database on
     // it.
     TCalcRun(TCalcHost &host, CppSQLite3DB &db);
+    ~TCalcRun();
 
     // The whole run (the Calc button). Returns how it ended; never throws.
     CalcResult Run();
@@ -137,30 +164,59 @@ class TCalcRun {
     // How the station field's path is opened; by default as a station text
     // file in the user's decimal separator and `encoding`.
     InputOpener open_input;
+    // The outputs, in the caller's set. With a set of the caller's, the run
+    // starts and finishes its outputs and the caller puts them in place
+    // (KeepsOutputs says whether); with none, the run does both itself.
+    RunOutputs outputs;
 
     // Figures of the last run.
     int32_t loaded =
         0; // lines that parsed in the first pass (duplicates included)
-    int32_t done = 0;   // lines that parsed in the second pass
-    int32_t unread = 0; // lines of the first pass, not blank, that did not
-                        // parse as a station
+    int32_t done = 0;        // lines that parsed in the second pass
+    int32_t not_reached = 0; // stations a stopped run did not reach
+    int32_t unread = 0;      // lines of the first pass, not blank, that did not
+                             // parse as a station
     int64_t with_estimate = 0;      // stations written with a leave-one-out
                                     // estimate
     bool result_opened = false;     // the result file was started
     bool result_written = false;    // the result file replaced the earlier one
     bool nothing_estimated = false; // completed, and no station had a
                                     // leave-one-out estimate
+    // More than half of the stations met had no leave-one-out estimate; the
+    // spacing measured and the parameters it suggests are then in `spacing`
+    // and `suggested`.
+    bool mostly_blank = false;
+    SurveySpacing spacing;
+    SuggestedParameters suggested;
+    // What the user should know of the survey and the run, a line each: the
+    // look of its numbers, the advice for a spacing that left most stations
+    // blank, temporary files of an earlier run removed.
+    std::vector<std::string> notes;
     int64_t invalid_line = 0;     // the station file's line with bytes that are
                                   // not valid text, when that ended the run
     std::string invalid_encoding; // the encoding it was read in ("" UTF-8)
-    TRunReport report;            // reasons met, and the first unread lines
+    std::string invalid_bytes;    // the bytes that were not text
+    // Errors name the bytes that are not text and hint at what to do (the
+    // batch tool); the window shows where and the system's text.
+    bool detailed_errors = false;
+    TRunReport report; // reasons met, and the first unread lines
     // Quality control: what to do, and what it found.
     QcSettings qc;
     QcFindings qc_findings;
     ReportSettings settings; // the parameters as the run read them
 
+    // The coordinates of every station lie within +-180 and +-90.
+    bool looks_like_degrees = false;
+
   private:
     CalcResult RunPasses();
+    // A station of the source that a stopped run did not reach: counted, and
+    // listed for quality control with the status NotReached.
+    void AddNotReached(const InputRecord &record);
+    // The spacing and the look of the loaded survey, from its window index,
+    // into `notes` (and `spacing`, `suggested` when most stations were
+    // blank).
+    void LookAtStations(const TPointWindows &index);
 
     // Said once the run is idle again: a message, and an error that ended a
     // run which read nothing.
@@ -169,4 +225,6 @@ class TCalcRun {
 
     TCalcHost &host;
     CppSQLite3DB &db;
+    // The set of outputs when the caller gave none.
+    std::unique_ptr<TOutputSet> own_outputs;
 };

@@ -11,6 +11,10 @@ constexpr int coordinate_width = 12;
 constexpr int field_width = 10;
 constexpr int decimals = 3;
 constexpr const char *line_end = "\r\n";
+// Characters of a name up to this code (blanks, tabs, line ends and other
+// controls) are written as name_blank_stand_in.
+constexpr unsigned char name_blank_limit = 32;
+constexpr char name_blank_stand_in = '_';
 
 // Appends text right-aligned in width, padded on the left with spaces.
 void AppendRight(std::string &line, const char *begin, const char *end,
@@ -51,9 +55,15 @@ std::string FormatResultLine(const Station &station, double r1, double r2,
     line += ' ';
     AppendFixed(line, station.y, coordinate_width);
     line += ' ';
-    const char *point = station.point;
-    AppendRight(line, point, point + std::char_traits<char>::length(point),
-                field_width);
+    // A blank or a line end inside a name would break the line's columns
+    // and its count of lines: each becomes '_' here, in this file only.
+    std::string point = station.point;
+    for (char &c : point) {
+        if (static_cast<unsigned char>(c) <= name_blank_limit) {
+            c = name_blank_stand_in;
+        }
+    }
+    AppendRight(line, point.data(), point.data() + point.size(), field_width);
     for (double value : {station.h, station.value, r1, r2, half_size}) {
         line += ' ';
         AppendFixed(line, value, field_width);
@@ -67,13 +77,23 @@ bool TResultFile::Open(const std::string &new_path, int &error) {
     path = new_path;
     write_error = 0;
     station_lines = 0;
+    replacement = &own;
+    publish = true;
     // Binary mode: the CRLF line ends are written explicitly on every
     // platform.
-    return replacement.Begin(new_path, error);
+    return replacement->Begin(new_path, error);
+}
+
+void TResultFile::Open(TFileReplacement &staged, const std::string &new_path) {
+    path = new_path;
+    write_error = 0;
+    station_lines = 0;
+    replacement = &staged;
+    publish = false;
 }
 
 void TResultFile::WriteLine(const std::string &line) {
-    std::FILE *file = replacement.File();
+    std::FILE *file = replacement->File();
     if (file == nullptr)
         return;
     if (std::fputs(line.c_str(), file) == EOF ||
@@ -95,13 +115,13 @@ void TResultFile::WriteStation(const Station &station, double r1, double r2,
 }
 
 void TResultFile::Close() {
-    if (!replacement.File())
+    if (!replacement->File())
         return;
     int error = write_error;
     if (error != 0) {
-        replacement.Abandon();
+        replacement->Abandon();
     } else {
-        error = replacement.Commit();
+        error = publish ? replacement->Commit() : replacement->Finish();
     }
     if (error != 0)
         throw FileError("Cannot write file \"" + path + "\". " +

@@ -16,9 +16,11 @@ constexpr const char *result_header =
     "r2[mGal]    dist[m]          N";
 
 // One station's line without its line end: x and y fixed with 3 decimals in 12
-// characters, the name right-aligned in 10, h, value, r1, r2 and the half-size
-// (metres) fixed with 3 decimals in 10, the count in 10; one space between.
-// A value wider than its field is written whole and pushes the rest right.
+// characters, the name right-aligned in 10 (each blank or control character
+// in it written as '_', so that the line keeps its fields and stays one
+// line), h, value, r1, r2 and the half-size (metres) fixed with 3 decimals in
+// 10, the count in 10; one space between. A value wider than its field is
+// written whole and pushes the rest right.
 std::string FormatResultLine(const Station &station, double r1, double r2,
                              double half_size, int32_t count);
 
@@ -39,6 +41,10 @@ class TResultFile {
     // run shows its message); a file this object held open is discarded
     // first.
     bool Open(const std::string &path, int &error);
+    // Writes into `staged`, already begun for `path` with the run's other
+    // outputs (platform/OutputSet.h): Close then only finishes it, and the
+    // set puts it in place.
+    void Open(TFileReplacement &staged, const std::string &path);
     // The header line; once, directly after Open.
     void WriteHeader();
     // One station's line (see FormatResultLine). Both throw FileError when the
@@ -51,15 +57,17 @@ class TResultFile {
     // earlier result then stays.
     void Close();
     // Drops the file: the earlier result stays as it was. Never throws.
-    void Discard() { replacement.Abandon(); }
-    bool IsOpen() const { return replacement.File() != nullptr; }
+    void Discard() { replacement->Abandon(); }
+    bool IsOpen() const { return replacement->File() != nullptr; }
     // Station lines written since Open.
     int64_t StationLines() const { return station_lines; }
 
   private:
     void WriteLine(const std::string &line);
 
-    TFileReplacement replacement;
+    TFileReplacement own;                 // when not staged
+    TFileReplacement *replacement = &own; // the file written
+    bool publish = true;                  // Close renames it over the target
     std::string path;
     int write_error =
         0; // errno of the first failed write; 0 while all went well

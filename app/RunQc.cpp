@@ -2,6 +2,7 @@
 #include "app/RunQc.h"
 
 #include "app/CalcRun.h"
+#include "app/StationInput.h"
 #include "estimate/StationEstimate.h"
 #include "store/PointTable.h"
 
@@ -65,6 +66,16 @@ QcStation QcRecord(const StationOutcome &outcome) {
         s.sigma = e.sigma;
         s.reach = static_cast<float>(e.reach);
     }
+    return s;
+}
+
+QcStation NotReachedRecord(const InputRecord &record) {
+    QcStation s;
+    s.x = record.station.x;
+    s.y = record.station.y;
+    s.h = record.has_height ? record.station.h : qc_none;
+    s.value = record.station.value;
+    s.status = QcStatus::NotReached;
     return s;
 }
 

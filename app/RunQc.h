@@ -12,6 +12,7 @@
 #include "qc/SuspectRule.h"
 
 struct StationOutcome;
+struct InputRecord;
 class TPointWindows;
 
 // What quality control does, as the user set it.
@@ -52,6 +53,8 @@ struct QcFindings {
 
 // The record of a station as the second pass left it.
 QcStation QcRecord(const StationOutcome &outcome);
+// The record of a station a stopped run did not reach.
+QcStation NotReachedRecord(const InputRecord &record);
 
 // Looks for duplicates and suspects among findings.stations, estimating
 // stations again through `windows` with the run's parameters.

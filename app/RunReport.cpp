@@ -25,6 +25,38 @@ constexpr int32_t max_grid_nodes = 1024;
 
 } // namespace
 
+std::string NotTextMessage(const std::string &path, int64_t line,
+                           const std::string &encoding,
+                           const std::string &bytes, const std::string &what,
+                           bool detailed) {
+    const bool nul = bytes == std::string(1, '\0');
+    std::string text = "Line " + std::to_string(line) + " of " +
+                       (path == "-" ? std::string("standard input") : path) +
+                       " is not " + (encoding.empty() ? "UTF-8" : encoding) +
+                       " text";
+    if (!detailed) {
+        return text + ".\n" + what;
+    }
+    if (nul) {
+        return text + ": it holds a NUL byte, as a binary file does.\n" + what;
+    }
+    if (!bytes.empty()) {
+        text += " (the bytes";
+        for (const unsigned char byte : bytes) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, " 0x%02X", byte);
+            text += hex;
+        }
+        text += ")";
+    }
+    text += ".\n" + what;
+    if (encoding.empty()) {
+        text += "\nhint: a file saved in another encoding can be read with "
+                "--encoding (for example --encoding LATIN1)";
+    }
+    return text;
+}
+
 void TRunReport::Add(StationIssue issue, std::string_view detail,
                      std::string_view name, int64_t line) {
     auto tally =
@@ -46,6 +78,38 @@ void TRunReport::AddUnread(int64_t line, std::string_view text) {
     if (unread.size() < names_kept) {
         unread.push_back({line, ShortLine(text)});
     }
+}
+
+void TRunReport::AddWideLine(int64_t line, std::string_view text,
+                             bool thousands) {
+    if (wide_count++ == 0) {
+        first_wide = {line, ShortLine(text)};
+    }
+    if (thousands && thousands_count++ == 0) {
+        first_thousands = {line, ShortLine(text)};
+    }
+}
+
+std::vector<std::string> TRunReport::DescribeWideLines() const {
+    std::vector<std::string> lines;
+    if (wide_count == 0) {
+        return lines;
+    }
+    lines.push_back(Count(wide_count, "station line", "station lines") +
+                    " held more than five fields; those after the fifth are "
+                    "not read. First, line " +
+                    std::to_string(first_wide.line) + ": " + first_wide.text);
+    if (thousands_count > 0) {
+        lines.push_back(
+            "Commas split numbers written with thousands separators in " +
+            Count(thousands_count, "line", "lines") + " (first, line " +
+            std::to_string(first_thousands.line) + ": " + first_thousands.text +
+            "): 6,008,599.50 is read as three fields. Write the numbers "
+            "without them, use --decimal-separator , if the comma is the "
+            "decimal mark, or give the file a header line and read it as a "
+            "table (--columns).");
+    }
+    return lines;
 }
 
 int64_t TRunReport::Skipped() const {
@@ -130,7 +194,8 @@ std::vector<std::string> TRunReport::DescribeUnread() const {
     return lines;
 }
 
-std::string TRunReport::NothingEstimated(const ReportSettings &settings) const {
+std::string TRunReport::NothingEstimated(const ReportSettings &settings,
+                                         bool degrees) const {
     // The reason that hit most stations is the likely cause.
     const IssueTally *main = nullptr;
     for (const IssueTally &tally : tallies) {
@@ -144,6 +209,12 @@ std::string TRunReport::NothingEstimated(const ReportSettings &settings) const {
     }
     const std::string a = Number(settings.search_distance);
     const std::string cell = Number(settings.cell_size);
+    if (degrees) {
+        return text + " Every coordinate lies within +-180 and +-90: these "
+                      "look like longitude and latitude, not metres. Add "
+                      "--source-crs EPSG:4326 (or name the columns lon and "
+                      "lat) so that they are projected to metres.";
+    }
     switch (main->issue) {
     case StationIssue::BlankEstimate:
         text += " The search distance (" + a +

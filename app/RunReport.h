@@ -46,6 +46,15 @@ struct ReportSettings {
     double increment = 0.0; // metres
 };
 
+// Where a source holds bytes that are not text in its encoding: "Line 3 of
+// PATH is not UTF-8 text.", then the system's message `what`. With
+// `detailed` (the batch tool) the bytes follow the line ("(the bytes 0xF6)")
+// and, for a file read as UTF-8, the hint of --encoding ends it.
+std::string NotTextMessage(const std::string &path, int64_t line,
+                           const std::string &encoding,
+                           const std::string &bytes, const std::string &what,
+                           bool detailed = true);
+
 class TRunReport {
   public:
     // Stations named per reason, and unread lines kept (more with keep_all).
@@ -57,6 +66,14 @@ class TRunReport {
              int64_t line);
     // Counts a line that held no station, keeping its text for the first few.
     void AddUnread(int64_t line, std::string_view text);
+    // Counts a station line that held fields after the fifth (which are not
+    // read); `thousands`: its commas split numbers written with thousands
+    // separators (HasThousandsSeparators).
+    void AddWideLine(int64_t line, std::string_view text, bool thousands);
+    int64_t WideLines() const { return wide_count; }
+    // What the wide lines tell the user, a line each; none when there were
+    // none.
+    std::vector<std::string> DescribeWideLines() const;
 
     // The reasons, in the order they were first met.
     const std::vector<IssueTally> &Tallies() const { return tallies; }
@@ -69,7 +86,10 @@ class TRunReport {
     std::vector<std::string> Describe() const;
     // Why no station got a leave-one-out estimate: the likely cause and what
     // to change, from the reasons met.
-    std::string NothingEstimated(const ReportSettings &settings) const;
+    // `degrees`: the coordinates look like longitude and latitude, which
+    // then is the advice.
+    std::string NothingEstimated(const ReportSettings &settings,
+                                 bool degrees = false) const;
     // The lines that held no station, "line <n>: <text>" each.
     std::vector<std::string> DescribeUnread() const;
 
@@ -82,4 +102,8 @@ class TRunReport {
     std::vector<IssueTally> tallies;
     std::vector<UnreadLine> unread;
     int64_t unread_count = 0;
+    int64_t wide_count = 0;
+    UnreadLine first_wide{0, {}};
+    int64_t thousands_count = 0;
+    UnreadLine first_thousands{0, {}};
 };

@@ -2,6 +2,7 @@
 #include "app/StationInput.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -10,10 +11,55 @@
 namespace {
 
 constexpr size_t read_chunk = size_t{1} << 20;
+// The first bytes of a source read once that are looked at for a NUL byte.
+constexpr size_t text_check_bytes = size_t{1} << 16;
+
+// True when `head` begins like a binary format that a GIS reader takes from
+// memory: a GeoPackage (SQLite), a spreadsheet (ZIP, or the older compound
+// file), FlatGeobuf.
+bool BeginsLikeBinaryTable(std::string_view head) {
+    constexpr std::string_view signatures[] = {
+        std::string_view("SQLite format 3\0", 16),
+        std::string_view("PK\x03\x04", 4),
+        std::string_view("\xD0\xCF\x11\xE0", 4),
+        std::string_view("fgb\x03", 4),
+    };
+    for (const std::string_view signature : signatures) {
+        if (head.substr(0, signature.size()) == signature) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Throws EncodingError at the first NUL byte of `head` unless it begins like
+// a binary table: a stream of zeros or a binary file is no station text, and
+// need not be read to its end to tell.
+void RefuseNulText(std::string_view head) {
+    const size_t nul = head.find('\0');
+    if (nul == std::string_view::npos || BeginsLikeBinaryTable(head)) {
+        return;
+    }
+    int64_t line = 1;
+    for (size_t k = 0; k < nul; ++k) {
+        if (head[k] == '\n' || (head[k] == '\r' && (k + 1 >= head.size() ||
+                                                    head[k + 1] != '\n'))) {
+            ++line;
+        }
+    }
+    throw EncodingError(line, {}, std::string(1, '\0'));
+}
+
+std::string Gibibytes(uint64_t bytes) {
+    const double gib = static_cast<double>(bytes) / (1024.0 * 1024.0 * 1024.0);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g GiB", gib);
+    return text;
+}
 
 } // namespace
 
-std::string ReadWholeSource(const std::string &path) {
+std::string ReadWholeSource(const std::string &path, uint64_t limit) {
     int descriptor = STDIN_FILENO;
     if (path != "-") {
         descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -24,10 +70,26 @@ std::string ReadWholeSource(const std::string &path) {
     }
     std::string bytes;
     int error = 0;
+    bool text_checked = false;
     for (;;) {
         const size_t had = bytes.size();
-        bytes.resize(had + read_chunk);
-        const ssize_t got = ::read(descriptor, bytes.data() + had, read_chunk);
+        if (!text_checked && had >= text_check_bytes) {
+            text_checked = true;
+            RefuseNulText(std::string_view(bytes).substr(0, text_check_bytes));
+        }
+        if (had >= limit) {
+            if (descriptor != STDIN_FILENO) {
+                ::close(descriptor);
+            }
+            throw FileError((path == "-" ? std::string("Standard input")
+                                         : "\"" + path + "\"") +
+                            " holds more than " + Gibibytes(limit) +
+                            ", the most read into memory from a pipe or a "
+                            "device; raise it with --stdin-limit.");
+        }
+        bytes.resize(had + std::min<uint64_t>(read_chunk, limit - had + 1));
+        const ssize_t got =
+            ::read(descriptor, bytes.data() + had, bytes.size() - had);
         if (got < 0 && errno == EINTR) {
             bytes.resize(had);
             continue;
@@ -46,6 +108,9 @@ std::string ReadWholeSource(const std::string &path) {
     if (error != 0) {
         throw FileError("Cannot read file \"" + path + "\". " +
                         std::system_category().message(error));
+    }
+    if (!text_checked) {
+        RefuseNulText(bytes);
     }
     bytes.shrink_to_fit();
     return bytes;
@@ -98,9 +163,10 @@ bool TStationTextInput::Next(InputRecord &record) {
     normal = NormaliseLine(line, separator);
     record.blank = normal.empty();
     record.has_height = true;
+    record.more_fields = false;
     record.is_station =
-        !record.blank &&
-        ParseStationLine(normal, record.station, separator, record.name);
+        !record.blank && ParseStationLine(normal, record.station, separator,
+                                          record.name, &record.more_fields);
     return true;
 }
 
@@ -114,6 +180,7 @@ bool TStationListInput::Next(InputRecord &record) {
     const ListedStation &listed = stations[next++];
     record.line = listed.row;
     record.blank = false;
+    record.more_fields = false;
     if (!listed.unread.empty()) {
         record.is_station = false;
         record.text = listed.unread;

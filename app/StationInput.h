@@ -11,13 +11,14 @@
 
 // One line of the source as a pass meets it.
 struct InputRecord {
-    int64_t line = 0;        // line of the file (row of a table), from 1
-    bool is_station = false; // the line gave a station
-    bool blank = false;      // the line holds nothing but blanks
-    Station station{};       // the station, when is_station
-    std::string name;        // its name as the source spells it, UTF-8
-    bool has_height = true;  // the source gave a height (else h is 0)
-    std::string_view text;   // the line as read; valid until the next Next
+    int64_t line = 0;         // line of the file (row of a table), from 1
+    bool is_station = false;  // the line gave a station
+    bool blank = false;       // the line holds nothing but blanks
+    Station station{};        // the station, when is_station
+    std::string name;         // its name as the source spells it, UTF-8
+    bool has_height = true;   // the source gave a height (else h is 0)
+    bool more_fields = false; // the line held fields after the fifth
+    std::string_view text;    // the line as read; valid until the next Next
 };
 
 // A source of stations. Every pass starts with Rewind and meets the same
@@ -65,8 +66,15 @@ class TStationListInput : public TStationInput {
 // pipe, a device).
 bool ReadOnce(const std::string &path);
 
-// Every byte of `path` ("-": standard input), read once. Throws FileError.
-std::string ReadWholeSource(const std::string &path);
+// The most a source read once is allowed to hold, bytes, unless the user
+// raises it.
+inline constexpr uint64_t default_read_once_limit = uint64_t{4} << 30;
+
+// Every byte of `path` ("-": standard input), read once. Throws FileError,
+// also when the source holds more than `limit` bytes, and EncodingError at
+// the first NUL byte of a source that does not begin like a binary table.
+std::string ReadWholeSource(const std::string &path,
+                            uint64_t limit = default_read_once_limit);
 
 // A station text file, one station per line (x y point h value). A regular
 // file is read from disk in each pass; anything else (a pipe, "-" for standard

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <csignal>
 
+#include "platform/TemporaryFiles.h"
+
 namespace {
 
 // Set by the signal handler, which may run on any of the run's threads; a
@@ -14,7 +16,8 @@ namespace {
 std::atomic<bool> interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void OnInterrupt(int) { interrupted.store(true); }
+// Called from the signal handler of the first Ctrl-C.
+void OnInterrupt() { interrupted.store(true); }
 
 // Suspects, duplicate positions and close pairs listed in the summary at
 // most; the companion table holds them all.
@@ -51,13 +54,7 @@ std::string FormatDuration(double seconds) {
 
 } // namespace
 
-void InstallStopOnInterrupt() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND; // a second Ctrl-C ends the process
-    sigaction(SIGINT, &action, nullptr);
-}
+void InstallStopOnInterrupt() { InstallTemporaryCleanup(OnInterrupt); }
 
 bool InterruptRequested() { return interrupted.load(); }
 
@@ -203,16 +200,15 @@ void TBatchHost::ClearProgressLine() {
 }
 
 void TBatchHost::PrintSummary(std::FILE *to, const TCalcRun &run,
-                              CalcResult result) const {
+                              CalcResult result, bool written) const {
     const TRunReport &report = run.report;
     const auto count = [](int64_t n) { return static_cast<long long>(n); };
     if (result == CalcResult::Stopped) {
         std::fprintf(
             to,
-            "Stations read: %lld, estimated before the stop: %lld "
-            "(written: %lld, skipped: %lld, with a blank estimate "
-            "(written as 0.000): %lld)\n",
-            count(run.loaded), count(summary.read), count(summary.written),
+            "Stopped after %lld of %lld stations (written: %lld, skipped: "
+            "%lld, with a blank estimate (written as 0.000): %lld)\n",
+            count(summary.read), count(run.loaded), count(summary.written),
             count(summary.read - summary.written), count(summary.blank));
     } else {
         std::fprintf(to,
@@ -229,9 +225,14 @@ void TBatchHost::PrintSummary(std::FILE *to, const TCalcRun &run,
             for (const std::string &line : report.DescribeUnread()) {
                 std::fprintf(to, "  %s\n", line.c_str());
             }
-            if (report.UnreadCount() >
-                static_cast<int64_t>(report.FirstUnread().size())) {
-                std::fprintf(to, "  ... (all of them with --verbose)\n");
+            const int64_t more =
+                report.UnreadCount() -
+                static_cast<int64_t>(report.FirstUnread().size());
+            if (more > 0) {
+                std::fprintf(to,
+                             "  ... and %lld more (all of them with "
+                             "--verbose)\n",
+                             count(more));
             }
         }
     }
@@ -252,10 +253,14 @@ void TBatchHost::PrintSummary(std::FILE *to, const TCalcRun &run,
                      std::sqrt(summary.sum_r2_squared / n),
                      summary.largest_abs_r2, summary.largest_station.c_str());
     }
-    PrintQuality(to, run);
+    PrintQuality(to, run, written);
+    for (const std::string &note : run.notes) {
+        std::fprintf(to, "%s\n", note.c_str());
+    }
 }
 
-void TBatchHost::PrintQuality(std::FILE *to, const TCalcRun &run) const {
+void TBatchHost::PrintQuality(std::FILE *to, const TCalcRun &run,
+                              bool written) const {
     const QcFindings &qc = run.qc_findings;
     if (!qc.checked) {
         return;
@@ -331,7 +336,7 @@ void TBatchHost::PrintQuality(std::FILE *to, const TCalcRun &run) const {
                          b.value, pair.distance, b.value - a.value);
         }
     }
-    if (!qc.table_path.empty()) {
+    if (!qc.table_path.empty() && written) {
         std::fprintf(to, "Companion table written to %s\n",
                      qc.table_path.c_str());
     }

@@ -56,15 +56,16 @@ class TBatchHost : public TCalcHost {
     void StationsLoaded(int64_t loaded) override;
     void StationDone(const StationOutcome &outcome) override;
 
-    // Writes the closing summary of `run`, which ended with `result`, to `to`.
-    void PrintSummary(std::FILE *to, const TCalcRun &run,
-                      CalcResult result) const;
+    // Writes the closing summary of `run`, which ended with `result`, to `to`;
+    // `written`: its outputs took the earlier ones' place.
+    void PrintSummary(std::FILE *to, const TCalcRun &run, CalcResult result,
+                      bool written) const;
 
     BatchSummary summary;
 
   private:
     // The findings of quality control: suspects, duplicates, the table.
-    void PrintQuality(std::FILE *to, const TCalcRun &run) const;
+    void PrintQuality(std::FILE *to, const TCalcRun &run, bool written) const;
     void DrawProgress(bool final);
     void ClearProgressLine();
 
@@ -80,8 +81,9 @@ class TBatchHost : public TCalcHost {
     std::chrono::steady_clock::time_point last_drawn;
 };
 
-// Installs the Ctrl-C handler: the first Ctrl-C requests Stop, a second one
-// ends the process as usual.
+// Installs the handlers of the ending signals: the first Ctrl-C requests
+// Stop; a second one, SIGTERM and SIGHUP remove the run's temporary files and
+// end the process.
 void InstallStopOnInterrupt();
 // True once Ctrl-C was pressed.
 bool InterruptRequested();

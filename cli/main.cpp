@@ -12,13 +12,18 @@
 #include "app/CalcRun.h"
 #include "app/Jobs.h"
 #include "app/ResultPath.h"
+#include "app/RunReport.h"
+#include "app/StationInput.h"
 #include "cli/BatchHost.h"
 #include "gis/SurveyInput.h"
 #include "platform/FileError.h"
 #include "platform/Locale.h"
+#include "platform/OutputSet.h"
+#include "platform/TemporaryFiles.h"
 #include "plot/FigureFile.h"
 #include "plot/FigureModel.h"
 #include "plot/OffscreenGui.h"
+#include "qc/SurveyShape.h"
 #include "store/CppSQLite3.h"
 
 namespace {
@@ -37,11 +42,7 @@ int UsageError(const std::string &message) {
     return exit_usage;
 }
 
-// True when both paths name one file that exists.
-bool SamePath(const std::string &a, const std::string &b) {
-    std::error_code error;
-    return std::filesystem::equivalent(a, b, error);
-}
+constexpr size_t npos = std::string::npos;
 
 // What --plot asked for.
 struct PlotRequest {
@@ -50,13 +51,15 @@ struct PlotRequest {
     QSize size{default_figure_width, default_figure_height};
 };
 
-// Draws the run's figure into the picture asked for. Qt starts here, on its
-// offscreen platform, and only here. False, with a message, when the picture
-// could not be written or there is nothing to draw.
-bool WritePlot(const PlotRequest &plot, const TCalcRun &run,
-               const std::string &data) {
+// Draws the run's figure into `file`, begun for the picture asked for. Qt
+// starts here, on its offscreen platform, and only here. False, with a
+// message, when the picture could not be written or there is nothing to
+// draw.
+bool WritePlot(const PlotRequest &plot, TFileReplacement &file,
+               const TCalcRun &run, const std::string &data) {
     const QcFindings &findings = run.qc_findings;
     if (findings.stations.Size() == 0) {
+        file.Abandon();
         std::fprintf(stderr,
                      "No picture: no station was estimated, %s was "
                      "not written.\n",
@@ -77,13 +80,71 @@ bool WritePlot(const PlotRequest &plot, const TCalcRun &run,
         const TOffscreenGui gui;
         const TFigureModel model(header, findings.stations, findings.suspects,
                                  findings.duplicates);
-        WriteFigure(plot.path, *plot.format, model, plot.size);
+        WriteFigure(file, plot.path, *plot.format, model, plot.size);
     } catch (const FileError &error) {
         std::fprintf(stderr, "%s\n", error.what());
         return false;
     }
-    std::printf("Picture written to %s\n", plot.path.c_str());
     return true;
+}
+
+// The limit of a source read once, from --stdin-limit (GiB).
+uint64_t ReadLimit(double gibibytes) {
+    return static_cast<uint64_t>(gibibytes * 1024.0 * 1024.0 * 1024.0);
+}
+
+// --suggest: the spacing of the survey and the parameters that suit it, in a
+// form that can be pasted back on the command line. Reads the stations only.
+int Suggest(const BatchFields &fields, SurveyInput &survey,
+            const std::string &encoding) {
+    int32_t n = 0;
+    TryStrToInt(fields.min_points, n);
+    std::vector<double> x, y;
+    try {
+        std::unique_ptr<TStationInput> input;
+        if (survey.listed) {
+            input =
+                std::make_unique<TStationListInput>(std::move(survey.stations));
+        } else if (survey.held) {
+            input = std::make_unique<TStationTextInput>(
+                fields.data, std::move(survey.bytes), DecimalSeparator(),
+                encoding);
+        } else {
+            input = std::make_unique<TStationTextInput>(
+                fields.data, DecimalSeparator(), encoding);
+        }
+        input->Rewind();
+        InputRecord record;
+        while (input->Next(record)) {
+            if (record.is_station) {
+                x.push_back(record.station.x);
+                y.push_back(record.station.y);
+            }
+        }
+    } catch (const EncodingError &error) {
+        std::fprintf(stderr, "error: %s\n",
+                     NotTextMessage(fields.data, error.line, error.encoding,
+                                    error.bytes, error.what())
+                         .c_str());
+        return exit_failure;
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "error: %s\n", error.what());
+        return exit_failure;
+    }
+    const SurveySpacing spacing = MeasureSpacing(x, y, n);
+    if (!spacing.Known()) {
+        std::fprintf(stderr,
+                     "error: %s holds %lld distinct station positions: too "
+                     "few to measure their spacing.\n",
+                     fields.data.c_str(),
+                     static_cast<long long>(spacing.stations));
+        return exit_failure;
+    }
+    const SuggestedParameters suggested = SuggestParameters(spacing);
+    std::printf("# %lld stations: %s\n%s\n",
+                static_cast<long long>(spacing.stations),
+                suggested.reasoning.c_str(), suggested.CommandLine().c_str());
+    return exit_success;
 }
 
 } // namespace
@@ -193,6 +254,18 @@ int main(int argc, char **argv) {
     app.add_option("--plot-size", plot_size,
                    "size of the figure in pixels (default 1600x1000)")
         ->type_name("WxH");
+    bool suggest = false;
+    app.add_flag("--suggest", suggest,
+                 "print the parameters that suit the stations' spacing (with "
+                 "--min-points as given), ready to paste on the command "
+                 "line, and run nothing");
+    double stdin_limit = static_cast<double>(default_read_once_limit) /
+                         (1024.0 * 1024.0 * 1024.0);
+    app.add_option("--stdin-limit", stdin_limit,
+                   "the most standard input or a pipe may hold, GiB (it is "
+                   "read into memory once)")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
     app.add_flag("-v,--verbose", verbose,
                  "show every line that is not a station, as it is met");
     try {
@@ -262,17 +335,48 @@ int main(int argc, char **argv) {
         return UsageError("--gpkg writes the companion table, which --no-qc "
                           "leaves out");
     }
-    if (!gpkg.empty() && SamePath(gpkg, fields.data)) {
-        return UsageError("--gpkg names the station file itself: " + gpkg);
+    // The outputs, each against the others and the station file, before
+    // anything is read. They are put in place in this order, the result
+    // last: a new result says the run got to its end.
+    TOutputSet outputs;
+    outputs.SetInput("STATIONS", fields.data);
+    const size_t gpkg_output =
+        gpkg.empty() ? npos : outputs.Add("--gpkg", gpkg, OutputForm::Database);
+    const size_t plot_output =
+        plot.path.empty() ? npos
+                          : outputs.Add("--plot", plot.path, OutputForm::Text);
+    // A pipe, a device or a folder has no name to put a result beside.
+    if (fields.output.empty() && !suggest) {
+        std::error_code ignored;
+        if (std::filesystem::is_directory(fields.data, ignored)) {
+            return UsageError("-o RESULT is needed when the stations come "
+                              "from a folder (" +
+                              fields.data + ")");
+        }
+        if (ReadOnce(fields.data)) {
+            return UsageError("-o RESULT is needed when the stations come "
+                              "from standard input, a pipe or a device");
+        }
     }
-    // A pipe or device has no name to put a result beside.
-    if (fields.output.empty() && ReadOnce(fields.data)) {
-        return UsageError("-o RESULT is needed when the stations come "
-                          "from standard input, a pipe or a device");
+    const std::string output =
+        fields.output.empty() ? ProposeResultPath(fields.data) : fields.output;
+    qc.enabled = !no_qc;
+    const RunOutputs run_outputs =
+        AddRunOutputs(outputs, "-o", output, "--csv", qc);
+    if (!suggest) {
+        const OutputProblem problem = outputs.CheckPaths();
+        if (!problem.ok()) {
+            if (problem.IsUsage()) {
+                return UsageError(OutputMessage(problem));
+            }
+            std::fprintf(stderr, "error: %s\n", OutputMessage(problem).c_str());
+            return exit_failure;
+        }
     }
     // Tables and coordinate systems are read before the run.
     tables.decimal_separator = decimal;
     SurveyInput survey;
+    survey.read_once_limit = ReadLimit(stdin_limit);
     const SurveyPreparation prepared =
         PrepareSurvey(fields.data, tables, encoding, survey);
     for (const std::string &note : prepared.notes) {
@@ -282,10 +386,10 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "error: %s\n", prepared.error.c_str());
         return prepared.status;
     }
-    if (fields.output.empty()) {
-        fields.output = ProposeResultPath(fields.data);
+    if (suggest) {
+        return Suggest(fields, survey, encoding);
     }
-    const std::string output = fields.output;
+    fields.output = output;
     const std::string data = fields.data;
 
     TBatchHost host(std::move(fields), stderr, isatty(STDERR_FILENO) != 0,
@@ -295,45 +399,82 @@ int main(int argc, char **argv) {
     TCalcRun run(host, db);
     run.jobs = jobs;
     run.encoding = encoding;
-    qc.enabled = !no_qc;
     run.qc = qc;
+    run.outputs = run_outputs;
+    run.detailed_errors = true;
     FeedRun(run, survey);
     const CalcResult result = run.Run();
-    std::string gpkg_error;
-    if (!gpkg.empty() && run.qc_findings.checked &&
-        (result == CalcResult::Completed || result == CalcResult::Stopped)) {
-        gpkg_error = WriteStationsGeoPackage(gpkg, run, survey);
-        if (!gpkg_error.empty()) {
-            std::fprintf(stderr, "error: %s\n", gpkg_error.c_str());
+
+    // The figure and the GeoPackage join the run's outputs, and all of them
+    // take the earlier ones' place together, or none does.
+    bool kept = KeepsOutputs(result, run);
+    bool failed_output = false;
+    bool gpkg_written = false, plot_written = false;
+    std::vector<std::string> kept_layers;
+    if (kept && gpkg_output != npos && run.qc_findings.checked) {
+        const GeoPackageWritten written = WriteStationsGeoPackage(
+            gpkg, outputs.DatabaseTemporary(gpkg_output), run, survey);
+        if (written.error.empty()) {
+            outputs.MarkFinished(gpkg_output);
+            kept_layers = written.kept_layers;
+            gpkg_written = true;
+        } else {
+            std::fprintf(stderr, "error: %s\n", written.error.c_str());
+            failed_output = true;
         }
     }
+    if (kept && plot_output != npos) {
+        plot_written = WritePlot(plot, outputs.Stream(plot_output), run, data);
+        failed_output = failed_output || !plot_written;
+    }
+    if (kept) {
+        // A failure drops the outputs after it, the result among them.
+        const OutputProblem problem = outputs.Publish();
+        if (!problem.ok()) {
+            std::fprintf(stderr, "error: %s\n", OutputMessage(problem).c_str());
+            failed_output = true;
+            kept = gpkg_written = plot_written = false;
+        }
+    } else {
+        outputs.Abandon();
+    }
 
+    const bool result_kept = kept && run.result_opened;
     switch (result) {
     case CalcResult::Completed:
-        host.PrintSummary(stdout, run, result);
-        if (!gpkg.empty() && gpkg_error.empty()) {
-            std::printf("GeoPackage written to %s\n", gpkg.c_str());
-        }
-        std::printf("Result written to %s\n", output.c_str());
-        if (!plot.path.empty() && !WritePlot(plot, run, data)) {
+        host.PrintSummary(stdout, run, result, result_kept);
+        if (!result_kept) {
+            std::printf("Nothing was written: the earlier files were kept.\n");
             return exit_failure;
         }
-        return run.nothing_estimated || !gpkg_error.empty() ? exit_failure
-                                                            : exit_success;
+        if (gpkg_written) {
+            std::printf("GeoPackage written to %s\n", gpkg.c_str());
+            for (const std::string &layer : kept_layers) {
+                std::printf("  its layer %s was kept\n", layer.c_str());
+            }
+        }
+        if (plot_written) {
+            std::printf("Picture written to %s\n", plot.path.c_str());
+        }
+        std::printf("Result written to %s\n", output.c_str());
+        return run.mostly_blank || failed_output ? exit_failure : exit_success;
     case CalcResult::Stopped:
-        host.PrintSummary(stdout, run, result);
-        if (run.result_written) {
+        host.PrintSummary(stdout, run, result, result_kept);
+        if (result_kept) {
             std::fprintf(stderr,
-                         "Stopped: %s holds the lines written so far.\n",
-                         output.c_str());
+                         "Stopped after %lld of %lld stations: %s holds the "
+                         "lines written so far%s.\n",
+                         static_cast<long long>(run.done),
+                         static_cast<long long>(run.done + run.not_reached),
+                         output.c_str(),
+                         run.qc.enabled ? ", the companion table marks the "
+                                          "rest not-reached"
+                                        : "");
         } else {
             std::fprintf(stderr,
                          "Stopped before writing: %s was left as it "
                          "was.\n",
                          output.c_str());
-        }
-        if (!plot.path.empty() && run.qc_findings.stations.Size() > 0) {
-            WritePlot(plot, run, data);
         }
         return exit_interrupted;
     case CalcResult::Refused:
@@ -346,12 +487,6 @@ int main(int argc, char **argv) {
         }
         break;
     case CalcResult::Failed:
-        if (run.invalid_line > 0 && encoding.empty()) {
-            std::fprintf(stderr,
-                         "hint: a file saved in another encoding can be read "
-                         "with --encoding (for example --encoding LATIN1)\n");
-        }
-        break;
     case CalcResult::OpenFailed:
         break;
     }

@@ -2,6 +2,7 @@
 // over the target once complete.
 #include "gis/GeoPackageWriter.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -91,10 +92,42 @@ GisError TGeoPackageWriter::Fail(const std::string &reason) {
     return GisError::About(GisProblem::WriteFailed, path, reason);
 }
 
+GisError TGeoPackageWriter::KeepEarlierLayers(bool &copied) {
+    copied = false;
+    kept.clear();
+    std::error_code code;
+    if (!std::filesystem::is_regular_file(path, code) ||
+        std::filesystem::file_size(path, code) == 0 || code)
+        return {};
+    const char *const drivers[] = {geopackage_driver, nullptr};
+    GDALDatasetH earlier =
+        GDALOpenEx(path.c_str(), GDAL_OF_VECTOR, drivers, nullptr, nullptr);
+    if (earlier == nullptr)
+        return Fail("It exists and is not a GeoPackage; choose another path "
+                    "or remove it.");
+    for (int k = 0; k < GDALDatasetGetLayerCount(earlier); ++k) {
+        const std::string name = OGR_L_GetName(GDALDatasetGetLayer(earlier, k));
+        const bool own =
+            std::find(std::begin(own_layer_names), std::end(own_layer_names),
+                      name) != std::end(own_layer_names);
+        if (!own)
+            kept.push_back(name);
+    }
+    GDALClose(earlier);
+    if (kept.empty())
+        return {};
+    std::filesystem::copy_file(path, temporary, code);
+    if (code)
+        return Fail("Its other layers cannot be kept: " + code.message());
+    copied = true;
+    return {};
+}
+
 GisError TGeoPackageWriter::Begin(const std::string &path_,
                                   const std::string &crs_wkt,
                                   const std::vector<LayerColumn> &columns_,
-                                  const std::string &layer_name) {
+                                  const std::string &layer_name,
+                                  const std::string &temporary_) {
     Discard();
     path = path_;
     columns = columns_;
@@ -112,10 +145,32 @@ GisError TGeoPackageWriter::Begin(const std::string &path_,
     if (OSRSetFromUserInput(open->srs, crs.c_str()) != OGRERR_NONE)
         return Fail("PROJ does not accept its reference system.");
     OSRSetAxisMappingStrategy(open->srs, OAMS_TRADITIONAL_GIS_ORDER);
-    temporary = TemporaryBeside(path);
+    renames = temporary_.empty();
+    temporary = renames ? TemporaryBeside(path) : temporary_;
     RemoveWithSidecars(temporary);
-    open->dataset =
-        GDALCreate(driver, temporary.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
+    bool copied = false;
+    if (GisError error = KeepEarlierLayers(copied); !error.ok())
+        return error;
+    if (copied) {
+        const char *const drivers[] = {geopackage_driver, nullptr};
+        open->dataset =
+            GDALOpenEx(temporary.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE,
+                       drivers, nullptr, nullptr);
+        if (open->dataset == nullptr)
+            return Fail(LastGdalError("GDAL cannot open its copy."));
+        // The tool's own layers are written anew.
+        for (int k = GDALDatasetGetLayerCount(open->dataset) - 1; k >= 0; --k) {
+            const std::string name =
+                OGR_L_GetName(GDALDatasetGetLayer(open->dataset, k));
+            if (std::find(kept.begin(), kept.end(), name) == kept.end() &&
+                GDALDatasetDeleteLayer(open->dataset, k) != OGRERR_NONE)
+                return Fail(LastGdalError("GDAL cannot replace the layer " +
+                                          name + "."));
+        }
+    } else {
+        open->dataset = GDALCreate(driver, temporary.c_str(), 0, 0, 0,
+                                   GDT_Unknown, nullptr);
+    }
     if (open->dataset == nullptr)
         return Fail(LastGdalError("GDAL cannot create it."));
     const char *const layer_options[] = {"SPATIAL_INDEX=NO", nullptr};
@@ -202,6 +257,11 @@ GisError TGeoPackageWriter::Finish() {
             CPLGetLastErrorType() == CE_Fatal)
             return Fail(LastGdalError("GDAL cannot complete the file."));
         open.reset();
+    }
+    if (!renames) {
+        // The caller puts the complete file in place.
+        temporary.clear();
+        return {};
     }
     if (std::rename(temporary.c_str(), path.c_str()) != 0)
         return Fail(std::system_category().message(errno));

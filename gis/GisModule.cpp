@@ -53,9 +53,9 @@ void PrepareStationText(const std::string &path, const TableOptions &options,
                         const std::string &encoding, SurveyInput &input,
                         SurveyPreparation &said) {
     TStationTextInput text =
-        input.held ? TStationTextInput(path, input.bytes, DecimalSeparator(),
-                                       encoding)
-                   : TStationTextInput(path, DecimalSeparator(), encoding);
+        input.held
+            ? TStationTextInput(path, input.bytes, DecimalSeparator(), encoding)
+            : TStationTextInput(path, DecimalSeparator(), encoding);
     text.Rewind();
     InputRecord record;
     std::vector<double> x, y;
@@ -172,9 +172,10 @@ SurveyPreparation PrepareWithGis(const std::string &path,
     return said;
 }
 
-std::string WriteGeoPackage(const std::string &path,
-                            const TQcStations &stations,
-                            const SurveyInput &input) {
+GeoPackageWritten WriteGeoPackage(const std::string &path,
+                                  const std::string &temporary,
+                                  const TQcStations &stations,
+                                  const SurveyInput &input) {
     std::vector<LayerColumn> columns;
     for (const char *name : companion_columns) {
         const std::string column = name;
@@ -190,7 +191,8 @@ std::string WriteGeoPackage(const std::string &path,
         columns.push_back({"lat", FieldKind::Real});
     }
     TGeoPackageWriter writer;
-    GisError error = writer.Begin(path, input.crs.wkt, columns);
+    GisError error = writer.Begin(path, input.crs.wkt, columns,
+                                  stations_layer_name, temporary);
     std::vector<FieldValue> values;
     for (size_t k = 0; error.ok() && k < stations.Size(); ++k) {
         values.clear();
@@ -219,7 +221,10 @@ std::string WriteGeoPackage(const std::string &path,
     if (error.ok()) {
         error = writer.Finish();
     }
-    return error.ok() ? std::string() : GisMessage(error);
+    if (!error.ok()) {
+        return {GisMessage(error), {}};
+    }
+    return {std::string(), writer.KeptLayers()};
 }
 
 const GisModuleApi module_api{gis_module_version, PrepareWithGis,

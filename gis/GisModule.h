@@ -10,7 +10,7 @@
 #include "qc/QcStation.h"
 
 // Changes whenever GisModuleApi does: a module of another build is refused.
-inline constexpr int gis_module_version = 1;
+inline constexpr int gis_module_version = 2;
 
 struct GisModuleApi {
     int version;
@@ -21,9 +21,10 @@ struct GisModuleApi {
                                  const std::string &encoding, char separator,
                                  SurveyInput &input);
     // WriteStationsGeoPackage for the stations of a finished run.
-    std::string (*write_geopackage)(const std::string &path,
-                                    const TQcStations &stations,
-                                    const SurveyInput &input);
+    GeoPackageWritten (*write_geopackage)(const std::string &path,
+                                          const std::string &temporary,
+                                          const TQcStations &stations,
+                                          const SurveyInput &input);
 };
 
 // The module's one entry point.

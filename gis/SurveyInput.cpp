@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "app/CalcRun.h"
+#include "app/RunReport.h"
 #include "gis/GisModule.h"
 #include "gis/SourceSample.h"
 #include "platform/Locale.h"
@@ -66,8 +67,8 @@ const GisModuleApi *LoadGisModule(std::string &why) {
         const std::filesystem::path self =
             std::filesystem::read_symlink("/proc/self/exe", error);
         if (!error) {
-            places.push_back((self.parent_path() / KORVANEL_GIS_MODULE_FROM_BIN /
-                              module_file)
+            places.push_back((self.parent_path() /
+                              KORVANEL_GIS_MODULE_FROM_BIN / module_file)
                                  .lexically_normal()
                                  .string());
         }
@@ -108,10 +109,15 @@ SurveyPreparation PrepareSurvey(const std::string &path,
     SurveyPreparation said;
     if (ReadOnce(path)) {
         try {
-            input.bytes = ReadWholeSource(path);
+            input.bytes = ReadWholeSource(path, input.read_once_limit);
         } catch (const FileError &error) {
             said.status = 1;
             said.error = error.what();
+            return said;
+        } catch (const EncodingError &error) {
+            said.status = 1;
+            said.error = NotTextMessage(path, error.line, error.encoding,
+                                        error.bytes, error.what());
             return said;
         }
         input.held = true;
@@ -173,20 +179,22 @@ void FeedRun(TCalcRun &run, SurveyInput &input) {
     } else if (input.held) {
         run.open_input = [&input, &run](const std::string &path) {
             return std::make_unique<TStationTextInput>(
-                path, std::move(input.bytes), DecimalSeparator(),
-                run.encoding);
+                path, std::move(input.bytes), DecimalSeparator(), run.encoding);
         };
     }
 }
 
-std::string WriteStationsGeoPackage(const std::string &path,
-                                    const TCalcRun &run,
-                                    const SurveyInput &input) {
+GeoPackageWritten WriteStationsGeoPackage(const std::string &path,
+                                          const std::string &temporary,
+                                          const TCalcRun &run,
+                                          const SurveyInput &input) {
     std::string why;
     const GisModuleApi *module = LoadGisModule(why);
     if (module == nullptr) {
-        return "cannot write the GeoPackage " + path +
-               ": the GIS module could not be loaded: " + why;
+        return {"cannot write the GeoPackage " + path +
+                    ": the GIS module could not be loaded: " + why,
+                {}};
     }
-    return module->write_geopackage(path, run.qc_findings.stations, input);
+    return module->write_geopackage(path, temporary, run.qc_findings.stations,
+                                    input);
 }

@@ -27,14 +27,17 @@ struct SurveyInput {
     // PrepareSurvey, then by the run when it is a station file (not listed).
     bool held = false;
     std::string bytes;
+    // The most a source read once may hold, bytes (set by the caller).
+    uint64_t read_once_limit = default_read_once_limit;
 };
 
 // What PrepareSurvey did, told in lines the user reads.
 struct SurveyPreparation {
     int status = 0; // 0; else 2 for a usage problem, 1 for a bad source
-    std::vector<std::string> notes; // the columns and the CRS taken, rows passed over
-    std::string error;              // why it refused (status not 0)
-    GisError refusal;               // the readers' refusal, when they refused
+    std::vector<std::string>
+        notes;         // the columns and the CRS taken, rows passed over
+    std::string error; // why it refused (status not 0)
+    GisError refusal;  // the readers' refusal, when they refused
     // The fields of the source, when it is a table (or looks like one).
     std::vector<std::string> fields;
     // A delimited text whose header names no column the readers recognise:
@@ -62,11 +65,21 @@ SurveyPreparation PrepareSurvey(const std::string &path,
 // disk is left to the run.
 void FeedRun(TCalcRun &run, SurveyInput &input);
 
-// Writes the stations of a finished run with quality control to the
+// What writing a GeoPackage did: the message of its failure (empty when it
+// succeeded), and the layers of an earlier GeoPackage at the path that the
+// new one keeps.
+struct GeoPackageWritten {
+    std::string error;
+    std::vector<std::string> kept_layers;
+};
+
+// Writes the stations of a finished run with quality control for the
 // GeoPackage `path`: layer "stations", a point in the run's coordinate system
 // for each station, and every column of the companion table (with lon and
-// lat after them for geographic input). Returns an empty text, or the message
-// of the failure.
-std::string WriteStationsGeoPackage(const std::string &path,
-                                    const TCalcRun &run,
-                                    const SurveyInput &input);
+// lat after them for geographic input); an earlier GeoPackage's other layers
+// are kept. The file is built at `temporary` (which must not exist), for the
+// caller to put in place.
+GeoPackageWritten WriteStationsGeoPackage(const std::string &path,
+                                          const std::string &temporary,
+                                          const TCalcRun &run,
+                                          const SurveyInput &input);

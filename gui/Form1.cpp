@@ -3,6 +3,7 @@
 #include "gui/Form1.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -60,6 +61,16 @@ constexpr const char *output_chooser_filter =
     "Surfer Data file - fi, lambda (*.dat)";
 constexpr const char *result_extension = "dat";
 
+// How the outputs and the input are named in messages, and the answers of
+// the window's questions.
+constexpr const char *data_field_name = "the Data field";
+constexpr const char *output_field_name = "the Output field";
+constexpr const char *companion_table_name = "the companion table";
+constexpr const char *keep_partial_text = "Keep the partial result";
+constexpr const char *keep_earlier_text = "Keep the earlier result";
+constexpr const char *replace_text = "Replace it";
+constexpr const char *keep_text = "Keep it and stop";
+
 // Client area, pixels at 96 dots per inch.
 constexpr int client_width = 650;
 constexpr int client_height = 293;
@@ -85,6 +96,9 @@ TForm1::TForm1(QWidget *parent)
       }),
       choose_columns([this](ColumnRequest &request) {
           return RunColumnDialog(request, this);
+      }),
+      ask([this](const QString &text, const QString &yes, const QString &no) {
+          return AskQuestion(this, text, yes, no);
       }) {
     setWindowTitle(caption);
     setFont(WindowFont());
@@ -128,6 +142,7 @@ void TForm1::CreateControls() {
     btn_calc = new QPushButton(calc_text, this);
     btn_exit = new QPushButton(exit_text, this);
 
+    connect(txt_data, &QLineEdit::textChanged, this, &TForm1::DataChanged);
     connect(btn_data, &QPushButton::clicked, this, &TForm1::btn_dataClick);
     connect(btn_out, &QPushButton::clicked, this, &TForm1::btn_outClick);
     connect(btn_calc, &QPushButton::clicked, this, &TForm1::btn_calcClick);
@@ -216,8 +231,21 @@ void TForm1::btn_dataClick() {
 
 void TForm1::TakeStationFile(const QString &path) {
     txt_data->setText(path);
-    txt_out->setText(
-        QString::fromStdString(ProposeResultPath(path.toStdString())));
+    // The chooser proposes the result whatever the Output field held.
+    proposed_out =
+        QString::fromStdString(ProposeResultPath(path.toStdString()));
+    txt_out->setText(proposed_out);
+}
+
+void TForm1::DataChanged(const QString &path) {
+    if (!txt_out->text().isEmpty() && txt_out->text() != proposed_out) {
+        return; // the user's own result path
+    }
+    proposed_out =
+        path.isEmpty()
+            ? QString()
+            : QString::fromStdString(ProposeResultPath(path.toStdString()));
+    txt_out->setText(proposed_out);
 }
 
 void TForm1::btn_outClick() {
@@ -250,10 +278,16 @@ void TForm1::btn_calcClick() {
     TCalcRun run(*this, db);
     run.jobs = jobs;
     FeedRun(run, survey);
+    TOutputSet outputs;
+    outputs.SetInput(data_field_name, txt_data->text().toStdString());
+    run.outputs =
+        AddRunOutputs(outputs, output_field_name, txt_out->text().toStdString(),
+                      companion_table_name, run.qc);
     last_result = run.Run();
     last_loaded = run.loaded;
     last_done = run.done;
     in_run = false;
+    SettleOutputs(run, last_result, outputs);
     if ((last_result == CalcResult::Completed ||
          last_result == CalcResult::Stopped) &&
         !close_after_run && run.qc_findings.stations.Size() > 0) {
@@ -271,8 +305,7 @@ void TForm1::btn_calcClick() {
     }
 }
 
-bool TForm1::PrepareStations(SurveyInput &survey,
-                              SurveyPreparation &prepared) {
+bool TForm1::PrepareStations(SurveyInput &survey, SurveyPreparation &prepared) {
     const std::string path = txt_data->text().toStdString();
     if (path != columns_for) {
         table_options = TableOptions{};
@@ -359,6 +392,40 @@ void TForm1::OpenResults(TCalcRun &run, const std::vector<std::string> &notes) {
     results_window->resize(place.size());
     results_window->move(place.topLeft());
     results_window->show();
+}
+
+void TForm1::SettleOutputs(TCalcRun &run, CalcResult result,
+                           TOutputSet &outputs) {
+    // What the user should know of the survey comes with the run's
+    // messages.
+    for (const std::string &note : run.notes) {
+        run_messages.append(QString::fromStdString(note));
+    }
+    if (!KeepsOutputs(result, run)) {
+        outputs.Abandon();
+        return;
+    }
+    const std::string &result_path = outputs.Path(run.outputs.result);
+    std::error_code ignored;
+    if (result == CalcResult::Stopped && !close_after_run &&
+        std::filesystem::is_regular_file(result_path, ignored) &&
+        !ask(QString("The run was stopped after %1 of %2 stations. Keep the "
+                     "partial result in %3, or the earlier result?")
+                 .arg(run.done)
+                 .arg(run.done + run.not_reached)
+                 .arg(QString::fromStdString(result_path)),
+             keep_partial_text, keep_earlier_text)) {
+        outputs.Abandon();
+        return;
+    }
+    const OutputProblem problem = outputs.Publish();
+    if (!problem.ok()) {
+        run_messages.append(QString::fromStdString(OutputMessage(problem)));
+    }
+}
+
+bool TForm1::ConfirmReplace(const std::string &question) {
+    return ask(QString::fromStdString(question), replace_text, keep_text);
 }
 
 void TForm1::btn_stopClick() { stop_requested = true; }

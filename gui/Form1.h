@@ -17,6 +17,7 @@
 #include "app/Jobs.h"
 #include "gis/SurveyInput.h"
 #include "gui/ColumnDialog.h"
+#include "platform/OutputSet.h"
 #include "platform/qt/QtDialogs.h"
 #include "store/CppSQLite3.h"
 
@@ -82,6 +83,9 @@ class TForm1 : public QWidget, public TCalcHost {
     std::function<QString(const TFileChooserSpec &)> choose_file;
     // Asks which column is which (the column dialog); false when cancelled.
     std::function<bool(ColumnRequest &)> choose_columns;
+    // Asks a question with two answers (the texts of its buttons); true for
+    // the first.
+    std::function<bool(const QString &, const QString &, const QString &)> ask;
 
     // The columns and coordinate system chosen in the column dialog, kept
     // for the station file they were chosen for (`columns_for`).
@@ -117,6 +121,7 @@ class TForm1 : public QWidget, public TCalcHost {
     void ShowError(const std::string &text) override;
     void StationsLoaded(int64_t loaded) override;
     void StationDone(const StationOutcome &outcome) override;
+    bool ConfirmReplace(const std::string &question) override;
 
   protected:
     // During a run, closing acts as Stop; the window closes once the run has
@@ -136,6 +141,13 @@ class TForm1 : public QWidget, public TCalcHost {
     bool PrepareStations(SurveyInput &survey, SurveyPreparation &prepared);
     // Opens the results window of `run` beside this one.
     void OpenResults(TCalcRun &run, const std::vector<std::string> &notes);
+    // Puts the outputs of `run`, which ended with `result`, in place of the
+    // earlier ones, or drops them: a stopped run asks first when there is an
+    // earlier result. Failures are said at the end of the run.
+    void SettleOutputs(TCalcRun &run, CalcResult result, TOutputSet &outputs);
+    // The Data field changed: the Output field follows it while it holds
+    // the path proposed for the earlier data, or nothing.
+    void DataChanged(const QString &path);
 
     std::vector<std::pair<QLabel *, QSize>>
         label_sizes; // each label's measured size
@@ -147,6 +159,9 @@ class TForm1 : public QWidget, public TCalcHost {
     QStringList run_messages;   // messages of the run in hand, shown at its end
     int64_t stations_total = 0; // stations the run in hand loaded
     int64_t stations_done = 0;  // of them, estimated so far
+    // The result path last proposed for the Data field; the user's own text
+    // in the Output field differs from it and is kept.
+    QString proposed_out;
 };
 
 // The program's one main window; set by main while the window exists.

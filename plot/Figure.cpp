@@ -454,9 +454,9 @@ void DrawLegend(QPainter &painter, const QRectF &frame, double text) {
     const QFontMetricsF metrics(painter.font());
     const double row = 1.6 * text;
     const double r = 0.4 * text;
-    const char *texts[] = {"station, coloured by r2", "blank or skipped: no r2",
-                           "suspect, named",
-                           "duplicate position or close pair"};
+    const char *texts[] = {
+        "station, coloured by r2", "blank, skipped or not reached: no r2",
+        "suspect, named", "duplicate position or close pair"};
     for (int k = 0; k < 4; ++k) {
         const QPointF at(frame.left() + 1.2 * text,
                          frame.top() + (k + 0.5) * row);
@@ -622,7 +622,13 @@ void DrawHistogram(QPainter &painter, const QRectF &frame,
 }
 
 QString TitleText(const TFigureModel &model) {
-    return QString::fromStdString(model.Header().station_file);
+    const QString file = QString::fromStdString(model.Header().station_file);
+    const FigureCounts &c = model.Counts();
+    if (c.not_reached == 0) {
+        return file;
+    }
+    return QString("%1 \u2014 stopped after %2 of %3 stations")
+        .arg(file, Grouped(c.stations - c.not_reached), Grouped(c.stations));
 }
 
 QString ParametersText(const TFigureModel &model) {
@@ -646,6 +652,9 @@ QString CountsText(const TFigureModel &model) {
                  Grouped(c.skipped));
     if (c.duplicates > 0) {
         text += QString(" \u00b7 %1 duplicates").arg(Grouped(c.duplicates));
+    }
+    if (c.not_reached > 0) {
+        text += QString(" \u00b7 %1 not reached").arg(Grouped(c.not_reached));
     }
     text += QString(" \u00b7 %1 suspects").arg(Grouped(c.suspects));
     if (std::isfinite(c.rms_r2)) {

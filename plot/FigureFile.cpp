@@ -128,6 +128,29 @@ bool ParseFigureSize(const std::string &text, QSize &size, std::string &why) {
     return true;
 }
 
+namespace {
+
+// Writes `bytes` into the begun `file` and finishes it; throws FileError
+// naming `path` (the temporary file is then gone).
+void WriteFigureBytes(TFileReplacement &file, const std::string &path,
+                      const std::string &bytes) {
+    int error = 0;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file.File()) !=
+        bytes.size()) {
+        error = errno;
+        file.Abandon();
+        throw FileError("Cannot write the picture " + path + ": " +
+                        std::strerror(error != 0 ? error : EIO));
+    }
+    error = file.Finish();
+    if (error != 0) {
+        throw FileError("Cannot write the picture " + path + ": " +
+                        std::strerror(error));
+    }
+}
+
+} // namespace
+
 void WriteFigure(const std::string &path, const FigureFormat &format,
                  const TFigureModel &model, const QSize &size) {
     const std::string bytes = format.encode(model, size);
@@ -141,16 +164,22 @@ void WriteFigure(const std::string &path, const FigureFormat &format,
         throw FileError("Cannot write the picture " + path + ": " +
                         std::strerror(error));
     }
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file.File()) !=
-        bytes.size()) {
-        error = errno;
-        file.Abandon();
-        throw FileError("Cannot write the picture " + path + ": " +
-                        std::strerror(error != 0 ? error : EIO));
-    }
-    error = file.Commit();
+    WriteFigureBytes(file, path, bytes);
+    error = file.Publish();
     if (error != 0) {
         throw FileError("Cannot write the picture " + path + ": " +
                         std::strerror(error));
     }
+}
+
+void WriteFigure(TFileReplacement &file, const std::string &path,
+                 const FigureFormat &format, const TFigureModel &model,
+                 const QSize &size) {
+    const std::string bytes = format.encode(model, size);
+    if (bytes.empty()) {
+        file.Abandon();
+        throw FileError("Cannot write the picture " + path + ": the " +
+                        format.description + " could not be made");
+    }
+    WriteFigureBytes(file, path, bytes);
 }

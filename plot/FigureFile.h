@@ -9,6 +9,7 @@
 #include <QSize>
 
 class TFigureModel;
+class TFileReplacement;
 
 // One format: its extension (lower case, without the dot), what the user
 // reads of it, and how the figure is encoded in it.
@@ -44,3 +45,8 @@ bool ParseFigureSize(const std::string &text, QSize &size, std::string &why);
 // `path` is then left as it was. Needs a QGuiApplication (for the fonts).
 void WriteFigure(const std::string &path, const FigureFormat &format,
                  const TFigureModel &model, const QSize &size);
+// The same into `file`, begun for `path` with a run's other outputs, and
+// finished (platform/OutputSet.h puts it in place).
+void WriteFigure(TFileReplacement &file, const std::string &path,
+                 const FigureFormat &format, const TFigureModel &model,
+                 const QSize &size);

@@ -64,6 +64,9 @@ TFigureModel::TFigureModel(FigureHeader header_, const TQcStations &stations_,
         case QcStatus::Duplicate:
             ++counts.duplicates;
             break;
+        case QcStatus::NotReached:
+            ++counts.not_reached;
+            break;
         }
         if (Finite(s.x) && Finite(s.y)) {
             extent.x0 = std::min(extent.x0, s.x);

@@ -56,12 +56,13 @@ struct R2Histogram {
 
 // The figures of the summary.
 struct FigureCounts {
-    int64_t stations = 0;   // records: every station that parsed
-    int64_t estimated = 0;  // status Ok: both estimates made
-    int64_t blank = 0;      // status Blank
-    int64_t skipped = 0;    // status Skipped
-    int64_t duplicates = 0; // status Duplicate
-    int64_t with_r2 = 0;    // stations with a leave-one-out residual
+    int64_t stations = 0;    // records: every station that parsed
+    int64_t estimated = 0;   // status Ok: both estimates made
+    int64_t blank = 0;       // status Blank
+    int64_t skipped = 0;     // status Skipped
+    int64_t duplicates = 0;  // status Duplicate
+    int64_t not_reached = 0; // status NotReached: the run was stopped
+    int64_t with_r2 = 0;     // stations with a leave-one-out residual
     int64_t suspects = 0;
     double rms_r2 = qc_none; // mGal, over with_r2
     double median = qc_none; // of r2 as the suspect rule judged it, mGal

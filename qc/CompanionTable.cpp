@@ -60,6 +60,8 @@ const char *StatusText(QcStatus status) {
         return "skipped";
     case QcStatus::Duplicate:
         return "duplicate";
+    case QcStatus::NotReached:
+        return "not-reached";
     }
     return "";
 }
@@ -137,6 +139,18 @@ void WriteCompanionTable(const std::string &path, const TQcStations &stations,
         throw FileError("Cannot write file \"" + path + "\". " +
                         SystemReason(error));
     }
+    WriteCompanionTable(file, path, stations, extra);
+    error = file.Publish();
+    if (error != 0) {
+        throw FileError("Cannot write file \"" + path + "\". " +
+                        SystemReason(error));
+    }
+}
+
+void WriteCompanionTable(TFileReplacement &file, const std::string &path,
+                         const TQcStations &stations,
+                         const std::vector<ExtraColumn> &extra) {
+    int error = 0;
     std::string text;
     const auto flush = [&] {
         if (std::fwrite(text.data(), 1, text.size(), file.File()) !=
@@ -176,7 +190,7 @@ void WriteCompanionTable(const std::string &path, const TQcStations &stations,
         }
     }
     flush();
-    error = file.Commit();
+    error = file.Finish();
     if (error != 0) {
         throw FileError("Cannot write file \"" + path + "\". " +
                         SystemReason(error));

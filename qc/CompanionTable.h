@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/FileReplacement.h"
 #include "qc/QcStation.h"
 
 // The columns, in their order.
@@ -69,4 +70,10 @@ std::string CsvField(std::string_view text);
 // earlier table only once complete. Throws FileError naming the path and the
 // system's reason when it cannot be written.
 void WriteCompanionTable(const std::string &path, const TQcStations &stations,
+                         const std::vector<ExtraColumn> &extra = {});
+// The same into `file`, begun for `path` with a run's other outputs, and
+// finished (platform/OutputSet.h puts it in place). Throws as above; the
+// temporary file is then gone.
+void WriteCompanionTable(TFileReplacement &file, const std::string &path,
+                         const TQcStations &stations,
                          const std::vector<ExtraColumn> &extra = {});

@@ -36,7 +36,8 @@ DuplicateFindings FindDuplicates(TQcStations &stations, double close_distance) {
                 position.stations.assign(order.begin() + k, order.begin() + end);
                 for (size_t j = 1; j < position.stations.size(); ++j) {
                     QcStation &later = stations[position.stations[j]];
-                    if (later.status != QcStatus::Skipped) {
+                    if (later.status != QcStatus::Skipped &&
+                        later.status != QcStatus::NotReached) {
                         later.status = QcStatus::Duplicate;
                     }
                 }

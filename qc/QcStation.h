@@ -15,6 +15,7 @@ enum class QcStatus : uint8_t {
     Blank,     // at least one of the two estimates could not be made
     Skipped,   // the station has no line in the result file
     Duplicate, // its position was already taken by an earlier station
+    NotReached, // a stopped run ended before the station
 };
 
 inline constexpr double qc_none = std::numeric_limits<double>::quiet_NaN();

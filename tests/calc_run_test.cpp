@@ -1,4 +1,5 @@
 // The Calc run end to end: both passes, progress, Stop, messages and failures.
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -59,10 +60,16 @@ class CalcRun : public testing::Test {
             host.fields[CalcField::Output] = dir.File("survey_res.dat");
         }
         TCalcRun run(host, db);
+        run.jobs = jobs;
         const CalcResult result = run.Run();
         loaded = run.loaded;
         done = run.done;
+        not_reached = run.not_reached;
         report = run.report;
+        notes = run.notes;
+        mostly_blank = run.mostly_blank;
+        suggested = run.suggested;
+        findings = run.qc_findings;
         return result;
     }
 
@@ -84,9 +91,30 @@ class CalcRun : public testing::Test {
     TempDir dir;
     FakeCalcHost host;
     CppSQLite3DB db;
-    int32_t loaded = 0, done = 0;
+    int32_t jobs = 1;
+    int32_t loaded = 0, done = 0, not_reached = 0;
     TRunReport report;
+    std::vector<std::string> notes;
+    bool mostly_blank = false;
+    SuggestedParameters suggested;
+    QcFindings findings;
 };
+
+// `count` stations on a square lattice `spacing` metres apart, with a smooth
+// field.
+std::string Spaced(int count, double spacing) {
+    const int side = static_cast<int>(std::ceil(std::sqrt(count)));
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(3);
+    for (int k = 0; k < count; ++k) {
+        const double x = 300000.0 + spacing * (k % side);
+        const double y = 7000000.0 + spacing * (k / side);
+        text << x << ' ' << y << " S" << k + 1 << " 100 "
+             << 3.0 * std::sin(x / 20000.0) + 2.0 * std::cos(y / 15000.0)
+             << '\n';
+    }
+    return text.str();
+}
 
 } // namespace
 
@@ -225,13 +253,13 @@ TEST_F(CalcRun, CellSizeBelowTheGridderMinimumRefusesOnce) {
 
 // 2026-12-10, issue 4: a refused kriging run was written as the negated value.
 TEST_F(CalcRun, EstimateThatCannotBeMadeIsWrittenAsZero) {
-    // Stations far apart with N of 1: each window holds only its station, whose
-    // single-sample grid is refused and whose second run has no samples.
-    host.fields[CalcField::SearchDistance] = "10";
+    // A station far from the others with N of 1: its window holds only
+    // itself, whose single-sample grid is refused and whose second run has
+    // no samples; the others are estimated.
     host.fields[CalcField::MinPoints] = "1";
-    ASSERT_EQ(Run("0 0 A 1 -55.5\n10000 0 B 1 42\n"), CalcResult::Completed);
+    ASSERT_EQ(Run("0 0 A 1 -55.5\n" + Survey(20)), CalcResult::Completed);
     const std::vector<std::string> lines = Lines(Result());
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 22u);
     EXPECT_EQ(lines[1].substr(48, 32), "   -55.500      0.000      0.000");
     EXPECT_TRUE(host.outcomes[0].blank_all);
     EXPECT_TRUE(host.outcomes[0].blank_without);
@@ -515,4 +543,123 @@ TEST_F(CalcRun, ReasonsAreCountedWithTheStationsTheyHit) {
               "Skipped: no search window could hold the minimum number of "
               "stations: 20 stations, first P1 (line 1), P2, P3, P4, P5, ...");
     EXPECT_EQ(host.errors.size(), 1u); // nothing was estimated
+}
+
+// 2026-12-10, issue 18: a run that estimated nothing replaced a good result
+// and its table with blanks.
+TEST_F(CalcRun, RunThatEstimatesNothingKeepsTheEarlierResultAndTable) {
+    const std::string earlier = dir.Write("survey_res.dat", "a good result");
+    dir.Write("survey_res.csv", "a good table");
+    // Stations 5 km apart with the window's 2500 m: every estimate blank.
+    ASSERT_EQ(Run(Spaced(100, 5000.0)), CalcResult::Completed);
+    EXPECT_EQ(TempDir::Read(earlier), "a good result");
+    EXPECT_EQ(TempDir::Read(dir.File("survey_res.csv")), "a good table");
+    ASSERT_EQ(host.errors.size(), 1u);
+    EXPECT_EQ(
+        host.errors[0].rfind("No station has a leave-one-out estimate.", 0),
+        0u);
+    // It says which parameters suit the spacing.
+    EXPECT_NE(host.errors[0].find("Parameters that suit the stations' "
+                                  "spacing: search distance "),
+              std::string::npos)
+        << host.errors[0];
+    EXPECT_GT(suggested.search_distance, 5000.0);
+    // No temporary file is left either.
+    for (const auto &entry :
+         std::filesystem::directory_iterator(dir.File(""))) {
+        EXPECT_EQ(entry.path().filename().string().find(".part-"),
+                  std::string::npos)
+            << entry.path();
+    }
+}
+
+// 2026-12-10, issue 18: a run that left all but four stations blank said
+// nothing.
+TEST_F(CalcRun, MostlyBlankRunSuggestsParametersThatEstimateTheSurvey) {
+    // A lattice 1.8 km apart: the default 2500 m leaves most estimates blank
+    // and makes a few.
+    ASSERT_EQ(Run(Spaced(400, 1800.0)), CalcResult::Completed);
+    EXPECT_TRUE(mostly_blank);
+    ASSERT_FALSE(notes.empty());
+    const std::string &advice = notes.back();
+    EXPECT_NE(advice.find("stations got a leave-one-out estimate"),
+              std::string::npos)
+        << advice;
+    EXPECT_NE(advice.find(suggested.CommandLine()), std::string::npos)
+        << advice;
+    // The suggestion, taken, estimates at least 95 % of the stations.
+    host = FakeCalcHost();
+    for (const auto &[field, value] :
+         {std::pair{CalcField::SearchDistance, suggested.search_distance},
+          std::pair{CalcField::Increment, suggested.increment},
+          std::pair{CalcField::CellSize, suggested.cell_size}}) {
+        std::ostringstream text;
+        text << value;
+        host.fields[field] = text.str();
+    }
+    ASSERT_EQ(Run(Spaced(400, 1800.0)), CalcResult::Completed);
+    EXPECT_FALSE(mostly_blank);
+    int estimated = 0;
+    for (const StationOutcome &o : host.outcomes) {
+        estimated += o.written && !o.blank_without;
+    }
+    EXPECT_GE(estimated, 380);
+}
+
+// 2026-12-10, issue 18: a stopped run's table and figure said nothing of the
+// stations it never reached.
+TEST_F(CalcRun, StoppedRunMarksTheStationsItDidNotReach) {
+    for (const int32_t job_count : {1, 2}) {
+        SCOPED_TRACE(job_count);
+        host = FakeCalcHost();
+        host.fields[CalcField::MinPoints] = "4";
+        host.stop_after = 7;
+        jobs = job_count;
+        ASSERT_EQ(Run(Survey(30)), CalcResult::Stopped);
+        EXPECT_EQ(done, 7);
+        EXPECT_EQ(not_reached, 23);
+        ASSERT_EQ(findings.stations.Size(), 30u);
+        for (size_t k = 0; k < 30; ++k) {
+            EXPECT_EQ(findings.stations[k].status == QcStatus::NotReached,
+                      k >= 7)
+                << k;
+        }
+        EXPECT_EQ(findings.stations.Name(29), "P30");
+        const std::string table = TempDir::Read(dir.File("survey_res.csv"));
+        size_t marked = 0;
+        for (size_t at = 0;
+             (at = table.find(",not-reached,", at)) != std::string::npos;
+             ++at) {
+            ++marked;
+        }
+        EXPECT_EQ(marked, 23u);
+        EXPECT_EQ(Lines(Result()).size(), 8u);
+    }
+}
+
+// 2026-12-10, issue 18: a run replaced the result of another survey without
+// asking.
+TEST_F(CalcRun, ResultOfAnotherSurveyIsReplacedOnlyWhenTheHostSaysSo) {
+    host.fields[CalcField::MinPoints] = "4";
+    ASSERT_EQ(Run(Survey(20)), CalcResult::Completed);
+    EXPECT_TRUE(host.questions.empty());
+    ASSERT_EQ(Run(Survey(20)), CalcResult::Completed); // the same survey
+    EXPECT_TRUE(host.questions.empty());
+    const std::string first = Result();
+    host.confirm = false;
+    ASSERT_EQ(Run(Spaced(20, 100.0)), CalcResult::Refused);
+    ASSERT_EQ(host.questions.size(), 1u);
+    EXPECT_NE(host.questions[0].find("another station file"),
+              std::string::npos);
+    EXPECT_EQ(Result(), first);
+    // A file that is no result at all is asked about too.
+    dir.Write("survey_res.dat", "field notes\n");
+    ASSERT_EQ(Run(Survey(20)), CalcResult::Refused);
+    ASSERT_EQ(host.questions.size(), 2u);
+    EXPECT_NE(host.questions[1].find("is not a result file"),
+              std::string::npos);
+    EXPECT_EQ(Result(), "field notes\n");
+    host.confirm = true;
+    ASSERT_EQ(Run(Survey(20)), CalcResult::Completed);
+    EXPECT_EQ(Result(), first);
 }

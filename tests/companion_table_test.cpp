@@ -259,11 +259,17 @@ TEST_F(CompanionTable, BlankAndSkippedStationsHaveEmptyFields) {
     }
     EXPECT_FALSE(mid[Column("half_size")].empty());
 
-    // N above the survey: every station skipped, each still has its row.
+    // N above the survey: every station skipped, each still has its row. The
+    // run estimated nothing, so it keeps the earlier table; the rows are
+    // those the table would hold.
+    const std::string earlier = TempDir::Read(dir.File("survey_res.csv"));
     host = FakeCalcHost();
     Parameters();
     host.fields[CalcField::MinPoints] = "100";
     Run(Lattice(4));
+    EXPECT_EQ(TempDir::Read(dir.File("survey_res.csv")), earlier);
+    WriteCompanionTable(dir.File("skipped.csv"), findings.stations);
+    rows = ParseCsv(TempDir::Read(dir.File("skipped.csv")));
     ASSERT_EQ(rows.size(), 17u);
     for (size_t k = 1; k < rows.size(); ++k) {
         EXPECT_EQ(rows[k][Column("status")], "skipped");

@@ -103,6 +103,26 @@ TEST(ResultFile, FieldsMatchPrintfIncludingWideValues) {
     }
 }
 
+// 2026-12-10, issue 19: a name holding a line end (a CSV cell may) broke the
+// result into two lines, and a blank split its fields.
+TEST(ResultFile, BlanksAndLineEndsInANameBecomeUnderscores) {
+    struct Case {
+        const char *name, *written;
+    };
+    const Case cases[] = {{"A 7", "A_7"},
+                          {"North\nside", "North_side"},
+                          {"tab\tand\rCR", "tab_and_CR"},
+                          {"K\xf6ln", "K\xf6ln"}}; // the code page's own
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.written);
+        const std::string line =
+            FormatResultLine(MakeStation(1, 2, c.name, 3, 4), 0, 0, 500, 9);
+        EXPECT_EQ(line.substr(26, 10),
+                  std::string(10 - std::strlen(c.written), ' ') + c.written);
+        EXPECT_EQ(line.size(), 102u);
+    }
+}
+
 TEST(ResultFile, FileHoldsExactBytesWithCrlf) {
     TTempFile file("result.dat");
     file.Write("old content that must be replaced, and longer than the new one "

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "platform/Dialogs.h"
 
@@ -26,6 +27,18 @@ void ShowMessageBox(QWidget *parent, const QString &text) {
 
 void ShowErrorBox(QWidget *parent, const QString &text) {
     ShowBox(parent, QMessageBox::Critical, text);
+}
+
+bool AskQuestion(QWidget *parent, const QString &text, const QString &yes,
+                 const QString &no) {
+    QMessageBox box(QMessageBox::Question, box_caption, text,
+                    QMessageBox::NoButton, parent);
+    QPushButton *yes_button = box.addButton(yes, QMessageBox::YesRole);
+    QPushButton *no_button = box.addButton(no, QMessageBox::NoRole);
+    box.setDefaultButton(no_button);
+    box.setEscapeButton(no_button);
+    box.exec();
+    return box.clickedButton() == yes_button;
 }
 
 void InstallMessageBoxHandler() {

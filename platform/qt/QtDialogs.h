@@ -16,6 +16,11 @@ void ShowMessageBox(QWidget *parent, const QString &text);
 // The error box that reports an error which ended an operation (OK button).
 void ShowErrorBox(QWidget *parent, const QString &text);
 
+// A modal question with the two answers `yes` and `no` (the texts of its
+// buttons); true for `yes`. Closing the box answers `no`.
+bool AskQuestion(QWidget *parent, const QString &text, const QString &yes,
+                 const QString &no);
+
 // Routes the platform's ShowMessage (platform/Dialogs.h) to ShowMessageBox over
 // the active window. Call once, after the QApplication exists.
 void InstallMessageBoxHandler();

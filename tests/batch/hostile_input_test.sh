@@ -20,7 +20,8 @@ fail() {
 # expect NAME STATUS STDERR_PATTERN RESULT_LINES ARGS...
 #   STATUS: expected exit status; STDERR_PATTERN: extended regex that standard
 #   error must match ('' for none); RESULT_LINES: lines the result file must have
-#   (- : the file must not exist, * : any).
+#   (- : the file must not exist, * : any). A run that estimates nothing
+#   writes nothing.
 expect() {
     local name=$1 want_status=$2 pattern=$3 want_lines=$4
     shift 4
@@ -73,7 +74,7 @@ printf '1 2 P1 3 4\n' | iconv -f UTF-8 -t UTF-16LE >>"$work/utf16.dat"
 expect "UTF-16 file" 1 "$encoding" - "$work/utf16.dat"
 
 { printf '1 2 P 3 4 '; head -c 50000000 /dev/zero | tr '\0' ' '; printf 'tail\n'; } >"$work/longline.dat"
-expect "one 50 MB line of blanks" 1 "$no_estimate" 2 "$work/longline.dat" --min-points 1
+expect "one 50 MB line of blanks" 1 "$no_estimate" - "$work/longline.dat" --min-points 1
 { printf '1 2 P 3 4'; head -c 50000000 /dev/zero | tr '\0' 'x'; printf '\n'; } >"$work/longword.dat"
 expect "one 50 MB field" 1 "$nothing_read" - "$work/longword.dat"
 
@@ -91,44 +92,44 @@ inf 0 F 1 1
 100 -0 H 1 7
 200 300 I 1 -inf
 NUMBERS
-expect "odd numbers" 1 "$no_estimate" 4 "$work/numbers.dat" --min-points 3
+expect "odd numbers" 1 "$no_estimate" - "$work/numbers.dat" --min-points 3
 
 awk 'BEGIN { for (k = 0; k < 40; k++) printf "500 500 P%d 1 %d\n", k, k }' >"$work/onepoint.dat"
-expect "all stations at one position" 1 "$no_estimate.*could hold 16 stations" 1 "$work/onepoint.dat"
-expect "all stations at one position, N 1" 1 "$no_estimate.*only its own station" 41 "$work/onepoint.dat" --min-points 1
+expect "all stations at one position" 1 "$no_estimate.*could hold 16 stations" - "$work/onepoint.dat"
+expect "all stations at one position, N 1" 1 "$no_estimate.*only its own station" - "$work/onepoint.dat" --min-points 1
 
 awk 'BEGIN { for (k = 0; k < 40; k++) printf "%d 7000 P%d 1 %d\n", k * 100, k, k % 7 }' >"$work/oneline.dat"
-expect "all stations on one line of y" 1 "$no_estimate.*one line of y" 41 "$work/oneline.dat"
+expect "all stations on one line of y" 1 "$no_estimate.*one line of y" - "$work/oneline.dat"
 
 # A lost decimal point puts one station out of reach: the others still finish.
 { printf '1e30 5500000 FAR 100 1\n'; head -n 20 "$work/survey.dat"; } >"$work/far.dat"
 expect "one station at 1e30" 0 '' 21 "$work/far.dat"
 { head -n 12 "$work/survey.dat"; printf '1e30 5500000 FAR 100 1\n'; } >"$work/far_few.dat"
-expect "one station at 1e30, N above the survey" 1 "$no_estimate" 1 "$work/far_few.dat"
+expect "one station at 1e30, N above the survey" 1 "$no_estimate" - "$work/far_few.dat"
 
 printf '10 20 ONLY 1 2\n' >"$work/single.dat"
-expect "single station" 1 "$no_estimate" 1 "$work/single.dat"
-expect "single station, N 1" 1 "$no_estimate" 2 "$work/single.dat" --min-points 1
+expect "single station" 1 "$no_estimate" - "$work/single.dat"
+expect "single station, N 1" 1 "$no_estimate" - "$work/single.dat" --min-points 1
 
 expect "N of 0" 0 '' 61 "$work/survey.dat" --min-points 0
 expect "N negative" 0 '' 61 "$work/survey.dat" --min-points -3
-expect "N larger than the survey" 1 "$no_estimate.*could hold 1000 stations" 1 "$work/survey.dat" --min-points 1000
+expect "N larger than the survey" 1 "$no_estimate.*could hold 1000 stations" - "$work/survey.dat" --min-points 1000
 grep -q "Skipped: no search window could hold the minimum number of stations: 60 stations, first S1 (line 1)" "$work/out" || fail "N larger than the survey: the summary does not name the stations skipped"
 expect "N not an integer" 2 "is not a valid integer value" - "$work/survey.dat" --min-points 99999999999
-expect "negative search distance" 1 "$no_estimate.*search distance" 61 "$work/survey.dat" --search-distance -500
+expect "negative search distance" 1 "$no_estimate.*search distance" - "$work/survey.dat" --search-distance -500
 expect "zero search distance" 0 '' 61 "$work/survey.dat" --search-distance 0
-expect "zero increment" 1 "$no_estimate" '*' "$work/survey.dat" --search-distance 10 --increment 0
-expect "negative increment" 1 "$no_estimate" '*' "$work/survey.dat" --search-distance 10 --increment -100
-expect "cell size 0.001 refused by the grid" 1 '^Number of grid points exceeded 1024 in X-direction\. First at station S1 \(line 1\); 60 stations\.$' 61 "$work/survey.dat" --cell-size 0.001
+expect "zero increment" 1 "$no_estimate" - "$work/survey.dat" --search-distance 10 --increment 0
+expect "negative increment" 1 "$no_estimate" - "$work/survey.dat" --search-distance 10 --increment -100
+expect "cell size 0.001 refused by the grid" 1 '^Number of grid points exceeded 1024 in X-direction\. First at station S1 \(line 1\); 60 stations\.$' - "$work/survey.dat" --cell-size 0.001
 grep -q "1024 nodes" "$work/err" || fail "cell size 0.001: the error does not name the grid limit"
 grep -q "search radius" "$work/err" && fail "cell size 0.001: the error blames the search distance"
 # Stations 5 km apart with the default 2500 m search: every estimate blank.
 awk 'BEGIN { for (k = 0; k < 30; k++) printf "%d %d W%d 1 %d\n", (k % 6) * 5000, int(k / 6) * 5000, k, k % 4 }' >"$work/sparse.dat"
-expect "stations further apart than the search distance" 1 "$no_estimate.*search distance \(2500 m\)" 31 "$work/sparse.dat"
+expect "stations further apart than the search distance" 1 "$no_estimate.*search distance \(2500 m\)" - "$work/sparse.dat"
 grep -q "too few stations within the search distance of the grid nodes: 30 stations, first W0 (line 1)" "$work/out" || fail "sparse: the summary does not give the reason"
 # Coordinates in degrees, as a survey before its projection.
 awk 'BEGIN { for (k = 0; k < 40; k++) printf "%.5f %.5f G%d 1 %d\n", -70.5 + (k % 8) * 0.01, -36.0 + int(k / 8) * 0.01, k, k % 5 }' >"$work/degrees.dat"
-expect "coordinates in degrees" 1 "$no_estimate" 41 "$work/degrees.dat"
+expect "coordinates in degrees" 1 "$no_estimate" - "$work/degrees.dat"
 expect "cell size below 0.001" 1 '^Cell size must be defined\.$' - "$work/survey.dat" --cell-size 0.0009
 expect "huge search distance" 0 '' 61 "$work/survey.dat" --search-distance 1e300
 expect "points read with a comma separator" 1 "$nothing_read" - "$work/survey.dat" --decimal-separator ,
@@ -209,7 +210,7 @@ timeout "$limit" "$tool" "$work/survey.dat" -o /proc/version >"$work/out" 2>"$wo
 
 cp "$work/survey.dat" "$work/keep.dat"
 timeout "$limit" "$tool" "$work/survey.dat" -o "$work/./survey.dat" >"$work/out" 2>"$work/err" </dev/null
-[ $? -eq 1 ] && cmp -s "$work/survey.dat" "$work/keep.dat" && passed=$((passed + 1)) || fail "result equal to the station file"
+[ $? -eq 2 ] && cmp -s "$work/survey.dat" "$work/keep.dat" && passed=$((passed + 1)) || fail "result equal to the station file"
 
 if [ -w /dev/full ]; then
     timeout "$limit" "$tool" "$work/survey.dat" -o /dev/full >"$work/out" 2>"$work/err" </dev/null

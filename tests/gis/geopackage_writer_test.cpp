@@ -1,5 +1,6 @@
 // The GeoPackage writer, read back through GDAL: the layer, its CRS, fields and
 // types, NULLs and points; and failures that leave no file looking complete.
+#include <algorithm>
 #include <filesystem>
 #include <limits>
 #include <string>
@@ -137,17 +138,48 @@ TEST(GeoPackageWriter, ReadBackThroughGdal) {
     GDALClose(dataset);
 }
 
+// A GeoPackage at `path` with `rows` points in the layer `layer`.
+void WriteLayer(const std::string &path, const std::string &layer, int rows) {
+    TGeoPackageWriter writer;
+    ASSERT_TRUE(
+        writer.Begin(path, Crs(32719), {{"v", FieldKind::Real}}, layer).ok());
+    for (int k = 0; k < rows; ++k)
+        ASSERT_TRUE(writer.AddRow(k, k, {0.5 * k}).ok());
+    ASSERT_TRUE(writer.Finish().ok());
+}
+
+// The layers of the GeoPackage at `path` with their point counts.
+std::vector<std::pair<std::string, int64_t>> Layers(const std::string &path) {
+    GDALAllRegister();
+    std::vector<std::pair<std::string, int64_t>> layers;
+    GDALDatasetH dataset =
+        GDALOpenEx(path.c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr);
+    if (dataset == nullptr)
+        return layers;
+    for (int k = 0; k < GDALDatasetGetLayerCount(dataset); ++k) {
+        OGRLayerH layer = GDALDatasetGetLayer(dataset, k);
+        layers.emplace_back(OGR_L_GetName(layer),
+                            OGR_L_GetFeatureCount(layer, TRUE));
+    }
+    GDALClose(dataset);
+    std::sort(layers.begin(), layers.end());
+    return layers;
+}
+
 TEST(GeoPackageWriter, WithoutCrsAndReplacingAnEarlierFile) {
     TempDir dir;
-    const std::string path = dir.Write("old.gpkg", "an earlier file");
+    const std::string path = dir.File("old.gpkg");
+    WriteLayer(path, stations_layer_name, 3);
     TGeoPackageWriter writer;
     ASSERT_TRUE(writer.Begin(path, "", {{"v", FieldKind::Real}}).ok());
     ASSERT_TRUE(writer.AddRow(1.0, 2.0, {0.5}).ok());
     ASSERT_TRUE(writer.Finish().ok());
+    EXPECT_TRUE(writer.KeptLayers().empty());
     GDALAllRegister();
     GDALDatasetH dataset =
         GDALOpenEx(path.c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr);
     ASSERT_NE(dataset, nullptr);
+    EXPECT_EQ(GDALDatasetGetLayerCount(dataset), 1);
     OGRLayerH layer = GDALDatasetGetLayer(dataset, 0);
     // recorded as undefined Cartesian, so no reader takes metres for degrees
     OGRSpatialReferenceH srs = OGR_L_GetSpatialRef(layer);
@@ -158,10 +190,57 @@ TEST(GeoPackageWriter, WithoutCrsAndReplacingAnEarlierFile) {
     GDALClose(dataset);
 }
 
+// 2026-12-10, issue 19: writing a GeoPackage deleted the other layers of an
+// earlier one at the same path without a word.
+TEST(GeoPackageWriter, KeepsTheOtherLayersOfAnEarlierGeoPackage) {
+    TempDir dir;
+    const std::string path = dir.File("project.gpkg");
+    WriteLayer(path, "roads", 4);
+    WriteLayer(dir.File("more.gpkg"), "wells", 2);
+    {
+        // A second layer beside the first, as a GIS would add it.
+        GDALAllRegister();
+        GDALDatasetH project =
+            GDALOpenEx(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, nullptr,
+                       nullptr, nullptr);
+        GDALDatasetH more =
+            GDALOpenEx(dir.File("more.gpkg").c_str(), GDAL_OF_VECTOR, nullptr,
+                       nullptr, nullptr);
+        ASSERT_NE(project, nullptr);
+        ASSERT_NE(more, nullptr);
+        ASSERT_NE(GDALDatasetCopyLayer(project, GDALDatasetGetLayer(more, 0),
+                                       "wells", nullptr),
+                  nullptr);
+        GDALClose(more);
+        GDALClose(project);
+    }
+    WriteLayer(path, stations_layer_name, 3);
+    WriteLayer(path, stations_layer_name, 5); // written again: replaced
+    const std::vector<std::pair<std::string, int64_t>> expected = {
+        {"roads", 4}, {"stations", 5}, {"wells", 2}};
+    EXPECT_EQ(Layers(path), expected);
+    TGeoPackageWriter writer;
+    ASSERT_TRUE(writer.Begin(path, "", {{"v", FieldKind::Real}}).ok());
+    ASSERT_TRUE(writer.Finish().ok());
+    EXPECT_EQ(writer.KeptLayers(),
+              (std::vector<std::string>{"roads", "wells"}));
+
+    // A file there that is no GeoPackage is refused and stays as it was.
+    const std::string text = dir.Write("notes.gpkg", "field notes");
+    TGeoPackageWriter refused;
+    const GisError error = refused.Begin(text, "", {{"v", FieldKind::Real}});
+    EXPECT_EQ(error.problem, GisProblem::WriteFailed);
+    EXPECT_NE(GisMessage(error).find("not a GeoPackage"), std::string::npos)
+        << GisMessage(error);
+    EXPECT_EQ(TempDir::Read(text), "field notes");
+}
+
 TEST(GeoPackageWriter, FailuresLeaveNothingThatLooksComplete) {
     TempDir dir;
-    const std::string earlier = "an earlier file";
     const std::string path = dir.File("out.gpkg");
+    WriteLayer(dir.File("earlier.gpkg"), stations_layer_name, 2);
+    const std::string earlier = TempDir::Read(dir.File("earlier.gpkg"));
+    std::filesystem::remove(dir.File("earlier.gpkg"));
     const std::vector<LayerColumn> columns = {{"name", FieldKind::Text},
                                               {"n", FieldKind::Integer}};
 

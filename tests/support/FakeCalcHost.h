@@ -57,5 +57,12 @@ class FakeCalcHost : public TCalcHost {
         outcome_names.emplace_back(outcome.station.point);
     }
 
+    bool ConfirmReplace(const std::string &question) override {
+        questions.push_back(question);
+        return confirm;
+    }
+
     bool stop_cleared = false;
+    std::vector<std::string> questions; // ConfirmReplace, in order
+    bool confirm = true;                // its answer
 };

@@ -66,6 +66,10 @@ class WindowTest : public QObject {
   private:
     std::unique_ptr<TForm1> form;
     QStringList messages, errors;
+    // The questions the window asked, and the answers it gets (true: the
+    // first button), in turn; none left: the second.
+    QStringList questions;
+    QList<bool> answers;
     QList<TFileChooserSpec> choosers_run;
     QString next_choice; // what the fake chooser returns
     std::unique_ptr<QTemporaryDir> dir;
@@ -100,8 +104,15 @@ class WindowTest : public QObject {
         QVERIFY(dir->isValid());
         messages.clear();
         errors.clear();
+        questions.clear();
+        answers.clear();
         choosers_run.clear();
         form = std::make_unique<TForm1>();
+        form->ask = [this](const QString &text, const QString &,
+                           const QString &) {
+            questions << text;
+            return answers.isEmpty() ? false : answers.takeFirst();
+        };
         form->present_message = [this](const QString &text) {
             messages << text;
         };
@@ -515,7 +526,7 @@ class WindowTest : public QObject {
             << "4"
             << "No station has a leave-one-out estimate. The search "
                "distance (2500 m)"
-            << true;
+            << false;
     }
 
     void RunsThatGiveNothingSayWhyAndKeepTheEarlierResult() {
@@ -526,6 +537,7 @@ class WindowTest : public QObject {
         PrepareRun(survey);
         form->txt_n->setText(n);
         Write("result.dat", "an earlier result\r\n");
+        answers << true; // replace it, should the run get that far
         form->show();
         form->btn_calc->click();
 
@@ -536,6 +548,77 @@ class WindowTest : public QObject {
                  !written);
         QVERIFY(form->isVisible());
         VerifyIdle();
+    }
+
+    // 2026-12-10, issue 18: a new path typed into the Data field left the
+    // Output field on the earlier survey's result.
+    void OutputFollowsTheDataUntilTheUserTypesIt() {
+        form->txt_data->setText("/surveys/one.dat");
+        QCOMPARE(form->txt_out->text(), QString("/surveys/one_res.dat"));
+        form->txt_data->setText("/surveys/two.csv");
+        QCOMPARE(form->txt_out->text(), QString("/surveys/two_res.dat"));
+        form->txt_out->setText("/results/mine.dat"); // the user's own
+        form->txt_data->setText("/surveys/three.dat");
+        QCOMPARE(form->txt_out->text(), QString("/results/mine.dat"));
+        form->txt_out->clear();
+        form->txt_data->setText("/surveys/four.dat");
+        QCOMPARE(form->txt_out->text(), QString("/surveys/four_res.dat"));
+        // The chooser proposes whatever the field held.
+        form->txt_out->setText("/results/mine.dat");
+        next_choice = dir->filePath("five.xyz");
+        form->btn_data->click();
+        QCOMPARE(form->txt_out->text(), dir->filePath("five_res.dat"));
+    }
+
+    // 2026-12-10, issue 18: a run replaced the result of another survey
+    // without a word.
+    void ResultOfAnotherSurveyIsReplacedOnlyWhenTheUserSaysSo() {
+        PrepareRun(Survey(12));
+        form->btn_calc->click();
+        QVERIFY(questions.isEmpty()); // no earlier result
+        const QByteArray first = ReadFile(form->txt_out->text());
+        form->btn_calc->click();
+        QVERIFY(questions.isEmpty()); // the same survey's result
+        // Another survey, 50 km away, for the same result file.
+        QByteArray other = Survey(12).replace(" 55", " 56");
+        form->txt_data->setText(Write("other.dat", other));
+        form->txt_out->setText(dir->filePath("result.dat"));
+        form->btn_calc->click();
+        QCOMPARE(questions.size(), 1);
+        QVERIFY2(questions[0].contains("another station file"),
+                 qPrintable(questions[0]));
+        QCOMPARE(ReadFile(form->txt_out->text()), first);
+        VerifyIdle();
+        answers << true;
+        form->btn_calc->click();
+        QCOMPARE(questions.size(), 2);
+        QVERIFY(ReadFile(form->txt_out->text()).contains(" 5600000.000 "));
+    }
+
+    // 2026-12-10, issue 18: a stopped run replaced a complete result.
+    void StoppedRunAsksWhetherToKeepThePartialResult() {
+        PrepareRun(Survey(30));
+        form->btn_calc->click();
+        const QByteArray complete = ReadFile(form->txt_out->text());
+        connect(form->ProgressBar1, &QProgressBar::valueChanged, form.get(),
+                [this](int value) {
+                    if (value == 1) {
+                        QTimer::singleShot(0, form->btn_stop,
+                                           &QPushButton::click);
+                    }
+                });
+        form->btn_calc->click(); // keeps the earlier result
+        QCOMPARE(int(form->last_result), int(CalcResult::Stopped));
+        QCOMPARE(questions.size(), 1);
+        QVERIFY2(questions[0].contains("stopped after 10 of 30 stations"),
+                 qPrintable(questions[0]));
+        QCOMPARE(ReadFile(form->txt_out->text()), complete);
+        answers << true; // keeps the partial one
+        form->btn_calc->click();
+        QCOMPARE(ReadFile(form->txt_out->text()).count('\n'), 11);
+        // The companion table lists the rest as not reached.
+        const QByteArray table = ReadFile(dir->filePath("result.csv"));
+        QCOMPARE(table.count(",not-reached,"), 20);
     }
 
     void EmptyResultFieldTakesTheProposedPath() {
@@ -840,9 +923,11 @@ class WindowTest : public QObject {
         QVERIFY(!results->isModal());
         QVERIFY(results->windowTitle().startsWith("Korvanel results"));
         QVERIFY(results->windowTitle().contains("survey.dat"));
-        QCOMPARE(results->Model().Size(), size_t(stopped ? 10 : 30));
-        QCOMPARE(results->stations_table->model()->rowCount(),
-                 stopped ? 10 : 30);
+        // A stopped run lists the stations it did not reach, as such.
+        QCOMPARE(results->Model().Size(), size_t(30));
+        QCOMPARE(results->Model().Counts().not_reached,
+                 int64_t(stopped ? 20 : 0));
+        QCOMPARE(results->stations_table->model()->rowCount(), 30);
         // On the screen, beside the main window where the screen has room
         // for both; the main window as it was.
         const QRect room =
