@@ -14,15 +14,20 @@
 
 namespace {
 
-// The gridder's fixed settings for a station: values gridded as they are,
-// nearest-points search, ordinary kriging, a fitted isotropic model.
-constexpr int32_t no_log = 0;
-constexpr int32_t nearest_search = 0;
-constexpr int32_t ordinary_kriging = 0;
-constexpr double fit_model =
-    0.0; // nugget, sill and range 0: fit from the samples
-constexpr double no_angle = 0.0;
-constexpr double isotropic = 1.0;
+// The gridder's parameters for a station: values gridded as they are,
+// nearest-points search, ordinary kriging, a model fitted from the samples
+// (nugget, sill and range 0), isotropic; the neighbours, radius and cell as
+// the run sets them.
+GridParams StationGridParams(int32_t max_points, double search_radius,
+                             double cell_size) {
+    GridParams params;
+    params.max_points = max_points;
+    params.search_radius = search_radius;
+    params.cell_x = cell_size;
+    params.cell_y = cell_size;
+    params.aniso_ratio = 1.0;
+    return params;
+}
 
 // The gridder of this thread, prepared afresh for every run: its work arrays
 // keep their room from station to station.
@@ -40,9 +45,8 @@ bool Prepare(TKrigging &gridder, const SampleArrays &samples, int32_t count,
              int32_t max_points, double search_radius, double cell_size) {
     return gridder.PrepareGrid(
         samples.sample_x.data(), samples.sample_y.data(),
-        samples.sample_z.data(), count, no_log, nearest_search, max_points,
-        search_radius, ordinary_kriging, fit_model, fit_model, fit_model,
-        cell_size, cell_size, no_angle, isotropic);
+        samples.sample_z.data(), count,
+        StationGridParams(max_points, search_radius, cell_size));
 }
 
 // Reads a prepared run at the station, and how sure that value is: the square

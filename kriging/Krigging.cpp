@@ -274,11 +274,7 @@ TKrigging::~TKrigging() = default;
 
 bool TKrigging::MakeGrid(const double *sample_x, const double *sample_y,
                          const double *sample_z, int32_t sample_count,
-                         int32_t log_z, int32_t search_mode, int32_t max_points,
-                         double search_radius, int32_t drift_order,
-                         double nugget, double sill, double range,
-                         double cell_x, double cell_y, double aniso_angle,
-                         double aniso_ratio) {
+                         const GridParams &params) {
     // The sample copies and the cell index never outlive the run, whatever
     // leaves it; nor does a grid the run did not finish (a refusal or a fault
     // after it was allocated), so ValueAt then reads blank.
@@ -293,14 +289,46 @@ bool TKrigging::MakeGrid(const double *sample_x, const double *sample_y,
         }
     } guard{this};
 
-    if (!PrepareSteps(sample_x, sample_y, sample_z, sample_count, log_z,
-                      search_mode, max_points, search_radius, drift_order,
-                      nugget, sill, range, cell_x, cell_y, aniso_angle,
-                      aniso_ratio, true)) {
+    if (!PrepareSteps(sample_x, sample_y, sample_z, sample_count, params,
+                      true)) {
         return false;
     }
     EstimateGrid();
     guard.finished = true;
+    return true;
+}
+
+bool TKrigging::MakeGrid(const double *sample_x, const double *sample_y,
+                         const double *sample_z, int32_t sample_count,
+                         int32_t log_z, int32_t search_mode, int32_t max_points,
+                         double search_radius, int32_t drift_order,
+                         double nugget, double sill, double range,
+                         double cell_x, double cell_y, double aniso_angle,
+                         double aniso_ratio) {
+    return MakeGrid(sample_x, sample_y, sample_z, sample_count,
+                    {log_z, search_mode, max_points, search_radius, drift_order,
+                     nugget, sill, range, cell_x, cell_y, aniso_angle,
+                     aniso_ratio});
+}
+
+bool TKrigging::PrepareGrid(const double *sample_x, const double *sample_y,
+                            const double *sample_z, int32_t sample_count,
+                            const GridParams &params) {
+    // Kept as given, for PrepareGridLeavingOut.
+    kept_cells = false;
+    kept_count = sample_count > 0 ? sample_count : 0;
+    kept_x.assign(sample_x, sample_x + kept_count);
+    kept_y.assign(sample_y, sample_y + kept_count);
+    kept_z.assign(sample_z, sample_z + kept_count);
+    kept_params = params;
+    if (!PrepareSteps(sample_x, sample_y, sample_z, sample_count, params,
+                      false)) {
+        ReleaseWork();
+        return false;
+    }
+    // The node loop's first step, done once here so that any number of
+    // lookups see the same angle.
+    ConvertAngle();
     return true;
 }
 
@@ -311,26 +339,10 @@ bool TKrigging::PrepareGrid(const double *sample_x, const double *sample_y,
                             int32_t drift_order, double nugget, double sill,
                             double range, double cell_x, double cell_y,
                             double aniso_angle, double aniso_ratio) {
-    // Kept as given, for PrepareGridLeavingOut.
-    kept_cells = false;
-    kept_count = sample_count > 0 ? sample_count : 0;
-    kept_x.assign(sample_x, sample_x + kept_count);
-    kept_y.assign(sample_y, sample_y + kept_count);
-    kept_z.assign(sample_z, sample_z + kept_count);
-    kept_args = {log_z,         search_mode, max_points,  drift_order,
-                 search_radius, nugget,      sill,        range,
-                 cell_x,        cell_y,      aniso_angle, aniso_ratio};
-    if (!PrepareSteps(sample_x, sample_y, sample_z, sample_count, log_z,
-                      search_mode, max_points, search_radius, drift_order,
-                      nugget, sill, range, cell_x, cell_y, aniso_angle,
-                      aniso_ratio, false)) {
-        ReleaseWork();
-        return false;
-    }
-    // The node loop's first step, done once here so that any number of
-    // lookups see the same angle.
-    ConvertAngle();
-    return true;
+    return PrepareGrid(sample_x, sample_y, sample_z, sample_count,
+                       {log_z, search_mode, max_points, search_radius,
+                        drift_order, nugget, sill, range, cell_x, cell_y,
+                        aniso_angle, aniso_ratio});
 }
 
 bool TKrigging::PrepareGridLeavingOut(int32_t left_out) {
@@ -353,17 +365,13 @@ bool TKrigging::PrepareGridLeavingOut(int32_t left_out) {
         }
     }
     const PlanePoint dropped{kept_x[left_out], kept_y[left_out]};
-    const GridArgs &a = kept_args;
     struct LeavingOut {
         int32_t &in_hand;
         ~LeavingOut() { in_hand = -1; }
     } leaving{leaving_out};
     leaving_out = left_out;
     if (!PrepareSteps(left_out_x.data(), left_out_y.data(), left_out_z.data(),
-                      count, a.log_z, a.search_mode, a.max_points,
-                      a.search_radius, a.drift_order, a.nugget, a.sill, a.range,
-                      a.cell_x, a.cell_y, a.aniso_angle, a.aniso_ratio, false,
-                      &dropped)) {
+                      count, kept_params, false, &dropped)) {
         ReleaseWork();
         return false;
     }
@@ -373,12 +381,8 @@ bool TKrigging::PrepareGridLeavingOut(int32_t left_out) {
 
 bool TKrigging::PrepareSteps(const double *sample_x, const double *sample_y,
                              const double *sample_z, int32_t sample_count,
-                             int32_t log_z, int32_t search_mode,
-                             int32_t max_points, double search_radius,
-                             int32_t drift_order, double nugget, double sill,
-                             double range, double cell_x, double cell_y,
-                             double aniso_angle, double aniso_ratio,
-                             bool whole_grid, const PlanePoint *left_out) {
+                             const GridParams &params, bool whole_grid,
+                             const PlanePoint *left_out) {
     grid.reset();
     ReleaseWork();
     refusal = GridRefusal::None;
@@ -410,18 +414,18 @@ bool TKrigging::PrepareSteps(const double *sample_x, const double *sample_y,
         }
     }
     this->sample_count = sample_count;
-    this->log_z = log_z;
-    this->search_mode = search_mode;
-    this->max_points = max_points;
-    this->search_radius = search_radius;
-    this->drift_order = drift_order;
-    this->nugget = nugget;
-    this->sill = sill;
-    this->range = range;
-    this->cell_x = cell_x;
-    this->cell_y = cell_y;
-    this->aniso_angle = aniso_angle;
-    this->aniso_ratio = aniso_ratio;
+    log_z = params.log_z;
+    search_mode = params.search_mode;
+    max_points = params.max_points;
+    search_radius = params.search_radius;
+    drift_order = params.drift_order;
+    nugget = params.nugget;
+    sill = params.sill;
+    range = params.range;
+    cell_x = params.cell_x;
+    cell_y = params.cell_y;
+    aniso_angle = params.aniso_angle;
+    aniso_ratio = params.aniso_ratio;
     dx = cell_x;
     dy = cell_y;
 

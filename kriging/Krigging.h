@@ -26,6 +26,25 @@ enum class GridRefusal : uint8_t {
 // The text a refusal shows, or null for a silent one.
 const char *GridRefusalMessage(GridRefusal refusal);
 
+// The parameters of a run, in the order MakeGrid takes them. A zero asks for
+// the default where there is one: max_points 0 -> 8 (then raised above
+// min_points and bounded), search_radius 0 -> 8 * cell_x, aniso_ratio 0 -> 1,
+// sill and range both 0 -> the model is fitted and nugget becomes 0.
+struct GridParams {
+    int32_t log_z = 0;          // 1: grid the natural logarithms of the values
+    int32_t search_mode = 0;    // 0: nearest samples; other: octant search
+    int32_t max_points = 0;     // most neighbours per node
+    double search_radius = 0.0; // neighbour search radius, units of x and y
+    int32_t drift_order = 0;    // 0 none, 1 linear, 2 quadratic, 3 cubic
+    double nugget = 0.0;        // spherical model, in the values' units squared
+    double sill = 0.0;
+    double range = 0.0;       // metres
+    double cell_x = 0.0;      // node spacing in x; below 0.001 refuses the run
+    double cell_y = 0.0;      // node spacing in y; likewise
+    double aniso_angle = 0.0; // anisotropy angle, degrees
+    double aniso_ratio = 0.0; // factor on the squared distance across it
+};
+
 // What one node estimate was made of: the gridder's own samples (after the
 // merging of samples that share a cell) that it combined, and their weights.
 // Entries 1..found are used, as in the node loop's lists.
@@ -58,12 +77,15 @@ class TKrigging {
     TKrigging(const TKrigging &) = delete;
     TKrigging &operator=(const TKrigging &) = delete;
 
-    // Grids the samples. The caller's arrays are only read. Returns false when
-    // the run is refused: no samples (silently), a cell size below 0.001
+    // Grids the samples (sample_count of each array; the caller's arrays are
+    // only read) with `params` (defaults as GridParams says). Returns false
+    // when the run is refused: no samples (silently), a cell size below 0.001
     // (message), more than 1024 columns or rows (message), or all samples on
-    // one y (silently). Defaults: max_points 0 -> 8 (then raised above
-    // min_points and bounded); search_radius 0 -> 8 * cell_x; aniso_ratio 0 ->
-    // 1; sill and range both 0 -> the model is fitted and nugget becomes 0.
+    // one y (silently).
+    bool MakeGrid(const double *sample_x, const double *sample_y,
+                  const double *sample_z, int32_t sample_count,
+                  const GridParams &params);
+    // The same with the parameters one by one, in GridParams' order.
     bool MakeGrid(const double *sample_x, const double *sample_y,
                   const double *sample_z, int32_t sample_count, int32_t log_z,
                   int32_t search_mode, int32_t max_points, double search_radius,
@@ -76,6 +98,10 @@ class TKrigging {
     // parameters and refusals, but no node loop and no grid. The sample copies
     // and the cell index stay with the object for ValueAtStation; the
     // anisotropy angle is already converted to radians.
+    bool PrepareGrid(const double *sample_x, const double *sample_y,
+                     const double *sample_z, int32_t sample_count,
+                     const GridParams &params);
+    // The same with the parameters one by one, in GridParams' order.
     bool PrepareGrid(const double *sample_x, const double *sample_y,
                      const double *sample_z, int32_t sample_count,
                      int32_t log_z, int32_t search_mode, int32_t max_points,
@@ -314,10 +340,7 @@ class TKrigging {
     // index and fit. whole_grid: allocate the grid besides the cell index.
     bool PrepareSteps(const double *sample_x, const double *sample_y,
                       const double *sample_z, int32_t sample_count,
-                      int32_t log_z, int32_t search_mode, int32_t max_points,
-                      double search_radius, int32_t drift_order, double nugget,
-                      double sill, double range, double cell_x, double cell_y,
-                      double aniso_angle, double aniso_ratio, bool whole_grid,
+                      const GridParams &params, bool whole_grid,
                       const PlanePoint *left_out = nullptr);
     // Allocates cell_index for n_cols x n_rows (values not initialised).
     void AllocCellIndex();
@@ -345,15 +368,11 @@ class TKrigging {
 
     bool whole_grid = true; // BuildCellIndex allocates the grid as well
 
-    // The samples and arguments of the last PrepareGrid, as given, for
+    // The samples and parameters of the last PrepareGrid, as given, for
     // PrepareGridLeavingOut; kept_count -1: none kept.
     std::vector<double> kept_x, kept_y, kept_z;
     int32_t kept_count = -1;
-    struct GridArgs {
-        int32_t log_z, search_mode, max_points, drift_order;
-        double search_radius, nugget, sill, range, cell_x, cell_y, aniso_angle,
-            aniso_ratio;
-    } kept_args{};
+    GridParams kept_params;
     std::vector<double> left_out_x, left_out_y, left_out_z; // scratch
     // The cells of the kept samples, valid with their grid geometry, and the
     // kept sample left out of the run in hand (-1: none).
