@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "kriging/Cube.h"
+#include "kriging/GridLookup.h"
 #include "kriging/LagClass.h"
 
 #include "platform/Dialogs.h"
@@ -22,9 +23,7 @@
 namespace {
 
 constexpr double blank_value = 1.70141e38;
-constexpr double blank_limit = 1e38; // a value not below this is blank
 constexpr double min_cell_size = 0.001;
-constexpr int32_t max_grid_nodes = 1024;
 constexpr int32_t max_neighbours = 32;
 constexpr int32_t default_max_points = 8;
 constexpr double default_radius_cells = 8.0;
@@ -35,29 +34,12 @@ constexpr long double degrees_to_radians =
     0.017453292L; // the decimal constant, not pi/180
 constexpr long double octant_pi = 3.141592654L;
 constexpr double sector_share = 1.0 / 45.0;
-constexpr long double scale_factor = 3600.0L;
 
 const char *const msg_cell_size = "Cell size must be defined.";
 const char *const msg_too_many_x =
     "Number of grid points exceeded 1024 in X-direction.";
 const char *const msg_too_many_y =
     "Number of grid points exceeded 1024 in Y-direction.";
-
-bool IsBlank(double v) { return !(v < blank_limit); }
-
-// Floor of a long double as an integer, bounded to [lo, hi] in the floating
-// domain first so that out-of-range and NaN values never reach the conversion.
-// For an integer bound, floor(v) >= lo exactly when v >= lo, and floor(v) > hi
-// exactly when v >= hi + 1.
-int32_t BoundedFloor(long double v, int32_t lo, int32_t hi) {
-    if (!(v >= lo)) {
-        return lo;
-    }
-    if (v >= static_cast<long double>(hi) + 1) {
-        return hi;
-    }
-    return SmallFloor(v);
-}
 
 // In-place heapsort of entries 1..n by ascending distance, the index moving
 // with its distance; a list of fewer than two entries is untouched.
@@ -590,8 +572,9 @@ int32_t TKrigging::BuildCellIndex() {
     columns_listed = false;
     // The kept samples less one on the kept grid: each sample's cell is the
     // one it had there (the same coordinates on the same geometry).
+    const GridShape shape = Shape();
     const bool known_cells = leaving_out >= 0 && kept_cells &&
-                             kept_shape == Shape() &&
+                             kept_shape == shape &&
                              sample_count + 1 == kept_count;
     // The kept samples themselves: note their cells.
     const bool note_cells =
@@ -610,7 +593,7 @@ int32_t TKrigging::BuildCellIndex() {
             c = kept_col[kept];
             r = kept_row[kept];
         } else {
-            CellOf(cur_x, cur_y, c, r);
+            NearestNode(shape, cur_x, cur_y, c, r);
         }
         if (note_cells) {
             kept_col[i] = c;
@@ -632,19 +615,9 @@ int32_t TKrigging::BuildCellIndex() {
     }
     if (note_cells) {
         kept_cells = true;
-        kept_shape = Shape();
+        kept_shape = shape;
     }
     return 0;
-}
-
-void TKrigging::CellOf(double x, double y, int32_t &c, int32_t &r) const {
-    // nearest node: floor of the offset plus half a cell
-    c = BoundedFloor((static_cast<long double>(x) - x_min + 0.5L * cell_x) /
-                         cell_x,
-                     0, n_cols - 1);
-    r = BoundedFloor((static_cast<long double>(y) - y_min + 0.5L * cell_y) /
-                         cell_y,
-                     0, n_rows - 1);
 }
 
 void TKrigging::AllocGrid() {
@@ -864,7 +837,7 @@ void TKrigging::FitModel(const PlanePoint *left_out) {
         left_out != nullptr && memo.valid && memo.shape == Shape();
     int32_t left_c = -1, left_r = -1;
     if (shared) {
-        CellOf(left_out->x, left_out->y, left_c, left_r);
+        NearestNode(Shape(), left_out->x, left_out->y, left_c, left_r);
     }
     // A fit of its own keeps its pairs unless it serves samples less one.
     const bool record = left_out == nullptr;
@@ -1654,80 +1627,6 @@ bool TKrigging::SolveSystem(const double *rhs, double *weights, int32_t N) {
     return true;
 }
 
-TKrigging::CellWeights TKrigging::LocateCell(double x, double y,
-                                             bool scaled) const {
-    CellWeights cell;
-    cell.one_row = n_rows < 2;
-    const bool one_row = cell.one_row;
-    long double px = x, py = y, x0, x1, y0 = 0.0L, y1 = 1.0L;
-    int32_t c, r = 0;
-    if (!scaled) {
-        c = BoundedFloor((static_cast<long double>(x) - x_min) / dx, 0,
-                         n_cols - 2);
-        x0 = x_min + static_cast<long double>(c) * dx;
-        x1 = x_min + static_cast<long double>(c + 1) * dx;
-        if (!one_row) {
-            r = BoundedFloor((static_cast<long double>(y) - y_min) / dy, 0,
-                             n_rows - 2);
-            y0 = y_min + static_cast<long double>(r) * dy;
-            y1 = y_min + static_cast<long double>(r + 1) * dy;
-        }
-    } else {
-        // The cell is chosen on coordinates times 3600; sides and point come
-        // back through a multiplication by 1/3600 held in long double.
-        const double X = x * scale_factor, Y = y * scale_factor;
-        const double X0 = x_min * scale_factor, Y0 = y_min * scale_factor;
-        const double DX = dx * scale_factor, DY = dy * scale_factor;
-        const long double back = 1.0L / scale_factor;
-        c = BoundedFloor((static_cast<long double>(X) - X0) / DX, 0,
-                         n_cols - 2);
-        x0 =
-            static_cast<double>((X0 + static_cast<long double>(c) * DX) * back);
-        x1 = static_cast<double>((X0 + static_cast<long double>(c + 1) * DX) *
-                                 back);
-        px = static_cast<double>(X * back);
-        if (!one_row) {
-            r = BoundedFloor((static_cast<long double>(Y) - Y0) / DY, 0,
-                             n_rows - 2);
-            y0 = static_cast<double>((Y0 + static_cast<long double>(r) * DY) *
-                                     back);
-            y1 = static_cast<double>(
-                (Y0 + static_cast<long double>(r + 1) * DY) * back);
-            py = static_cast<double>(Y * back);
-        }
-    }
-    x0 = static_cast<double>(x0);
-    x1 = static_cast<double>(x1);
-    y0 = static_cast<double>(y0);
-    y1 = static_cast<double>(y1);
-    const double u = (px - x0) / (x1 - x0);
-    const double v = one_row ? 0.0 : static_cast<double>((py - y0) / (y1 - y0));
-
-    cell.c = c;
-    cell.r = r;
-    cell.w[0] = (1.0L - u) * (1.0L - v);
-    cell.w[1] = u * (1.0L - v);
-    cell.w[2] = static_cast<long double>(u) * v;
-    cell.w[3] = (1.0L - u) * v;
-    return cell;
-}
-
-double TKrigging::Interpolate(const CellWeights &cell, const double *q) const {
-    // A corner of weight zero takes no part, a blank corner of non-zero weight
-    // makes the value blank.
-    long double sum = 0.0L;
-    for (int k = 0; k < 4; ++k) {
-        if (cell.w[k] == 0.0L) {
-            continue;
-        }
-        if (IsBlank(q[k])) {
-            return blank;
-        }
-        sum += cell.w[k] * q[k];
-    }
-    return static_cast<double>(sum);
-}
-
 double TKrigging::ValueAt(double x, double y, bool scaled) const {
     if (!grid) {
         return blank;
@@ -1735,12 +1634,12 @@ double TKrigging::ValueAt(double x, double y, bool scaled) const {
     // An invalid operation in the lookup (cells of no width at coordinates
     // too large for the cell size) is an error, as in every other step.
     ClearFloatErrors();
-    const CellWeights cell = LocateCell(x, y, scaled);
+    const CellWeights cell = LocateCell(LookupShape(), x, y, scaled);
     const int32_t c = cell.c, r = cell.r;
     const double q[4] = {grid[c][r], grid[c + 1][r],
                          cell.one_row ? 0.0 : grid[c + 1][r + 1],
                          cell.one_row ? 0.0 : grid[c][r + 1]};
-    const double value = Interpolate(cell, q);
+    const double value = Interpolate(cell, q, blank);
     CheckFloatErrors();
     return value;
 }
@@ -1763,7 +1662,7 @@ double TKrigging::StationValue(double x, double y, StationMakeup *makeup) {
     // The lookup is checked as ValueAt checks it, and each node as the node
     // loop checks it.
     ClearFloatErrors();
-    const CellWeights cell = LocateCell(x, y, false);
+    const CellWeights cell = LocateCell(LookupShape(), x, y, false);
     CheckFloatErrors();
     const int32_t c = cell.c, r = cell.r;
     NodeMakeup *node = makeup != nullptr ? makeup->node : nullptr;
@@ -1778,7 +1677,7 @@ double TKrigging::StationValue(double x, double y, StationMakeup *makeup) {
         q[3] = EstimateNode(c, r + 1, node != nullptr ? node + 3 : nullptr);
         CheckFloatErrors();
     }
-    const double value = Interpolate(cell, q);
+    const double value = Interpolate(cell, q, blank);
     CheckFloatErrors();
     if (makeup != nullptr) {
         makeup->corners = cell.one_row ? 2 : 4;

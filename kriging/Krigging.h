@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "kriging/GridLookup.h"
+
 // A point of the plane, in the units of the samples (metres).
 struct PlanePoint {
     double x;
@@ -268,14 +270,14 @@ class TKrigging {
     double z_max = 0.0;
 
   private:
-    // The grid geometry a kept fit or kept cells belong to.
-    struct GridShape {
-        double x_min, x_max, y_min, y_max;
-        int32_t n_cols, n_rows;
-        bool operator==(const GridShape &) const = default;
-    };
+    // Where the nodes of the grid in hand lie, as the cell index, the fit
+    // and the search see them.
     GridShape Shape() const {
-        return {x_min, x_max, y_min, y_max, n_cols, n_rows};
+        return {x_min, x_max, y_min, y_max, cell_x, cell_y, n_cols, n_rows};
+    }
+    // The same as the lookup reads it: the node spacing from dx and dy.
+    GridShape LookupShape() const {
+        return {x_min, x_max, y_min, y_max, dx, dy, n_cols, n_rows};
     }
     // The variogram model and anisotropy that covariances are computed with.
     struct ModelShape {
@@ -326,9 +328,6 @@ class TKrigging {
     bool SearchNearestAtOnce(int32_t i, int32_t j, double X, double Y,
                              int32_t *nbr_index, double *nbr_dist,
                              int32_t &found);
-    // Grid cell (nearest node) of a sample at (x, y), as BuildCellIndex finds
-    // it.
-    void CellOf(double x, double y, int32_t &c, int32_t &r) const;
     // Drift term t (1..9) at (x, y), scaled by x_max and y_max.
     double DriftTerm(int32_t t, double x, double y) const;
     // Offers candidate (s, d) to a list of capacity cap, keeping the nearest.
@@ -347,19 +346,6 @@ class TKrigging {
     // Converts aniso_angle to radians and sets cos_angle and sin_angle.
     void ConvertAngle();
 
-    // The grid cell that ValueAt reads for a point, and the weights of its
-    // corners q00, q10, q11, q01 (in that order). one_row: a grid of one row,
-    // whose upper corners take no part.
-    struct CellWeights {
-        int32_t c = 0;
-        int32_t r = 0;
-        bool one_row = false;
-        long double w[4] = {};
-    };
-    // Chooses the cell of (x, y): plain, or on coordinates times 3600.
-    CellWeights LocateCell(double x, double y, bool scaled) const;
-    // The bilinear sum of the corners' values q (order as CellWeights.w).
-    double Interpolate(const CellWeights &cell, const double *q) const;
     // The station-path lookup, filling `makeup` when it is given.
     double StationValue(double x, double y, StationMakeup *makeup);
     // Covariance of the model between two points, in plain double arithmetic
