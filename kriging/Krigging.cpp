@@ -13,7 +13,6 @@
 #include <limits>
 #include <vector>
 
-#include "kriging/Cube.h"
 #include "kriging/GridLookup.h"
 #include "kriging/LagClass.h"
 
@@ -97,20 +96,6 @@ int32_t WindowReach(double radius, double cell) {
     }
     return reach > max_grid_nodes ? max_grid_nodes + 1
                                   : static_cast<int32_t>(reach);
-}
-
-// Number of drift terms of an order; orders outside 1..3 have none.
-int32_t DriftTerms(int32_t order) {
-    switch (order) {
-    case 1:
-        return 2;
-    case 2:
-        return 5;
-    case 3:
-        return 9;
-    default:
-        return 0;
-    }
 }
 
 // Lag class widths (metres) whose inverse is computed for the plain class
@@ -213,41 +198,6 @@ struct TKrigging::FitMemo {
     // figures now.
     std::vector<size_t> k_pairs;
     std::vector<PairRecord> fresh;
-};
-
-// Covariance entries (sill - semivariance) of sample pairs already met in the
-// node systems of the grid in hand. The up to four nodes a station lookup
-// reads share most of their neighbours, so most pairs recur. Samples get
-// slots as they are met; the entry of slots (a, b), a < b, is valid while its
-// stamp equals the generation. Full slots start a new generation.
-struct TKrigging::PairCache {
-    static constexpr int32_t slots = 64;
-    std::vector<int32_t> slot_of; // per sample: its slot, or -1
-    int32_t sample_of[slots] = {};
-    int32_t used = 0;
-    uint32_t generation = 1;
-    uint32_t stamp[slots][slots] = {};
-    double covariance[slots][slots];
-    // The model the entries were computed with.
-    ModelShape model{};
-
-    // Forgets every entry and slot.
-    void Clear() {
-        for (int32_t k = 0; k < used; ++k) {
-            slot_of[sample_of[k]] = -1;
-        }
-        used = 0;
-        if (++generation == 0) {
-            std::memset(stamp, 0, sizeof stamp);
-            generation = 1;
-        }
-    }
-    // Forgets everything, for a grid of `samples` samples.
-    void Reset(int32_t samples) {
-        used = 0;
-        slot_of.assign(samples > 0 ? samples : 0, -1);
-        Clear();
-    }
 };
 
 TKrigging::TKrigging() : blank(blank_value) {}
@@ -565,10 +515,7 @@ int32_t TKrigging::BuildCellIndex() {
         }
     }
     // The samples are final from here on: pairs met before are not theirs.
-    if (!pair_cache) {
-        pair_cache = std::make_unique<PairCache>();
-    }
-    pair_cache->Reset(sample_count);
+    system.NewGrid(sample_count);
     columns_listed = false;
     // The kept samples less one on the kept grid: each sample's cell is the
     // one it had there (the same coordinates on the same geometry).
@@ -1068,23 +1015,6 @@ double TKrigging::EstimateNode(int32_t i, int32_t j, NodeMakeup *makeup) {
     return estimate;
 }
 
-double TKrigging::AnisoDistance(double dx, double dy) const {
-    // u along the anisotropy direction, v across it; a negative ratio can make
-    // the radicand negative, which raises the invalid-operation fault.
-    double u = dx, v = dy;
-    // Unrotated, finite offsets turn into themselves exactly (a product by 1,
-    // a signed zero added), with no flag raised: the rotation is left out.
-    if (!(cos_angle == 1.0 && sin_angle == 0.0 && std::isfinite(dx) &&
-          std::isfinite(dy))) {
-        u = static_cast<long double>(dx) * cos_angle +
-            static_cast<long double>(dy) * sin_angle;
-        v = static_cast<long double>(dy) * cos_angle -
-            static_cast<long double>(dx) * sin_angle;
-    }
-    return std::sqrt(static_cast<long double>(aniso_ratio) * v * v +
-                     static_cast<long double>(u) * u);
-}
-
 void TKrigging::OfferCandidate(int32_t *index, double *dist, int32_t &count,
                                int32_t cap, int32_t s, double d,
                                int32_t sector) {
@@ -1420,52 +1350,7 @@ void TKrigging::SortSector(int32_t s) {
 }
 
 double TKrigging::Variogram(PlanePoint P, PlanePoint Q) const {
-    const double h = AnisoDistance(static_cast<long double>(P.x) - Q.x,
-                                   static_cast<long double>(P.y) - Q.y);
-    if (h < range) {
-        // spherical model: nugget + (sill - nugget) * (1.5 h/a - 0.5 h^3/a^3)
-        const long double h3 = CubeOf(h); // std::pow(h, 3.0L), bit for bit
-        // range^3 is the same power for every pair; it is recomputed only when
-        // range changes, which gives the identical value at a fraction of the
-        // cost
-        if (!range_cubed_valid || range_cubed_of != range) {
-            range_cubed = std::pow(static_cast<long double>(range), 3.0L);
-            range_cubed_of = range;
-            range_cubed_valid = true;
-        }
-        return nugget + (static_cast<long double>(sill) - nugget) *
-                            (1.5L * h / range - 0.5L * h3 / range_cubed);
-    }
-    return sill;
-}
-
-double TKrigging::DriftTerm(int32_t t, double x, double y) const {
-    const long double X = x;
-    const long double Y = y;
-    const long double xm = x_max;
-    const long double ym = y_max;
-    // Coordinates scaled by the largest sample x (widened) and y: a scale of 0
-    // divides by zero, which the node's floating-point check reports.
-    switch (t) {
-    case 1:
-        return X / xm;
-    case 2:
-        return Y / ym;
-    case 3:
-        return (X * X) / (xm * xm);
-    case 4:
-        return (X * Y) / (xm * ym);
-    case 5:
-        return (Y * Y) / (ym * ym);
-    case 6:
-        return (X * X * X) / (xm * xm * xm);
-    case 7:
-        return (X * X * Y) / (ym * xm * xm);
-    case 8:
-        return (X * Y * Y) / (xm * ym * ym);
-    default:
-        return (Y * Y * Y) / (ym * ym * ym);
-    }
+    return system.Semivariance(Model(), P, Q);
 }
 
 bool TKrigging::NodeWeights(double X, double Y, int32_t found,
@@ -1473,158 +1358,15 @@ bool TKrigging::NodeWeights(double X, double Y, int32_t found,
     return SolveNode(X, Y, found, nullptr, weights);
 }
 
-double TKrigging::PairCovariance(int32_t i, int32_t j, const int32_t *samples) {
-    const auto direct = [&] {
-        // covariance = sill - semivariance
-        return static_cast<double>(
-            static_cast<long double>(sill) -
-            Variogram({neighbours[i][0], neighbours[i][1]},
-                      {neighbours[j][0], neighbours[j][1]}));
-    };
-    if (samples == nullptr) {
-        return direct();
-    }
-    // The semivariance of a pair depends on its two samples and the model
-    // only, and not on their order: the offsets of (j, i) are those of
-    // (i, j) negated, exactly, and the distance squares them.
-    PairCache &cache = *pair_cache;
-    int32_t a = cache.slot_of[samples[i]], b = cache.slot_of[samples[j]];
-    if (a > b) {
-        std::swap(a, b);
-    }
-    if (cache.stamp[a][b] != cache.generation) {
-        cache.covariance[a][b] = direct();
-        cache.stamp[a][b] = cache.generation;
-    }
-    return cache.covariance[a][b];
-}
-
 bool TKrigging::SolveNode(double X, double Y, int32_t found,
                           const int32_t *samples, double *weights) {
-    double rhs[max_system + 2];
-    const int32_t m = found + 1;
-    const int32_t n = m + DriftTerms(drift_order);
-    // Only the rows and columns a system used can hold entries.
-    const int32_t dirty = std::min(std::max(kr_rows_used, n), max_system);
-    for (int32_t r = 0; r <= dirty; ++r) {
-        std::fill(kr_matrix[r], kr_matrix[r] + dirty + 1, 0.0);
-    }
-    kr_rows_used = std::min(n, max_system);
-    if (samples != nullptr) {
-        // Slots in the pair cache for this node's samples, under the model in
-        // force.
-        if (!pair_cache) {
-            pair_cache = std::make_unique<PairCache>();
-            pair_cache->Reset(sample_count);
-            columns_listed = false;
-        }
-        PairCache &cache = *pair_cache;
-        if (!(cache.model == Model())) {
-            cache.Clear();
-            cache.model = Model();
-        }
-        int32_t missing = 0;
-        for (int32_t i = 1; i <= found; ++i) {
-            const int32_t s = samples[i];
-            if (static_cast<size_t>(s) >= cache.slot_of.size()) {
-                cache.slot_of.resize(s + 1, -1);
-            }
-            missing += cache.slot_of[s] < 0;
-        }
-        if (cache.used + missing > PairCache::slots) {
-            cache.Clear();
-        }
-        for (int32_t i = 1; i <= found; ++i) {
-            const int32_t s = samples[i];
-            if (cache.slot_of[s] < 0) {
-                cache.sample_of[cache.used] = s;
-                cache.slot_of[s] = cache.used++;
-            }
-        }
-    }
-    const PlanePoint node{X, Y};
-    for (int32_t i = 1; i <= found; ++i) {
-        const PlanePoint pi{neighbours[i][0], neighbours[i][1]};
-        for (int32_t j = i + 1; j <= found; ++j) {
-            kr_matrix[i][j] = PairCovariance(i, j, samples);
-            kr_matrix[j][i] = kr_matrix[i][j];
-        }
-        kr_matrix[i][i] = sill; // the full sill, not sill - nugget
-        rhs[i] = static_cast<long double>(sill) - Variogram(node, pi);
-        kr_matrix[i][m] = 1.0;
-        kr_matrix[m][i] = 1.0;
-    }
-    rhs[m] = 1.0;
-    kr_matrix[m][m] = 0.0;
-    for (int32_t col = m + 1, t = 1; col <= n; ++col, ++t) {
-        for (int32_t i = 1; i <= found; ++i) {
-            kr_matrix[i][col] =
-                DriftTerm(t, neighbours[i][0], neighbours[i][1]);
-            kr_matrix[col][i] = kr_matrix[i][col];
-        }
-        rhs[col] = DriftTerm(t, X, Y);
-    }
-    return SolveSystem(rhs, weights, n);
+    const NodeSystem node{{X, Y},      found, neighbours, samples,
+                          drift_order, x_max, y_max,      Model()};
+    return system.Solve(node, kr_matrix, aug_matrix, weights);
 }
 
 bool TKrigging::SolveSystem(const double *rhs, double *weights, int32_t N) {
-    bool used[max_system + 1];
-    int32_t pivot_row[max_system + 1];
-    for (int32_t r = 1; r <= N; ++r) {
-        for (int32_t k = 1; k <= N; ++k) {
-            aug_matrix[r][k] = kr_matrix[r][k];
-        }
-        aug_matrix[r][N + 1] = rhs[r];
-        used[r] = false;
-    }
-    for (int32_t c = 1; c <= N; ++c) {
-        // Pivot: among unused rows the lowest-numbered one of largest
-        // magnitude; a zero entry is never taken.
-        double best = 0.0;
-        int32_t p = 0;
-        for (int32_t r = 1; r <= N; ++r) {
-            if (!used[r] && std::fabs(aug_matrix[r][c]) > best) {
-                best = std::fabs(aug_matrix[r][c]);
-                p = r;
-            }
-        }
-        if (p == 0) {
-            return false; // singular: no row may serve this column
-        }
-        used[p] = true;
-        pivot_row[c] = p;
-        for (int32_t r = 1; r <= N; ++r) {
-            if (r == p) {
-                continue;
-            }
-            const double f =
-                -static_cast<long double>(aug_matrix[r][c]) / aug_matrix[p][c];
-            double *row = aug_matrix[r];
-            const double *pivot = aug_matrix[p];
-            // Two entries at a time: each product and sum is the double
-            // operation of the one-by-one loop, rounded alike (no fused
-            // multiply-add), so the entries are the same bits.
-            using DoublePair [[gnu::vector_size(2 * sizeof(double))]] = double;
-            const DoublePair factor = {f, f};
-            int32_t k = c + 1;
-            for (; k + 1 <= N + 1; k += 2) {
-                DoublePair a, b;
-                std::memcpy(&a, row + k, sizeof a);
-                std::memcpy(&b, pivot + k, sizeof b);
-                a = a + factor * b;
-                std::memcpy(row + k, &a, sizeof a);
-            }
-            for (; k <= N + 1; ++k) {
-                row[k] = row[k] + f * pivot[k];
-            }
-        }
-    }
-    for (int32_t c = 1; c <= N; ++c) {
-        const int32_t p = pivot_row[c];
-        weights[c] =
-            static_cast<long double>(aug_matrix[p][N + 1]) / aug_matrix[p][c];
-    }
-    return true;
+    return ::SolveSystem(kr_matrix, aug_matrix, rhs, weights, N);
 }
 
 double TKrigging::ValueAt(double x, double y, bool scaled) const {
@@ -1689,22 +1431,6 @@ double TKrigging::StationValue(double x, double y, StationMakeup *makeup) {
     return value;
 }
 
-double TKrigging::PlainCovariance(double x1, double y1, double x2,
-                                  double y2) const {
-    const double ddx = x1 - x2;
-    const double ddy = y1 - y2;
-    const double u = ddx * cos_angle + ddy * sin_angle;
-    const double v = ddy * cos_angle - ddx * sin_angle;
-    const double h = std::sqrt(aniso_ratio * v * v + u * u);
-    if (!(h < range)) {
-        return 0.0; // at or beyond the range: sill - sill
-    }
-    // spherical model: gamma = nugget + (sill - nugget) (1.5 t - 0.5 t^3)
-    const double t = h / range;
-    const double gamma = nugget + (sill - nugget) * (1.5 * t - 0.5 * t * t * t);
-    return sill - gamma;
-}
-
 double TKrigging::ErrorVariance(double x, double y,
                                 const StationMakeup &makeup) const {
     // L_i: each sample's weight in the value read, over every corner that
@@ -1747,17 +1473,18 @@ double TKrigging::ErrorVariance(double x, double y,
     // Overflow in a wild combination makes the result not finite, which is
     // reported as NaN; the flags it leaves belong to no estimate.
     const bool flags_before = FloatErrorRaised();
+    const VariogramModel model = Model();
     double variance = sill; // C(0)
     for (size_t i = 0; i < shares.size(); ++i) {
         const double xi = sample_x[shares[i].sample];
         const double yi = sample_y[shares[i].sample];
         const double li = shares[i].weight;
-        variance -= 2.0 * li * PlainCovariance(xi, yi, x, y);
+        variance -= 2.0 * li * PlainCovariance(model, xi, yi, x, y);
         variance += li * li * sill; // C(x_i, x_i) = C(0)
         double cross = 0.0;
         for (size_t j = i + 1; j < shares.size(); ++j) {
             cross += shares[j].weight *
-                     PlainCovariance(xi, yi, sample_x[shares[j].sample],
+                     PlainCovariance(model, xi, yi, sample_x[shares[j].sample],
                                      sample_y[shares[j].sample]);
         }
         variance += 2.0 * li * cross;

@@ -8,12 +8,8 @@
 #include <vector>
 
 #include "kriging/GridLookup.h"
-
-// A point of the plane, in the units of the samples (metres).
-struct PlanePoint {
-    double x;
-    double y;
-};
+#include "kriging/KrigingSystem.h"
+#include "kriging/VariogramModel.h"
 
 // Why MakeGrid or PrepareGrid refused a run; None once it accepted one.
 enum class GridRefusal : uint8_t {
@@ -52,8 +48,10 @@ struct GridParams {
 // Entries 1..found are used, as in the node loop's lists.
 struct NodeMakeup {
     int32_t found = 0;
-    int32_t index[51];  // sample numbers into the gridder's sample arrays
-    double weight[51];  // kriging weights; 1 / found for a plain mean
+    // Sample numbers into the gridder's sample arrays, and their kriging
+    // weights (1 / found for a plain mean).
+    int32_t index[max_equations + 1];
+    double weight[max_equations + 1];
     bool blank = false; // too few neighbours: the node holds blank
 };
 
@@ -206,9 +204,7 @@ class TKrigging {
     bool SolveSystem(const double *rhs, double *weights, int32_t N);
 
     // Capacity of the 1-based per-node lists and matrices (entries 1..50).
-    static constexpr int32_t max_system = 50;
-    static_assert(sizeof(NodeMakeup::index) / sizeof(int32_t) ==
-                  max_system + 1);
+    static constexpr int32_t max_system = max_equations;
 
     // --- Parameters (set by MakeGrid, defaulted by CheckParams) ---
     // Own copies of the samples: x and y in metres, values in mGal (their
@@ -280,29 +276,23 @@ class TKrigging {
         return {x_min, x_max, y_min, y_max, dx, dy, n_cols, n_rows};
     }
     // The variogram model and anisotropy that covariances are computed with.
-    struct ModelShape {
-        double nugget, sill, range, aniso_ratio, cos_angle, sin_angle;
-        bool operator==(const ModelShape &) const = default;
-    };
-    ModelShape Model() const {
-        return {nugget, sill, range, aniso_ratio, cos_angle, sin_angle};
+    VariogramModel Model() const {
+        return {nugget, sill, range, {aniso_ratio, cos_angle, sin_angle}};
     }
     struct PairRecord;
     struct LagScale;
     struct LagTable;
     struct FitLines;
     struct FitMemo;
-    struct PairCache;
     // Anisotropic distance of the offset (dx, dy), node minus sample.
-    double AnisoDistance(double dx, double dy) const;
+    double AnisoDistance(double dx, double dy) const {
+        return Anisotropy{aniso_ratio, cos_angle, sin_angle}.Distance(dx, dy);
+    }
     // The node's system and its solution as NodeWeights; `samples` (entries
     // 1..found, or null) names the neighbours' samples, whose pairs' entries
     // are then taken from, and kept in, the pair cache.
     bool SolveNode(double X, double Y, int32_t found, const int32_t *samples,
                    double *weights);
-    // Covariance entry sill - Variogram of neighbours i and j (1-based), from
-    // the pair cache when `samples` names them.
-    double PairCovariance(int32_t i, int32_t j, const int32_t *samples);
     // The variogram fit. Without `left_out` its pairs and sums are kept in
     // fit_memo; with the left-out sample's position, the kept sums serve
     // where no pair of that sample's cell reached them.
@@ -328,8 +318,6 @@ class TKrigging {
     bool SearchNearestAtOnce(int32_t i, int32_t j, double X, double Y,
                              int32_t *nbr_index, double *nbr_dist,
                              int32_t &found);
-    // Drift term t (1..9) at (x, y), scaled by x_max and y_max.
-    double DriftTerm(int32_t t, double x, double y) const;
     // Offers candidate (s, d) to a list of capacity cap, keeping the nearest.
     void OfferCandidate(int32_t *index, double *dist, int32_t &count,
                         int32_t cap, int32_t s, double d, int32_t sector);
@@ -348,9 +336,6 @@ class TKrigging {
 
     // The station-path lookup, filling `makeup` when it is given.
     double StationValue(double x, double y, StationMakeup *makeup);
-    // Covariance of the model between two points, in plain double arithmetic
-    // (the error variance's, not the kriging system's).
-    double PlainCovariance(double x1, double y1, double x2, double y2) const;
 
     bool whole_grid = true; // BuildCellIndex allocates the grid as well
 
@@ -369,8 +354,9 @@ class TKrigging {
 
     // The pairs and lag sums of the last full fit of a PrepareGrid.
     std::unique_ptr<FitMemo> fit_memo;
-    // Covariances of sample pairs met in the node systems of this grid.
-    std::unique_ptr<PairCache> pair_cache;
+    // Assembles and solves the node systems, keeping the covariances of
+    // sample pairs met in the node systems of this grid.
+    TKrigingSystem system;
     // A window's samples and their distances from a node, for
     // SearchNearestAtOnce.
     struct SearchCandidate {
@@ -383,14 +369,6 @@ class TKrigging {
     // their row and sample. Built on the first search of a grid.
     std::vector<int32_t> column_start, column_row, column_sample;
     bool columns_listed = false;
-
-    // Rows 1..kr_rows_used of kr_matrix may hold entries; the rest is 0.
-    int32_t kr_rows_used = max_system;
-
-    // range^3 of the variogram, kept for the range it was computed from
-    mutable bool range_cubed_valid = false;
-    mutable double range_cubed_of = 0.0;
-    mutable long double range_cubed = 0.0L;
 
     static constexpr int32_t max_per_sector = 4;
     int32_t per_sector = 1;
