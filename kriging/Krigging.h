@@ -9,6 +9,7 @@
 
 #include "kriging/GridLookup.h"
 #include "kriging/KrigingSystem.h"
+#include "kriging/NeighbourSearch.h"
 #include "kriging/VariogramModel.h"
 
 // Why MakeGrid or PrepareGrid refused a run; None once it accepted one.
@@ -284,10 +285,18 @@ class TKrigging {
     struct LagTable;
     struct FitLines;
     struct FitMemo;
-    // Anisotropic distance of the offset (dx, dy), node minus sample.
-    double AnisoDistance(double dx, double dy) const {
-        return Anisotropy{aniso_ratio, cos_angle, sin_angle}.Distance(dx, dy);
+    // What the neighbour search reads of the grid in hand.
+    SearchGrid Searched() const {
+        return {sample_x.get(),
+                sample_y.get(),
+                cell_index.get(),
+                Shape(),
+                search_radius,
+                max_points,
+                {aniso_ratio, cos_angle, sin_angle}};
     }
+    // Holds sample s as the sample in hand (none: s is -1).
+    void TakeInHand(int32_t s);
     // The node's system and its solution as NodeWeights; `samples` (entries
     // 1..found, or null) names the neighbours' samples, whose pairs' entries
     // are then taken from, and kept in, the pair cache.
@@ -312,15 +321,6 @@ class TKrigging {
     // The occupied cells of the cell index as rows (lines[0]) and columns
     // (lines[1]) of entries, for the fit.
     void ListLines(FitLines *lines);
-    // SearchNearest's list found from the samples' distances at once: false
-    // (nothing set) when it cannot prove the list the sequential offers make,
-    // which ties in distance can order otherwise.
-    bool SearchNearestAtOnce(int32_t i, int32_t j, double X, double Y,
-                             int32_t *nbr_index, double *nbr_dist,
-                             int32_t &found);
-    // Offers candidate (s, d) to a list of capacity cap, keeping the nearest.
-    void OfferCandidate(int32_t *index, double *dist, int32_t &count,
-                        int32_t cap, int32_t s, double d, int32_t sector);
     // Releases the sample copies and the cell index.
     void ReleaseWork();
     // The steps MakeGrid and PrepareGrid share: copy, validation, scan, cell
@@ -357,22 +357,7 @@ class TKrigging {
     // Assembles and solves the node systems, keeping the covariances of
     // sample pairs met in the node systems of this grid.
     TKrigingSystem system;
-    // A window's samples and their distances from a node, for
-    // SearchNearestAtOnce.
-    struct SearchCandidate {
-        double d;
-        int32_t s;
-    };
-    std::vector<SearchCandidate> candidates, measured;
-    // The occupied cells of the cell index by column, for the search: column
-    // c's are column_start[c] .. column_start[c + 1] - 1, ascending row, with
-    // their row and sample. Built on the first search of a grid.
-    std::vector<int32_t> column_start, column_row, column_sample;
-    bool columns_listed = false;
-
-    static constexpr int32_t max_per_sector = 4;
-    int32_t per_sector = 1;
-    int32_t sect_count[8] = {};
-    int32_t sect_index[8][max_per_sector + 1] = {};
-    double sect_dist[8][max_per_sector + 1] = {};
+    // The neighbour search, with the occupied cells of this grid's cell
+    // index listed for its window scans.
+    TNeighbourSearch search;
 };
