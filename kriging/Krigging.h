@@ -10,6 +10,7 @@
 #include "kriging/GridLookup.h"
 #include "kriging/KrigingSystem.h"
 #include "kriging/NeighbourSearch.h"
+#include "kriging/VariogramFit.h"
 #include "kriging/VariogramModel.h"
 
 // Why MakeGrid or PrepareGrid refused a run; None once it accepted one.
@@ -280,11 +281,6 @@ class TKrigging {
     VariogramModel Model() const {
         return {nugget, sill, range, {aniso_ratio, cos_angle, sin_angle}};
     }
-    struct PairRecord;
-    struct LagScale;
-    struct LagTable;
-    struct FitLines;
-    struct FitMemo;
     // What the neighbour search reads of the grid in hand.
     SearchGrid Searched() const {
         return {sample_x.get(),
@@ -302,25 +298,10 @@ class TKrigging {
     // are then taken from, and kept in, the pair cache.
     bool SolveNode(double X, double Y, int32_t found, const int32_t *samples,
                    double *weights);
-    // The variogram fit. Without `left_out` its pairs and sums are kept in
-    // fit_memo; with the left-out sample's position, the kept sums serve
-    // where no pair of that sample's cell reached them.
+    // The variogram fit, when sill and range are both 0. Without `left_out`
+    // its pairs and sums are kept; with the left-out sample's position, the
+    // kept sums serve where no pair of that sample's cell reached them.
     void FitModel(const PlanePoint *left_out);
-    // The lag table of one direction (0 rows, 1 columns) from the kept fit,
-    // the left-out sample's cell (c, r) changed; false when the kept lists do
-    // not hold that cell.
-    bool ShareLines(int32_t direction, int32_t c, int32_t r,
-                    const LagScale &scale, LagTable &table);
-    // The distance of samples a and b plus the fit's pair offset.
-    // plain_offsets: the coordinate offsets are exact in double arithmetic.
-    template <bool plain_offsets> double PairReach(int32_t a, int32_t b) const;
-    // What pair (a, b) adds to the fit, given its PairReach e: distance,
-    // value difference and lag class.
-    PairRecord ClassifyPair(int32_t a, int32_t b, double e,
-                            const LagScale &scale) const;
-    // The occupied cells of the cell index as rows (lines[0]) and columns
-    // (lines[1]) of entries, for the fit.
-    void ListLines(FitLines *lines);
     // Releases the sample copies and the cell index.
     void ReleaseWork();
     // The steps MakeGrid and PrepareGrid share: copy, validation, scan, cell
@@ -352,8 +333,9 @@ class TKrigging {
     GridShape kept_shape{};
     int32_t leaving_out = -1;
 
-    // The pairs and lag sums of the last full fit of a PrepareGrid.
-    std::unique_ptr<FitMemo> fit_memo;
+    // The variogram fit, with the pairs and lag sums of the last fit of a
+    // PrepareGrid's own samples.
+    TVariogramFit fit;
     // Assembles and solves the node systems, keeping the covariances of
     // sample pairs met in the node systems of this grid.
     TKrigingSystem system;
