@@ -179,7 +179,6 @@ int32_t TNeighbourSearch::SearchNearest(const SearchGrid &grid, int32_t i,
     const int32_t rx = WindowReach(search_radius, shape.cell_x);
     const int32_t ry = WindowReach(search_radius, shape.cell_y);
     found = 0;
-    int32_t last = -1;
     // A sample the list would turn away need not be measured. Unrotated, with
     // a ratio of at least 1, the distance is at least |dx| and at least |dy|
     // bit for bit: every step of the anisotropic distance (products, sum,
@@ -201,15 +200,17 @@ int32_t TNeighbourSearch::SearchNearest(const SearchGrid &grid, int32_t i,
                        std::fabs(x) < pruning_coordinate_limit &&
                        std::fabs(y) < pruning_coordinate_limit &&
                        std::fabs(search_radius) < pruning_coordinate_limit;
+    int32_t in_hand = -1;
     if (prune && grid.max_points >= 1 &&
         SearchNearestAtOnce(grid, i, j, x, y, nbr_index, nbr_dist, found,
-                            last)) {
-        return last;
+                            in_hand)) {
+        return in_hand;
     }
     const double beyond_radius =
         prune ? std::nextafter(search_radius,
                                std::numeric_limits<double>::infinity())
               : search_radius;
+    int32_t last = -1;
     ScanWindow(grid, i - rx, i + rx, j - ry, j + ry, [&](int32_t s) {
         last = s;
         const double sx = grid.sample_x[s], sy = grid.sample_y[s];
@@ -254,12 +255,13 @@ bool TNeighbourSearch::SearchNearestAtOnce(const SearchGrid &grid, int32_t i,
     // Squared plain distances of the samples of columns [c_lo, c_hi) and rows
     // [r_lo, r_hi) not beyond `limit`, into `candidates`. Each window scanned
     // lies within the search window, the last one is the search window, so
-    // `last` ends as its last sample.
+    // `in_hand` ends as its last sample.
+    int32_t in_hand = -1;
     const auto gather = [&](int32_t c_lo, int32_t c_hi, int32_t r_lo,
                             int32_t r_hi, double limit) {
         candidates.clear();
         ScanWindow(grid, c_lo, c_hi, r_lo, r_hi, [&](int32_t s) {
-            last = s;
+            in_hand = s;
             const double u = x - sample_x[s];
             const double v = y - sample_y[s];
             const double d2 = ratio * v * v + u * u;
@@ -324,6 +326,7 @@ bool TNeighbourSearch::SearchNearestAtOnce(const SearchGrid &grid, int32_t i,
         nbr_index[k + 1] = measured[k].s;
         nbr_dist[k + 1] = measured[k].d;
     }
+    last = in_hand;
     return true;
 }
 
