@@ -1,6 +1,6 @@
-// The kriging gridder: validation, data scan and grid geometry, variogram fit,
-// node estimation with neighbour search and Gauss-Jordan solve, and the grid
-// lookup.
+// The kriging gridder's runs: validation, data scan, grid geometry and cell
+// index, the node loop and the station lookup over the fit, search, system
+// and lookup of their own files, and the error variance of a station's value.
 //
 // Formulas are evaluated with long double intermediates (64-bit mantissa) and
 // stored into double fields and arrays; named quantities are doubles.
@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cfenv>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <vector>
 

@@ -1,6 +1,9 @@
 // TKrigging: kriging of scattered samples (x, y, value) onto a regular grid
 // with a spherical variogram, fitted from the samples when none is given, and
-// the bilinear reading of the finished grid at any point.
+// the bilinear reading of the finished grid at any point. Its parts have files
+// of their own: the fit (VariogramFit), the neighbour search
+// (NeighbourSearch), the kriging system (KrigingSystem) and the grid's
+// geometry and lookup (GridLookup).
 #pragma once
 
 #include <cstdint>
@@ -148,8 +151,7 @@ class TKrigging {
     // FloatingPointError. Blank when MakeGrid did not finish a grid.
     double ValueAt(double x, double y, bool scaled) const;
 
-    // --- Steps of a run, in their order; public so each can be exercised alone
-    // ---
+    // --- Steps of a run, in their order; public to be exercised alone ---
 
     // Validates and defaults the parameters held in the fields; false refuses
     // the run.
@@ -236,11 +238,11 @@ class TKrigging {
 
     // --- Per-node work arrays; index 0 is never used; nothing is allocated ---
     // x, y and value of neighbours 1..found.
-    double neighbours[max_system + 1][3];
+    NeighbourTable neighbours;
     // Solver's copy of the system, right-hand side in column N + 1.
-    double aug_matrix[max_system + 1][max_system + 2];
+    SolverMatrix aug_matrix;
     // Kriging system of one node in rows and columns 1..N.
-    double kr_matrix[max_system + 1][max_system + 1];
+    SystemMatrix kr_matrix;
 
     // --- Data preparation (during MakeGrid) ---
     // cell_index[c][r]: the sample representing the cell of node (c, r), or -1.
