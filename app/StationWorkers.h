@@ -16,15 +16,6 @@
 #include "store/CppSQLite3.h"
 #include "store/PointTable.h"
 
-// The run's parameters of EstimateStation, the same for every station.
-struct StationSettings {
-    double search_distance = 0.0; // starting half-size of the window, metres
-    double increment = 0.0;       // growth step of the half-size, metres
-    double cell_size = 0.0;       // grid spacing, metres
-    int32_t n_points = 0;         // minimum number of stations N
-    bool with_sigma = false;      // how sure each estimate is, too
-};
-
 class TStationWorkers {
   public:
     // Reads the loaded point table of `loaded` once into a window index that

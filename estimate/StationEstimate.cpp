@@ -80,23 +80,24 @@ double ReadWithSigma(TKrigging &gridder, double station_x, double station_y,
 
 // The two kriging runs of a station, each read at the station: the value the
 // whole grid would give there, from the only nodes the lookup reads. The
-// second run leaves sample `own_index` out (the others keep their order), and
-// its gridder reuses the first run's work where it provably did not change.
-// An estimate whose run is refused is left untouched, and the refusal kept.
+// gridder's radius and neighbours are the window's starting half-size and N,
+// not the grown window's. The second run leaves sample `own_index` out (the
+// others keep their order), and its gridder reuses the first run's work where
+// it provably did not change. An estimate whose run is refused is left
+// untouched, and the refusal kept.
 void KrigeAtStation(const SampleArrays &samples, int32_t own_index,
-                    int32_t max_points, double search_radius, double cell_size,
-                    double station_x, double station_y,
-                    StationEstimate &estimate) {
+                    const StationSettings &settings, double station_x,
+                    double station_y, StationEstimate &estimate) {
     TKrigging &gridder = ThreadGridder();
-    if (Prepare(gridder, samples, samples.sample_count, max_points,
-                search_radius, cell_size)) {
+    if (Prepare(gridder, samples, samples.sample_count, settings.n_points,
+                settings.search_distance, settings.cell_size)) {
         estimate.estimate_all = gridder.ValueAtStation(station_x, station_y);
     } else {
         estimate.refused_all = gridder.refusal;
     }
     if (!gridder.PrepareGridLeavingOut(own_index)) {
         estimate.refused_without = gridder.refusal;
-    } else if (estimate.with_sigma) {
+    } else if (settings.with_sigma) {
         estimate.estimate_without = ReadWithSigma(
             gridder, station_x, station_y, estimate.sigma, estimate.reach);
     } else {
@@ -267,24 +268,24 @@ bool StoredCentre(Windows &windows, double station_x, double station_y,
     return windows.StoredPosition(station_x, station_y, centre_x, centre_y);
 }
 
+// The estimation of a station over either store. `estimate` comes in holding,
+// in estimate_all and estimate_without, what a refused kriging run leaves.
 template <typename Windows>
-void Estimate(Windows &windows, double station_x, double station_y,
-              double cell_size, double increment, StationEstimate &estimate) {
-    // The gridder's radius and neighbour count are the values as they came in,
-    // before the window grew.
-    const double search_radius = estimate.search_distance;
-    const int32_t max_points = estimate.n_points;
+void Estimate(Windows &windows, PlanePoint station,
+              const StationSettings &settings, StationEstimate &estimate) {
     estimate.written = false;
+    estimate.search_distance = settings.search_distance;
+    estimate.n_points = settings.n_points;
     estimate.skip = StationSkip::None;
     estimate.sigma = estimate.reach = std::numeric_limits<double>::quiet_NaN();
     estimate.refused_all = estimate.refused_without = GridRefusal::None;
     try {
         double centre_x, centre_y;
         const bool stored =
-            StoredCentre(windows, station_x, station_y, centre_x, centre_y);
+            StoredCentre(windows, station.x, station.y, centre_x, centre_y);
         SampleArrays samples;
         int32_t own_index = -1;
-        if (!Gather(windows, centre_x, centre_y, stored, increment,
+        if (!Gather(windows, centre_x, centre_y, stored, settings.increment,
                     estimate.search_distance, estimate.n_points, samples,
                     own_index)) {
             estimate.skip = StationSkip::WindowShort;
@@ -294,8 +295,8 @@ void Estimate(Windows &windows, double station_x, double station_y,
             estimate.skip = StationSkip::OwnSampleMissing;
             return;
         }
-        KrigeAtStation(samples, own_index, max_points, search_radius, cell_size,
-                       centre_x, centre_y, estimate);
+        KrigeAtStation(samples, own_index, settings, centre_x, centre_y,
+                       estimate);
         estimate.written = true;
     } catch (const std::bad_alloc &) {
         estimate.skip = StationSkip::Error;
@@ -323,9 +324,9 @@ bool EstimateWithArguments(Windows &windows, double station_x, double station_y,
     StationEstimate estimate;
     estimate.estimate_all = estimate_all;
     estimate.estimate_without = estimate_without;
-    estimate.search_distance = search_distance;
-    estimate.n_points = n_points;
-    Estimate(windows, station_x, station_y, cell_size, increment, estimate);
+    Estimate(windows, {station_x, station_y},
+             {search_distance, increment, cell_size, n_points, false},
+             estimate);
     estimate_all = estimate.estimate_all;
     estimate_without = estimate.estimate_without;
     search_distance = estimate.search_distance;
@@ -434,8 +435,18 @@ bool EstimateLeavingOut(TPointWindows &windows, double station_x,
     }
 }
 
+StationEstimate EstimateStation(TPointWindows &windows, PlanePoint station,
+                                const StationSettings &settings) {
+    StationEstimate estimate;
+    Estimate(windows, station, settings, estimate);
+    return estimate;
+}
+
 void EstimateStation(TPointWindows &windows, double station_x, double station_y,
                      double cell_size, double increment,
                      StationEstimate &estimate) {
-    Estimate(windows, station_x, station_y, cell_size, increment, estimate);
+    Estimate(windows, {station_x, station_y},
+             {estimate.search_distance, increment, cell_size, estimate.n_points,
+              estimate.with_sigma},
+             estimate);
 }

@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr double blank_value = 1.70141e38;
 constexpr double min_cell_size = 0.001;
 constexpr int32_t max_neighbours = 32;
 constexpr int32_t default_max_points = 8;

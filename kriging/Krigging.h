@@ -16,6 +16,9 @@
 #include "kriging/VariogramFit.h"
 #include "kriging/VariogramModel.h"
 
+// The value of a node that was not estimated, and of a lookup that reads one.
+inline constexpr double blank_value = 1.70141e38;
+
 // Why MakeGrid or PrepareGrid refused a run; None once it accepted one.
 enum class GridRefusal : uint8_t {
     None,
