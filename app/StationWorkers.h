@@ -22,10 +22,9 @@ class TStationWorkers {
     // every worker shares (on the caller's thread), gives each worker window
     // queries of its own over it, throwing the first error
     // (CppSQLite3Exception, bad_alloc); then starts `jobs` threads (at least
-    // one). `loaded` must stay open until the workers are destroyed. `blank`
-    // is the value an estimate keeps when its run makes none.
+    // one). `loaded` must stay open until the workers are destroyed.
     TStationWorkers(CppSQLite3DB &loaded, int32_t jobs,
-                    const StationSettings &settings, double blank);
+                    const StationSettings &settings);
     // Lets the stations in hand finish and joins the threads; the workers'
     // window queries and the shared index go with them.
     ~TStationWorkers();
@@ -51,7 +50,6 @@ class TStationWorkers {
     void Stop();
 
     StationSettings settings;
-    double blank;
     // The point table read once; only read by the workers.
     std::unique_ptr<TPointIndex> index;
     // Each worker's window queries over it (a statement and scratch of its

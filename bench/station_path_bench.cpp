@@ -59,12 +59,15 @@ bool WholeGridStation(TPointWindows &windows, double x, double y, double &all,
             own < 0) {
             return false;
         }
+        GridParams params;
+        params.max_points = min_points;
+        params.search_radius = search_distance;
+        params.cell_x = params.cell_y = cell_size;
+        params.aniso_ratio = 1.0;
         auto run = [&](int32_t count, double &estimate) {
             auto k = std::make_unique<TKrigging>();
             if (k->MakeGrid(s.sample_x.data(), s.sample_y.data(),
-                            s.sample_z.data(), count, 0, 0, min_points,
-                            search_distance, 0, 0.0, 0.0, 0.0, cell_size,
-                            cell_size, 0.0, 1.0)) {
+                            s.sample_z.data(), count, params)) {
                 estimate = k->ValueAt(x, y, false);
             }
         };
@@ -84,10 +87,12 @@ bool WholeGridStation(TPointWindows &windows, double x, double y, double &all,
 
 bool StationPathStation(TPointWindows &windows, double x, double y, double &all,
                         double &without) {
-    double half_size = search_distance;
-    int32_t counted = min_points;
-    return EstimateStation(windows, x, y, cell_size, increment, half_size,
-                           counted, all, without);
+    const StationEstimate e = EstimateStation(
+        windows, {x, y},
+        {search_distance, increment, cell_size, min_points, false});
+    all = e.estimate_all;
+    without = e.estimate_without;
+    return e.written;
 }
 
 struct PathFigures {

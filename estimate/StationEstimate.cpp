@@ -6,6 +6,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "kriging/Krigging.h"
@@ -16,15 +17,14 @@ namespace {
 
 // The gridder's parameters for a station: values gridded as they are,
 // nearest-points search, ordinary kriging, a model fitted from the samples
-// (nugget, sill and range 0), isotropic; the neighbours, radius and cell as
-// the run sets them.
-GridParams StationGridParams(int32_t max_points, double search_radius,
-                             double cell_size) {
+// (nugget, sill and range 0), isotropic. Its most neighbours and search
+// radius are the window's N and starting half-size, not the grown window's.
+GridParams StationGridParams(const StationSettings &settings) {
     GridParams params;
-    params.max_points = max_points;
-    params.search_radius = search_radius;
-    params.cell_x = cell_size;
-    params.cell_y = cell_size;
+    params.max_points = settings.n_points;
+    params.search_radius = settings.search_distance;
+    params.cell_x = settings.cell_size;
+    params.cell_y = settings.cell_size;
     params.aniso_ratio = 1.0;
     return params;
 }
@@ -42,11 +42,10 @@ TKrigging &ThreadGridder() {
 // Prepares a run over the first `count` samples; false (the gridder says why)
 // when it is refused.
 bool Prepare(TKrigging &gridder, const SampleArrays &samples, int32_t count,
-             int32_t max_points, double search_radius, double cell_size) {
-    return gridder.PrepareGrid(
-        samples.sample_x.data(), samples.sample_y.data(),
-        samples.sample_z.data(), count,
-        StationGridParams(max_points, search_radius, cell_size));
+             const StationSettings &settings) {
+    return gridder.PrepareGrid(samples.sample_x.data(), samples.sample_y.data(),
+                               samples.sample_z.data(), count,
+                               StationGridParams(settings));
 }
 
 // Reads a prepared run at the station, and how sure that value is: the square
@@ -80,17 +79,14 @@ double ReadWithSigma(TKrigging &gridder, double station_x, double station_y,
 
 // The two kriging runs of a station, each read at the station: the value the
 // whole grid would give there, from the only nodes the lookup reads. The
-// gridder's radius and neighbours are the window's starting half-size and N,
-// not the grown window's. The second run leaves sample `own_index` out (the
-// others keep their order), and its gridder reuses the first run's work where
-// it provably did not change. An estimate whose run is refused is left
-// untouched, and the refusal kept.
+// second run leaves sample `own_index` out (the others keep their order), and
+// its gridder reuses the first run's work where it provably did not change.
+// An estimate whose run is refused is left untouched, and the refusal kept.
 void KrigeAtStation(const SampleArrays &samples, int32_t own_index,
                     const StationSettings &settings, double station_x,
                     double station_y, StationEstimate &estimate) {
     TKrigging &gridder = ThreadGridder();
-    if (Prepare(gridder, samples, samples.sample_count, settings.n_points,
-                settings.search_distance, settings.cell_size)) {
+    if (Prepare(gridder, samples, samples.sample_count, settings)) {
         estimate.estimate_all = gridder.ValueAtStation(station_x, station_y);
     } else {
         estimate.refused_all = gridder.refusal;
@@ -378,26 +374,25 @@ bool EstimateStation(TPointWindows &windows, double station_x, double station_y,
                                  estimate_all, estimate_without);
 }
 
-bool EstimateLeavingOut(TPointWindows &windows, double station_x,
-                        double station_y, double cell_size, double increment,
-                        double search_distance, int32_t n_points,
-                        const std::vector<PlanePoint> &also_out,
-                        double &estimate) {
+std::optional<double>
+EstimateLeavingOut(TPointWindows &windows, PlanePoint station,
+                   const StationSettings &settings,
+                   const std::vector<PlanePoint> &also_out) {
     try {
         double centre_x, centre_y;
-        if (!StoredCentre(windows, station_x, station_y, centre_x, centre_y)) {
-            return false;
+        if (!StoredCentre(windows, station.x, station.y, centre_x, centre_y)) {
+            return std::nullopt;
         }
         // The same window as the station's estimate: the same start, growth
-        // and N, and the gridder's radius and neighbours from them.
-        const double search_radius = search_distance;
-        const int32_t max_points = n_points;
+        // and N.
+        double search_distance = settings.search_distance;
+        int32_t n_points = settings.n_points;
         SampleArrays samples;
         int32_t own_index = -1;
-        if (!Gather(windows, centre_x, centre_y, true, increment,
+        if (!Gather(windows, centre_x, centre_y, true, settings.increment,
                     search_distance, n_points, samples, own_index) ||
             own_index < 0) {
-            return false;
+            return std::nullopt;
         }
         // The samples to leave out, at their positions as the table holds
         // them; the others keep their fetch order.
@@ -424,14 +419,13 @@ bool EstimateLeavingOut(TPointWindows &windows, double station_x,
             }
         }
         TKrigging &gridder = ThreadGridder();
-        if (Prepare(gridder, samples, kept, max_points, search_radius,
-                    cell_size)) {
-            estimate = gridder.ValueAtStation(centre_x, centre_y);
+        if (!Prepare(gridder, samples, kept, settings)) {
+            return blank_value;
         }
-        return true;
+        return gridder.ValueAtStation(centre_x, centre_y);
     } catch (...) {
-        // As for the station's own estimate: the station is left as it was.
-        return false;
+        // As for the station's own estimate: the station is not estimated.
+        return std::nullopt;
     }
 }
 
@@ -440,13 +434,4 @@ StationEstimate EstimateStation(TPointWindows &windows, PlanePoint station,
     StationEstimate estimate;
     Estimate(windows, station, settings, estimate);
     return estimate;
-}
-
-void EstimateStation(TPointWindows &windows, double station_x, double station_y,
-                     double cell_size, double increment,
-                     StationEstimate &estimate) {
-    Estimate(windows, {station_x, station_y},
-             {estimate.search_distance, increment, cell_size, estimate.n_points,
-              estimate.with_sigma},
-             estimate);
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,7 +57,6 @@ struct StationEstimate {
     // of its error variance under the model its run fitted (mGal), and the
     // distance from the station to the farthest sample it used (metres);
     // NaN when there is none.
-    bool with_sigma = false; // in
     double sigma = std::numeric_limits<double>::quiet_NaN();
     double reach = std::numeric_limits<double>::quiet_NaN();
 };
@@ -133,20 +133,10 @@ bool EstimateStation(TPointWindows &windows, double station_x, double station_y,
                      double &estimate_all, double &estimate_without);
 // The leave-one-out estimate of a station again, this time leaving out the
 // stations at `also_out` (their positions as parsed) besides the station
-// itself: the same window and kriging as EstimateStation, fewer samples.
-// `estimate` comes in holding the value it keeps when the kriging run makes
-// none; search_distance and n_points are the starting half-size and N. False
-// when the station could not be estimated (then `estimate` is untouched).
-// Never throws.
-bool EstimateLeavingOut(TPointWindows &windows, double station_x,
-                        double station_y, double cell_size, double increment,
-                        double search_distance, int32_t n_points,
-                        const std::vector<PlanePoint> &also_out,
-                        double &estimate);
-
-// The same through a pass's window index with the estimate as a record that
-// comes in holding the starting half-size and N (search_distance, n_points),
-// with_sigma, and the value each estimate keeps when its run is refused.
-void EstimateStation(TPointWindows &windows, double station_x, double station_y,
-                     double cell_size, double increment,
-                     StationEstimate &estimate);
+// itself: the same window and kriging as EstimateStation with `settings`
+// (with_sigma aside), fewer samples. blank_value when the kriging run was
+// refused; none when the station could not be estimated. Never throws.
+std::optional<double>
+EstimateLeavingOut(TPointWindows &windows, PlanePoint station,
+                   const StationSettings &settings,
+                   const std::vector<PlanePoint> &also_out);
