@@ -45,8 +45,8 @@ double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-// One station the way it was estimated before the station path: both kriging
-// runs make their whole grid and read it with ValueAt.
+// One station by the whole-grid path: both kriging runs make their whole grid
+// and read it with ValueAt.
 bool WholeGridStation(TPointWindows &windows, double x, double y, double &all,
                       double &without) {
     SampleArrays s;
@@ -85,6 +85,7 @@ bool WholeGridStation(TPointWindows &windows, double x, double y, double &all,
     }
 }
 
+// One station by the station path: the station's one call.
 bool StationPathStation(TPointWindows &windows, double x, double y, double &all,
                         double &without) {
     const StationEstimate e = EstimateStation(

@@ -1,6 +1,5 @@
-// Exact floors of extended-precision values as integers, for the cell and
-// sector numbers of the gridder, without the rounding-mode switches of
-// std::floor.
+// Exact floors of extended-precision values as integers (cell, sector and lag
+// class numbers), without the rounding-mode switches of std::floor.
 #pragma once
 
 #include <cstdint>

@@ -1,9 +1,7 @@
 // TKrigging: kriging of scattered samples (x, y, value) onto a regular grid
 // with a spherical variogram, fitted from the samples when none is given, and
-// the bilinear reading of the finished grid at any point. Its parts have files
-// of their own: the fit (VariogramFit), the neighbour search
-// (NeighbourSearch), the kriging system (KrigingSystem) and the grid's
-// geometry and lookup (GridLookup).
+// the bilinear reading of the finished grid at any point. Its parts are in
+// VariogramFit, NeighbourSearch, KrigingSystem and GridLookup.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,6 @@
-// The kriging system of one grid node: assembled from the node's neighbours,
-// the variogram model and the polynomial drift, and solved by Gauss-Jordan
-// elimination. The covariances of sample pairs are kept across the nodes of a
-// grid, since neighbouring nodes share most of their neighbours.
+// The kriging system of one grid node: its assembly from the neighbours, the
+// variogram model and the drift, with the covariances of sample pairs kept
+// across a grid's nodes, and its Gauss-Jordan solution.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,5 @@
-// The neighbour search of a grid node: the samples of the cells around it
-// within the search radius, either the nearest max_points of them
-// (SearchNearest) or the nearest of each 45-degree sector (SearchOctants),
-// both read through one scan of a window of cells.
+// The neighbour search of a grid node, the nearest samples or the nearest of
+// each octant, both reading the cells around the node through one scan.
 #pragma once
 
 #include <algorithm>

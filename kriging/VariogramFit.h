@@ -1,8 +1,5 @@
-// The automatic fit of the spherical model: the experimental variogram of the
-// pairs of samples along the rows and along the columns of the cell index,
-// and its peak in each direction. A fit keeps its pairs and sums, so that the
-// fit of the same samples less one adds up again only the lag classes that
-// the missing sample's pairs reached.
+// The automatic fit of the spherical model from the pairs along the rows and
+// columns of the cell index, reusing a kept fit for the same samples less one.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,5 @@
 // The covariance model of a run: a spherical variogram under an anisotropic
-// distance, as the neighbour search, the kriging system and the error variance
-// measure it. Inline: the system evaluates it for every pair of neighbours.
+// distance, inline for the search, the kriging system and the error variance.
 #pragma once
 
 #include <cmath>
