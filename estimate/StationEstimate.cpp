@@ -311,25 +311,6 @@ void Estimate(Windows &windows, PlanePoint station,
     }
 }
 
-// The form with in/out arguments over either store.
-template <typename Windows>
-bool EstimateWithArguments(Windows &windows, double station_x, double station_y,
-                           double cell_size, double increment,
-                           double &search_distance, int32_t &n_points,
-                           double &estimate_all, double &estimate_without) {
-    StationEstimate estimate;
-    estimate.estimate_all = estimate_all;
-    estimate.estimate_without = estimate_without;
-    Estimate(windows, {station_x, station_y},
-             {search_distance, increment, cell_size, n_points, false},
-             estimate);
-    estimate_all = estimate.estimate_all;
-    estimate_without = estimate.estimate_without;
-    search_distance = estimate.search_distance;
-    n_points = estimate.n_points;
-    return estimate.written;
-}
-
 } // namespace
 
 bool GatherStationSamples(CppSQLite3DB &db, double station_x, double station_y,
@@ -360,18 +341,17 @@ bool EstimateStation(CppSQLite3DB &db, double station_x, double station_y,
                      double &search_distance, int32_t &n_points,
                      double &estimate_all, double &estimate_without) {
     TQueryWindows windows(db);
-    return EstimateWithArguments(windows, station_x, station_y, cell_size,
-                                 increment, search_distance, n_points,
-                                 estimate_all, estimate_without);
-}
-
-bool EstimateStation(TPointWindows &windows, double station_x, double station_y,
-                     double cell_size, double increment,
-                     double &search_distance, int32_t &n_points,
-                     double &estimate_all, double &estimate_without) {
-    return EstimateWithArguments(windows, station_x, station_y, cell_size,
-                                 increment, search_distance, n_points,
-                                 estimate_all, estimate_without);
+    StationEstimate estimate;
+    estimate.estimate_all = estimate_all;
+    estimate.estimate_without = estimate_without;
+    Estimate(windows, {station_x, station_y},
+             {search_distance, increment, cell_size, n_points, false},
+             estimate);
+    estimate_all = estimate.estimate_all;
+    estimate_without = estimate.estimate_without;
+    search_distance = estimate.search_distance;
+    n_points = estimate.n_points;
+    return estimate.written;
 }
 
 std::optional<double>

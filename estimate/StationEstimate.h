@@ -117,17 +117,12 @@ bool GatherStationSamples(TPointWindows &windows, double station_x,
 StationEstimate EstimateStation(TPointWindows &windows, PlanePoint station,
                                 const StationSettings &settings);
 
-// The same with in/out arguments, through the point table's query texts:
-// search_distance and n_points come in as the starting half-size and N and
-// leave as the estimate's; an estimate whose kriging run was refused keeps
-// the value it came in with. Returns whether the station's line is written.
+// The same with in/out arguments, through the point table's query texts,
+// which answer as a pass's window index does: search_distance and n_points
+// come in as the starting half-size and N and leave as the estimate's; an
+// estimate whose kriging run was refused keeps the value it came in with.
+// Returns whether the station's line is written.
 bool EstimateStation(CppSQLite3DB &db, double station_x, double station_y,
-                     double cell_size, double increment,
-                     double &search_distance, int32_t &n_points,
-                     double &estimate_all, double &estimate_without);
-// The same through a pass's window index; the results are those of the form
-// above.
-bool EstimateStation(TPointWindows &windows, double station_x, double station_y,
                      double cell_size, double increment,
                      double &search_distance, int32_t &n_points,
                      double &estimate_all, double &estimate_without);

@@ -97,19 +97,19 @@ TEST_F(LeaveOneOut,
 
         // A pass's window index answers as the query texts do.
         TPointWindows windows(db);
-        double index_distance = 2500.0, index_all = -7.0, index_without = -7.0;
-        int32_t index_points = 16;
-        ASSERT_TRUE(EstimateStation(windows, station.x, station.y, 100.0, 500.0,
-                                    index_distance, index_points, index_all,
-                                    index_without));
-        EXPECT_EQ(index_all, all);
-        EXPECT_EQ(index_without, without);
+        const StationEstimate index = EstimateStation(
+            windows, {station.x, station.y}, {2500.0, 500.0, 100.0, 16});
+        ASSERT_TRUE(index.written);
+        EXPECT_EQ(index.estimate_all, all);
+        EXPECT_EQ(index.estimate_without, without);
     }
 }
 
 TEST_F(LeaveOneOut, OneCallReturnsWhatTheInOutFormLeaves) {
     // The station path's one call gives as a value what the form with in/out
     // arguments leaves in them; an estimate that was not made is blank.
+    // (The in/out form asks the query texts, which answer as a pass's window
+    // index does.)
     std::vector<Point> points = Lattice();
     points.push_back({90000.0, 0.0, 6.0}); // alone within its window
     Load(points);
@@ -130,7 +130,7 @@ TEST_F(LeaveOneOut, OneCallReturnsWhatTheInOutFormLeaves) {
         SCOPED_TRACE(c.name);
         double distance = c.distance, all = -7.0, without = -7.0;
         int32_t n_points = c.n_points;
-        const bool written = EstimateStation(windows, c.x, c.y, 100.0, 500.0,
+        const bool written = EstimateStation(db, c.x, c.y, 100.0, 500.0,
                                              distance, n_points, all, without);
         for (const bool with_sigma : {false, true}) {
             SCOPED_TRACE(with_sigma);
