@@ -126,6 +126,7 @@ bool EstimateStation(CppSQLite3DB &db, double station_x, double station_y,
                      double cell_size, double increment,
                      double &search_distance, int32_t &n_points,
                      double &estimate_all, double &estimate_without);
+
 // The leave-one-out estimate of a station again, this time leaving out the
 // stations at `also_out` (their positions as parsed) besides the station
 // itself: the same window and kriging as EstimateStation with `settings`
