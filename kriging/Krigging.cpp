@@ -103,15 +103,8 @@ bool TKrigging::PrepareGrid(const double *sample_x, const double *sample_y,
     kept_y.assign(sample_y, sample_y + kept_count);
     kept_z.assign(sample_z, sample_z + kept_count);
     kept_params = params;
-    if (!PrepareSteps(sample_x, sample_y, sample_z, sample_count, params,
-                      false)) {
-        ReleaseWork();
-        return false;
-    }
-    // The node loop's first step, done once here so that any number of
-    // lookups see the same angle.
-    ConvertAngle();
-    return true;
+    return PrepareLookups(sample_x, sample_y, sample_z, sample_count, params,
+                          nullptr);
 }
 
 bool TKrigging::PrepareGrid(const double *sample_x, const double *sample_y,
@@ -152,11 +145,21 @@ bool TKrigging::PrepareGridLeavingOut(int32_t left_out) {
         ~LeavingOut() { in_hand = -1; }
     } leaving{leaving_out};
     leaving_out = left_out;
-    if (!PrepareSteps(left_out_x.data(), left_out_y.data(), left_out_z.data(),
-                      count, kept_params, false, &dropped)) {
+    return PrepareLookups(left_out_x.data(), left_out_y.data(),
+                          left_out_z.data(), count, kept_params, &dropped);
+}
+
+bool TKrigging::PrepareLookups(const double *sample_x, const double *sample_y,
+                               const double *sample_z, int32_t sample_count,
+                               const GridParams &params,
+                               const PlanePoint *left_out) {
+    if (!PrepareSteps(sample_x, sample_y, sample_z, sample_count, params, false,
+                      left_out)) {
         ReleaseWork();
         return false;
     }
+    // The node loop's first step, done once here so that any number of
+    // lookups see the same angle.
     ConvertAngle();
     return true;
 }

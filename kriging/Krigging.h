@@ -313,6 +313,11 @@ class TKrigging {
                       const double *sample_z, int32_t sample_count,
                       const GridParams &params, bool whole_grid,
                       const PlanePoint *left_out = nullptr);
+    // The station path's preparation: PrepareSteps without the grid, the
+    // work released on a refusal, and the angle converted for the lookups.
+    bool PrepareLookups(const double *sample_x, const double *sample_y,
+                        const double *sample_z, int32_t sample_count,
+                        const GridParams &params, const PlanePoint *left_out);
     // Allocates cell_index for n_cols x n_rows (values not initialised).
     void AllocCellIndex();
     // Converts aniso_angle to radians and sets cos_angle and sin_angle.
