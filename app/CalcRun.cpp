@@ -444,14 +444,13 @@ CalcResult TCalcRun::RunPasses() {
     std::vector<Station> stations;
     std::unique_ptr<TPointWindows> windows;
     std::unique_ptr<TStationWorkers> workers;
+    const StationSettings settings{a, increment, cell, n, qc.enabled};
     if (jobs <= 1) {
         windows = WhileResponsive(
             host, [this] { return std::make_unique<TPointWindows>(db); });
     } else {
         workers = WhileResponsive(host, [&] {
-            return std::make_unique<TStationWorkers>(
-                db, jobs, StationSettings{a, increment, cell, n, qc.enabled},
-                blank_estimate);
+            return std::make_unique<TStationWorkers>(db, jobs, settings);
         });
     }
     SettlePointTable(db);
@@ -548,16 +547,10 @@ CalcResult TCalcRun::RunPasses() {
                     continue;
                 }
                 meet(record.station);
-                // An estimate the estimator cannot make stays blank, and is
+                // An estimate the estimator cannot make is blank, and is
                 // written as 0.
-                StationEstimate estimate;
-                estimate.estimate_all = blank_estimate;
-                estimate.estimate_without = blank_estimate;
-                estimate.search_distance = a;
-                estimate.n_points = n;
-                estimate.with_sigma = qc.enabled;
-                EstimateStation(*windows, record.station.x, record.station.y,
-                                cell, increment, estimate);
+                StationEstimate estimate = EstimateStation(
+                    *windows, {record.station.x, record.station.y}, settings);
                 if (finish_station(record, estimate)) {
                     result = CalcResult::Stopped;
                     break;

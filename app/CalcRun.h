@@ -102,9 +102,8 @@ inline constexpr const char *open_error_prefix = "Error by opening file ";
 // The smallest cell size the gridder accepts, metres.
 inline constexpr double min_cell_size = 0.001;
 
-// The value of an estimate that could not be made; anything not below
-// blank_limit counts as blank and is written as a difference of 0.
-inline constexpr double blank_estimate = 1.70141e38;
+// An estimate not below this counts as blank (the estimator's blank_value for
+// one it could not make) and is written as a difference of 0.
 inline constexpr double blank_limit = 1e38;
 
 // Difference estimate - observed, or 0 for a blank estimate or one that is not

@@ -1,6 +1,8 @@
 // The run's side of quality control.
 #include "app/RunQc.h"
 
+#include <optional>
+
 #include "app/CalcRun.h"
 #include "app/StationInput.h"
 #include "estimate/StationEstimate.h"
@@ -12,8 +14,13 @@ namespace {
 class TRunReestimator : public TReestimator {
   public:
     TRunReestimator(TPointWindows &windows_, const TQcStations &stations_,
-                    const QcRunParameters &parameters_)
-        : windows(windows_), stations(stations_), parameters(parameters_) {}
+                    const QcRunParameters &parameters)
+        : windows(windows_), stations(stations_) {
+        settings.search_distance = parameters.search_distance;
+        settings.increment = parameters.increment;
+        settings.cell_size = parameters.cell_size;
+        settings.n_points = parameters.min_points;
+    }
 
     double EstimateLeavingOut(size_t k,
                               const std::vector<size_t> &also_out) override {
@@ -22,21 +29,18 @@ class TRunReestimator : public TReestimator {
         for (const size_t other : also_out) {
             out.push_back({stations[other].x, stations[other].y});
         }
-        double estimate = blank_estimate;
-        if (!::EstimateLeavingOut(windows, stations[k].x, stations[k].y,
-                                  parameters.cell_size, parameters.increment,
-                                  parameters.search_distance,
-                                  parameters.min_points, out, estimate) ||
-            !(estimate < blank_limit)) {
+        const std::optional<double> estimate = ::EstimateLeavingOut(
+            windows, {stations[k].x, stations[k].y}, settings, out);
+        if (!estimate || !(*estimate < blank_limit)) {
             return qc_none;
         }
-        return estimate;
+        return *estimate;
     }
 
   private:
     TPointWindows &windows;
     const TQcStations &stations;
-    QcRunParameters parameters;
+    StationSettings settings;
 };
 
 } // namespace

@@ -4,9 +4,8 @@
 #include "estimate/StationEstimate.h"
 
 TStationWorkers::TStationWorkers(CppSQLite3DB &loaded, int32_t jobs,
-                                 const StationSettings &settings_,
-                                 double blank_)
-    : settings(settings_), blank(blank_) {
+                                 const StationSettings &settings_)
+    : settings(settings_) {
     const int32_t count = jobs < 1 ? 1 : jobs;
     // The index and every worker's queries exist before any worker starts,
     // so a failure leaves no worker to join.
@@ -82,14 +81,8 @@ void TStationWorkers::Work(TPointWindows &queries) {
 
         // Exactly what the sequential pass does for one station; the
         // estimator catches every error of its own.
-        StationEstimate result;
-        result.estimate_all = blank;
-        result.estimate_without = blank;
-        result.search_distance = settings.search_distance;
-        result.n_points = settings.n_points;
-        result.with_sigma = settings.with_sigma;
-        EstimateStation(queries, station.x, station.y, settings.cell_size,
-                        settings.increment, result);
+        StationEstimate result =
+            EstimateStation(queries, {station.x, station.y}, settings);
 
         lock.lock();
         results[k] = std::move(result);

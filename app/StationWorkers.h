@@ -16,25 +16,15 @@
 #include "store/CppSQLite3.h"
 #include "store/PointTable.h"
 
-// The run's parameters of EstimateStation, the same for every station.
-struct StationSettings {
-    double search_distance = 0.0; // starting half-size of the window, metres
-    double increment = 0.0;       // growth step of the half-size, metres
-    double cell_size = 0.0;       // grid spacing, metres
-    int32_t n_points = 0;         // minimum number of stations N
-    bool with_sigma = false;      // how sure each estimate is, too
-};
-
 class TStationWorkers {
   public:
     // Reads the loaded point table of `loaded` once into a window index that
     // every worker shares (on the caller's thread), gives each worker window
     // queries of its own over it, throwing the first error
     // (CppSQLite3Exception, bad_alloc); then starts `jobs` threads (at least
-    // one). `loaded` must stay open until the workers are destroyed. `blank`
-    // is the value an estimate keeps when its run makes none.
+    // one). `loaded` must stay open until the workers are destroyed.
     TStationWorkers(CppSQLite3DB &loaded, int32_t jobs,
-                    const StationSettings &settings, double blank);
+                    const StationSettings &settings);
     // Lets the stations in hand finish and joins the threads; the workers'
     // window queries and the shared index go with them.
     ~TStationWorkers();
@@ -60,7 +50,6 @@ class TStationWorkers {
     void Stop();
 
     StationSettings settings;
-    double blank;
     // The point table read once; only read by the workers.
     std::unique_ptr<TPointIndex> index;
     // Each worker's window queries over it (a statement and scratch of its

@@ -41,13 +41,16 @@ SampleSet Spread(int count, double side) {
 // MakeGrid as the station estimation calls it: nearest search, no drift, fitted
 // model, cells of 200 m, radius 2500 m, 16 points.
 void RunGrid(benchmark::State &state, const SampleSet &s) {
+    GridParams params;
+    params.max_points = 16;
+    params.search_radius = 2500.0;
+    params.cell_x = params.cell_y = 200.0;
+    params.aniso_ratio = 1.0;
     int64_t nodes = 0;
     for (auto _ : state) {
         auto k = std::make_unique<TKrigging>();
-        const bool made =
-            k->MakeGrid(s.x.data(), s.y.data(), s.z.data(),
-                        static_cast<int32_t>(s.x.size()), 0, 0, 16, 2500.0, 0,
-                        0.0, 0.0, 0.0, 200.0, 200.0, 0.0, 1.0);
+        const bool made = k->MakeGrid(s.x.data(), s.y.data(), s.z.data(),
+                                      static_cast<int32_t>(s.x.size()), params);
         if (!made) {
             state.SkipWithError("MakeGrid refused the samples");
             return;

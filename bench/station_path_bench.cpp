@@ -45,8 +45,8 @@ double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-// One station the way it was estimated before the station path: both kriging
-// runs make their whole grid and read it with ValueAt.
+// One station by the whole-grid path: both kriging runs make their whole grid
+// and read it with ValueAt.
 bool WholeGridStation(TPointWindows &windows, double x, double y, double &all,
                       double &without) {
     SampleArrays s;
@@ -59,12 +59,15 @@ bool WholeGridStation(TPointWindows &windows, double x, double y, double &all,
             own < 0) {
             return false;
         }
+        GridParams params;
+        params.max_points = min_points;
+        params.search_radius = search_distance;
+        params.cell_x = params.cell_y = cell_size;
+        params.aniso_ratio = 1.0;
         auto run = [&](int32_t count, double &estimate) {
             auto k = std::make_unique<TKrigging>();
             if (k->MakeGrid(s.sample_x.data(), s.sample_y.data(),
-                            s.sample_z.data(), count, 0, 0, min_points,
-                            search_distance, 0, 0.0, 0.0, 0.0, cell_size,
-                            cell_size, 0.0, 1.0)) {
+                            s.sample_z.data(), count, params)) {
                 estimate = k->ValueAt(x, y, false);
             }
         };
@@ -82,12 +85,15 @@ bool WholeGridStation(TPointWindows &windows, double x, double y, double &all,
     }
 }
 
+// One station by the station path: the station's one call.
 bool StationPathStation(TPointWindows &windows, double x, double y, double &all,
                         double &without) {
-    double half_size = search_distance;
-    int32_t counted = min_points;
-    return EstimateStation(windows, x, y, cell_size, increment, half_size,
-                           counted, all, without);
+    const StationEstimate e = EstimateStation(
+        windows, {x, y},
+        {search_distance, increment, cell_size, min_points, false});
+    all = e.estimate_all;
+    without = e.estimate_without;
+    return e.written;
 }
 
 struct PathFigures {

@@ -6,6 +6,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "kriging/Krigging.h"
@@ -14,15 +15,19 @@
 
 namespace {
 
-// The gridder's fixed settings for a station: values gridded as they are,
-// nearest-points search, ordinary kriging, a fitted isotropic model.
-constexpr int32_t no_log = 0;
-constexpr int32_t nearest_search = 0;
-constexpr int32_t ordinary_kriging = 0;
-constexpr double fit_model =
-    0.0; // nugget, sill and range 0: fit from the samples
-constexpr double no_angle = 0.0;
-constexpr double isotropic = 1.0;
+// The gridder's parameters for a station: values gridded as they are,
+// nearest-points search, ordinary kriging, a model fitted from the samples
+// (nugget, sill and range 0), isotropic. Its most neighbours and search
+// radius are the window's N and starting half-size, not the grown window's.
+GridParams StationGridParams(const StationSettings &settings) {
+    GridParams params;
+    params.max_points = settings.n_points;
+    params.search_radius = settings.search_distance;
+    params.cell_x = settings.cell_size;
+    params.cell_y = settings.cell_size;
+    params.aniso_ratio = 1.0;
+    return params;
+}
 
 // The gridder of this thread, prepared afresh for every run: its work arrays
 // keep their room from station to station.
@@ -37,12 +42,10 @@ TKrigging &ThreadGridder() {
 // Prepares a run over the first `count` samples; false (the gridder says why)
 // when it is refused.
 bool Prepare(TKrigging &gridder, const SampleArrays &samples, int32_t count,
-             int32_t max_points, double search_radius, double cell_size) {
-    return gridder.PrepareGrid(
-        samples.sample_x.data(), samples.sample_y.data(),
-        samples.sample_z.data(), count, no_log, nearest_search, max_points,
-        search_radius, ordinary_kriging, fit_model, fit_model, fit_model,
-        cell_size, cell_size, no_angle, isotropic);
+             const StationSettings &settings) {
+    return gridder.PrepareGrid(samples.sample_x.data(), samples.sample_y.data(),
+                               samples.sample_z.data(), count,
+                               StationGridParams(settings));
 }
 
 // Reads a prepared run at the station, and how sure that value is: the square
@@ -80,19 +83,17 @@ double ReadWithSigma(TKrigging &gridder, double station_x, double station_y,
 // its gridder reuses the first run's work where it provably did not change.
 // An estimate whose run is refused is left untouched, and the refusal kept.
 void KrigeAtStation(const SampleArrays &samples, int32_t own_index,
-                    int32_t max_points, double search_radius, double cell_size,
-                    double station_x, double station_y,
-                    StationEstimate &estimate) {
+                    const StationSettings &settings, double station_x,
+                    double station_y, StationEstimate &estimate) {
     TKrigging &gridder = ThreadGridder();
-    if (Prepare(gridder, samples, samples.sample_count, max_points,
-                search_radius, cell_size)) {
+    if (Prepare(gridder, samples, samples.sample_count, settings)) {
         estimate.estimate_all = gridder.ValueAtStation(station_x, station_y);
     } else {
         estimate.refused_all = gridder.refusal;
     }
     if (!gridder.PrepareGridLeavingOut(own_index)) {
         estimate.refused_without = gridder.refusal;
-    } else if (estimate.with_sigma) {
+    } else if (settings.with_sigma) {
         estimate.estimate_without = ReadWithSigma(
             gridder, station_x, station_y, estimate.sigma, estimate.reach);
     } else {
@@ -263,24 +264,24 @@ bool StoredCentre(Windows &windows, double station_x, double station_y,
     return windows.StoredPosition(station_x, station_y, centre_x, centre_y);
 }
 
+// The estimation of a station over either store. `estimate` comes in holding,
+// in estimate_all and estimate_without, what a refused kriging run leaves.
 template <typename Windows>
-void Estimate(Windows &windows, double station_x, double station_y,
-              double cell_size, double increment, StationEstimate &estimate) {
-    // The gridder's radius and neighbour count are the values as they came in,
-    // before the window grew.
-    const double search_radius = estimate.search_distance;
-    const int32_t max_points = estimate.n_points;
+void Estimate(Windows &windows, PlanePoint station,
+              const StationSettings &settings, StationEstimate &estimate) {
     estimate.written = false;
+    estimate.search_distance = settings.search_distance;
+    estimate.n_points = settings.n_points;
     estimate.skip = StationSkip::None;
     estimate.sigma = estimate.reach = std::numeric_limits<double>::quiet_NaN();
     estimate.refused_all = estimate.refused_without = GridRefusal::None;
     try {
         double centre_x, centre_y;
         const bool stored =
-            StoredCentre(windows, station_x, station_y, centre_x, centre_y);
+            StoredCentre(windows, station.x, station.y, centre_x, centre_y);
         SampleArrays samples;
         int32_t own_index = -1;
-        if (!Gather(windows, centre_x, centre_y, stored, increment,
+        if (!Gather(windows, centre_x, centre_y, stored, settings.increment,
                     estimate.search_distance, estimate.n_points, samples,
                     own_index)) {
             estimate.skip = StationSkip::WindowShort;
@@ -290,8 +291,8 @@ void Estimate(Windows &windows, double station_x, double station_y,
             estimate.skip = StationSkip::OwnSampleMissing;
             return;
         }
-        KrigeAtStation(samples, own_index, max_points, search_radius, cell_size,
-                       centre_x, centre_y, estimate);
+        KrigeAtStation(samples, own_index, settings, centre_x, centre_y,
+                       estimate);
         estimate.written = true;
     } catch (const std::bad_alloc &) {
         estimate.skip = StationSkip::Error;
@@ -308,25 +309,6 @@ void Estimate(Windows &windows, double station_x, double station_y,
         estimate.skip = StationSkip::Error;
         estimate.error = "unknown error";
     }
-}
-
-// The form with in/out arguments over either store.
-template <typename Windows>
-bool EstimateWithArguments(Windows &windows, double station_x, double station_y,
-                           double cell_size, double increment,
-                           double &search_distance, int32_t &n_points,
-                           double &estimate_all, double &estimate_without) {
-    StationEstimate estimate;
-    estimate.estimate_all = estimate_all;
-    estimate.estimate_without = estimate_without;
-    estimate.search_distance = search_distance;
-    estimate.n_points = n_points;
-    Estimate(windows, station_x, station_y, cell_size, increment, estimate);
-    estimate_all = estimate.estimate_all;
-    estimate_without = estimate.estimate_without;
-    search_distance = estimate.search_distance;
-    n_points = estimate.n_points;
-    return estimate.written;
 }
 
 } // namespace
@@ -359,40 +341,38 @@ bool EstimateStation(CppSQLite3DB &db, double station_x, double station_y,
                      double &search_distance, int32_t &n_points,
                      double &estimate_all, double &estimate_without) {
     TQueryWindows windows(db);
-    return EstimateWithArguments(windows, station_x, station_y, cell_size,
-                                 increment, search_distance, n_points,
-                                 estimate_all, estimate_without);
+    StationEstimate estimate;
+    estimate.estimate_all = estimate_all;
+    estimate.estimate_without = estimate_without;
+    Estimate(windows, {station_x, station_y},
+             {search_distance, increment, cell_size, n_points, false},
+             estimate);
+    estimate_all = estimate.estimate_all;
+    estimate_without = estimate.estimate_without;
+    search_distance = estimate.search_distance;
+    n_points = estimate.n_points;
+    return estimate.written;
 }
 
-bool EstimateStation(TPointWindows &windows, double station_x, double station_y,
-                     double cell_size, double increment,
-                     double &search_distance, int32_t &n_points,
-                     double &estimate_all, double &estimate_without) {
-    return EstimateWithArguments(windows, station_x, station_y, cell_size,
-                                 increment, search_distance, n_points,
-                                 estimate_all, estimate_without);
-}
-
-bool EstimateLeavingOut(TPointWindows &windows, double station_x,
-                        double station_y, double cell_size, double increment,
-                        double search_distance, int32_t n_points,
-                        const std::vector<PlanePoint> &also_out,
-                        double &estimate) {
+std::optional<double>
+EstimateLeavingOut(TPointWindows &windows, PlanePoint station,
+                   const StationSettings &settings,
+                   const std::vector<PlanePoint> &also_out) {
     try {
         double centre_x, centre_y;
-        if (!StoredCentre(windows, station_x, station_y, centre_x, centre_y)) {
-            return false;
+        if (!StoredCentre(windows, station.x, station.y, centre_x, centre_y)) {
+            return std::nullopt;
         }
         // The same window as the station's estimate: the same start, growth
-        // and N, and the gridder's radius and neighbours from them.
-        const double search_radius = search_distance;
-        const int32_t max_points = n_points;
+        // and N.
+        double search_distance = settings.search_distance;
+        int32_t n_points = settings.n_points;
         SampleArrays samples;
         int32_t own_index = -1;
-        if (!Gather(windows, centre_x, centre_y, true, increment,
+        if (!Gather(windows, centre_x, centre_y, true, settings.increment,
                     search_distance, n_points, samples, own_index) ||
             own_index < 0) {
-            return false;
+            return std::nullopt;
         }
         // The samples to leave out, at their positions as the table holds
         // them; the others keep their fetch order.
@@ -419,19 +399,19 @@ bool EstimateLeavingOut(TPointWindows &windows, double station_x,
             }
         }
         TKrigging &gridder = ThreadGridder();
-        if (Prepare(gridder, samples, kept, max_points, search_radius,
-                    cell_size)) {
-            estimate = gridder.ValueAtStation(centre_x, centre_y);
+        if (!Prepare(gridder, samples, kept, settings)) {
+            return blank_value;
         }
-        return true;
+        return gridder.ValueAtStation(centre_x, centre_y);
     } catch (...) {
-        // As for the station's own estimate: the station is left as it was.
-        return false;
+        // As for the station's own estimate: the station is not estimated.
+        return std::nullopt;
     }
 }
 
-void EstimateStation(TPointWindows &windows, double station_x, double station_y,
-                     double cell_size, double increment,
-                     StationEstimate &estimate) {
-    Estimate(windows, station_x, station_y, cell_size, increment, estimate);
+StationEstimate EstimateStation(TPointWindows &windows, PlanePoint station,
+                                const StationSettings &settings) {
+    StationEstimate estimate;
+    Estimate(windows, station, settings, estimate);
+    return estimate;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,17 +23,32 @@ enum class StationSkip : uint8_t {
     Error, // an error ended the estimation; see StationEstimate.error
 };
 
-// All that the estimation of one station found. The estimates come in holding
-// the value an estimate keeps when its kriging run makes none (the caller's
-// choice: 0.0 or the blank value); search_distance and n_points come in
-// holding the starting half-size and N, and leave as EstimateStation leaves
-// them.
+// The run's parameters of a station's estimation, the same for every
+// station.
+struct StationSettings {
+    // Starting half-size of the search window, metres; also the gridder's
+    // search radius.
+    double search_distance = 0.0;
+    double increment = 0.0; // growth step of the half-size, metres
+    double cell_size = 0.0; // grid spacing for both axes, metres
+    // Minimum number of stations N in the window; also the gridder's most
+    // neighbours of a node.
+    int32_t n_points = 0;
+    bool with_sigma = false; // how sure the leave-one-out estimate is, too
+};
+
+// All that the estimation of one station found. An estimate whose kriging run
+// was refused, or did not take place, holds blank_value, as a blank node
+// gives.
 struct StationEstimate {
-    bool written = false; // what EstimateStation returns: write the line
-    double estimate_all = 0.0;
-    double estimate_without = 0.0;
-    double search_distance = 0.0; // final half-size of the window, metres
-    int32_t n_points = 0;         // stations counted in the final window
+    bool written = false;                  // write the station's line
+    double estimate_all = blank_value;     // from all stations of the window
+    double estimate_without = blank_value; // from all but the station
+    // Final half-size of the window (metres) and the stations counted in it;
+    // the starting half-size and N when the estimation failed before the
+    // window was counted.
+    double search_distance = 0.0;
+    int32_t n_points = 0;
     StationSkip skip = StationSkip::None;
     GridRefusal refused_all = GridRefusal::None;     // the first kriging run
     GridRefusal refused_without = GridRefusal::None; // the second
@@ -41,7 +57,6 @@ struct StationEstimate {
     // of its error variance under the model its run fitted (mGal), and the
     // distance from the station to the farthest sample it used (metres);
     // NaN when there is none.
-    bool with_sigma = false; // in
     double sigma = std::numeric_limits<double>::quiet_NaN();
     double reach = std::numeric_limits<double>::quiet_NaN();
 };
@@ -85,47 +100,39 @@ bool GatherStationSamples(TPointWindows &windows, double station_x,
                           double &search_distance, int32_t &n_points,
                           SampleArrays &samples, int32_t &own_index);
 
-// Estimates the anomaly at a station twice: from a grid kriged from all
+// Estimates the anomaly at a station twice, from a grid kriged from all
 // stations of its final window (estimate_all) and from one kriged without the
-// station itself (estimate_without), both read at the station's own
-// coordinates. `cell_size` is the grid spacing in metres for both axes.
+// station itself (estimate_without), both read at the station. The window
+// grows as GatherStationSamples says, from settings.search_distance by
+// settings.increment until it holds settings.n_points stations; the gridder
+// searches within settings.search_distance for at most settings.n_points
+// neighbours, on cells of settings.cell_size. The station is taken at its
+// position as the point table holds it (coordinates of more than 15
+// significant digits come back rounded to 15), so that its own sample is
+// found and the grids are read where the samples lie.
 //
-// search_distance and n_points are in/out as for GatherStationSamples; their
-// incoming values also become the gridder's search radius and maximum number of
-// neighbours. An estimate whose kriging run was refused is left untouched.
-//
-// Returns true when the own sample was in the window and both runs took place
-// without an error. This is the one place that catches every error raised below
-// it (point store, number conversion, memory, floating-point faults): any of
-// them makes it return false, and the station is skipped. Never throws.
+// This is the one place that catches every error raised below it (point
+// store, number conversion, memory, floating-point faults): any of them skips
+// the station, and the estimate says why. Never throws.
+StationEstimate EstimateStation(TPointWindows &windows, PlanePoint station,
+                                const StationSettings &settings);
+
+// The same with in/out arguments, through the point table's query texts,
+// which answer as a pass's window index does: search_distance and n_points
+// come in as the starting half-size and N and leave as the estimate's; an
+// estimate whose kriging run was refused keeps the value it came in with.
+// Returns whether the station's line is written.
 bool EstimateStation(CppSQLite3DB &db, double station_x, double station_y,
                      double cell_size, double increment,
                      double &search_distance, int32_t &n_points,
                      double &estimate_all, double &estimate_without);
-// The same through a pass's window index (the Calc run's form); the results
-// are those of the form above.
-bool EstimateStation(TPointWindows &windows, double station_x, double station_y,
-                     double cell_size, double increment,
-                     double &search_distance, int32_t &n_points,
-                     double &estimate_all, double &estimate_without);
+
 // The leave-one-out estimate of a station again, this time leaving out the
 // stations at `also_out` (their positions as parsed) besides the station
-// itself: the same window and kriging as EstimateStation, fewer samples.
-// `estimate` comes in holding the value it keeps when the kriging run makes
-// none; search_distance and n_points are the starting half-size and N. False
-// when the station could not be estimated (then `estimate` is untouched).
-// Never throws.
-bool EstimateLeavingOut(TPointWindows &windows, double station_x,
-                        double station_y, double cell_size, double increment,
-                        double search_distance, int32_t n_points,
-                        const std::vector<PlanePoint> &also_out,
-                        double &estimate);
-
-// The same through a pass's window index, with what it found in `estimate`
-// (in/out as described there). The station is taken at its position as the
-// point table holds it (coordinates of more than 15 significant digits come
-// back rounded to 15), so that its own sample is found and the grids are read
-// where the samples lie.
-void EstimateStation(TPointWindows &windows, double station_x, double station_y,
-                     double cell_size, double increment,
-                     StationEstimate &estimate);
+// itself: the same window and kriging as EstimateStation with `settings`
+// (with_sigma aside), fewer samples. blank_value when the kriging run was
+// refused; none when the station could not be estimated. Never throws.
+std::optional<double>
+EstimateLeavingOut(TPointWindows &windows, PlanePoint station,
+                   const StationSettings &settings,
+                   const std::vector<PlanePoint> &also_out);

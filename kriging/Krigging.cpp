@@ -1,6 +1,6 @@
-// The kriging gridder: validation, data scan and grid geometry, variogram fit,
-// node estimation with neighbour search and Gauss-Jordan solve, and the grid
-// lookup.
+// The kriging gridder's runs: validation, data scan, grid geometry and cell
+// index, the node loop and the station lookup over the fit, search, system
+// and lookup of their own files, and the error variance of a station's value.
 //
 // Formulas are evaluated with long double intermediates (64-bit mantissa) and
 // stored into double fields and arrays; named quantities are doubles.
@@ -9,136 +9,28 @@
 #include <algorithm>
 #include <cfenv>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <vector>
 
-#include "kriging/Cube.h"
-#include "kriging/LagClass.h"
+#include "kriging/GridLookup.h"
 
 #include "platform/Dialogs.h"
 #include "platform/FloatChecks.h"
 
 namespace {
 
-constexpr double blank_value = 1.70141e38;
-constexpr double blank_limit = 1e38; // a value not below this is blank
 constexpr double min_cell_size = 0.001;
-constexpr int32_t max_grid_nodes = 1024;
 constexpr int32_t max_neighbours = 32;
 constexpr int32_t default_max_points = 8;
 constexpr double default_radius_cells = 8.0;
-constexpr long double lag_class_share =
-    0.02L; // class width as a share of the extent
-constexpr long double pair_offset = 0.0001L;
 constexpr long double degrees_to_radians =
     0.017453292L; // the decimal constant, not pi/180
-constexpr long double octant_pi = 3.141592654L;
-constexpr double sector_share = 1.0 / 45.0;
-constexpr long double scale_factor = 3600.0L;
 
 const char *const msg_cell_size = "Cell size must be defined.";
 const char *const msg_too_many_x =
     "Number of grid points exceeded 1024 in X-direction.";
 const char *const msg_too_many_y =
     "Number of grid points exceeded 1024 in Y-direction.";
-
-bool IsBlank(double v) { return !(v < blank_limit); }
-
-// Floor of a long double as an integer, bounded to [lo, hi] in the floating
-// domain first so that out-of-range and NaN values never reach the conversion.
-// For an integer bound, floor(v) >= lo exactly when v >= lo, and floor(v) > hi
-// exactly when v >= hi + 1.
-int32_t BoundedFloor(long double v, int32_t lo, int32_t hi) {
-    if (!(v >= lo)) {
-        return lo;
-    }
-    if (v >= static_cast<long double>(hi) + 1) {
-        return hi;
-    }
-    return SmallFloor(v);
-}
-
-// In-place heapsort of entries 1..n by ascending distance, the index moving
-// with its distance; a list of fewer than two entries is untouched.
-void HeapSort(int32_t *index, double *dist, int32_t n) {
-    if (n < 2) {
-        return;
-    }
-    int32_t l = n / 2 + 1;
-    int32_t top = n;
-    for (;;) {
-        int32_t hold_index;
-        double hold_dist;
-        if (l > 1) {
-            --l;
-            hold_index = index[l];
-            hold_dist = dist[l];
-        } else {
-            hold_index = index[top];
-            hold_dist = dist[top];
-            index[top] = index[1];
-            dist[top] = dist[1];
-            --top;
-            if (top == 1) {
-                index[1] = hold_index;
-                dist[1] = hold_dist;
-                return;
-            }
-        }
-        int32_t a = l;
-        int32_t b = 2 * l;
-        while (b <= top) {
-            if (b < top && dist[b] < dist[b + 1]) {
-                ++b;
-            }
-            if (hold_dist < dist[b]) {
-                index[a] = index[b];
-                dist[a] = dist[b];
-                a = b;
-                b = 2 * b;
-            } else {
-                break;
-            }
-        }
-        index[a] = hold_index;
-        dist[a] = hold_dist;
-    }
-}
-
-// Search window reach in cells: ceil(radius / cell), bounded before conversion.
-int32_t WindowReach(double radius, double cell) {
-    const long double reach =
-        std::ceil(static_cast<long double>(radius) / cell);
-    if (!(reach >= 0)) {
-        return 0;
-    }
-    return reach > max_grid_nodes ? max_grid_nodes + 1
-                                  : static_cast<int32_t>(reach);
-}
-
-// Number of drift terms of an order; orders outside 1..3 have none.
-int32_t DriftTerms(int32_t order) {
-    switch (order) {
-    case 1:
-        return 2;
-    case 2:
-        return 5;
-    case 3:
-        return 9;
-    default:
-        return 0;
-    }
-}
-
-// Lag class widths (metres) whose inverse is computed for the plain class
-// test: neither it nor a quotient can overflow.
-constexpr double min_plain_width = 1e-200;
-constexpr double max_plain_width = 1e200;
-
-// Coordinates beyond this magnitude (metres) make the neighbour search
-// measure every sample: far below it, no offset or distance can overflow.
-constexpr double pruning_coordinate_limit = 1e100;
 
 } // namespace
 
@@ -158,127 +50,13 @@ const char *GridRefusalMessage(GridRefusal refusal) {
     return nullptr;
 }
 
-// What one pair of the variogram fit adds to its lag class: the distance,
-// the value difference, and the class (-1: the pair is left out).
-struct TKrigging::PairRecord {
-    double d;
-    double dz;
-    int32_t lag_class;
-};
-
-// The lag classes of one direction of the fit: pairs up to `extent` apart
-// in classes `width` wide; `inverse` is 1 / width in plain double, or 0 where
-// it could overflow.
-struct TKrigging::LagScale {
-    double extent;
-    double width;
-    double inverse;
-};
-
-// Work table of the experimental variogram: one row per lag class.
-struct TKrigging::LagTable {
-    double dist_sum[lag_classes];
-    double sq_sum[lag_classes];
-    double count[lag_classes];
-
-    void Clear() {
-        for (int32_t k = 0; k < lag_classes; ++k) {
-            dist_sum[k] = sq_sum[k] = count[k] = 0.0;
-        }
-    }
-    // Adds a pair to its class, each sum stored as double after the addition.
-    void Add(const PairRecord &pair) {
-        const int32_t k = pair.lag_class;
-        dist_sum[k] = dist_sum[k] + static_cast<long double>(pair.d);
-        sq_sum[k] = sq_sum[k] + static_cast<long double>(pair.dz) * pair.dz;
-        count[k] = count[k] + 1.0L;
-    }
-};
-
-// The occupied cells of every row (or column) of the cell index, as lines of
-// entries in ascending column (row) order, and the pairs of each line.
-struct TKrigging::FitLines {
-    // Line l's entries are start[l] .. start[l + 1] - 1.
-    std::vector<int32_t> start;
-    // Per entry: the column (of a row's entry) or row (of a column's entry)
-    // of its cell, and the sample that represents the cell.
-    std::vector<int32_t> place;
-    std::vector<int32_t> sample;
-    // Every pair of every line in the order of the scan (kept fits only):
-    // pair k's distance, value difference and lag class (-1: left out).
-    std::vector<double> pair_d, pair_dz;
-    std::vector<int8_t> pair_class;
-    // The pairs of each lag class in the scan order, as a chain: the first
-    // pair of class k, and the next pair of the same class after each (-1:
-    // none).
-    int32_t class_first[lag_classes];
-    std::vector<int32_t> pair_next;
-    // The sums after all pairs (kept fits only).
-    LagTable table;
-};
-
-// The full fit of the last PrepareGrid: its grid geometry, lines, pairs and
-// sums, so that the same samples less one can reuse what did not change.
-struct TKrigging::FitMemo {
-    bool recorded = false; // the last full fit kept its pairs here
-    bool valid = false;    // ... and it belongs to the kept samples
-    GridShape shape{};
-    FitLines kept[2];    // 0: rows, 1: columns
-    FitLines scratch[2]; // lines of a fit that is not kept
-    std::vector<int32_t> fill;
-    std::vector<double> reach; // a line's PairReach from one entry
-    // The left-out cell's pairs: their positions in the scan order and their
-    // figures now.
-    std::vector<size_t> k_pairs;
-    std::vector<PairRecord> fresh;
-};
-
-// Covariance entries (sill - semivariance) of sample pairs already met in the
-// node systems of the grid in hand. The up to four nodes a station lookup
-// reads share most of their neighbours, so most pairs recur. Samples get
-// slots as they are met; the entry of slots (a, b), a < b, is valid while its
-// stamp equals the generation. Full slots start a new generation.
-struct TKrigging::PairCache {
-    static constexpr int32_t slots = 64;
-    std::vector<int32_t> slot_of; // per sample: its slot, or -1
-    int32_t sample_of[slots] = {};
-    int32_t used = 0;
-    uint32_t generation = 1;
-    uint32_t stamp[slots][slots] = {};
-    double covariance[slots][slots];
-    // The model the entries were computed with.
-    ModelShape model{};
-
-    // Forgets every entry and slot.
-    void Clear() {
-        for (int32_t k = 0; k < used; ++k) {
-            slot_of[sample_of[k]] = -1;
-        }
-        used = 0;
-        if (++generation == 0) {
-            std::memset(stamp, 0, sizeof stamp);
-            generation = 1;
-        }
-    }
-    // Forgets everything, for a grid of `samples` samples.
-    void Reset(int32_t samples) {
-        used = 0;
-        slot_of.assign(samples > 0 ? samples : 0, -1);
-        Clear();
-    }
-};
-
 TKrigging::TKrigging() : blank(blank_value) {}
 
 TKrigging::~TKrigging() = default;
 
 bool TKrigging::MakeGrid(const double *sample_x, const double *sample_y,
                          const double *sample_z, int32_t sample_count,
-                         int32_t log_z, int32_t search_mode, int32_t max_points,
-                         double search_radius, int32_t drift_order,
-                         double nugget, double sill, double range,
-                         double cell_x, double cell_y, double aniso_angle,
-                         double aniso_ratio) {
+                         const GridParams &params) {
     // The sample copies and the cell index never outlive the run, whatever
     // leaves it; nor does a grid the run did not finish (a refusal or a fault
     // after it was allocated), so ValueAt then reads blank.
@@ -293,15 +71,40 @@ bool TKrigging::MakeGrid(const double *sample_x, const double *sample_y,
         }
     } guard{this};
 
-    if (!PrepareSteps(sample_x, sample_y, sample_z, sample_count, log_z,
-                      search_mode, max_points, search_radius, drift_order,
-                      nugget, sill, range, cell_x, cell_y, aniso_angle,
-                      aniso_ratio, true)) {
+    if (!PrepareSteps(sample_x, sample_y, sample_z, sample_count, params,
+                      true)) {
         return false;
     }
     EstimateGrid();
     guard.finished = true;
     return true;
+}
+
+bool TKrigging::MakeGrid(const double *sample_x, const double *sample_y,
+                         const double *sample_z, int32_t sample_count,
+                         int32_t log_z, int32_t search_mode, int32_t max_points,
+                         double search_radius, int32_t drift_order,
+                         double nugget, double sill, double range,
+                         double cell_x, double cell_y, double aniso_angle,
+                         double aniso_ratio) {
+    return MakeGrid(sample_x, sample_y, sample_z, sample_count,
+                    {log_z, search_mode, max_points, search_radius, drift_order,
+                     nugget, sill, range, cell_x, cell_y, aniso_angle,
+                     aniso_ratio});
+}
+
+bool TKrigging::PrepareGrid(const double *sample_x, const double *sample_y,
+                            const double *sample_z, int32_t sample_count,
+                            const GridParams &params) {
+    // Kept as given, for PrepareGridLeavingOut.
+    kept_cells = false;
+    kept_count = sample_count > 0 ? sample_count : 0;
+    kept_x.assign(sample_x, sample_x + kept_count);
+    kept_y.assign(sample_y, sample_y + kept_count);
+    kept_z.assign(sample_z, sample_z + kept_count);
+    kept_params = params;
+    return PrepareLookups(sample_x, sample_y, sample_z, sample_count, params,
+                          nullptr);
 }
 
 bool TKrigging::PrepareGrid(const double *sample_x, const double *sample_y,
@@ -311,26 +114,10 @@ bool TKrigging::PrepareGrid(const double *sample_x, const double *sample_y,
                             int32_t drift_order, double nugget, double sill,
                             double range, double cell_x, double cell_y,
                             double aniso_angle, double aniso_ratio) {
-    // Kept as given, for PrepareGridLeavingOut.
-    kept_cells = false;
-    kept_count = sample_count > 0 ? sample_count : 0;
-    kept_x.assign(sample_x, sample_x + kept_count);
-    kept_y.assign(sample_y, sample_y + kept_count);
-    kept_z.assign(sample_z, sample_z + kept_count);
-    kept_args = {log_z,         search_mode, max_points,  drift_order,
-                 search_radius, nugget,      sill,        range,
-                 cell_x,        cell_y,      aniso_angle, aniso_ratio};
-    if (!PrepareSteps(sample_x, sample_y, sample_z, sample_count, log_z,
-                      search_mode, max_points, search_radius, drift_order,
-                      nugget, sill, range, cell_x, cell_y, aniso_angle,
-                      aniso_ratio, false)) {
-        ReleaseWork();
-        return false;
-    }
-    // The node loop's first step, done once here so that any number of
-    // lookups see the same angle.
-    ConvertAngle();
-    return true;
+    return PrepareGrid(sample_x, sample_y, sample_z, sample_count,
+                       {log_z, search_mode, max_points, search_radius,
+                        drift_order, nugget, sill, range, cell_x, cell_y,
+                        aniso_angle, aniso_ratio});
 }
 
 bool TKrigging::PrepareGridLeavingOut(int32_t left_out) {
@@ -353,50 +140,48 @@ bool TKrigging::PrepareGridLeavingOut(int32_t left_out) {
         }
     }
     const PlanePoint dropped{kept_x[left_out], kept_y[left_out]};
-    const GridArgs &a = kept_args;
     struct LeavingOut {
         int32_t &in_hand;
         ~LeavingOut() { in_hand = -1; }
     } leaving{leaving_out};
     leaving_out = left_out;
-    if (!PrepareSteps(left_out_x.data(), left_out_y.data(), left_out_z.data(),
-                      count, a.log_z, a.search_mode, a.max_points,
-                      a.search_radius, a.drift_order, a.nugget, a.sill, a.range,
-                      a.cell_x, a.cell_y, a.aniso_angle, a.aniso_ratio, false,
-                      &dropped)) {
+    return PrepareLookups(left_out_x.data(), left_out_y.data(),
+                          left_out_z.data(), count, kept_params, &dropped);
+}
+
+bool TKrigging::PrepareLookups(const double *sample_x, const double *sample_y,
+                               const double *sample_z, int32_t sample_count,
+                               const GridParams &params,
+                               const PlanePoint *left_out) {
+    if (!PrepareSteps(sample_x, sample_y, sample_z, sample_count, params, false,
+                      left_out)) {
         ReleaseWork();
         return false;
     }
+    // The node loop's first step, done once here so that any number of
+    // lookups see the same angle.
     ConvertAngle();
     return true;
 }
 
 bool TKrigging::PrepareSteps(const double *sample_x, const double *sample_y,
                              const double *sample_z, int32_t sample_count,
-                             int32_t log_z, int32_t search_mode,
-                             int32_t max_points, double search_radius,
-                             int32_t drift_order, double nugget, double sill,
-                             double range, double cell_x, double cell_y,
-                             double aniso_angle, double aniso_ratio,
-                             bool whole_grid, const PlanePoint *left_out) {
+                             const GridParams &params, bool whole_grid,
+                             const PlanePoint *left_out) {
     grid.reset();
     ReleaseWork();
     refusal = GridRefusal::None;
     n_cols = 0;
     n_rows = 0;
     this->whole_grid = whole_grid;
-    if (!fit_memo) {
-        fit_memo = std::make_unique<FitMemo>();
-    }
     if (left_out == nullptr) {
         // A fit of other samples: nothing kept serves them until their own
         // fit is kept.
-        fit_memo->valid = false;
+        fit.Forget();
         if (whole_grid) {
             kept_count = -1;
         }
     }
-    fit_memo->recorded = false;
     ClearFloatErrors();
 
     if (sample_count > 0) {
@@ -410,18 +195,18 @@ bool TKrigging::PrepareSteps(const double *sample_x, const double *sample_y,
         }
     }
     this->sample_count = sample_count;
-    this->log_z = log_z;
-    this->search_mode = search_mode;
-    this->max_points = max_points;
-    this->search_radius = search_radius;
-    this->drift_order = drift_order;
-    this->nugget = nugget;
-    this->sill = sill;
-    this->range = range;
-    this->cell_x = cell_x;
-    this->cell_y = cell_y;
-    this->aniso_angle = aniso_angle;
-    this->aniso_ratio = aniso_ratio;
+    log_z = params.log_z;
+    search_mode = params.search_mode;
+    max_points = params.max_points;
+    search_radius = params.search_radius;
+    drift_order = params.drift_order;
+    nugget = params.nugget;
+    sill = params.sill;
+    range = params.range;
+    cell_x = params.cell_x;
+    cell_y = params.cell_y;
+    aniso_angle = params.aniso_angle;
+    aniso_ratio = params.aniso_ratio;
     dx = cell_x;
     dy = cell_y;
 
@@ -439,7 +224,7 @@ bool TKrigging::PrepareSteps(const double *sample_x, const double *sample_y,
     CheckFloatErrors();
     // A fit that met no fault serves the same samples less one.
     if (left_out == nullptr) {
-        fit_memo->valid = fit_memo->recorded;
+        fit.Confirm();
     }
     return true;
 }
@@ -579,15 +364,13 @@ int32_t TKrigging::BuildCellIndex() {
         }
     }
     // The samples are final from here on: pairs met before are not theirs.
-    if (!pair_cache) {
-        pair_cache = std::make_unique<PairCache>();
-    }
-    pair_cache->Reset(sample_count);
-    columns_listed = false;
+    system.NewGrid(sample_count);
+    search.NewGrid();
     // The kept samples less one on the kept grid: each sample's cell is the
     // one it had there (the same coordinates on the same geometry).
+    const GridShape shape = Shape();
     const bool known_cells = leaving_out >= 0 && kept_cells &&
-                             kept_shape == Shape() &&
+                             kept_shape == shape &&
                              sample_count + 1 == kept_count;
     // The kept samples themselves: note their cells.
     const bool note_cells =
@@ -606,7 +389,7 @@ int32_t TKrigging::BuildCellIndex() {
             c = kept_col[kept];
             r = kept_row[kept];
         } else {
-            CellOf(cur_x, cur_y, c, r);
+            NearestNode(shape, cur_x, cur_y, c, r);
         }
         if (note_cells) {
             kept_col[i] = c;
@@ -628,19 +411,9 @@ int32_t TKrigging::BuildCellIndex() {
     }
     if (note_cells) {
         kept_cells = true;
-        kept_shape = Shape();
+        kept_shape = shape;
     }
     return 0;
-}
-
-void TKrigging::CellOf(double x, double y, int32_t &c, int32_t &r) const {
-    // nearest node: floor of the offset plus half a cell
-    c = BoundedFloor((static_cast<long double>(x) - x_min + 0.5L * cell_x) /
-                         cell_x,
-                     0, n_cols - 1);
-    r = BoundedFloor((static_cast<long double>(y) - y_min + 0.5L * cell_y) /
-                         cell_y,
-                     0, n_rows - 1);
 }
 
 void TKrigging::AllocGrid() {
@@ -663,341 +436,17 @@ int32_t TKrigging::FitVariogram() {
     return 0;
 }
 
-bool TKrigging::ShareLines(int32_t direction, int32_t c, int32_t r,
-                           const LagScale &scale, LagTable &table) {
-    // The left-out sample's cell K lies on line `line` at place `place`. With
-    // the grid geometry unchanged, every other cell holds the same samples in
-    // the same order, so every pair without K has the kept fit's figures; a
-    // lag class that no pair with K reached (in the kept fit or now) adds up
-    // the same figures in the same order, and keeps its sums. The others are
-    // added up again, in the scan order, from the kept figures and K's new
-    // pairs.
-    const FitLines &lines = fit_memo->kept[direction];
-    const int32_t line = direction == 0 ? r : c;
-    const int32_t place = direction == 0 ? c : r;
-    const int32_t first = lines.start[line];
-    const int32_t m = lines.start[line + 1] - first;
-    int32_t p = -1;
-    for (int32_t e = 0; e < m; ++e) {
-        if (lines.place[first + e] == place) {
-            p = e;
-        }
-    }
-    if (p < 0) {
-        return false;
-    }
-    // The sample that represents entry e of the line now (K: -1 when the
-    // cell emptied).
-    const auto sample_now = [&](int32_t e) {
-        const int32_t at = lines.place[first + e];
-        return direction == 0 ? cell_index[at][r] : cell_index[c][at];
-    };
-    const int32_t k_sample = sample_now(p);
-    // Pairs of the lines before K's, and the pair (i, j), i < j, of K's line,
-    // in the scan order.
-    size_t before = 0;
-    for (int32_t l = 0; l < line; ++l) {
-        const size_t n = lines.start[l + 1] - lines.start[l];
-        before += n * (n - 1) / 2;
-    }
-    const auto pair_at = [m, before](int32_t i, int32_t j) {
-        return before + static_cast<size_t>(i) * m -
-               static_cast<size_t>(i) * (i + 1) / 2 + (j - i - 1);
-    };
-    bool touched[lag_classes] = {};
-    // K's pairs in the scan order (ascending q is ascending position: a pair
-    // (q, p) with q < p lies in the triangle's row q, ahead of row p): the
-    // kept pair's position and K's pair now.
-    std::vector<size_t> &k_pairs = fit_memo->k_pairs;
-    std::vector<PairRecord> &fresh = fit_memo->fresh;
-    k_pairs.clear();
-    fresh.clear();
-    for (int32_t q = 0; q < m; ++q) {
-        if (q == p) {
-            continue;
-        }
-        const int32_t i = std::min(p, q), j = std::max(p, q);
-        const size_t at = pair_at(i, j);
-        k_pairs.push_back(at);
-        if (lines.pair_class[at] >= 0) {
-            touched[lines.pair_class[at]] = true;
-        }
-        if (k_sample != -1) {
-            const int32_t a = sample_now(i), b = sample_now(j);
-            if (a == -1 || b == -1) {
-                return false;
-            }
-            fresh.push_back(ClassifyPair(a, b, PairReach<false>(a, b), scale));
-            if (fresh.back().lag_class >= 0) {
-                touched[fresh.back().lag_class] = true;
-            }
-        }
-    }
-    table = lines.table;
-    for (int32_t k = 0; k < lag_classes; ++k) {
-        if (!touched[k]) {
-            continue;
-        }
-        // Class k's kept pairs and K's pairs, merged by position: at a
-        // position of K, its pair now (when of class k) replaces the kept one.
-        table.dist_sum[k] = table.sq_sum[k] = table.count[k] = 0.0;
-        int64_t at = lines.class_first[k];
-        size_t n = 0;
-        while (at >= 0 || n < k_pairs.size()) {
-            if (n < k_pairs.size() &&
-                (at < 0 || k_pairs[n] <= static_cast<size_t>(at))) {
-                if (!fresh.empty() && fresh[n].lag_class == k) {
-                    table.Add(fresh[n]);
-                }
-                if (at >= 0 && k_pairs[n] == static_cast<size_t>(at)) {
-                    at = lines.pair_next[at];
-                }
-                ++n;
-            } else {
-                table.Add({lines.pair_d[at], lines.pair_dz[at], k});
-                at = lines.pair_next[at];
-            }
-        }
-    }
-    return true;
-}
-
-template <bool plain_offsets>
-[[gnu::always_inline]] inline double TKrigging::PairReach(int32_t a,
-                                                          int32_t b) const {
-    // Each offset is the extended difference stored as double; where the
-    // caller knows every difference of the window to be exact, the plain one
-    // is the same number.
-    const double pdx =
-        plain_offsets
-            ? sample_x[a] - sample_x[b]
-            : static_cast<double>(static_cast<long double>(sample_x[a]) -
-                                  sample_x[b]);
-    const double pdy =
-        plain_offsets
-            ? sample_y[a] - sample_y[b]
-            : static_cast<double>(static_cast<long double>(sample_y[a]) -
-                                  sample_y[b]);
-    // The offset classes a pair by trunc((distance + 0.0001) / width) while
-    // the mean distances stay those of the pairs.
-    return std::sqrt(static_cast<long double>(pdx) * pdx +
-                     static_cast<long double>(pdy) * pdy) +
-           pair_offset;
-}
-
-[[gnu::always_inline]] inline TKrigging::PairRecord
-TKrigging::ClassifyPair(int32_t a, int32_t b, double e,
-                        const LagScale &scale) const {
-    if (!(e <= scale.extent && e >= pair_offset)) {
-        return {0.0, 0.0, -1};
-    }
-    const int32_t k = LagClassOf(e, scale.width, scale.inverse);
-    if (k < 0) {
-        return {0.0, 0.0, -1};
-    }
-    const double pdz = static_cast<long double>(sample_z[a]) - sample_z[b];
-    const double d = e - pair_offset;
-    return {d, pdz, k};
-}
-
 void TKrigging::FitModel(const PlanePoint *left_out) {
     if (sill != 0.0 || range != 0.0) {
         return;
     }
-    if (!fit_memo) {
-        fit_memo = std::make_unique<FitMemo>();
-    }
-    FitMemo &memo = *fit_memo;
-    // Peak semivariance of a table and the mean distance of its class; ties
-    // keep the earlier class.
-    auto peak = [&](const LagTable &table, double &peak_gamma,
-                    double &peak_lag) {
-        double gamma[lag_classes];
-        double lag[lag_classes];
-        for (int32_t k = 0; k < lag_classes; ++k) {
-            gamma[k] = 0.0;
-            lag[k] = 0.0;
-            if (table.count[k] != 0.0) {
-                lag[k] = table.dist_sum[k] /
-                         static_cast<long double>(table.count[k]);
-                gamma[k] = table.sq_sum[k] / (2.0L * table.count[k]);
-            }
-        }
-        peak_gamma = gamma[0];
-        peak_lag = lag[0];
-        for (int32_t k = 1; k < lag_classes; ++k) {
-            if (gamma[k] > peak_gamma) {
-                peak_gamma = gamma[k];
-                peak_lag = lag[k];
-            }
-        }
-    };
-
-    // Pairs along rows over the widened x extent, along columns over the y
-    // extent as found.
-    LagScale scales[2];
-    scales[0].extent = static_cast<long double>(x_max) - x_min;
-    scales[1].extent = static_cast<long double>(y_max) - y_min;
-    for (LagScale &scale : scales) {
-        scale.width = lag_class_share * scale.extent;
-        scale.inverse =
-            scale.width >= min_plain_width && scale.width <= max_plain_width
-                ? 1.0 / scale.width
-                : 0.0;
-    }
-    // All coordinates of one sign and within a factor of two of each other
-    // (as a survey's projected coordinates are): every difference of two is
-    // exact (Sterbenz), in double as in extended precision.
-    const auto exact_differences = [](double lo, double hi) {
-        return (lo > 0.0 && hi <= 2.0 * lo) || (hi < 0.0 && lo >= 2.0 * hi);
-    };
-    const bool plain_offsets =
-        exact_differences(x_min, x_max) && exact_differences(y_min, y_max);
-
-    // The samples less one of the kept fit, on the same grid: the left-out
-    // sample's cell is the only one that changed.
-    const bool shared =
-        left_out != nullptr && memo.valid && memo.shape == Shape();
-    int32_t left_c = -1, left_r = -1;
-    if (shared) {
-        CellOf(left_out->x, left_out->y, left_c, left_r);
-    }
-    // A fit of its own keeps its pairs unless it serves samples less one.
-    const bool record = left_out == nullptr;
-    FitLines *lines = record ? memo.kept : memo.scratch;
-    bool listed = false;
-    double peaks[2], lags[2];
-    for (int32_t direction = 0; direction < 2; ++direction) {
-        LagTable table;
-        const LagScale &scale = scales[direction];
-        if (!shared || !ShareLines(direction, left_c, left_r, scale, table)) {
-            if (!listed) {
-                ListLines(lines);
-                listed = true;
-            }
-            FitLines &own = lines[direction];
-            const auto count = static_cast<int32_t>(own.start.size()) - 1;
-            size_t total = 0;
-            for (int32_t line = 0; line < count; ++line) {
-                const size_t n = own.start[line + 1] - own.start[line];
-                total += n * (n - 1) / 2;
-            }
-            int32_t class_last[lag_classes];
-            if (record) {
-                own.pair_d.resize(total);
-                own.pair_dz.resize(total);
-                own.pair_class.resize(total);
-                own.pair_next.resize(total);
-                for (int32_t k = 0; k < lag_classes; ++k) {
-                    own.class_first[k] = class_last[k] = -1;
-                }
-            }
-            table.Clear();
-            size_t at = 0;
-            // The distances of all pairs first, each independent of the
-            // others, so that their square roots overlap; then their classes
-            // and sums in the scan order.
-            std::vector<double> &reach = memo.reach;
-            reach.resize(std::max(reach.size(), total));
-            for (int32_t line = 0, at_line = 0; line < count; ++line) {
-                const int32_t end = own.start[line + 1];
-                for (int32_t i = own.start[line]; i < end; ++i) {
-                    const int32_t a = own.sample[i];
-                    for (int32_t j = i + 1; j < end; ++j, ++at_line) {
-                        reach[at_line] =
-                            plain_offsets ? PairReach<true>(a, own.sample[j])
-                                          : PairReach<false>(a, own.sample[j]);
-                    }
-                }
-            }
-            for (int32_t line = 0; line < count; ++line) {
-                // Every pair of a line, the earlier cell first.
-                const int32_t end = own.start[line + 1];
-                for (int32_t i = own.start[line]; i < end; ++i) {
-                    const int32_t a = own.sample[i];
-                    for (int32_t j = i + 1; j < end; ++j, ++at) {
-                        const PairRecord pair =
-                            ClassifyPair(a, own.sample[j], reach[at], scale);
-                        if (record) {
-                            own.pair_d[at] = pair.d;
-                            own.pair_dz[at] = pair.dz;
-                            own.pair_class[at] =
-                                static_cast<int8_t>(pair.lag_class);
-                            own.pair_next[at] = -1;
-                            const int32_t k = pair.lag_class;
-                            if (k >= 0) {
-                                const auto here = static_cast<int32_t>(at);
-                                if (class_last[k] < 0) {
-                                    own.class_first[k] = here;
-                                } else {
-                                    own.pair_next[class_last[k]] = here;
-                                }
-                                class_last[k] = here;
-                            }
-                        }
-                        if (pair.lag_class >= 0) {
-                            table.Add(pair);
-                        }
-                    }
-                }
-            }
-            if (record) {
-                own.table = table;
-            }
-        }
-        peak(table, peaks[direction], lags[direction]);
-    }
-    if (record) {
-        memo.recorded = true;
-        memo.shape = Shape();
-    }
-
-    nugget = 0.0;
-    sill = (static_cast<long double>(peaks[0]) + peaks[1]) * 0.5L;
-    range = (static_cast<long double>(lags[0]) + lags[1]) * 0.5L;
-}
-
-void TKrigging::ListLines(FitLines *lines) {
-    // The occupied cells of every row and of every column, as the samples
-    // that represent them in ascending column (row) order: the pairs of the
-    // fit are the dense scan's pairs in the dense scan's order, so the sums
-    // are the same, without visiting the empty cells of a grown window.
-    FitLines &rows = lines[0];
-    FitLines &cols = lines[1];
-    rows.start.assign(n_rows + 1, 0);
-    cols.start.assign(n_cols + 1, 0);
-    for (int32_t c = 0; c < n_cols; ++c) {
-        for (int32_t r = 0; r < n_rows; ++r) {
-            if (cell_index[c][r] != -1) {
-                ++rows.start[r + 1];
-                ++cols.start[c + 1];
-            }
-        }
-    }
-    for (int32_t r = 0; r < n_rows; ++r) {
-        rows.start[r + 1] += rows.start[r];
-    }
-    for (int32_t c = 0; c < n_cols; ++c) {
-        cols.start[c + 1] += cols.start[c];
-    }
-    rows.place.resize(rows.start[n_rows]);
-    rows.sample.resize(rows.start[n_rows]);
-    cols.place.resize(cols.start[n_cols]);
-    cols.sample.resize(cols.start[n_cols]);
-    std::vector<int32_t> &fill = fit_memo->fill;
-    fill.assign(rows.start.begin(), rows.start.end() - 1);
-    for (int32_t c = 0; c < n_cols; ++c) {
-        int32_t col_fill = cols.start[c];
-        for (int32_t r = 0; r < n_rows; ++r) {
-            const int32_t s = cell_index[c][r];
-            if (s != -1) {
-                rows.place[fill[r]] = c;
-                rows.sample[fill[r]++] = s;
-                cols.place[col_fill] = r;
-                cols.sample[col_fill++] = s;
-            }
-        }
-    }
+    const FittedModel model =
+        fit.Fit({sample_x.get(), sample_y.get(), sample_z.get(),
+                 cell_index.get(), Shape()},
+                left_out);
+    nugget = model.nugget;
+    sill = model.sill;
+    range = model.range;
 }
 
 void TKrigging::ConvertAngle() {
@@ -1091,346 +540,30 @@ double TKrigging::EstimateNode(int32_t i, int32_t j, NodeMakeup *makeup) {
     return estimate;
 }
 
-double TKrigging::AnisoDistance(double dx, double dy) const {
-    // u along the anisotropy direction, v across it; a negative ratio can make
-    // the radicand negative, which raises the invalid-operation fault.
-    double u = dx, v = dy;
-    // Unrotated, finite offsets turn into themselves exactly (a product by 1,
-    // a signed zero added), with no flag raised: the rotation is left out.
-    if (!(cos_angle == 1.0 && sin_angle == 0.0 && std::isfinite(dx) &&
-          std::isfinite(dy))) {
-        u = static_cast<long double>(dx) * cos_angle +
-            static_cast<long double>(dy) * sin_angle;
-        v = static_cast<long double>(dy) * cos_angle -
-            static_cast<long double>(dx) * sin_angle;
-    }
-    return std::sqrt(static_cast<long double>(aniso_ratio) * v * v +
-                     static_cast<long double>(u) * u);
-}
-
-void TKrigging::OfferCandidate(int32_t *index, double *dist, int32_t &count,
-                               int32_t cap, int32_t s, double d,
-                               int32_t sector) {
-    if (count < cap) {
-        ++count;
-        index[count] = s;
-        dist[count] = d;
-        if (count < 2) {
-            return;
-        }
-    } else if (d < dist[count]) {
-        // strictly nearer than the farthest kept: a tie does not displace it
-        index[count] = s;
-        dist[count] = d;
-    } else {
-        return;
-    }
-    // Entries 1..count-1 are sorted and the new one is last. Heapsort is not
-    // stable, but with no two distances equal its result is the one sorted
-    // order, which inserting the new entry gives directly. Only a list with
-    // equal distances needs the heapsort itself to keep its order of ties.
-    const int32_t kept = count - 1;
-    bool ties = false;
-    for (int32_t k = 1; k < kept && !ties; ++k) {
-        ties = dist[k] == dist[k + 1];
-    }
-    int32_t at = kept + 1;
-    while (!ties && at > 1 && dist[at - 1] >= d) {
-        ties = dist[at - 1] == d;
-        --at;
-    }
-    if (!ties) {
-        for (int32_t k = kept; k >= at; --k) {
-            index[k + 1] = index[k];
-            dist[k + 1] = dist[k];
-        }
-        index[at] = s;
-        dist[at] = d;
-        return;
-    }
-    if (sector < 0) {
-        SortByDistance(index, dist, count);
-    } else {
-        SortSector(sector);
+void TKrigging::TakeInHand(int32_t s) {
+    if (s != -1) {
+        cur_x = sample_x[s];
+        cur_y = sample_y[s];
+        cur_z = sample_z[s];
     }
 }
 
 void TKrigging::SearchNearest(int32_t i, int32_t j, double X, double Y,
                               int32_t *nbr_index, double *nbr_dist,
                               int32_t &found) {
-    const int32_t rx = WindowReach(search_radius, cell_x);
-    const int32_t ry = WindowReach(search_radius, cell_y);
-    found = 0;
-    // A sample the list would turn away need not be measured. Unrotated, with
-    // a ratio of at least 1, the distance is at least |dx| and at least |dy|
-    // bit for bit: every step of AnisoDistance (products, sum, square root,
-    // each rounded to nearest) is monotone, and the root of the rounded
-    // square of a double rounds back to it. The offset in plain double,
-    // `ax`, is within one unit in the last place of the extended one; ax
-    // above a double limit puts the extended offset at or above it. So a
-    // sample with ax or ay above the limit has a distance at or above it:
-    // above the radius while the list has room (the limit is then the next
-    // double after the radius), and not nearer than the farthest kept once it
-    // is full. Far from overflow, measuring it would raise no flag either.
-    const bool prune = cos_angle == 1.0 && sin_angle == 0.0 &&
-                       aniso_ratio >= 1.0 &&
-                       aniso_ratio <= pruning_coordinate_limit &&
-                       std::fabs(x_min) < pruning_coordinate_limit &&
-                       std::fabs(x_max) < pruning_coordinate_limit &&
-                       std::fabs(y_min) < pruning_coordinate_limit &&
-                       std::fabs(y_max) < pruning_coordinate_limit &&
-                       std::fabs(X) < pruning_coordinate_limit &&
-                       std::fabs(Y) < pruning_coordinate_limit &&
-                       std::fabs(search_radius) < pruning_coordinate_limit;
-    if (prune && max_points >= 1 &&
-        SearchNearestAtOnce(i, j, X, Y, nbr_index, nbr_dist, found)) {
-        return;
-    }
-    const double beyond_radius =
-        prune ? std::nextafter(search_radius,
-                               std::numeric_limits<double>::infinity())
-              : search_radius;
-    // The window reaches rx columns below the node's column but rx - 1 above
-    // it.
-    const int32_t c_end = std::min<int32_t>(n_cols, i + rx);
-    const int32_t r_end = std::min<int32_t>(n_rows, j + ry);
-    for (int32_t c = std::max(0, i - rx); c < c_end; ++c) {
-        for (int32_t r = std::max(0, j - ry); r < r_end; ++r) {
-            const int32_t s = cell_index[c][r];
-            if (s == -1) {
-                continue;
-            }
-            cur_x = sample_x[s];
-            cur_y = sample_y[s];
-            cur_z = sample_z[s];
-            if (prune) {
-                const double limit = found >= 1 && found >= max_points
-                                         ? nbr_dist[found]
-                                         : beyond_radius;
-                if (std::fabs(X - cur_x) > limit ||
-                    std::fabs(Y - cur_y) > limit) {
-                    continue;
-                }
-            }
-            const double d = AnisoDistance(static_cast<long double>(X) - cur_x,
-                                           static_cast<long double>(Y) - cur_y);
-            if (d <= search_radius) {
-                OfferCandidate(nbr_index, nbr_dist, found, max_points, s, d,
-                               -1);
-            }
-        }
-    }
-}
-
-bool TKrigging::SearchNearestAtOnce(int32_t i, int32_t j, double X, double Y,
-                                    int32_t *nbr_index, double *nbr_dist,
-                                    int32_t &found) {
-    // The offers keep the list sorted by distance and displace only for a
-    // strictly nearer sample. When the distances of the list, and the next
-    // one after it, are all different, the list is therefore the max_points
-    // nearest samples within the radius in ascending order, whatever the
-    // order of the offers; ties are left to the offers themselves.
-    //
-    // Plain double distances find the few samples that can be among them:
-    // they are within a relative 1e-15 of the extended ones (a few roundings
-    // of the same offsets, far from overflow and underflow), so a sample whose
-    // plain distance exceeds the max_points-th smallest by the margin below is
-    // farther, exactly, than each of those max_points samples.
-    constexpr double margin = 1e-12;
-    constexpr double smallest_margin = 1e-280; // absolute, near 0
-    if (!columns_listed) {
-        column_start.assign(n_cols + 1, 0);
-        column_row.clear();
-        column_sample.clear();
-        for (int32_t c = 0; c < n_cols; ++c) {
-            for (int32_t r = 0; r < n_rows; ++r) {
-                if (cell_index[c][r] != -1) {
-                    column_row.push_back(r);
-                    column_sample.push_back(cell_index[c][r]);
-                }
-            }
-            column_start[c + 1] = static_cast<int32_t>(column_row.size());
-        }
-        columns_listed = true;
-    }
-    // Squared plain distances of the samples of columns [c_lo, c_hi) and rows
-    // [r_lo, r_hi) not beyond `limit`, into `candidates`.
-    const auto gather = [&](int32_t c_lo, int32_t c_hi, int32_t r_lo,
-                            int32_t r_hi, double limit) {
-        candidates.clear();
-        for (int32_t c = std::max(0, c_lo); c < std::min<int32_t>(n_cols, c_hi);
-             ++c) {
-            const int32_t end = column_start[c + 1];
-            int32_t k = column_start[c];
-            while (k < end && column_row[k] < r_lo) {
-                ++k;
-            }
-            for (; k < end && column_row[k] < r_hi; ++k) {
-                const int32_t s = column_sample[k];
-                const double u = X - sample_x[s];
-                const double v = Y - sample_y[s];
-                const double d2 = aniso_ratio * v * v + u * u;
-                if (d2 <= limit) {
-                    candidates.push_back({d2, s});
-                }
-            }
-        }
-    };
-    const auto nearer = [](const SearchCandidate &a, const SearchCandidate &b) {
-        return a.d < b.d;
-    };
-    // The max_points-th smallest squared distance among `candidates`, widened
-    // by the margin; `otherwise` when there are not that many.
-    const auto bound_of = [&](double otherwise) {
-        if (candidates.size() < static_cast<size_t>(max_points)) {
-            return otherwise;
-        }
-        std::nth_element(candidates.begin(),
-                         candidates.begin() + max_points - 1, candidates.end(),
-                         nearer);
-        return candidates[max_points - 1].d * (1.0 + 2.0 * margin) +
-               smallest_margin;
-    };
-    const int32_t rx = WindowReach(search_radius, cell_x);
-    const int32_t ry = WindowReach(search_radius, cell_y);
-    const double reach = search_radius * (1.0 + margin) + smallest_margin;
-    const double reach2 = reach * reach;
-    // The cells next to the node give an upper bound of the list's farthest
-    // distance, which spares the selection among the whole window.
-    constexpr int32_t near_cells = 3;
-    gather(std::max(i - rx, i - near_cells),
-           std::min(i + rx, i + near_cells + 1),
-           std::max(j - ry, j - near_cells),
-           std::min(j + ry, j + near_cells + 1), reach2);
-    const double near_bound = std::min(bound_of(reach2), reach2);
-    gather(i - rx, i + rx, j - ry, j + ry, near_bound);
-    const double bound = bound_of(near_bound);
-    // The sample in hand after the scan, as the offers leave it: the last
-    // sample of the window in column-major order.
-    int32_t last = -1;
-    for (int32_t c = std::min<int32_t>(n_cols, i + rx) - 1;
-         c >= std::max(0, i - rx) && last == -1; --c) {
-        for (int32_t k = column_start[c + 1] - 1; k >= column_start[c]; --k) {
-            if (column_row[k] < std::min<int32_t>(n_rows, j + ry) &&
-                column_row[k] >= std::max(0, j - ry)) {
-                last = column_sample[k];
-                break;
-            }
-        }
-    }
-    // The extended distances of the samples that can be in the list.
-    measured.clear();
-    for (const SearchCandidate &candidate : candidates) {
-        if (candidate.d > bound) {
-            continue;
-        }
-        const int32_t s = candidate.s;
-        const double d =
-            AnisoDistance(static_cast<long double>(X) - sample_x[s],
-                          static_cast<long double>(Y) - sample_y[s]);
-        if (d <= search_radius) {
-            measured.push_back({d, s});
-        }
-    }
-    std::sort(measured.begin(), measured.end(), nearer);
-    const auto kept = std::min<size_t>(measured.size(), max_points);
-    for (size_t k = 1; k < measured.size() && k <= kept; ++k) {
-        if (!(measured[k - 1].d < measured[k].d)) {
-            return false; // a tie in or at the edge of the list
-        }
-    }
-    found = static_cast<int32_t>(kept);
-    for (size_t k = 0; k < kept; ++k) {
-        nbr_index[k + 1] = measured[k].s;
-        nbr_dist[k + 1] = measured[k].d;
-    }
-    if (last != -1) {
-        cur_x = sample_x[last];
-        cur_y = sample_y[last];
-        cur_z = sample_z[last];
-    }
-    return true;
+    TakeInHand(search.SearchNearest(Searched(), i, j, X, Y, nbr_index, nbr_dist,
+                                    found));
 }
 
 void TKrigging::SearchOctants(int32_t i, int32_t j, double X, double Y,
                               int32_t *nbr_index, double *nbr_dist,
                               int32_t &found) {
-    const int32_t rx = WindowReach(search_radius, cell_x);
-    const int32_t ry = WindowReach(search_radius, cell_y);
-    per_sector = max_points / 8;
-    if (per_sector < 1) {
-        per_sector = 1;
-    }
-    if (per_sector > max_per_sector) {
-        per_sector = max_per_sector;
-    }
-    for (int32_t s = 0; s < 8; ++s) {
-        sect_count[s] = 0;
-    }
-    const int32_t c_end = std::min<int32_t>(n_cols, i + rx);
-    const int32_t r_end = std::min<int32_t>(n_rows, j + ry);
-    for (int32_t c = std::max(0, i - rx); c < c_end; ++c) {
-        for (int32_t r = std::max(0, j - ry); r < r_end; ++r) {
-            const int32_t s = cell_index[c][r];
-            if (s == -1) {
-                continue;
-            }
-            cur_x = sample_x[s];
-            cur_y = sample_y[s];
-            cur_z = sample_z[s];
-            const double ddx = static_cast<long double>(X) - cur_x;
-            const double ddy = static_cast<long double>(Y) - cur_y;
-            const double d = AnisoDistance(ddx, ddy);
-            if (!(d <= search_radius)) {
-                continue;
-            }
-            const int32_t sector = Octant(ddx, ddy);
-            OfferCandidate(sect_index[sector], sect_dist[sector],
-                           sect_count[sector], per_sector, s, d, sector);
-        }
-    }
-    found = 0;
-    for (int32_t s = 0; s < 8; ++s) {
-        for (int32_t k = 1; k <= sect_count[s]; ++k) {
-            ++found;
-            nbr_index[found] = sect_index[s][k];
-            nbr_dist[found] = sect_dist[s][k];
-        }
-    }
-    SortByDistance(nbr_index, nbr_dist, found);
+    TakeInHand(search.SearchOctants(Searched(), i, j, X, Y, nbr_index, nbr_dist,
+                                    found));
 }
 
 int32_t TKrigging::Octant(double dx, double dy) const {
-    // Azimuth of (dx, dy), clockwise from +y: the direction from the sample
-    // toward the node. The sectors stay fixed to the grid axes.
-    const double h =
-        std::hypot(static_cast<long double>(dx), static_cast<long double>(dy));
-    long double t;
-    if (!(h > 0.0)) {
-        t = 0.0L;
-    } else if (dy == 0.0) {
-        t = dx > 0.0 ? 90.0L : 270.0L;
-    } else if (dy > 0.0) {
-        if (dx > 0.0) {
-            t = std::asin(dx / static_cast<long double>(h)) * 180.0L /
-                octant_pi;
-        } else {
-            t = (std::asin(dx / static_cast<long double>(h)) +
-                 2.0L * octant_pi) *
-                180.0L / octant_pi;
-        }
-    } else if (dx > 0.0) {
-        t = (std::asin(std::fabs(static_cast<long double>(dy)) / h) +
-             0.5L * octant_pi) *
-            180.0L / octant_pi;
-    } else {
-        t = (std::asin(std::fabs(static_cast<long double>(dx)) / h) +
-             octant_pi) *
-            180.0L / octant_pi;
-    }
-    // 1/45 is held as a double, which lies just above 1/45, so that an azimuth
-    // on a sector boundary (90, 180, 270) falls into the sector it starts.
-    return BoundedFloor(t * static_cast<long double>(sector_share), 0, 7);
+    return ::Octant(dx, dy);
 }
 
 void TKrigging::SortByDistance(int32_t *nbr_index, double *nbr_dist,
@@ -1438,57 +571,10 @@ void TKrigging::SortByDistance(int32_t *nbr_index, double *nbr_dist,
     HeapSort(nbr_index, nbr_dist, n);
 }
 
-void TKrigging::SortSector(int32_t s) {
-    HeapSort(sect_index[s], sect_dist[s], sect_count[s]);
-}
+void TKrigging::SortSector(int32_t s) { search.SortSector(s); }
 
 double TKrigging::Variogram(PlanePoint P, PlanePoint Q) const {
-    const double h = AnisoDistance(static_cast<long double>(P.x) - Q.x,
-                                   static_cast<long double>(P.y) - Q.y);
-    if (h < range) {
-        // spherical model: nugget + (sill - nugget) * (1.5 h/a - 0.5 h^3/a^3)
-        const long double h3 = CubeOf(h); // std::pow(h, 3.0L), bit for bit
-        // range^3 is the same power for every pair; it is recomputed only when
-        // range changes, which gives the identical value at a fraction of the
-        // cost
-        if (!range_cubed_valid || range_cubed_of != range) {
-            range_cubed = std::pow(static_cast<long double>(range), 3.0L);
-            range_cubed_of = range;
-            range_cubed_valid = true;
-        }
-        return nugget + (static_cast<long double>(sill) - nugget) *
-                            (1.5L * h / range - 0.5L * h3 / range_cubed);
-    }
-    return sill;
-}
-
-double TKrigging::DriftTerm(int32_t t, double x, double y) const {
-    const long double X = x;
-    const long double Y = y;
-    const long double xm = x_max;
-    const long double ym = y_max;
-    // Coordinates scaled by the largest sample x (widened) and y: a scale of 0
-    // divides by zero, which the node's floating-point check reports.
-    switch (t) {
-    case 1:
-        return X / xm;
-    case 2:
-        return Y / ym;
-    case 3:
-        return (X * X) / (xm * xm);
-    case 4:
-        return (X * Y) / (xm * ym);
-    case 5:
-        return (Y * Y) / (ym * ym);
-    case 6:
-        return (X * X * X) / (xm * xm * xm);
-    case 7:
-        return (X * X * Y) / (ym * xm * xm);
-    case 8:
-        return (X * Y * Y) / (xm * ym * ym);
-    default:
-        return (Y * Y * Y) / (ym * ym * ym);
-    }
+    return system.Semivariance(Model(), P, Q);
 }
 
 bool TKrigging::NodeWeights(double X, double Y, int32_t found,
@@ -1496,232 +582,15 @@ bool TKrigging::NodeWeights(double X, double Y, int32_t found,
     return SolveNode(X, Y, found, nullptr, weights);
 }
 
-double TKrigging::PairCovariance(int32_t i, int32_t j, const int32_t *samples) {
-    const auto direct = [&] {
-        // covariance = sill - semivariance
-        return static_cast<double>(
-            static_cast<long double>(sill) -
-            Variogram({neighbours[i][0], neighbours[i][1]},
-                      {neighbours[j][0], neighbours[j][1]}));
-    };
-    if (samples == nullptr) {
-        return direct();
-    }
-    // The semivariance of a pair depends on its two samples and the model
-    // only, and not on their order: the offsets of (j, i) are those of
-    // (i, j) negated, exactly, and the distance squares them.
-    PairCache &cache = *pair_cache;
-    int32_t a = cache.slot_of[samples[i]], b = cache.slot_of[samples[j]];
-    if (a > b) {
-        std::swap(a, b);
-    }
-    if (cache.stamp[a][b] != cache.generation) {
-        cache.covariance[a][b] = direct();
-        cache.stamp[a][b] = cache.generation;
-    }
-    return cache.covariance[a][b];
-}
-
 bool TKrigging::SolveNode(double X, double Y, int32_t found,
                           const int32_t *samples, double *weights) {
-    double rhs[max_system + 2];
-    const int32_t m = found + 1;
-    const int32_t n = m + DriftTerms(drift_order);
-    // Only the rows and columns a system used can hold entries.
-    const int32_t dirty = std::min(std::max(kr_rows_used, n), max_system);
-    for (int32_t r = 0; r <= dirty; ++r) {
-        std::fill(kr_matrix[r], kr_matrix[r] + dirty + 1, 0.0);
-    }
-    kr_rows_used = std::min(n, max_system);
-    if (samples != nullptr) {
-        // Slots in the pair cache for this node's samples, under the model in
-        // force.
-        if (!pair_cache) {
-            pair_cache = std::make_unique<PairCache>();
-            pair_cache->Reset(sample_count);
-            columns_listed = false;
-        }
-        PairCache &cache = *pair_cache;
-        if (!(cache.model == Model())) {
-            cache.Clear();
-            cache.model = Model();
-        }
-        int32_t missing = 0;
-        for (int32_t i = 1; i <= found; ++i) {
-            const int32_t s = samples[i];
-            if (static_cast<size_t>(s) >= cache.slot_of.size()) {
-                cache.slot_of.resize(s + 1, -1);
-            }
-            missing += cache.slot_of[s] < 0;
-        }
-        if (cache.used + missing > PairCache::slots) {
-            cache.Clear();
-        }
-        for (int32_t i = 1; i <= found; ++i) {
-            const int32_t s = samples[i];
-            if (cache.slot_of[s] < 0) {
-                cache.sample_of[cache.used] = s;
-                cache.slot_of[s] = cache.used++;
-            }
-        }
-    }
-    const PlanePoint node{X, Y};
-    for (int32_t i = 1; i <= found; ++i) {
-        const PlanePoint pi{neighbours[i][0], neighbours[i][1]};
-        for (int32_t j = i + 1; j <= found; ++j) {
-            kr_matrix[i][j] = PairCovariance(i, j, samples);
-            kr_matrix[j][i] = kr_matrix[i][j];
-        }
-        kr_matrix[i][i] = sill; // the full sill, not sill - nugget
-        rhs[i] = static_cast<long double>(sill) - Variogram(node, pi);
-        kr_matrix[i][m] = 1.0;
-        kr_matrix[m][i] = 1.0;
-    }
-    rhs[m] = 1.0;
-    kr_matrix[m][m] = 0.0;
-    for (int32_t col = m + 1, t = 1; col <= n; ++col, ++t) {
-        for (int32_t i = 1; i <= found; ++i) {
-            kr_matrix[i][col] =
-                DriftTerm(t, neighbours[i][0], neighbours[i][1]);
-            kr_matrix[col][i] = kr_matrix[i][col];
-        }
-        rhs[col] = DriftTerm(t, X, Y);
-    }
-    return SolveSystem(rhs, weights, n);
+    const NodeSystem node{{X, Y},      found, neighbours, samples,
+                          drift_order, x_max, y_max,      Model()};
+    return system.Solve(node, kr_matrix, aug_matrix, weights);
 }
 
 bool TKrigging::SolveSystem(const double *rhs, double *weights, int32_t N) {
-    bool used[max_system + 1];
-    int32_t pivot_row[max_system + 1];
-    for (int32_t r = 1; r <= N; ++r) {
-        for (int32_t k = 1; k <= N; ++k) {
-            aug_matrix[r][k] = kr_matrix[r][k];
-        }
-        aug_matrix[r][N + 1] = rhs[r];
-        used[r] = false;
-    }
-    for (int32_t c = 1; c <= N; ++c) {
-        // Pivot: among unused rows the lowest-numbered one of largest
-        // magnitude; a zero entry is never taken.
-        double best = 0.0;
-        int32_t p = 0;
-        for (int32_t r = 1; r <= N; ++r) {
-            if (!used[r] && std::fabs(aug_matrix[r][c]) > best) {
-                best = std::fabs(aug_matrix[r][c]);
-                p = r;
-            }
-        }
-        if (p == 0) {
-            return false; // singular: no row may serve this column
-        }
-        used[p] = true;
-        pivot_row[c] = p;
-        for (int32_t r = 1; r <= N; ++r) {
-            if (r == p) {
-                continue;
-            }
-            const double f =
-                -static_cast<long double>(aug_matrix[r][c]) / aug_matrix[p][c];
-            double *row = aug_matrix[r];
-            const double *pivot = aug_matrix[p];
-            // Two entries at a time: each product and sum is the double
-            // operation of the one-by-one loop, rounded alike (no fused
-            // multiply-add), so the entries are the same bits.
-            using DoublePair [[gnu::vector_size(2 * sizeof(double))]] = double;
-            const DoublePair factor = {f, f};
-            int32_t k = c + 1;
-            for (; k + 1 <= N + 1; k += 2) {
-                DoublePair a, b;
-                std::memcpy(&a, row + k, sizeof a);
-                std::memcpy(&b, pivot + k, sizeof b);
-                a = a + factor * b;
-                std::memcpy(row + k, &a, sizeof a);
-            }
-            for (; k <= N + 1; ++k) {
-                row[k] = row[k] + f * pivot[k];
-            }
-        }
-    }
-    for (int32_t c = 1; c <= N; ++c) {
-        const int32_t p = pivot_row[c];
-        weights[c] =
-            static_cast<long double>(aug_matrix[p][N + 1]) / aug_matrix[p][c];
-    }
-    return true;
-}
-
-TKrigging::CellWeights TKrigging::LocateCell(double x, double y,
-                                             bool scaled) const {
-    CellWeights cell;
-    cell.one_row = n_rows < 2;
-    const bool one_row = cell.one_row;
-    long double px = x, py = y, x0, x1, y0 = 0.0L, y1 = 1.0L;
-    int32_t c, r = 0;
-    if (!scaled) {
-        c = BoundedFloor((static_cast<long double>(x) - x_min) / dx, 0,
-                         n_cols - 2);
-        x0 = x_min + static_cast<long double>(c) * dx;
-        x1 = x_min + static_cast<long double>(c + 1) * dx;
-        if (!one_row) {
-            r = BoundedFloor((static_cast<long double>(y) - y_min) / dy, 0,
-                             n_rows - 2);
-            y0 = y_min + static_cast<long double>(r) * dy;
-            y1 = y_min + static_cast<long double>(r + 1) * dy;
-        }
-    } else {
-        // The cell is chosen on coordinates times 3600; sides and point come
-        // back through a multiplication by 1/3600 held in long double.
-        const double X = x * scale_factor, Y = y * scale_factor;
-        const double X0 = x_min * scale_factor, Y0 = y_min * scale_factor;
-        const double DX = dx * scale_factor, DY = dy * scale_factor;
-        const long double back = 1.0L / scale_factor;
-        c = BoundedFloor((static_cast<long double>(X) - X0) / DX, 0,
-                         n_cols - 2);
-        x0 =
-            static_cast<double>((X0 + static_cast<long double>(c) * DX) * back);
-        x1 = static_cast<double>((X0 + static_cast<long double>(c + 1) * DX) *
-                                 back);
-        px = static_cast<double>(X * back);
-        if (!one_row) {
-            r = BoundedFloor((static_cast<long double>(Y) - Y0) / DY, 0,
-                             n_rows - 2);
-            y0 = static_cast<double>((Y0 + static_cast<long double>(r) * DY) *
-                                     back);
-            y1 = static_cast<double>(
-                (Y0 + static_cast<long double>(r + 1) * DY) * back);
-            py = static_cast<double>(Y * back);
-        }
-    }
-    x0 = static_cast<double>(x0);
-    x1 = static_cast<double>(x1);
-    y0 = static_cast<double>(y0);
-    y1 = static_cast<double>(y1);
-    const double u = (px - x0) / (x1 - x0);
-    const double v = one_row ? 0.0 : static_cast<double>((py - y0) / (y1 - y0));
-
-    cell.c = c;
-    cell.r = r;
-    cell.w[0] = (1.0L - u) * (1.0L - v);
-    cell.w[1] = u * (1.0L - v);
-    cell.w[2] = static_cast<long double>(u) * v;
-    cell.w[3] = (1.0L - u) * v;
-    return cell;
-}
-
-double TKrigging::Interpolate(const CellWeights &cell, const double *q) const {
-    // A corner of weight zero takes no part, a blank corner of non-zero weight
-    // makes the value blank.
-    long double sum = 0.0L;
-    for (int k = 0; k < 4; ++k) {
-        if (cell.w[k] == 0.0L) {
-            continue;
-        }
-        if (IsBlank(q[k])) {
-            return blank;
-        }
-        sum += cell.w[k] * q[k];
-    }
-    return static_cast<double>(sum);
+    return ::SolveSystem(kr_matrix, aug_matrix, rhs, weights, N);
 }
 
 double TKrigging::ValueAt(double x, double y, bool scaled) const {
@@ -1731,12 +600,12 @@ double TKrigging::ValueAt(double x, double y, bool scaled) const {
     // An invalid operation in the lookup (cells of no width at coordinates
     // too large for the cell size) is an error, as in every other step.
     ClearFloatErrors();
-    const CellWeights cell = LocateCell(x, y, scaled);
+    const CellWeights cell = LocateCell(LookupShape(), x, y, scaled);
     const int32_t c = cell.c, r = cell.r;
     const double q[4] = {grid[c][r], grid[c + 1][r],
                          cell.one_row ? 0.0 : grid[c + 1][r + 1],
                          cell.one_row ? 0.0 : grid[c][r + 1]};
-    const double value = Interpolate(cell, q);
+    const double value = Interpolate(cell, q, blank);
     CheckFloatErrors();
     return value;
 }
@@ -1759,7 +628,7 @@ double TKrigging::StationValue(double x, double y, StationMakeup *makeup) {
     // The lookup is checked as ValueAt checks it, and each node as the node
     // loop checks it.
     ClearFloatErrors();
-    const CellWeights cell = LocateCell(x, y, false);
+    const CellWeights cell = LocateCell(LookupShape(), x, y, false);
     CheckFloatErrors();
     const int32_t c = cell.c, r = cell.r;
     NodeMakeup *node = makeup != nullptr ? makeup->node : nullptr;
@@ -1774,7 +643,7 @@ double TKrigging::StationValue(double x, double y, StationMakeup *makeup) {
         q[3] = EstimateNode(c, r + 1, node != nullptr ? node + 3 : nullptr);
         CheckFloatErrors();
     }
-    const double value = Interpolate(cell, q);
+    const double value = Interpolate(cell, q, blank);
     CheckFloatErrors();
     if (makeup != nullptr) {
         makeup->corners = cell.one_row ? 2 : 4;
@@ -1784,22 +653,6 @@ double TKrigging::StationValue(double x, double y, StationMakeup *makeup) {
         }
     }
     return value;
-}
-
-double TKrigging::PlainCovariance(double x1, double y1, double x2,
-                                  double y2) const {
-    const double ddx = x1 - x2;
-    const double ddy = y1 - y2;
-    const double u = ddx * cos_angle + ddy * sin_angle;
-    const double v = ddy * cos_angle - ddx * sin_angle;
-    const double h = std::sqrt(aniso_ratio * v * v + u * u);
-    if (!(h < range)) {
-        return 0.0; // at or beyond the range: sill - sill
-    }
-    // spherical model: gamma = nugget + (sill - nugget) (1.5 t - 0.5 t^3)
-    const double t = h / range;
-    const double gamma = nugget + (sill - nugget) * (1.5 * t - 0.5 * t * t * t);
-    return sill - gamma;
 }
 
 double TKrigging::ErrorVariance(double x, double y,
@@ -1844,17 +697,18 @@ double TKrigging::ErrorVariance(double x, double y,
     // Overflow in a wild combination makes the result not finite, which is
     // reported as NaN; the flags it leaves belong to no estimate.
     const bool flags_before = FloatErrorRaised();
+    const VariogramModel model = Model();
     double variance = sill; // C(0)
     for (size_t i = 0; i < shares.size(); ++i) {
         const double xi = sample_x[shares[i].sample];
         const double yi = sample_y[shares[i].sample];
         const double li = shares[i].weight;
-        variance -= 2.0 * li * PlainCovariance(xi, yi, x, y);
+        variance -= 2.0 * li * PlainCovariance(model, xi, yi, x, y);
         variance += li * li * sill; // C(x_i, x_i) = C(0)
         double cross = 0.0;
         for (size_t j = i + 1; j < shares.size(); ++j) {
             cross += shares[j].weight *
-                     PlainCovariance(xi, yi, sample_x[shares[j].sample],
+                     PlainCovariance(model, xi, yi, sample_x[shares[j].sample],
                                      sample_y[shares[j].sample]);
         }
         variance += 2.0 * li * cross;

@@ -1,17 +1,21 @@
 // TKrigging: kriging of scattered samples (x, y, value) onto a regular grid
 // with a spherical variogram, fitted from the samples when none is given, and
-// the bilinear reading of the finished grid at any point.
+// the bilinear reading of the finished grid at any point. Its parts are in
+// VariogramFit, NeighbourSearch, KrigingSystem and GridLookup.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-// A point of the plane, in the units of the samples (metres).
-struct PlanePoint {
-    double x;
-    double y;
-};
+#include "kriging/GridLookup.h"
+#include "kriging/KrigingSystem.h"
+#include "kriging/NeighbourSearch.h"
+#include "kriging/VariogramFit.h"
+#include "kriging/VariogramModel.h"
+
+// The value of a node that was not estimated, and of a lookup that reads one.
+inline constexpr double blank_value = 1.70141e38;
 
 // Why MakeGrid or PrepareGrid refused a run; None once it accepted one.
 enum class GridRefusal : uint8_t {
@@ -26,13 +30,34 @@ enum class GridRefusal : uint8_t {
 // The text a refusal shows, or null for a silent one.
 const char *GridRefusalMessage(GridRefusal refusal);
 
+// The parameters of a run, in the order MakeGrid takes them. A zero asks for
+// the default where there is one: max_points 0 -> 8 (then raised above
+// min_points and bounded), search_radius 0 -> 8 * cell_x, aniso_ratio 0 -> 1,
+// sill and range both 0 -> the model is fitted and nugget becomes 0.
+struct GridParams {
+    int32_t log_z = 0;          // 1: grid the natural logarithms of the values
+    int32_t search_mode = 0;    // 0: nearest samples; other: octant search
+    int32_t max_points = 0;     // most neighbours per node
+    double search_radius = 0.0; // neighbour search radius, units of x and y
+    int32_t drift_order = 0;    // 0 none, 1 linear, 2 quadratic, 3 cubic
+    double nugget = 0.0;        // spherical model, in the values' units squared
+    double sill = 0.0;
+    double range = 0.0;       // metres
+    double cell_x = 0.0;      // node spacing in x; below 0.001 refuses the run
+    double cell_y = 0.0;      // node spacing in y; likewise
+    double aniso_angle = 0.0; // anisotropy angle, degrees
+    double aniso_ratio = 0.0; // factor on the squared distance across it
+};
+
 // What one node estimate was made of: the gridder's own samples (after the
 // merging of samples that share a cell) that it combined, and their weights.
 // Entries 1..found are used, as in the node loop's lists.
 struct NodeMakeup {
     int32_t found = 0;
-    int32_t index[51];  // sample numbers into the gridder's sample arrays
-    double weight[51];  // kriging weights; 1 / found for a plain mean
+    // Sample numbers into the gridder's sample arrays, and their kriging
+    // weights (1 / found for a plain mean).
+    int32_t index[max_equations + 1];
+    double weight[max_equations + 1];
     bool blank = false; // too few neighbours: the node holds blank
 };
 
@@ -58,12 +83,15 @@ class TKrigging {
     TKrigging(const TKrigging &) = delete;
     TKrigging &operator=(const TKrigging &) = delete;
 
-    // Grids the samples. The caller's arrays are only read. Returns false when
-    // the run is refused: no samples (silently), a cell size below 0.001
+    // Grids the samples (sample_count of each array; the caller's arrays are
+    // only read) with `params` (defaults as GridParams says). Returns false
+    // when the run is refused: no samples (silently), a cell size below 0.001
     // (message), more than 1024 columns or rows (message), or all samples on
-    // one y (silently). Defaults: max_points 0 -> 8 (then raised above
-    // min_points and bounded); search_radius 0 -> 8 * cell_x; aniso_ratio 0 ->
-    // 1; sill and range both 0 -> the model is fitted and nugget becomes 0.
+    // one y (silently).
+    bool MakeGrid(const double *sample_x, const double *sample_y,
+                  const double *sample_z, int32_t sample_count,
+                  const GridParams &params);
+    // The same with the parameters one by one, in GridParams' order.
     bool MakeGrid(const double *sample_x, const double *sample_y,
                   const double *sample_z, int32_t sample_count, int32_t log_z,
                   int32_t search_mode, int32_t max_points, double search_radius,
@@ -76,6 +104,10 @@ class TKrigging {
     // parameters and refusals, but no node loop and no grid. The sample copies
     // and the cell index stay with the object for ValueAtStation; the
     // anisotropy angle is already converted to radians.
+    bool PrepareGrid(const double *sample_x, const double *sample_y,
+                     const double *sample_z, int32_t sample_count,
+                     const GridParams &params);
+    // The same with the parameters one by one, in GridParams' order.
     bool PrepareGrid(const double *sample_x, const double *sample_y,
                      const double *sample_z, int32_t sample_count,
                      int32_t log_z, int32_t search_mode, int32_t max_points,
@@ -120,8 +152,7 @@ class TKrigging {
     // FloatingPointError. Blank when MakeGrid did not finish a grid.
     double ValueAt(double x, double y, bool scaled) const;
 
-    // --- Steps of a run, in their order; public so each can be exercised alone
-    // ---
+    // --- Steps of a run, in their order; public to be exercised alone ---
 
     // Validates and defaults the parameters held in the fields; false refuses
     // the run.
@@ -178,9 +209,7 @@ class TKrigging {
     bool SolveSystem(const double *rhs, double *weights, int32_t N);
 
     // Capacity of the 1-based per-node lists and matrices (entries 1..50).
-    static constexpr int32_t max_system = 50;
-    static_assert(sizeof(NodeMakeup::index) / sizeof(int32_t) ==
-                  max_system + 1);
+    static constexpr int32_t max_system = max_equations;
 
     // --- Parameters (set by MakeGrid, defaulted by CheckParams) ---
     // Own copies of the samples: x and y in metres, values in mGal (their
@@ -210,11 +239,11 @@ class TKrigging {
 
     // --- Per-node work arrays; index 0 is never used; nothing is allocated ---
     // x, y and value of neighbours 1..found.
-    double neighbours[max_system + 1][3];
+    NeighbourTable neighbours;
     // Solver's copy of the system, right-hand side in column N + 1.
-    double aug_matrix[max_system + 1][max_system + 2];
+    SolverMatrix aug_matrix;
     // Kriging system of one node in rows and columns 1..N.
-    double kr_matrix[max_system + 1][max_system + 1];
+    SystemMatrix kr_matrix;
 
     // --- Data preparation (during MakeGrid) ---
     // cell_index[c][r]: the sample representing the cell of node (c, r), or -1.
@@ -242,118 +271,68 @@ class TKrigging {
     double z_max = 0.0;
 
   private:
-    // The grid geometry a kept fit or kept cells belong to.
-    struct GridShape {
-        double x_min, x_max, y_min, y_max;
-        int32_t n_cols, n_rows;
-        bool operator==(const GridShape &) const = default;
-    };
+    // Where the nodes of the grid in hand lie, as the cell index, the fit
+    // and the search see them.
     GridShape Shape() const {
-        return {x_min, x_max, y_min, y_max, n_cols, n_rows};
+        return {x_min, x_max, y_min, y_max, cell_x, cell_y, n_cols, n_rows};
+    }
+    // The same as the lookup reads it: the node spacing from dx and dy.
+    GridShape LookupShape() const {
+        return {x_min, x_max, y_min, y_max, dx, dy, n_cols, n_rows};
     }
     // The variogram model and anisotropy that covariances are computed with.
-    struct ModelShape {
-        double nugget, sill, range, aniso_ratio, cos_angle, sin_angle;
-        bool operator==(const ModelShape &) const = default;
-    };
-    ModelShape Model() const {
-        return {nugget, sill, range, aniso_ratio, cos_angle, sin_angle};
+    VariogramModel Model() const {
+        return {nugget, sill, range, {aniso_ratio, cos_angle, sin_angle}};
     }
-    struct PairRecord;
-    struct LagScale;
-    struct LagTable;
-    struct FitLines;
-    struct FitMemo;
-    struct PairCache;
-    // Anisotropic distance of the offset (dx, dy), node minus sample.
-    double AnisoDistance(double dx, double dy) const;
+    // What the neighbour search reads of the grid in hand.
+    SearchGrid Searched() const {
+        return {sample_x.get(),
+                sample_y.get(),
+                cell_index.get(),
+                Shape(),
+                search_radius,
+                max_points,
+                {aniso_ratio, cos_angle, sin_angle}};
+    }
+    // Holds sample s as the sample in hand (none: s is -1).
+    void TakeInHand(int32_t s);
     // The node's system and its solution as NodeWeights; `samples` (entries
     // 1..found, or null) names the neighbours' samples, whose pairs' entries
     // are then taken from, and kept in, the pair cache.
     bool SolveNode(double X, double Y, int32_t found, const int32_t *samples,
                    double *weights);
-    // Covariance entry sill - Variogram of neighbours i and j (1-based), from
-    // the pair cache when `samples` names them.
-    double PairCovariance(int32_t i, int32_t j, const int32_t *samples);
-    // The variogram fit. Without `left_out` its pairs and sums are kept in
-    // fit_memo; with the left-out sample's position, the kept sums serve
-    // where no pair of that sample's cell reached them.
+    // The variogram fit, when sill and range are both 0. Without `left_out`
+    // its pairs and sums are kept; with the left-out sample's position, the
+    // kept sums serve where no pair of that sample's cell reached them.
     void FitModel(const PlanePoint *left_out);
-    // The lag table of one direction (0 rows, 1 columns) from the kept fit,
-    // the left-out sample's cell (c, r) changed; false when the kept lists do
-    // not hold that cell.
-    bool ShareLines(int32_t direction, int32_t c, int32_t r,
-                    const LagScale &scale, LagTable &table);
-    // The distance of samples a and b plus the fit's pair offset.
-    // plain_offsets: the coordinate offsets are exact in double arithmetic.
-    template <bool plain_offsets> double PairReach(int32_t a, int32_t b) const;
-    // What pair (a, b) adds to the fit, given its PairReach e: distance,
-    // value difference and lag class.
-    PairRecord ClassifyPair(int32_t a, int32_t b, double e,
-                            const LagScale &scale) const;
-    // The occupied cells of the cell index as rows (lines[0]) and columns
-    // (lines[1]) of entries, for the fit.
-    void ListLines(FitLines *lines);
-    // SearchNearest's list found from the samples' distances at once: false
-    // (nothing set) when it cannot prove the list the sequential offers make,
-    // which ties in distance can order otherwise.
-    bool SearchNearestAtOnce(int32_t i, int32_t j, double X, double Y,
-                             int32_t *nbr_index, double *nbr_dist,
-                             int32_t &found);
-    // Grid cell (nearest node) of a sample at (x, y), as BuildCellIndex finds
-    // it.
-    void CellOf(double x, double y, int32_t &c, int32_t &r) const;
-    // Drift term t (1..9) at (x, y), scaled by x_max and y_max.
-    double DriftTerm(int32_t t, double x, double y) const;
-    // Offers candidate (s, d) to a list of capacity cap, keeping the nearest.
-    void OfferCandidate(int32_t *index, double *dist, int32_t &count,
-                        int32_t cap, int32_t s, double d, int32_t sector);
     // Releases the sample copies and the cell index.
     void ReleaseWork();
     // The steps MakeGrid and PrepareGrid share: copy, validation, scan, cell
     // index and fit. whole_grid: allocate the grid besides the cell index.
     bool PrepareSteps(const double *sample_x, const double *sample_y,
                       const double *sample_z, int32_t sample_count,
-                      int32_t log_z, int32_t search_mode, int32_t max_points,
-                      double search_radius, int32_t drift_order, double nugget,
-                      double sill, double range, double cell_x, double cell_y,
-                      double aniso_angle, double aniso_ratio, bool whole_grid,
+                      const GridParams &params, bool whole_grid,
                       const PlanePoint *left_out = nullptr);
+    // The station path's preparation: PrepareSteps without the grid, the
+    // work released on a refusal, and the angle converted for the lookups.
+    bool PrepareLookups(const double *sample_x, const double *sample_y,
+                        const double *sample_z, int32_t sample_count,
+                        const GridParams &params, const PlanePoint *left_out);
     // Allocates cell_index for n_cols x n_rows (values not initialised).
     void AllocCellIndex();
     // Converts aniso_angle to radians and sets cos_angle and sin_angle.
     void ConvertAngle();
 
-    // The grid cell that ValueAt reads for a point, and the weights of its
-    // corners q00, q10, q11, q01 (in that order). one_row: a grid of one row,
-    // whose upper corners take no part.
-    struct CellWeights {
-        int32_t c = 0;
-        int32_t r = 0;
-        bool one_row = false;
-        long double w[4] = {};
-    };
-    // Chooses the cell of (x, y): plain, or on coordinates times 3600.
-    CellWeights LocateCell(double x, double y, bool scaled) const;
-    // The bilinear sum of the corners' values q (order as CellWeights.w).
-    double Interpolate(const CellWeights &cell, const double *q) const;
     // The station-path lookup, filling `makeup` when it is given.
     double StationValue(double x, double y, StationMakeup *makeup);
-    // Covariance of the model between two points, in plain double arithmetic
-    // (the error variance's, not the kriging system's).
-    double PlainCovariance(double x1, double y1, double x2, double y2) const;
 
     bool whole_grid = true; // BuildCellIndex allocates the grid as well
 
-    // The samples and arguments of the last PrepareGrid, as given, for
+    // The samples and parameters of the last PrepareGrid, as given, for
     // PrepareGridLeavingOut; kept_count -1: none kept.
     std::vector<double> kept_x, kept_y, kept_z;
     int32_t kept_count = -1;
-    struct GridArgs {
-        int32_t log_z, search_mode, max_points, drift_order;
-        double search_radius, nugget, sill, range, cell_x, cell_y, aniso_angle,
-            aniso_ratio;
-    } kept_args{};
+    GridParams kept_params;
     std::vector<double> left_out_x, left_out_y, left_out_z; // scratch
     // The cells of the kept samples, valid with their grid geometry, and the
     // kept sample left out of the run in hand (-1: none).
@@ -362,34 +341,13 @@ class TKrigging {
     GridShape kept_shape{};
     int32_t leaving_out = -1;
 
-    // The pairs and lag sums of the last full fit of a PrepareGrid.
-    std::unique_ptr<FitMemo> fit_memo;
-    // Covariances of sample pairs met in the node systems of this grid.
-    std::unique_ptr<PairCache> pair_cache;
-    // A window's samples and their distances from a node, for
-    // SearchNearestAtOnce.
-    struct SearchCandidate {
-        double d;
-        int32_t s;
-    };
-    std::vector<SearchCandidate> candidates, measured;
-    // The occupied cells of the cell index by column, for the search: column
-    // c's are column_start[c] .. column_start[c + 1] - 1, ascending row, with
-    // their row and sample. Built on the first search of a grid.
-    std::vector<int32_t> column_start, column_row, column_sample;
-    bool columns_listed = false;
-
-    // Rows 1..kr_rows_used of kr_matrix may hold entries; the rest is 0.
-    int32_t kr_rows_used = max_system;
-
-    // range^3 of the variogram, kept for the range it was computed from
-    mutable bool range_cubed_valid = false;
-    mutable double range_cubed_of = 0.0;
-    mutable long double range_cubed = 0.0L;
-
-    static constexpr int32_t max_per_sector = 4;
-    int32_t per_sector = 1;
-    int32_t sect_count[8] = {};
-    int32_t sect_index[8][max_per_sector + 1] = {};
-    double sect_dist[8][max_per_sector + 1] = {};
+    // The variogram fit, with the pairs and lag sums of the last fit of a
+    // PrepareGrid's own samples.
+    TVariogramFit fit;
+    // Assembles and solves the node systems, keeping the covariances of
+    // sample pairs met in the node systems of this grid.
+    TKrigingSystem system;
+    // The neighbour search, with the occupied cells of this grid's cell
+    // index listed for its window scans.
+    TNeighbourSearch search;
 };

@@ -1,24 +1,10 @@
-// The floor of a small extended-precision quotient, and the lag class of a
-// pair of the variogram fit, with a plain-double shortcut that is taken only
-// where it provably gives the extended division's class.
+// The lag class of a pair of the variogram fit, with a plain-double shortcut
+// that is taken only where it provably gives the extended division's class.
 #pragma once
 
 #include <cstdint>
 
-// Floor of a long double known to lie in [lo, hi + 1), lo and hi small.
-// std::floor and the conversion of a long double both switch the x87 rounding
-// mode twice, which costs more than the rest of a cell lookup; the nearest
-// double's truncation is within one of the floor, and exact long double
-// comparisons mend it, so the result is exactly floor(v).
-inline int32_t SmallFloor(long double v) {
-    int32_t k = static_cast<int32_t>(static_cast<double>(v));
-    if (static_cast<long double>(k) > v) {
-        --k;
-    } else if (static_cast<long double>(k) + 1 <= v) {
-        ++k;
-    }
-    return k;
-}
+#include "kriging/ExactFloor.h"
 
 // Lag classes of the fit.
 inline constexpr int32_t lag_classes = 50;

@@ -117,6 +117,20 @@ TEST(KrigingParams, RefusalsAndTheirMessages) {
     }
 }
 
+TEST(KrigingParams, RecordWithOnlyACellSizeTakesTheDefaults) {
+    // A parameters record's zeros ask for the defaults.
+    GridParams params;
+    params.cell_x = params.cell_y = 200.0;
+    const Samples s = ThreeSamples();
+    auto k = std::make_unique<TKrigging>();
+    ASSERT_TRUE(
+        k->MakeGrid(s.x.data(), s.y.data(), s.z.data(), s.Count(), params));
+    EXPECT_EQ(k->max_points, 8);
+    EXPECT_EQ(k->search_radius, 1600.0); // exact: 8 cells of 200
+    EXPECT_EQ(k->aniso_ratio, 1.0);
+    EXPECT_EQ(k->aniso_angle, 0.0);
+}
+
 TEST(KrigingParams, RefusedRunLeavesNoGridAndNoCopies) {
     MessageCapture messages;
     auto k = std::make_unique<TKrigging>();

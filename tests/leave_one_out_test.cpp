@@ -97,13 +97,55 @@ TEST_F(LeaveOneOut,
 
         // A pass's window index answers as the query texts do.
         TPointWindows windows(db);
-        double index_distance = 2500.0, index_all = -7.0, index_without = -7.0;
-        int32_t index_points = 16;
-        ASSERT_TRUE(EstimateStation(windows, station.x, station.y, 100.0, 500.0,
-                                    index_distance, index_points, index_all,
-                                    index_without));
-        EXPECT_EQ(index_all, all);
-        EXPECT_EQ(index_without, without);
+        const StationEstimate index = EstimateStation(
+            windows, {station.x, station.y}, {2500.0, 500.0, 100.0, 16});
+        ASSERT_TRUE(index.written);
+        EXPECT_EQ(index.estimate_all, all);
+        EXPECT_EQ(index.estimate_without, without);
+    }
+}
+
+TEST_F(LeaveOneOut, OneCallReturnsWhatTheInOutFormLeaves) {
+    // The station path's one call gives as a value what the form with in/out
+    // arguments leaves in them; an estimate that was not made is blank.
+    // (The in/out form asks the query texts, which answer as a pass's window
+    // index does.)
+    std::vector<Point> points = Lattice();
+    points.push_back({90000.0, 0.0, 6.0}); // alone within its window
+    Load(points);
+    struct Case {
+        const char *name;
+        double x, y, distance;
+        int32_t n_points;
+        bool made; // both estimates made
+    };
+    const Case cases[] = {
+        {"corner station", 1000.0, 2000.0, 2500.0, 16, true},
+        {"middle station, window grown", 1400.0, 2400.0, 300.0, 16, true},
+        {"lone station: both runs refused", 90000.0, 0.0, 100.0, 1, false},
+        {"not in the table: skipped", 1001.0, 2000.0, 2500.0, 16, false},
+    };
+    TPointWindows windows(db);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        double distance = c.distance, all = -7.0, without = -7.0;
+        int32_t n_points = c.n_points;
+        const bool written = EstimateStation(db, c.x, c.y, 100.0, 500.0,
+                                             distance, n_points, all, without);
+        for (const bool with_sigma : {false, true}) {
+            SCOPED_TRACE(with_sigma);
+            const StationEstimate e = EstimateStation(
+                windows, {c.x, c.y},
+                {c.distance, 500.0, 100.0, c.n_points, with_sigma});
+            EXPECT_EQ(e.written, written);
+            EXPECT_EQ(e.search_distance, distance);
+            EXPECT_EQ(e.n_points, n_points);
+            // exact: the same runs on the same samples
+            EXPECT_EQ(e.estimate_all, c.made ? all : blank_value);
+            EXPECT_EQ(e.estimate_without, c.made ? without : blank_value);
+            EXPECT_EQ(e.sigma >= 0.0, c.made && with_sigma);
+        }
+        EXPECT_EQ(all == -7.0, !c.made);
     }
 }
 

@@ -302,6 +302,63 @@ TEST(NeighbourSearch, NearestMatchesTheOffersWithAndWithoutTies) {
     }
 }
 
+TEST(NeighbourSearch, WindowScanVisitsTheOccupiedCellsInScanOrder) {
+    // The one scan both searches read, against the plain walk over the cell
+    // index: every occupied cell of the window, bounds clipped to the grid,
+    // column by column and rows ascending; a new grid is scanned afresh.
+    struct Window {
+        const char *name;
+        int32_t c_lo, c_hi, r_lo, r_hi;
+    };
+    const Window windows[] = {
+        {"inside", 4, 11, 3, 9},
+        {"past the low edges", -6, 5, -4, 6},
+        {"past the high edges", 12, 40, 10, 40},
+        {"whole grid and more", -2000, 2000, -2000, 2000},
+        {"one cell", 7, 8, 7, 8},
+        {"no columns", 6, 6, 0, 30},
+        {"no rows", 0, 30, 5, 5},
+    };
+    std::mt19937 rng(31);
+    std::uniform_real_distribution<double> coord(0.0, 2000.0);
+    TNeighbourSearch search;
+    for (int grid_number = 0; grid_number < 2; ++grid_number) {
+        Samples s = Anchored();
+        for (int n = 0; n < 120; ++n) {
+            s.Add(coord(rng), coord(rng), 0.0);
+        }
+        TKrigging k;
+        ASSERT_TRUE(PrepareSteps(k, s, Cells100(300.0)));
+        const SearchGrid grid{k.sample_x.get(),
+                              k.sample_y.get(),
+                              k.cell_index.get(),
+                              {k.x_min, k.x_max, k.y_min, k.y_max, k.cell_x,
+                               k.cell_y, k.n_cols, k.n_rows},
+                              k.search_radius,
+                              k.max_points,
+                              {k.aniso_ratio, k.cos_angle, k.sin_angle}};
+        search.NewGrid();
+        for (const Window &w : windows) {
+            SCOPED_TRACE(std::string(w.name) + ", grid " +
+                         std::to_string(grid_number));
+            std::vector<int32_t> expected, visited;
+            for (int c = std::max(0, w.c_lo);
+                 c < std::min<int>(k.n_cols, w.c_hi); ++c) {
+                for (int r = std::max(0, w.r_lo);
+                     r < std::min<int>(k.n_rows, w.r_hi); ++r) {
+                    if (k.cell_index[c][r] != -1) {
+                        expected.push_back(k.cell_index[c][r]);
+                    }
+                }
+            }
+            search.ScanWindow(
+                grid, w.c_lo, w.c_hi, w.r_lo, w.r_hi,
+                [&](int32_t sample) { visited.push_back(sample); });
+            EXPECT_EQ(visited, expected);
+        }
+    }
+}
+
 TEST(NeighbourSearch, OctantOfAnOffset) {
     // offsets are node minus sample
     struct Case {
