@@ -251,8 +251,7 @@ bool TKrigging::CheckParams() {
     }
     CheckFloatErrors();
     if (cell_x < min_cell_size || cell_y < min_cell_size) {
-        refusal = GridRefusal::CellSize;
-        ShowMessage(msg_cell_size);
+        Refuse(GridRefusal::CellSize);
         return false;
     }
     if (max_points == 0) {
@@ -327,6 +326,14 @@ bool TKrigging::ScanData() {
     return true;
 }
 
+void TKrigging::Refuse(GridRefusal why) {
+    refusal = why;
+    const char *message = GridRefusalMessage(why);
+    if (message != nullptr && show_refusals) {
+        ShowMessage(message);
+    }
+}
+
 int32_t TKrigging::BuildCellIndex() {
     // The counts are compared in floating point, before any conversion, so a
     // huge extent is refused instead of wrapping.
@@ -335,13 +342,11 @@ int32_t TKrigging::BuildCellIndex() {
     const long double rows =
         std::ceil((static_cast<long double>(y_max) - y_min) / cell_y);
     if (!(cols <= max_grid_nodes)) {
-        refusal = GridRefusal::TooManyColumns;
-        ShowMessage(msg_too_many_x);
+        Refuse(GridRefusal::TooManyColumns);
         return 1;
     }
     if (!(rows <= max_grid_nodes)) {
-        refusal = GridRefusal::TooManyRows;
-        ShowMessage(msg_too_many_y);
+        Refuse(GridRefusal::TooManyRows);
         return 1;
     }
     // All samples on one y leave no row to estimate: refused without a message.

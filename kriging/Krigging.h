@@ -253,6 +253,10 @@ class TKrigging {
 
     // Why the last run was refused; None after one that was accepted.
     GridRefusal refusal = GridRefusal::None;
+    // A refusal with a message shows it through ShowMessage; off, it is
+    // only kept in `refusal` for the caller, who reports it (the station
+    // path, so that runs at once never share a handler).
+    bool show_refusals = true;
 
     // --- Results (valid after MakeGrid returned true) ---
     // grid[c][r]: node (c, r), column first, at x_min + c * cell_x and
@@ -271,6 +275,9 @@ class TKrigging {
     double z_max = 0.0;
 
   private:
+    // Records why a run is refused, and shows its message when there is one
+    // and show_refusals is on.
+    void Refuse(GridRefusal why);
     // Where the nodes of the grid in hand lie, as the cell index, the fit
     // and the search see them.
     GridShape Shape() const {
