@@ -18,26 +18,11 @@
 #include "app/StationFile.h"
 #include "app/StationWorkers.h"
 #include "estimate/StationEstimate.h"
-#include "platform/Dialogs.h"
 #include "platform/Locale.h"
 #include "platform/OutputSet.h"
 #include "qc/CompanionTable.h"
 #include "store/CppSQLite3.h"
 #include "store/PointTable.h"
-
-// Keeps the gridder's message boxes from the user for the length of a run:
-// its refusals come back with each station's estimate and are reported at the
-// end, with the stations they hit.
-class TQuietGridder {
-  public:
-    TQuietGridder() : previous(SetMessageHandler([](const std::string &) {})) {}
-    ~TQuietGridder() { SetMessageHandler(std::move(previous)); }
-    TQuietGridder(const TQuietGridder &) = delete;
-    TQuietGridder &operator=(const TQuietGridder &) = delete;
-
-  private:
-    MessageHandler previous;
-};
 
 namespace {
 
@@ -232,86 +217,97 @@ double Residual(double estimate, double observed) {
     return 0.0;
 }
 
-TCalcRun::TCalcRun(TCalcHost &host_, CppSQLite3DB &db_)
-    : host(host_), db(db_) {}
+// One run: what it was given, its own database, and what it found so far.
+struct TCalcRun::Pass {
+    Pass(TCalcHost &host_, const RunSettings &settings_, const RunInput &input_,
+         RunOutputs outputs_)
+        : host(host_), settings(settings_), input(input_),
+          outputs(std::move(outputs_)) {}
+
+    // The two passes; throws what ends the run.
+    CalcResult Passes();
+    // A station of the source that a stopped run did not reach: listed for
+    // quality control with the status NotReached, else counted.
+    void AddNotReached(const InputRecord &record);
+    // The record of a station whose status is final counts in the figures.
+    void Count(const QcStation &record, std::string_view name) {
+        CountStation(outcome.figures, record, name);
+    }
+    // The spacing and the look of the loaded survey, from its window index,
+    // into the outcome's notes (and its spacing and suggestion when most
+    // stations were blank).
+    void LookAtStations(const TPointWindows &index);
+
+    TCalcHost &host;
+    const RunSettings &settings;
+    const RunInput &input;
+    RunOutputs outputs;
+    CppSQLite3DB db;
+    RunOutcome outcome;
+    // The set of outputs when the caller gave none.
+    std::unique_ptr<TOutputSet> own_outputs;
+    // Said once the run is idle again: a message, and an error that ended a
+    // run which read nothing.
+    std::string end_message;
+    std::string error_text;
+};
+
+TCalcRun::TCalcRun(TCalcHost &host_) : host(host_) {}
 
 TCalcRun::~TCalcRun() = default;
 
-CalcResult TCalcRun::Run() {
-    loaded = 0;
-    done = 0;
-    not_reached = 0;
-    unread = 0;
-    with_estimate = 0;
-    result_opened = false;
-    result_written = false;
-    nothing_estimated = false;
-    mostly_blank = false;
-    looks_like_degrees = false;
-    spacing = SurveySpacing();
-    suggested = SuggestedParameters();
-    notes.clear();
-    if (own_outputs) {
-        outputs = RunOutputs();
-        own_outputs.reset();
-    }
-    invalid_line = 0;
-    invalid_encoding.clear();
-    invalid_bytes.clear();
-    report = TRunReport();
-    end_message.clear();
-    error_text.clear();
-    qc_findings = QcFindings();
+RunOutcome TCalcRun::Run(const RunSettings &settings, const RunInput &input,
+                         RunOutputs outputs) {
+    Pass pass(host, settings, input, std::move(outputs));
+    RunOutcome &outcome = pass.outcome;
     host.SetRunning(true);
     host.ClearStopRequest();
 
     CalcResult result = CalcResult::Failed;
     std::string error;
-    {
-        TQuietGridder quiet;
-        try {
-            result = RunPasses();
-        } catch (const CppSQLite3Exception &exception) {
-            error = exception.errorMessage();
-        } catch (const EncodingError &exception) {
-            error = exception.what();
-            invalid_line = exception.line;
-            invalid_encoding = exception.encoding;
-            invalid_bytes = exception.bytes;
-        } catch (const std::bad_alloc &) {
-            error = "Out of memory";
-        } catch (const std::exception &exception) {
-            error = exception.what();
-        } catch (...) {
-            error = "Unknown error";
-        }
+    try {
+        result = pass.Passes();
+    } catch (const CppSQLite3Exception &exception) {
+        error = exception.errorMessage();
+    } catch (const EncodingError &exception) {
+        error = exception.what();
+        outcome.not_text = {exception.line, exception.encoding,
+                            exception.bytes};
+    } catch (const std::bad_alloc &) {
+        error = "Out of memory";
+    } catch (const std::exception &exception) {
+        error = exception.what();
+    } catch (...) {
+        error = "Unknown error";
     }
 
     // Whatever happened, the run's database is closed; a failure to close
     // cannot be helped here and must not hide the run's own outcome.
     try {
-        db.Close();
+        pass.db.Close();
     } catch (const CppSQLite3Exception &) {
     }
+    outcome.result = error.empty() ? result : CalcResult::Failed;
     // The run's own outputs take the earlier ones' place, or are dropped.
-    if (own_outputs) {
-        if (KeepsOutputs(error.empty() ? result : CalcResult::Failed, *this)) {
-            const OutputProblem problem = own_outputs->Publish();
-            result_written = problem.ok();
+    if (pass.own_outputs) {
+        if (KeepsOutputs(outcome, pass.outputs)) {
+            const OutputProblem problem = pass.own_outputs->Publish();
+            outcome.result_written = problem.ok();
             if (!problem.ok() && error.empty()) {
                 error = OutputMessage(problem);
+                outcome.result = CalcResult::Failed;
             }
         } else {
-            own_outputs->Abandon();
+            pass.own_outputs->Abandon();
         }
     }
     host.SetRunning(false);
     // What the run has to say comes once it is idle again: its own message,
     // then the gridder's refusals, once each, with the stations they hit.
-    if (!end_message.empty()) {
-        host.ShowMessage(end_message);
+    if (!pass.end_message.empty()) {
+        host.ShowMessage(pass.end_message);
     }
-    for (const IssueTally &tally : report.Tallies()) {
+    for (const IssueTally &tally : outcome.report.Tallies()) {
         if (tally.issue == StationIssue::GridRefused) {
             std::string text = tally.detail + " First at station " +
                                tally.first.front().name + " (line " +
@@ -321,57 +317,56 @@ CalcResult TCalcRun::Run() {
             host.ShowMessage(text);
         }
     }
-    if (error.empty() && !error_text.empty()) {
-        host.ShowError(error_text);
+    if (error.empty() && !pass.error_text.empty()) {
+        host.ShowError(pass.error_text);
     }
     if (!error.empty()) {
         // Where first, the system's own text after it; the batch tool also
         // says which bytes, and how to read them.
-        if (invalid_line > 0) {
-            error = NotTextMessage(host.FieldText(CalcField::Data),
-                                   invalid_line, invalid_encoding,
-                                   invalid_bytes, error, detailed_errors);
+        if (outcome.not_text.line > 0) {
+            error = NotTextMessage(
+                input.path, outcome.not_text.line, outcome.not_text.encoding,
+                outcome.not_text.bytes, error, settings.explain_errors);
         }
+        outcome.error = error;
         host.ShowError(error);
-        return CalcResult::Failed;
+        return std::move(outcome);
     }
-    if (result == CalcResult::Completed && with_estimate == 0) {
-        nothing_estimated = true;
-        std::string text =
-            report.NothingEstimated(settings, looks_like_degrees);
-        if (suggested.search_distance > 0.0) {
+    if (result == CalcResult::Completed && outcome.figures.with_estimate == 0) {
+        outcome.nothing_estimated = true;
+        std::string text = outcome.report.NothingEstimated(
+            settings.parameters, outcome.looks_like_degrees);
+        if (outcome.suggested.search_distance > 0.0) {
             text += " Parameters that suit the stations' spacing: " +
-                    suggested.Words() + " (" + suggested.reasoning + ").";
+                    outcome.suggested.Words() + " (" +
+                    outcome.suggested.reasoning + ").";
         }
         host.ShowError(text);
     }
-    return result;
+    return std::move(outcome);
 }
 
-CalcResult TCalcRun::RunPasses() {
-    const char separator = DecimalSeparator();
-    const double a = StrToFloat(host.FieldText(CalcField::SearchDistance));
-    const double increment = StrToFloat(host.FieldText(CalcField::Increment));
-    const int32_t n = StrToInt(host.FieldText(CalcField::MinPoints));
-    const double cell = StrToFloat(host.FieldText(CalcField::CellSize));
-    settings = ReportSettings{a, cell, n, increment};
+CalcResult TCalcRun::Pass::Passes() {
+    const RunParameters &parameters = settings.parameters;
+    const QcSettings &qc = settings.qc;
+    TRunReport &report = outcome.report;
+    QcFindings &findings = outcome.qc;
 
     // Every kriging run would be refused: say so once and start nothing.
-    if (!(cell >= min_cell_size)) {
+    if (!(parameters.cell_size >= min_cell_size)) {
         end_message = cell_size_message;
         return CalcResult::Refused;
     }
-    const std::string data_path = host.FieldText(CalcField::Data);
-    const std::string out_path = host.FieldText(CalcField::Output);
     // The outputs, checked against each other and the station file before
     // anything is read.
     if (outputs.set == nullptr) {
         own_outputs = std::make_unique<TOutputSet>();
-        outputs = AddRunOutputs(*own_outputs, default_result_option, out_path,
-                                default_table_option, qc);
-        own_outputs->SetInput(default_input_option, data_path);
+        outputs = AddRunOutputs(*own_outputs, default_result_option,
+                                outputs.result_path, default_table_option, qc);
+        own_outputs->SetInput(default_input_option, input.path);
     }
     TOutputSet &set = *outputs.set;
+    const std::string &out_path = set.Path(outputs.result);
     const OutputProblem collision = set.CheckPaths();
     if (!collision.ok()) {
         end_message = OutputMessage(collision);
@@ -379,17 +374,19 @@ CalcResult TCalcRun::RunPasses() {
     }
 
     // First pass: every station that parses goes into the point table.
-    std::unique_ptr<TStationInput> input =
-        open_input ? open_input(data_path)
-                   : std::make_unique<TStationTextInput>(data_path, separator,
-                                                         encoding);
+    std::unique_ptr<TStationInput> source =
+        input.open
+            ? input.open()
+            : std::make_unique<TStationTextInput>(
+                  input.path, settings.decimal_separator, settings.encoding);
     InputRecord record;
     uint64_t loaded_positions = 0;
+    int64_t &loaded = outcome.loaded;
     {
-        input->Rewind();
+        source->Rewind();
         CppSQLite3Statement insert = BeginLoad(db);
         int64_t met = 0;
-        while (input->Next(record)) {
+        while (source->Next(record)) {
             if (record.is_station) {
                 AddStation(insert, record.station.x, record.station.y,
                            record.station.value);
@@ -398,11 +395,11 @@ CalcResult TCalcRun::RunPasses() {
                 ++loaded;
                 if (record.more_fields) {
                     report.AddWideLine(record.line, record.text,
-                                       separator != ',' &&
+                                       settings.decimal_separator != ',' &&
                                            HasThousandsSeparators(record.text));
                 }
             } else if (!record.blank) {
-                ++unread;
+                ++outcome.unread;
                 report.AddUnread(record.line, record.text);
                 host.LineNotRead(record.line, record.text);
             }
@@ -420,37 +417,40 @@ CalcResult TCalcRun::RunPasses() {
         return CalcResult::Stopped;
     }
     if (loaded == 0) {
-        error_text = NothingReadText(data_path, separator, report);
+        error_text =
+            NothingReadText(input.path, settings.decimal_separator, report);
         return CalcResult::Refused;
     }
     host.StationsLoaded(loaded);
     // A result file of another survey is replaced only when the host says so.
-    const std::string foreign =
-        ForeignResultQuestion(db, set.Path(outputs.result));
+    const std::string foreign = ForeignResultQuestion(db, out_path);
     if (!foreign.empty() && !host.ConfirmReplace(foreign)) {
-        end_message = "Nothing was written: " + set.Path(outputs.result) +
-                      " was left as it was.";
+        end_message =
+            "Nothing was written: " + out_path + " was left as it was.";
         return CalcResult::Refused;
     }
     if (qc.enabled) {
-        qc_findings.stations.Reserve(static_cast<size_t>(loaded));
+        findings.stations.Reserve(static_cast<size_t>(loaded));
     }
 
     // The window index (one, or one for each worker), built while the host
     // stays responsive; a stop meanwhile writes nothing. The workers' batch
     // outlives them: an error that ends the pass joins them while they may
     // still read its stations.
+    StationSettings station_settings;
+    static_cast<RunParameters &>(station_settings) = parameters;
+    station_settings.with_sigma = qc.enabled;
     std::vector<InputRecord> batch;
     std::vector<Station> stations;
     std::unique_ptr<TPointWindows> windows;
     std::unique_ptr<TStationWorkers> workers;
-    const StationSettings settings{a, increment, cell, n, qc.enabled};
-    if (jobs <= 1) {
+    if (settings.jobs <= 1) {
         windows = WhileResponsive(
             host, [this] { return std::make_unique<TPointWindows>(db); });
     } else {
         workers = WhileResponsive(host, [&] {
-            return std::make_unique<TStationWorkers>(db, jobs, settings);
+            return std::make_unique<TStationWorkers>(db, settings.jobs,
+                                                     station_settings);
         });
     }
     SettlePointTable(db);
@@ -461,9 +461,9 @@ CalcResult TCalcRun::RunPasses() {
     // Every output is started before a station is estimated, so that one
     // that cannot be written is said now, not after the work.
     for (const std::string &stale : set.RemoveStale()) {
-        notes.push_back("Removed " + stale +
-                        ", left by an earlier run that "
-                        "no longer exists.");
+        outcome.notes.push_back("Removed " + stale +
+                                ", left by an earlier run that no longer "
+                                "exists.");
     }
     const OutputProblem unwritable = set.BeginAll();
     if (!unwritable.ok()) {
@@ -477,7 +477,7 @@ CalcResult TCalcRun::RunPasses() {
     }
     TResultFile out;
     out.Open(set.Stream(outputs.result), out_path);
-    result_opened = true;
+    outcome.result_opened = true;
     out.WriteHeader();
 
     // Second pass: estimate and write every station, in the file's order.
@@ -489,40 +489,42 @@ CalcResult TCalcRun::RunPasses() {
 
     // What the run does with a station once it is estimated: the line, the
     // reasons, the progress, the host's events. True when Stop was requested.
-    StationOutcome outcome;
+    StationOutcome station;
+    int64_t done = 0;
     auto finish_station = [&](const InputRecord &station_record,
                               StationEstimate &estimate) {
-        outcome.station = station_record.station;
-        outcome.name = station_record.name;
-        outcome.has_height = station_record.has_height;
-        outcome.line = station_record.line;
-        outcome.written = estimate.written;
-        outcome.r1 = outcome.r2 = 0.0;
-        outcome.blank_all = outcome.blank_without = false;
-        outcome.search_distance = estimate.search_distance;
-        outcome.n_points = estimate.n_points;
-        if (outcome.written) {
+        station.station = station_record.station;
+        station.name = station_record.name;
+        station.has_height = station_record.has_height;
+        station.line = station_record.line;
+        station.written = estimate.written;
+        station.r1 = station.r2 = 0.0;
+        station.blank_all = station.blank_without = false;
+        station.search_distance = estimate.search_distance;
+        station.n_points = estimate.n_points;
+        if (station.written) {
             const double value = station_record.station.value;
-            outcome.r1 = Residual(estimate.estimate_all, value);
-            outcome.r2 = Residual(estimate.estimate_without, value);
-            outcome.blank_all = !(estimate.estimate_all < blank_limit);
-            outcome.blank_without = !(estimate.estimate_without < blank_limit);
-            out.WriteStation(station_record.station, outcome.r1, outcome.r2,
+            station.r1 = Residual(estimate.estimate_all, value);
+            station.r2 = Residual(estimate.estimate_without, value);
+            station.blank_all = !(estimate.estimate_all < blank_limit);
+            station.blank_without = !(estimate.estimate_without < blank_limit);
+            out.WriteStation(station_record.station, station.r1, station.r2,
                              estimate.search_distance, estimate.n_points);
-            if (!outcome.blank_without) {
-                ++with_estimate;
-            }
         }
-        outcome.estimate = std::move(estimate);
-        TallyStation(report, outcome);
+        station.estimate = std::move(estimate);
+        TallyStation(report, station);
+        // With quality control the record is final only once duplicates are
+        // known; without, it is final now and only counted.
         if (qc.enabled) {
-            qc_findings.stations.Add(QcRecord(outcome), outcome.name);
+            findings.stations.Add(QcRecord(station), station.name);
+        } else {
+            Count(QcRecord(station), station.name);
         }
         ++done;
         if (done % progress_step == 0) {
             host.SetProgressPosition(host.ProgressPosition() + 1);
         }
-        host.StationDone(outcome);
+        host.StationDone(station);
         host.ProcessPendingEvents();
         return host.StopRequested();
     };
@@ -530,27 +532,26 @@ CalcResult TCalcRun::RunPasses() {
     // The second pass must meet the stations of the first: the same count
     // and the same positions in the same order.
     uint64_t met_positions = 0;
-    int32_t met = 0;
-    const auto meet = [&](const Station &station) {
+    int64_t met = 0;
+    const auto meet = [&](const Station &at) {
         if (++met > loaded) {
             throw ChangedInputError("");
         }
-        met_positions = FoldPosition(met_positions, station.x, station.y);
+        met_positions = FoldPosition(met_positions, at.x, at.y);
     };
 
     CalcResult result = CalcResult::Completed;
     try {
-        input->Rewind();
-        if (jobs <= 1) {
-            while (input->Next(record)) {
+        source->Rewind();
+        if (settings.jobs <= 1) {
+            while (source->Next(record)) {
                 if (!record.is_station) {
                     continue;
                 }
                 meet(record.station);
-                // An estimate the estimator cannot make is blank, and is
-                // written as 0.
                 StationEstimate estimate = EstimateStation(
-                    *windows, {record.station.x, record.station.y}, settings);
+                    *windows, {record.station.x, record.station.y},
+                    station_settings);
                 if (finish_station(record, estimate)) {
                     result = CalcResult::Stopped;
                     break;
@@ -560,7 +561,8 @@ CalcResult TCalcRun::RunPasses() {
             // The same stations in the same order, estimated ahead by the
             // workers batch by batch; this thread writes them and serves the
             // host.
-            const size_t worker_batch = std::max<int32_t>(1, batch_size);
+            const size_t worker_batch =
+                std::max<int32_t>(1, settings.batch_size);
             batch.reserve(worker_batch);
             stations.reserve(worker_batch);
             bool more = true;
@@ -568,7 +570,7 @@ CalcResult TCalcRun::RunPasses() {
                 batch.clear();
                 stations.clear();
                 while (batch.size() < worker_batch &&
-                       (more = input->Next(record))) {
+                       (more = source->Next(record))) {
                     if (record.is_station) {
                         meet(record.station);
                         batch.push_back(record);
@@ -594,7 +596,7 @@ CalcResult TCalcRun::RunPasses() {
         if (result == CalcResult::Stopped) {
             // The stations after the stop are listed, marked as not reached,
             // so that the table and the figure say the run is partial.
-            while (input->Next(record)) {
+            while (source->Next(record)) {
                 if (record.is_station) {
                     AddNotReached(record);
                 }
@@ -607,7 +609,7 @@ CalcResult TCalcRun::RunPasses() {
     } catch (const ChangedInputError &) {
         out.Discard();
         throw std::runtime_error(
-            "The station file " + data_path +
+            "The station file " + input.path +
             " changed while the run read it: its second reading met other "
             "stations than its first (" +
             std::to_string(loaded) + " at first). Nothing was written.");
@@ -623,12 +625,15 @@ CalcResult TCalcRun::RunPasses() {
         throw;
     }
     TPointWindows &index = windows ? *windows : workers->Index();
-    // Duplicates and suspects, with the window index still at hand.
+    // Duplicates and suspects, with the window index still at hand; then
+    // every record is final and counts.
     if (qc.enabled) {
-        WhileResponsive(host, [&] {
-            CheckStations(qc_findings, index,
-                          QcRunParameters{a, increment, cell, n}, qc);
-        });
+        WhileResponsive(
+            host, [&] { CheckStations(findings, index, parameters, qc); });
+        for (size_t k = 0; k < findings.stations.Size(); ++k) {
+            Count(findings.stations[k], findings.stations.Name(k));
+        }
+        CountFindings(outcome.figures, findings.suspects);
     }
     LookAtStations(index);
     workers.reset();
@@ -636,49 +641,58 @@ CalcResult TCalcRun::RunPasses() {
     db.Close();
     out.Close();
     if (qc.enabled && outputs.HasTable()) {
+        std::vector<ExtraColumn> extra = qc.extra_columns;
+        extra.insert(extra.end(), input.extra_columns.begin(),
+                     input.extra_columns.end());
         WriteCompanionTable(set.Stream(outputs.table), set.Path(outputs.table),
-                            qc_findings.stations, qc.extra_columns);
-        qc_findings.table_path = set.Path(outputs.table);
+                            findings.stations, extra);
+        findings.table_path = set.Path(outputs.table);
     }
     return result;
 }
 
-void TCalcRun::AddNotReached(const InputRecord &record) {
-    ++not_reached;
-    if (qc.enabled) {
-        qc_findings.stations.Add(NotReachedRecord(record), record.name);
+void TCalcRun::Pass::AddNotReached(const InputRecord &record) {
+    const QcStation station = NotReachedRecord(record);
+    if (settings.qc.enabled) {
+        outcome.qc.stations.Add(station, record.name);
+    } else {
+        Count(station, record.name);
     }
 }
 
-void TCalcRun::LookAtStations(const TPointWindows &index) {
-    for (std::string &line : report.DescribeWideLines()) {
-        notes.push_back(std::move(line));
+void TCalcRun::Pass::LookAtStations(const TPointWindows &index) {
+    for (std::string &line : outcome.report.DescribeWideLines()) {
+        outcome.notes.push_back(std::move(line));
     }
     std::vector<double> x, y, value;
     index.Index().Stations(x, y, value);
     const SurveyLooks looks = LookAtSurvey(x, y, value);
     for (std::string &note : SurveyLooksNotes(looks)) {
-        notes.push_back(std::move(note));
+        outcome.notes.push_back(std::move(note));
     }
-    looks_like_degrees = looks.degrees;
-    mostly_blank = done > 0 && 2 * with_estimate < done;
-    if (!mostly_blank) {
+    outcome.looks_like_degrees = looks.degrees;
+    // The stations met: those the second pass read, of a stopped run too.
+    const RunFigures &figures = outcome.figures;
+    outcome.mostly_blank =
+        figures.read > 0 && 2 * figures.with_estimate < figures.read;
+    if (!outcome.mostly_blank) {
         return;
     }
-    spacing = MeasureSpacing(std::move(x), std::move(y), settings.min_points);
-    suggested = SuggestParameters(spacing);
-    if (with_estimate > 0) {
-        notes.push_back(MostlyBlankText(done, with_estimate, suggested));
+    outcome.spacing = MeasureSpacing(std::move(x), std::move(y),
+                                     settings.parameters.min_points);
+    outcome.suggested = SuggestParameters(outcome.spacing);
+    if (figures.with_estimate > 0) {
+        outcome.notes.push_back(MostlyBlankText(
+            figures.read, figures.with_estimate, outcome.suggested));
     }
 }
 
-bool KeepsOutputs(CalcResult result, const TCalcRun &run) {
-    const RunOutputs &outputs = run.outputs;
+bool KeepsOutputs(const RunOutcome &outcome, const RunOutputs &outputs) {
     const bool result_finished =
         outputs.set != nullptr && outputs.set->Finished(outputs.result);
-    switch (result) {
+    switch (outcome.result) {
     case CalcResult::Completed:
-        return result_finished && run.with_estimate > 0;
+        return result_finished && outcome.figures.with_estimate > 0;
     case CalcResult::Stopped:
     case CalcResult::Failed:
         return result_finished;

@@ -1,7 +1,9 @@
 // The Calc run: loads a station file into the point table, estimates every
-// station twice (with and without itself) and writes the result table. It knows
-// nothing of the window toolkit: what it needs of the window it asks of a
-// TCalcHost, which the window, the batch tool and the tests implement.
+// station twice (with and without itself) and writes the result table. It
+// takes its settings as a typed record and returns one outcome; what it must
+// ask or tell while it runs (progress, stop, messages, each station) goes
+// through a TCalcHost, which the window, the batch tool and the tests
+// implement. It knows nothing of the window toolkit.
 #pragma once
 
 #include <cstdint>
@@ -12,23 +14,15 @@
 
 #include "app/RunQc.h"
 #include "app/RunReport.h"
+#include "app/RunSettings.h"
 #include "app/StationFile.h"
 #include "app/StationInput.h"
 #include "estimate/StationEstimate.h"
+#include "qc/RunFigures.h"
 #include "qc/SurveyShape.h"
 
 class CppSQLite3DB;
 class TOutputSet;
-
-// The edit fields the run reads.
-enum class CalcField {
-    Data,
-    SearchDistance,
-    Increment,
-    MinPoints,
-    CellSize,
-    Output
-};
 
 // One station of the second pass, as the run saw it (for summaries and views).
 struct StationOutcome {
@@ -47,13 +41,11 @@ struct StationOutcome {
     StationEstimate estimate;     // all the estimation found
 };
 
-// What the run needs of the window.
+// What the run asks of the window, or tells it, while it runs.
 class TCalcHost {
   public:
     virtual ~TCalcHost() = default;
 
-    // Text of an edit field as the user typed it.
-    virtual std::string FieldText(CalcField field) = 0;
     // Idle: Calc and Exit enabled, Stop disabled; running: the reverse.
     virtual void SetRunning(bool running) = 0;
     virtual void SetProgressMax(int32_t maximum) = 0;
@@ -110,22 +102,30 @@ inline constexpr double blank_limit = 1e38;
 // a number.
 double Residual(double estimate, double observed);
 
-class TCalcRun;
-// Whether a run's finished outputs take the place of the earlier ones: yes
-// after a completed run that estimated something, a stopped one (the lines
-// so far) and one that failed after writing lines; no after a run that
-// estimated nothing or wrote nothing.
-bool KeepsOutputs(CalcResult result, const TCalcRun &run);
+// Opens the source of a run's stations.
+using InputOpener = std::function<std::unique_ptr<TStationInput>()>;
 
-// Opens the source of a run's stations for the station field's text.
-using InputOpener =
-    std::function<std::unique_ptr<TStationInput>(const std::string &path)>;
+// Where a run's stations come from: the path the user named (it names the
+// source in messages and is compared with the outputs) and how to open it;
+// without an opener, the path is read as a station text file with the
+// settings' encoding and decimal separator.
+struct RunInput {
+    std::string path;
+    InputOpener open;
+    // Columns the companion table adds after its own for the source's
+    // stations (longitude and latitude, say).
+    std::vector<ExtraColumn> extra_columns;
+};
 
 // Where a run writes: the result file and, with quality control, the
 // companion table, among the caller's set of outputs (which it checks, starts
 // and puts in place; platform/OutputSet.h).
 struct RunOutputs {
-    TOutputSet *set = nullptr; // null: the run keeps a set of its own
+    // Null: the run keeps a set of its own, with the result at
+    // `result_path` and the table beside it (or at the settings' table
+    // path), and puts it in place itself.
+    TOutputSet *set = nullptr;
+    std::string result_path;
     size_t result = 0;
     size_t table = static_cast<size_t>(-1); // none
     bool HasTable() const { return table != static_cast<size_t>(-1); }
@@ -138,92 +138,67 @@ RunOutputs AddRunOutputs(TOutputSet &set, const std::string &result_option,
                          const std::string &result_path,
                          const std::string &table_option, const QcSettings &qc);
 
-class TCalcRun {
-  public:
-    // `db` is the window's connection; the run opens and closes its database on
-    // it.
-    TCalcRun(TCalcHost &host, CppSQLite3DB &db);
-    ~TCalcRun();
+// Bytes of the source that are not text, when they ended the run.
+struct NotText {
+    int64_t line = 0;     // 0: none
+    std::string encoding; // the encoding it was read in ("" UTF-8)
+    std::string bytes;    // the bytes themselves
+};
 
-    // The whole run (the Calc button). Returns how it ended; never throws.
-    CalcResult Run();
-
-    // Stations estimated at once in the second pass. 1: one thread, one
-    // station after the other. Above 1: as many worker threads over one
-    // shared index of the point table; the result file, the host's calls (all
-    // on the caller's thread) and Stop are the same as with 1.
-    int32_t jobs = 1;
-    // Stations handed to the workers at once when jobs is above 1: enough
-    // that their wait for a batch's last station costs little, few enough to
-    // keep memory small.
-    int32_t batch_size = 4096;
-    // The station file's text encoding (empty: UTF-8), for the station text
-    // reader.
-    std::string encoding;
-    // How the station field's path is opened; by default as a station text
-    // file in the user's decimal separator and `encoding`.
-    InputOpener open_input;
-    // The outputs, in the caller's set. With a set of the caller's, the run
-    // starts and finishes its outputs and the caller puts them in place
-    // (KeepsOutputs says whether); with none, the run does both itself.
-    RunOutputs outputs;
-
-    // Figures of the last run.
-    int32_t loaded =
-        0; // lines that parsed in the first pass (duplicates included)
-    int32_t done = 0;        // lines that parsed in the second pass
-    int32_t not_reached = 0; // stations a stopped run did not reach
-    int32_t unread = 0;      // lines of the first pass, not blank, that did not
-                             // parse as a station
-    int64_t with_estimate = 0;      // stations written with a leave-one-out
-                                    // estimate
+// How a run ended and all it found.
+struct RunOutcome {
+    CalcResult result = CalcResult::Failed;
+    int64_t loaded = 0; // stations the first pass read (duplicates included)
+    int64_t unread = 0; // lines of the first pass, not blank, that held no
+                        // station
+    RunFigures figures; // counts and r2 over the stations (qc/RunFigures.h)
+    // Quality control: every station's record in file order (those a stopped
+    // run did not reach included), the suspects, the duplicates, where the
+    // table went.
+    QcFindings qc;
+    TRunReport report;              // reasons met, and the first unread lines
     bool result_opened = false;     // the result file was started
-    bool result_written = false;    // the result file replaced the earlier one
+    bool result_written = false;    // it replaced the earlier one (the run's
+                                    // own set only)
     bool nothing_estimated = false; // completed, and no station had a
                                     // leave-one-out estimate
     // More than half of the stations met had no leave-one-out estimate; the
     // spacing measured and the parameters it suggests are then in `spacing`
-    // and `suggested`.
+    // and `suggested` (also when none had one).
     bool mostly_blank = false;
     SurveySpacing spacing;
     SuggestedParameters suggested;
-    // What the user should know of the survey and the run, a line each: the
-    // look of its numbers, the advice for a spacing that left most stations
-    // blank, temporary files of an earlier run removed.
-    std::vector<std::string> notes;
-    int64_t invalid_line = 0;     // the station file's line with bytes that are
-                                  // not valid text, when that ended the run
-    std::string invalid_encoding; // the encoding it was read in ("" UTF-8)
-    std::string invalid_bytes;    // the bytes that were not text
-    // Errors name the bytes that are not text and hint at what to do (the
-    // batch tool); the window shows where and the system's text.
-    bool detailed_errors = false;
-    TRunReport report; // reasons met, and the first unread lines
-    // Quality control: what to do, and what it found.
-    QcSettings qc;
-    QcFindings qc_findings;
-    ReportSettings settings; // the parameters as the run read them
-
-    // The coordinates of every station lie within +-180 and +-90.
+    // Every coordinate lies within +-180 and +-90.
     bool looks_like_degrees = false;
+    // What the user should know of the survey and the run, a line each: the
+    // look of its numbers, lines with more than five fields, the advice for
+    // a spacing that left most stations blank, temporary files of an earlier
+    // run removed.
+    std::vector<std::string> notes;
+    NotText not_text;
+    // The error that ended a run that failed, as the error box showed it.
+    std::string error;
+};
+
+// Whether a run's finished outputs take the place of the earlier ones: yes
+// after a completed run that estimated something, a stopped one (the lines
+// so far) and one that failed after writing lines; no after a run that
+// estimated nothing or wrote nothing.
+bool KeepsOutputs(const RunOutcome &outcome, const RunOutputs &outputs);
+
+class TCalcRun {
+  public:
+    explicit TCalcRun(TCalcHost &host);
+    ~TCalcRun();
+    TCalcRun(const TCalcRun &) = delete;
+    TCalcRun &operator=(const TCalcRun &) = delete;
+
+    // The whole run (the Calc button): reads `input`, writes into `outputs`
+    // and returns how it ended with all it found. Never throws.
+    RunOutcome Run(const RunSettings &settings, const RunInput &input,
+                   RunOutputs outputs);
 
   private:
-    CalcResult RunPasses();
-    // A station of the source that a stopped run did not reach: counted, and
-    // listed for quality control with the status NotReached.
-    void AddNotReached(const InputRecord &record);
-    // The spacing and the look of the loaded survey, from its window index,
-    // into `notes` (and `spacing`, `suggested` when most stations were
-    // blank).
-    void LookAtStations(const TPointWindows &index);
-
-    // Said once the run is idle again: a message, and an error that ended a
-    // run which read nothing.
-    std::string end_message;
-    std::string error_text;
-
+    struct Pass; // one run's state, kept out of this header
     TCalcHost &host;
-    CppSQLite3DB &db;
-    // The set of outputs when the caller gave none.
-    std::unique_ptr<TOutputSet> own_outputs;
 };

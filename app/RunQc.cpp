@@ -14,12 +14,9 @@ namespace {
 class TRunReestimator : public TReestimator {
   public:
     TRunReestimator(TPointWindows &windows_, const TQcStations &stations_,
-                    const QcRunParameters &parameters)
+                    const RunParameters &parameters)
         : windows(windows_), stations(stations_) {
-        settings.search_distance = parameters.search_distance;
-        settings.increment = parameters.increment;
-        settings.cell_size = parameters.cell_size;
-        settings.n_points = parameters.min_points;
+        static_cast<RunParameters &>(settings) = parameters;
     }
 
     double EstimateLeavingOut(size_t k,
@@ -84,7 +81,7 @@ QcStation NotReachedRecord(const InputRecord &record) {
 }
 
 void CheckStations(QcFindings &findings, TPointWindows &windows,
-                   const QcRunParameters &parameters,
+                   const RunParameters &parameters,
                    const QcSettings &settings) {
     findings.duplicates =
         FindDuplicates(findings.stations, settings.duplicate_distance);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "estimate/StationEstimate.h"
 #include "qc/CompanionTable.h"
 #include "qc/Duplicates.h"
 #include "qc/QcStation.h"
@@ -17,8 +18,7 @@ class TPointWindows;
 
 // What quality control does, as the user set it.
 struct QcSettings {
-    // Off: the run as the tool ran it before, the result file only: no sigma,
-    // no suspects, no companion table.
+    // Off: the result file only: no sigma, no suspects, no companion table.
     bool enabled = true;
     // Robust scales of r2 beyond which a station is suspect.
     double suspect_threshold = 4.0;
@@ -32,14 +32,6 @@ struct QcSettings {
     std::string table_path;
     // Columns the table adds after its own (longitude and latitude, say).
     std::vector<ExtraColumn> extra_columns;
-};
-
-// The run's parameters, for estimating stations again.
-struct QcRunParameters {
-    double search_distance = 0.0; // starting half-size, metres
-    double increment = 0.0;       // metres
-    double cell_size = 0.0;       // metres
-    int32_t min_points = 0;
 };
 
 // What quality control found in a run.
@@ -59,5 +51,4 @@ QcStation NotReachedRecord(const InputRecord &record);
 // Looks for duplicates and suspects among findings.stations, estimating
 // stations again through `windows` with the run's parameters.
 void CheckStations(QcFindings &findings, TPointWindows &windows,
-                   const QcRunParameters &parameters,
-                   const QcSettings &settings);
+                   const RunParameters &parameters, const QcSettings &settings);

@@ -20,9 +20,6 @@ std::string Count(int64_t n, const char *one, const char *many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-// The grid's limit of nodes each way, as the gridder refuses beyond it.
-constexpr int32_t max_grid_nodes = 1024;
-
 } // namespace
 
 std::string NotTextMessage(const std::string &path, int64_t line,
@@ -194,7 +191,7 @@ std::vector<std::string> TRunReport::DescribeUnread() const {
     return lines;
 }
 
-std::string TRunReport::NothingEstimated(const ReportSettings &settings,
+std::string TRunReport::NothingEstimated(const RunParameters &settings,
                                          bool degrees) const {
     // The reason that hit most stations is the likely cause.
     const IssueTally *main = nullptr;

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "estimate/StationEstimate.h"
+
 // Why a station has no line, or no leave-one-out estimate.
 enum class StationIssue : uint8_t {
     WindowShort,      // skipped: no window could hold N stations
@@ -36,14 +38,6 @@ struct IssueTally {
 struct UnreadLine {
     int64_t line;
     std::string text; // as read, cut to a screen line
-};
-
-// The parameters the texts name.
-struct ReportSettings {
-    double search_distance = 0.0; // metres
-    double cell_size = 0.0;       // metres
-    int32_t min_points = 0;
-    double increment = 0.0; // metres
 };
 
 // Where a source holds bytes that are not text in its encoding: "Line 3 of
@@ -88,7 +82,7 @@ class TRunReport {
     // to change, from the reasons met.
     // `degrees`: the coordinates look like longitude and latitude, which
     // then is the advice.
-    std::string NothingEstimated(const ReportSettings &settings,
+    std::string NothingEstimated(const RunParameters &parameters,
                                  bool degrees = false) const;
     // The lines that held no station, "line <n>: <text>" each.
     std::vector<std::string> DescribeUnread() const;

@@ -1,5 +1,5 @@
-// A host for whole Calc runs in benchmarks: the window's default parameters,
-// no progress display, messages on standard error.
+// A host for whole Calc runs in benchmarks: no progress display, messages on
+// standard error; and a run of a station file with it.
 #pragma once
 
 #include <cstdio>
@@ -9,27 +9,6 @@
 
 class QuietHost : public TCalcHost {
   public:
-    std::string data, output;
-    // The four parameters, the window's defaults unless set.
-    std::string search_distance = "2500", increment = "500", min_points = "16",
-                cell_size = "200";
-    std::string FieldText(CalcField field) override {
-        switch (field) {
-        case CalcField::Data:
-            return data;
-        case CalcField::Output:
-            return output;
-        case CalcField::SearchDistance:
-            return search_distance;
-        case CalcField::Increment:
-            return increment;
-        case CalcField::MinPoints:
-            return min_points;
-        case CalcField::CellSize:
-            return cell_size;
-        }
-        return {};
-    }
     void SetRunning(bool) override {}
     void SetProgressMax(int32_t) override {}
     void SetProgressPosition(int32_t p) override { position = p; }
@@ -45,3 +24,16 @@ class QuietHost : public TCalcHost {
     }
     int32_t position = 0;
 };
+
+// Runs the station file `data` into `output` with `settings` (the default
+// parameters unless set), quietly.
+inline RunOutcome RunQuietly(const std::string &data, const std::string &output,
+                             const RunSettings &settings = {}) {
+    QuietHost host;
+    RunInput input;
+    input.path = data;
+    RunOutputs outputs;
+    outputs.result_path = output;
+    TCalcRun run(host);
+    return run.Run(settings, input, outputs);
+}

@@ -32,14 +32,11 @@ int main(int argc, char **argv) {
     // Seconds of a whole run on `text`, or a negative value when it failed.
     const auto timed_run = [&folder](const std::string &name,
                                      const std::string &text) {
-        QuietHost host;
-        host.data = (folder / (name + ".dat")).string();
-        host.output = (folder / (name + "_res.dat")).string();
-        std::ofstream(host.data) << text;
-        CppSQLite3DB db;
-        TCalcRun run(host, db);
+        const std::string data = (folder / (name + ".dat")).string();
+        std::ofstream(data) << text;
         const auto start = std::chrono::steady_clock::now();
-        const CalcResult result = run.Run();
+        const CalcResult result =
+            RunQuietly(data, (folder / (name + "_res.dat")).string()).result;
         const double seconds = std::chrono::duration<double>(
                                    std::chrono::steady_clock::now() - start)
                                    .count();

@@ -118,12 +118,13 @@ int main(int argc, char **argv) {
         suspects.scale = noise;
     }
     const DuplicateFindings duplicates;
-    FigureHeader header{"synthetic.dat", 2500.0, 500.0, 16, 200.0, 4.0};
+    FigureHeader header{"synthetic.dat", RunParameters{}, 4.0};
 
     std::unique_ptr<TFigureModel> model;
     const Timing prepare = Median([&] {
-        model = std::make_unique<TFigureModel>(header, stations, suspects,
-                                               duplicates);
+        model = std::make_unique<TFigureModel>(header,
+                                               FiguresOf(stations, suspects),
+                                               stations, suspects, duplicates);
     });
     const TFigureModel &m = *model;
     const FigureLayout layout = LayoutFigure(QSizeF(figure_size));

@@ -32,10 +32,11 @@
 namespace {
 
 // The window's defaults.
-constexpr double search_distance = 2500.0;
-constexpr double increment = 500.0;
-constexpr int32_t min_points = 16;
-constexpr double cell_size = 200.0;
+constexpr RunParameters defaults;
+constexpr double search_distance = defaults.search_distance;
+constexpr double increment = defaults.increment;
+constexpr int32_t min_points = defaults.min_points;
+constexpr double cell_size = defaults.cell_size;
 constexpr double spacing = 300.0;
 constexpr uint32_t seed = 7;
 
@@ -88,9 +89,8 @@ bool WholeGridStation(TPointWindows &windows, double x, double y, double &all,
 // One station by the station path: the station's one call.
 bool StationPathStation(TPointWindows &windows, double x, double y, double &all,
                         double &without) {
-    const StationEstimate e = EstimateStation(
-        windows, {x, y},
-        {search_distance, increment, cell_size, min_points, false});
+    const StationEstimate e =
+        EstimateStation(windows, {x, y}, {defaults, false});
     all = e.estimate_all;
     without = e.estimate_without;
     return e.written;
@@ -161,7 +161,7 @@ bool CompareAtSize(int32_t size, size_t whole_every) {
     return identical;
 }
 
-struct RunFigures {
+struct ChildFigures {
     bool completed = false;
     double seconds = 0.0;
     double peak_mb = 0.0;
@@ -169,9 +169,9 @@ struct RunFigures {
 };
 
 // A whole Calc run in a child process: its time, and its peak resident memory.
-RunFigures CalcRunInChild(const std::string &data, const std::string &output,
-                          int32_t jobs) {
-    RunFigures figures;
+ChildFigures CalcRunInChild(const std::string &data, const std::string &output,
+                            int32_t jobs) {
+    ChildFigures figures;
     int pipe_ends[2];
     if (pipe(pipe_ends) != 0) {
         return figures;
@@ -180,14 +180,11 @@ RunFigures CalcRunInChild(const std::string &data, const std::string &output,
     const pid_t child = fork();
     if (child == 0) {
         close(pipe_ends[0]);
-        QuietHost host;
-        host.data = data;
-        host.output = output;
-        CppSQLite3DB db;
-        TCalcRun run(host, db);
-        run.jobs = jobs;
+        RunSettings settings;
+        settings.jobs = jobs;
         const auto start = Clock::now();
-        const bool completed = run.Run() == CalcResult::Completed;
+        const bool completed =
+            RunQuietly(data, output, settings).result == CalcResult::Completed;
         const double seconds = completed ? Seconds(start) : -1.0;
         const ssize_t written = write(pipe_ends[1], &seconds, sizeof seconds);
         _exit(written == sizeof seconds ? 0 : 1);
@@ -276,7 +273,7 @@ int main(int argc, char **argv) {
         for (const int32_t jobs : job_counts) {
             const std::string output =
                 (folder / ("result" + std::to_string(jobs) + ".dat")).string();
-            const RunFigures run = CalcRunInChild(data, output, jobs);
+            const ChildFigures run = CalcRunInChild(data, output, jobs);
             completed = completed && run.completed;
             const double rate = size / run.seconds;
             if (jobs == 1) {

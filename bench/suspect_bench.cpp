@@ -36,12 +36,12 @@ struct Survey {
     std::string name;
     std::vector<std::string> lines; // "x y point h value", as read
     std::vector<double> x, y, value;
-    std::string search_distance, increment, min_points, cell_size;
+    RunParameters parameters;
 };
 
-Survey Parse(const std::string &name, const std::string &text, const char *a,
-             const char *incr, const char *n, const char *cell) {
-    Survey survey{name, {}, {}, {}, {}, a, incr, n, cell};
+Survey Parse(const std::string &name, const std::string &text,
+             const RunParameters &parameters = {}) {
+    Survey survey{name, {}, {}, {}, {}, parameters};
     std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
@@ -82,7 +82,8 @@ std::string WithOffsets(const Survey &survey,
     return text;
 }
 
-struct RunOutcome {
+// What the rule marked in one run.
+struct Found {
     double scale = 0.0;
     std::vector<char> suspect;
     std::vector<char> judged;       // the station has a leave-one-out residual
@@ -90,28 +91,23 @@ struct RunOutcome {
 };
 bool show_missed = std::getenv("SUSPECT_BENCH_MISSED") != nullptr;
 
-RunOutcome Run(const Survey &survey, const std::string &text,
-               const SuspectOptions &options) {
+Found Run(const Survey &survey, const std::string &text,
+          const SuspectOptions &options) {
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / "korvanel-suspect-bench";
     std::filesystem::create_directories(folder);
-    QuietHost host;
-    host.data = (folder / "survey.dat").string();
-    host.output = (folder / "survey_res.dat").string();
-    host.search_distance = survey.search_distance;
-    host.increment = survey.increment;
-    host.min_points = survey.min_points;
-    host.cell_size = survey.cell_size;
-    std::ofstream(host.data) << text;
-    CppSQLite3DB db;
-    TCalcRun run(host, db);
-    run.jobs = DefaultJobs();
-    run.qc.suspect_threshold = options.threshold;
-    run.qc.local_neighbours = options.local_neighbours;
-    run.qc.local_share = options.local_share;
-    run.Run();
-    RunOutcome outcome;
-    const TQcStations &stations = run.qc_findings.stations;
+    const std::string data = (folder / "survey.dat").string();
+    std::ofstream(data) << text;
+    RunSettings settings;
+    settings.parameters = survey.parameters;
+    settings.jobs = DefaultJobs();
+    settings.qc.suspect_threshold = options.threshold;
+    settings.qc.local_neighbours = options.local_neighbours;
+    settings.qc.local_share = options.local_share;
+    const RunOutcome run =
+        RunQuietly(data, (folder / "survey_res.dat").string(), settings);
+    Found outcome;
+    const TQcStations &stations = run.qc.stations;
     // The survey's robust scale of r2 itself, whatever the rule judges by.
     std::vector<double> residuals;
     for (size_t k = 0; k < stations.Size(); ++k) {
@@ -166,7 +162,7 @@ void Measure(const Survey &survey, int trials, const SuspectOptions &options) {
     for (const std::string &line : survey.lines) {
         clean_text += line + "\n";
     }
-    const RunOutcome clean = Run(survey, clean_text, options);
+    const Found clean = Run(survey, clean_text, options);
     const double marked_clean =
         100.0 * std::count(clean.suspect.begin(), clean.suspect.end(), 1) /
         static_cast<double>(count);
@@ -199,7 +195,7 @@ void Measure(const Survey &survey, int trials, const SuspectOptions &options) {
                 offsets.emplace_back(order[p], sign * size * clean.scale);
                 planted[order[p]] = 1;
             }
-            const RunOutcome run =
+            const Found run =
                 Run(survey, WithOffsets(survey, offsets), options);
             std::vector<char> is_neighbour(count, 0);
             for (const auto &[k, offset] : offsets) {
@@ -269,20 +265,19 @@ int main(int argc, char **argv) {
                 options.threshold, options.local_neighbours,
                 options.local_share, trials, 100.0 * planted_share);
     for (const uint32_t seed : {7u, 2026u}) {
-        Measure(
-            Parse("synthetic (seed " + std::to_string(seed) + ")",
-                  FormatSyntheticSurvey(MakeSyntheticSurvey(2500, 300.0, seed)),
-                  "2500", "500", "16", "200"),
-            trials, options);
+        Measure(Parse("synthetic (seed " + std::to_string(seed) + ")",
+                      FormatSyntheticSurvey(
+                          MakeSyntheticSurvey(2500, 300.0, seed))),
+                trials, options);
     }
     if (!data.empty()) {
         const std::filesystem::path folder(data);
         Measure(Parse("Laguna del Maule",
-                      ReadFile(folder / "laguna-del-maule.dat"), "2500", "500",
-                      "16", "200"),
+                      ReadFile(folder / "laguna-del-maule.dat")),
                 trials, options);
-        Measure(Parse("Bushveld", ReadFile(folder / "bushveld.dat"), "15000",
-                      "2500", "16", "1000"),
+        // A regional survey: the parameters its spacing asks for.
+        Measure(Parse("Bushveld", ReadFile(folder / "bushveld.dat"),
+                      {15000.0, 2500.0, 16, 1000.0}),
                 trials, options);
     }
     return 0;

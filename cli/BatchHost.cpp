@@ -58,29 +58,9 @@ void InstallStopOnInterrupt() { InstallTemporaryCleanup(OnInterrupt); }
 
 bool InterruptRequested() { return interrupted.load(); }
 
-TBatchHost::TBatchHost(BatchFields fields_, std::FILE *messages_,
-                       bool show_progress_, bool verbose_)
-    : fields(std::move(fields_)), messages(messages_),
-      show_progress(show_progress_), verbose(verbose_),
+TBatchHost::TBatchHost(std::FILE *messages_, bool show_progress_, bool verbose_)
+    : messages(messages_), show_progress(show_progress_), verbose(verbose_),
       started(std::chrono::steady_clock::now()) {}
-
-std::string TBatchHost::FieldText(CalcField field) {
-    switch (field) {
-    case CalcField::Data:
-        return fields.data;
-    case CalcField::SearchDistance:
-        return fields.search_distance;
-    case CalcField::Increment:
-        return fields.increment;
-    case CalcField::MinPoints:
-        return fields.min_points;
-    case CalcField::CellSize:
-        return fields.cell_size;
-    case CalcField::Output:
-        return fields.output;
-    }
-    return {};
-}
 
 void TBatchHost::SetProgressMax(int32_t maximum) {
     progress_max = maximum;
@@ -88,7 +68,7 @@ void TBatchHost::SetProgressMax(int32_t maximum) {
     started = std::chrono::steady_clock::now();
 }
 
-void TBatchHost::StationsLoaded(int64_t loaded) { summary.loaded = loaded; }
+void TBatchHost::StationsLoaded(int64_t count) { loaded = count; }
 
 void TBatchHost::LineNotRead(int64_t line, std::string_view text) {
     if (!verbose) {
@@ -134,7 +114,6 @@ void TBatchHost::SetRunning(bool running) {
 }
 
 void TBatchHost::ShowMessage(const std::string &text) {
-    ++summary.messages;
     ClearProgressLine();
     std::fprintf(messages, "%s\n", text.c_str());
     std::fflush(messages);
@@ -146,30 +125,10 @@ void TBatchHost::ShowError(const std::string &text) {
     std::fflush(messages);
 }
 
-void TBatchHost::StationDone(const StationOutcome &outcome) {
-    ++summary.read;
-    if (!outcome.written) {
-        return;
-    }
-    ++summary.written;
-    if (outcome.blank_all || outcome.blank_without) {
-        ++summary.blank;
-    }
-    if (outcome.blank_without) {
-        return;
-    }
-    ++summary.with_r2;
-    summary.sum_r2 += outcome.r2;
-    summary.sum_r2_squared += outcome.r2 * outcome.r2;
-    if (std::fabs(outcome.r2) > summary.largest_abs_r2) {
-        summary.largest_abs_r2 = std::fabs(outcome.r2);
-        summary.largest_station = outcome.name;
-    }
-}
+void TBatchHost::StationDone(const StationOutcome &) { ++done; }
 
 void TBatchHost::DrawProgress(bool final) {
-    const int64_t total = summary.loaded;
-    const int64_t done = summary.read;
+    const int64_t total = loaded;
     const double fraction =
         total > 0 ? std::min(1.0, static_cast<double>(done) / total) : 1.0;
     const double elapsed = std::chrono::duration<double>(
@@ -199,24 +158,26 @@ void TBatchHost::ClearProgressLine() {
     }
 }
 
-void TBatchHost::PrintSummary(std::FILE *to, const TCalcRun &run,
-                              CalcResult result, bool written) const {
-    const TRunReport &report = run.report;
+void TBatchHost::PrintSummary(std::FILE *to, const RunOutcome &outcome,
+                              const RunSettings &settings, bool written) const {
+    const TRunReport &report = outcome.report;
+    const RunFigures &figures = outcome.figures;
     const auto count = [](int64_t n) { return static_cast<long long>(n); };
-    if (result == CalcResult::Stopped) {
+    if (outcome.result == CalcResult::Stopped) {
         std::fprintf(
             to,
             "Stopped after %lld of %lld stations (written: %lld, skipped: "
             "%lld, with a blank estimate (written as 0.000): %lld)\n",
-            count(summary.read), count(run.loaded), count(summary.written),
-            count(summary.read - summary.written), count(summary.blank));
+            count(figures.read), count(outcome.loaded), count(figures.written),
+            count(figures.skipped), count(figures.blank));
     } else {
         std::fprintf(to,
-                     "Stations read: %lld, written: %lld, skipped: %lld, with "
+                     "Stations read: %lld, %s: %lld, skipped: %lld, with "
                      "a blank estimate (written as 0.000): %lld\n",
-                     count(summary.read), count(summary.written),
-                     count(summary.read - summary.written),
-                     count(summary.blank));
+                     count(figures.read),
+                     written ? "written" : "with a line (not written)",
+                     count(figures.written), count(figures.skipped),
+                     count(figures.blank));
     }
     if (report.UnreadCount() > 0) {
         std::fprintf(to, "Lines not read as stations: %lld\n",
@@ -243,25 +204,23 @@ void TBatchHost::PrintSummary(std::FILE *to, const TCalcRun &run,
             std::fprintf(to, "%s\n", reasons[k].c_str());
         }
     }
-    if (summary.with_r2 > 0) {
-        const double n = static_cast<double>(summary.with_r2);
+    if (figures.with_r2 > 0) {
         std::fprintf(to,
                      "r2 over %lld stations: mean %.3f mGal, RMS %.3f mGal, "
                      "largest |r2| %.3f mGal "
                      "at station %s\n",
-                     count(summary.with_r2), summary.sum_r2 / n,
-                     std::sqrt(summary.sum_r2_squared / n),
-                     summary.largest_abs_r2, summary.largest_station.c_str());
+                     count(figures.with_r2), figures.MeanR2(), figures.RmsR2(),
+                     figures.largest_abs_r2, figures.largest_station.c_str());
     }
-    PrintQuality(to, run, written);
-    for (const std::string &note : run.notes) {
+    PrintQuality(to, outcome, settings, written);
+    for (const std::string &note : outcome.notes) {
         std::fprintf(to, "%s\n", note.c_str());
     }
 }
 
-void TBatchHost::PrintQuality(std::FILE *to, const TCalcRun &run,
-                              bool written) const {
-    const QcFindings &qc = run.qc_findings;
+void TBatchHost::PrintQuality(std::FILE *to, const RunOutcome &outcome,
+                              const RunSettings &settings, bool written) const {
+    const QcFindings &qc = outcome.qc;
     if (!qc.checked) {
         return;
     }
@@ -271,7 +230,7 @@ void TBatchHost::PrintQuality(std::FILE *to, const TCalcRun &run,
         std::fprintf(to,
                      "Suspects: %zu (r2 beyond %.3g robust scales of %.3f "
                      "mGal, judged against their neighbours)\n",
-                     suspects.suspects.size(), run.qc.suspect_threshold,
+                     suspects.suspects.size(), settings.qc.suspect_threshold,
                      suspects.scale);
     } else {
         std::fprintf(to, "Suspects: none can be judged (r2 has no spread)\n");
@@ -319,7 +278,8 @@ void TBatchHost::PrintQuality(std::FILE *to, const TCalcRun &run,
     }
     if (!duplicates.close_pairs.empty()) {
         std::fprintf(to, "Pairs closer than %.3g m: %zu%s\n",
-                     run.qc.duplicate_distance, duplicates.close_pairs.size(),
+                     settings.qc.duplicate_distance,
+                     duplicates.close_pairs.size(),
                      duplicates.close_pairs_cut ? " (at least)" : "");
         for (size_t k = 0; k < std::min<size_t>(duplicates.close_pairs.size(),
                                                 max_pairs_shown);

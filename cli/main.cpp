@@ -13,6 +13,7 @@
 #include "app/Jobs.h"
 #include "app/ResultPath.h"
 #include "app/RunReport.h"
+#include "app/RunSettings.h"
 #include "app/StationInput.h"
 #include "cli/BatchHost.h"
 #include "gis/SurveyInput.h"
@@ -24,7 +25,6 @@
 #include "plot/FigureModel.h"
 #include "plot/OffscreenGui.h"
 #include "qc/SurveyShape.h"
-#include "store/CppSQLite3.h"
 
 namespace {
 
@@ -56,8 +56,9 @@ struct PlotRequest {
 // message, when the picture could not be written or there is nothing to
 // draw.
 bool WritePlot(const PlotRequest &plot, TFileReplacement &file,
-               const TCalcRun &run, const std::string &data) {
-    const QcFindings &findings = run.qc_findings;
+               const RunOutcome &outcome, const RunSettings &settings,
+               const std::string &data) {
+    const QcFindings &findings = outcome.qc;
     if (findings.stations.Size() == 0) {
         file.Abandon();
         std::fprintf(stderr,
@@ -71,15 +72,12 @@ bool WritePlot(const PlotRequest &plot, TFileReplacement &file,
     header.station_file = data == "-"                  ? "standard input"
                           : slash == std::string::npos ? data
                                                        : data.substr(slash + 1);
-    header.search_distance = run.settings.search_distance;
-    header.increment = run.settings.increment;
-    header.min_points = run.settings.min_points;
-    header.cell_size = run.settings.cell_size;
-    header.suspect_threshold = run.qc.suspect_threshold;
+    header.parameters = settings.parameters;
+    header.suspect_threshold = settings.qc.suspect_threshold;
     try {
         const TOffscreenGui gui;
-        const TFigureModel model(header, findings.stations, findings.suspects,
-                                 findings.duplicates);
+        const TFigureModel model(header, outcome.figures, findings.stations,
+                                 findings.suspects, findings.duplicates);
         WriteFigure(file, plot.path, *plot.format, model, plot.size);
     } catch (const FileError &error) {
         std::fprintf(stderr, "%s\n", error.what());
@@ -95,10 +93,8 @@ uint64_t ReadLimit(double gibibytes) {
 
 // --suggest: the spacing of the survey and the parameters that suit it, in a
 // form that can be pasted back on the command line. Reads the stations only.
-int Suggest(const BatchFields &fields, SurveyInput &survey,
+int Suggest(const std::string &data, int32_t n, SurveyInput &survey,
             const std::string &encoding) {
-    int32_t n = 0;
-    TryStrToInt(fields.min_points, n);
     std::vector<double> x, y;
     try {
         std::unique_ptr<TStationInput> input;
@@ -107,11 +103,10 @@ int Suggest(const BatchFields &fields, SurveyInput &survey,
                 std::make_unique<TStationListInput>(std::move(survey.stations));
         } else if (survey.held) {
             input = std::make_unique<TStationTextInput>(
-                fields.data, std::move(survey.bytes), DecimalSeparator(),
-                encoding);
+                data, std::move(survey.bytes), DecimalSeparator(), encoding);
         } else {
             input = std::make_unique<TStationTextInput>(
-                fields.data, DecimalSeparator(), encoding);
+                data, DecimalSeparator(), encoding);
         }
         input->Rewind();
         InputRecord record;
@@ -123,7 +118,7 @@ int Suggest(const BatchFields &fields, SurveyInput &survey,
         }
     } catch (const EncodingError &error) {
         std::fprintf(stderr, "error: %s\n",
-                     NotTextMessage(fields.data, error.line, error.encoding,
+                     NotTextMessage(data, error.line, error.encoding,
                                     error.bytes, error.what())
                          .c_str());
         return exit_failure;
@@ -136,8 +131,7 @@ int Suggest(const BatchFields &fields, SurveyInput &survey,
         std::fprintf(stderr,
                      "error: %s holds %lld distinct station positions: too "
                      "few to measure their spacing.\n",
-                     fields.data.c_str(),
-                     static_cast<long long>(spacing.stations));
+                     data.c_str(), static_cast<long long>(spacing.stations));
         return exit_failure;
     }
     const SuggestedParameters suggested = SuggestParameters(spacing);
@@ -150,7 +144,8 @@ int Suggest(const BatchFields &fields, SurveyInput &survey,
 } // namespace
 
 int main(int argc, char **argv) {
-    BatchFields fields;
+    std::string data, output;
+    ParameterTexts fields = DefaultParameterTexts();
     std::string separator;
     std::string encoding;
     bool verbose = false;
@@ -163,12 +158,12 @@ int main(int argc, char **argv) {
                  program};
     app.set_version_flag("--version",
                          std::string(program) + " " + KORVANEL_VERSION);
-    app.add_option("STATIONS", fields.data,
+    app.add_option("STATIONS", data,
                    "station file: x y point h value per line (UTF-8 unless "
                    "--encoding says otherwise); - reads standard input")
         ->required();
     app.add_option(
-        "-o,--output", fields.output,
+        "-o,--output", output,
         "result file (default: the station file's name with _res.dat)");
     app.add_option("--search-distance", fields.search_distance,
                    "starting half-size of the search square, metres; also "
@@ -281,30 +276,18 @@ int main(int argc, char **argv) {
     // The parameters are read in the decimal separator of the run, and one
     // that is not a number is a usage error before anything is read.
     const char decimal = DecimalSeparator();
-    struct Number {
-        const char *option;
-        const std::string &text;
-        bool integer;
-    };
-    for (const Number &number :
-         {Number{"--search-distance", fields.search_distance, false},
-          Number{"--increment", fields.increment, false},
-          Number{"--min-points", fields.min_points, true},
-          Number{"--cell-size", fields.cell_size, false}}) {
-        double real = 0.0;
-        int32_t whole = 0;
-        const bool ok = number.integer
-                            ? TryStrToInt(number.text, whole)
-                            : TryStrToFloat(number.text, real, decimal);
-        if (!ok) {
-            return UsageError(
-                std::string(number.option) + ": '" + number.text +
-                "' is not a valid " +
-                (number.integer ? "integer value"
-                                : std::string("floating point value (decimal "
-                                              "separator '") +
-                                      decimal + "')"));
+    RunSettings settings;
+    if (const std::optional<ParameterRefusal> refusal =
+            ParseParameters(fields, decimal, settings.parameters)) {
+        const char *options[] = {"--search-distance", "--increment",
+                                 "--min-points", "--cell-size"};
+        std::string text =
+            std::string(options[static_cast<int>(refusal->field)]) + ": " +
+            refusal->message;
+        if (refusal->field != ParameterField::MinPoints) {
+            text += std::string(" (decimal separator '") + decimal + "')";
         }
+        return UsageError(text);
     }
     if (!plot.path.empty()) {
         plot.format = FigureFormatOf(plot.path);
@@ -339,27 +322,28 @@ int main(int argc, char **argv) {
     // anything is read. They are put in place in this order, the result
     // last: a new result says the run got to its end.
     TOutputSet outputs;
-    outputs.SetInput("STATIONS", fields.data);
+    outputs.SetInput("STATIONS", data);
     const size_t gpkg_output =
         gpkg.empty() ? npos : outputs.Add("--gpkg", gpkg, OutputForm::Database);
     const size_t plot_output =
         plot.path.empty() ? npos
                           : outputs.Add("--plot", plot.path, OutputForm::Text);
     // A pipe, a device or a folder has no name to put a result beside.
-    if (fields.output.empty() && !suggest) {
+    if (output.empty() && !suggest) {
         std::error_code ignored;
-        if (std::filesystem::is_directory(fields.data, ignored)) {
+        if (std::filesystem::is_directory(data, ignored)) {
             return UsageError("-o RESULT is needed when the stations come "
                               "from a folder (" +
-                              fields.data + ")");
+                              data + ")");
         }
-        if (ReadOnce(fields.data)) {
+        if (ReadOnce(data)) {
             return UsageError("-o RESULT is needed when the stations come "
                               "from standard input, a pipe or a device");
         }
     }
-    const std::string output =
-        fields.output.empty() ? ProposeResultPath(fields.data) : fields.output;
+    if (output.empty()) {
+        output = ProposeResultPath(data);
+    }
     qc.enabled = !no_qc;
     const RunOutputs run_outputs =
         AddRunOutputs(outputs, "-o", output, "--csv", qc);
@@ -378,7 +362,7 @@ int main(int argc, char **argv) {
     SurveyInput survey;
     survey.read_once_limit = ReadLimit(stdin_limit);
     const SurveyPreparation prepared =
-        PrepareSurvey(fields.data, tables, encoding, survey);
+        PrepareSurvey(data, tables, encoding, survey);
     for (const std::string &note : prepared.notes) {
         std::fprintf(stderr, "%s\n", note.c_str());
     }
@@ -387,33 +371,33 @@ int main(int argc, char **argv) {
         return prepared.status;
     }
     if (suggest) {
-        return Suggest(fields, survey, encoding);
+        return Suggest(data, settings.parameters.min_points, survey, encoding);
     }
-    fields.output = output;
-    const std::string data = fields.data;
 
-    TBatchHost host(std::move(fields), stderr, isatty(STDERR_FILENO) != 0,
-                    verbose);
+    TBatchHost host(stderr, isatty(STDERR_FILENO) != 0, verbose);
     InstallStopOnInterrupt();
-    CppSQLite3DB db;
-    TCalcRun run(host, db);
-    run.jobs = jobs;
-    run.encoding = encoding;
-    run.qc = qc;
-    run.outputs = run_outputs;
-    run.detailed_errors = true;
-    FeedRun(run, survey);
-    const CalcResult result = run.Run();
+    settings.jobs = jobs;
+    settings.encoding = encoding;
+    settings.decimal_separator = decimal;
+    settings.qc = qc;
+    settings.explain_errors = true;
+    RunInput input;
+    input.path = data;
+    FeedRun(input, survey, settings);
+    TCalcRun run(host);
+    const RunOutcome outcome = run.Run(settings, input, run_outputs);
+    const CalcResult result = outcome.result;
 
     // The figure and the GeoPackage join the run's outputs, and all of them
     // take the earlier ones' place together, or none does.
-    bool kept = KeepsOutputs(result, run);
+    bool kept = KeepsOutputs(outcome, run_outputs);
     bool failed_output = false;
     bool gpkg_written = false, plot_written = false;
     std::vector<std::string> kept_layers;
-    if (kept && gpkg_output != npos && run.qc_findings.checked) {
+    if (kept && gpkg_output != npos && outcome.qc.checked) {
         const GeoPackageWritten written = WriteStationsGeoPackage(
-            gpkg, outputs.DatabaseTemporary(gpkg_output), run, survey);
+            gpkg, outputs.DatabaseTemporary(gpkg_output), outcome.qc.stations,
+            survey);
         if (written.error.empty()) {
             outputs.MarkFinished(gpkg_output);
             kept_layers = written.kept_layers;
@@ -424,7 +408,8 @@ int main(int argc, char **argv) {
         }
     }
     if (kept && plot_output != npos) {
-        plot_written = WritePlot(plot, outputs.Stream(plot_output), run, data);
+        plot_written = WritePlot(plot, outputs.Stream(plot_output), outcome,
+                                 settings, data);
         failed_output = failed_output || !plot_written;
     }
     if (kept) {
@@ -439,10 +424,10 @@ int main(int argc, char **argv) {
         outputs.Abandon();
     }
 
-    const bool result_kept = kept && run.result_opened;
+    const bool result_kept = kept && outcome.result_opened;
     switch (result) {
     case CalcResult::Completed:
-        host.PrintSummary(stdout, run, result, result_kept);
+        host.PrintSummary(stdout, outcome, settings, result_kept);
         if (!result_kept) {
             std::printf("Nothing was written: the earlier files were kept.\n");
             return exit_failure;
@@ -457,19 +442,21 @@ int main(int argc, char **argv) {
             std::printf("Picture written to %s\n", plot.path.c_str());
         }
         std::printf("Result written to %s\n", output.c_str());
-        return run.mostly_blank || failed_output ? exit_failure : exit_success;
+        return outcome.mostly_blank || failed_output ? exit_failure
+                                                     : exit_success;
     case CalcResult::Stopped:
-        host.PrintSummary(stdout, run, result, result_kept);
+        host.PrintSummary(stdout, outcome, settings, result_kept);
         if (result_kept) {
             std::fprintf(stderr,
                          "Stopped after %lld of %lld stations: %s holds the "
                          "lines written so far%s.\n",
-                         static_cast<long long>(run.done),
-                         static_cast<long long>(run.done + run.not_reached),
+                         static_cast<long long>(outcome.figures.read),
+                         static_cast<long long>(outcome.figures.Stations()),
                          output.c_str(),
-                         run.qc.enabled ? ", the companion table marks the "
-                                          "rest not-reached"
-                                        : "");
+                         settings.qc.enabled
+                             ? ", the companion table marks the "
+                               "rest not-reached"
+                             : "");
         } else {
             std::fprintf(stderr,
                          "Stopped before writing: %s was left as it "
@@ -478,7 +465,7 @@ int main(int argc, char **argv) {
         }
         return exit_interrupted;
     case CalcResult::Refused:
-        if (run.unread > 0 && run.loaded == 0) {
+        if (outcome.unread > 0 && outcome.loaded == 0) {
             // Typically numbers written with the other decimal separator.
             std::fprintf(stderr,
                          "hint: the numbers are read with '%c' as the decimal "

@@ -21,7 +21,7 @@ namespace {
 // radius are the window's N and starting half-size, not the grown window's.
 GridParams StationGridParams(const StationSettings &settings) {
     GridParams params;
-    params.max_points = settings.n_points;
+    params.max_points = settings.min_points;
     params.search_radius = settings.search_distance;
     params.cell_x = settings.cell_size;
     params.cell_y = settings.cell_size;
@@ -35,6 +35,9 @@ TKrigging &ThreadGridder() {
     thread_local std::unique_ptr<TKrigging> gridder;
     if (!gridder) {
         gridder = std::make_unique<TKrigging>();
+        // Refusals come back in each station's estimate; the run reports
+        // them with the stations they hit.
+        gridder->show_refusals = false;
     }
     return *gridder;
 }
@@ -271,7 +274,7 @@ void Estimate(Windows &windows, PlanePoint station,
               const StationSettings &settings, StationEstimate &estimate) {
     estimate.written = false;
     estimate.search_distance = settings.search_distance;
-    estimate.n_points = settings.n_points;
+    estimate.n_points = settings.min_points;
     estimate.skip = StationSkip::None;
     estimate.sigma = estimate.reach = std::numeric_limits<double>::quiet_NaN();
     estimate.refused_all = estimate.refused_without = GridRefusal::None;
@@ -345,7 +348,7 @@ bool EstimateStation(CppSQLite3DB &db, double station_x, double station_y,
     estimate.estimate_all = estimate_all;
     estimate.estimate_without = estimate_without;
     Estimate(windows, {station_x, station_y},
-             {search_distance, increment, cell_size, n_points, false},
+             {{search_distance, increment, n_points, cell_size}, false},
              estimate);
     estimate_all = estimate.estimate_all;
     estimate_without = estimate.estimate_without;
@@ -366,7 +369,7 @@ EstimateLeavingOut(TPointWindows &windows, PlanePoint station,
         // The same window as the station's estimate: the same start, growth
         // and N.
         double search_distance = settings.search_distance;
-        int32_t n_points = settings.n_points;
+        int32_t n_points = settings.min_points;
         SampleArrays samples;
         int32_t own_index = -1;
         if (!Gather(windows, centre_x, centre_y, true, settings.increment,

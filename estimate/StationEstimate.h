@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "estimate/RunParameters.h"
 #include "kriging/Krigging.h"
 
 class CppSQLite3DB;
@@ -23,18 +24,10 @@ enum class StationSkip : uint8_t {
     Error, // an error ended the estimation; see StationEstimate.error
 };
 
-// The run's parameters of a station's estimation, the same for every
-// station.
-struct StationSettings {
-    // Starting half-size of the search window, metres; also the gridder's
-    // search radius.
-    double search_distance = 0.0;
-    double increment = 0.0; // growth step of the half-size, metres
-    double cell_size = 0.0; // grid spacing for both axes, metres
-    // Minimum number of stations N in the window; also the gridder's most
-    // neighbours of a node.
-    int32_t n_points = 0;
-    bool with_sigma = false; // how sure the leave-one-out estimate is, too
+// What the estimation of a station needs: the run's parameters, and whether
+// to say how sure the leave-one-out estimate is.
+struct StationSettings : RunParameters {
+    bool with_sigma = false;
 };
 
 // All that the estimation of one station found. An estimate whose kriging run
@@ -104,8 +97,8 @@ bool GatherStationSamples(TPointWindows &windows, double station_x,
 // stations of its final window (estimate_all) and from one kriged without the
 // station itself (estimate_without), both read at the station. The window
 // grows as GatherStationSamples says, from settings.search_distance by
-// settings.increment until it holds settings.n_points stations; the gridder
-// searches within settings.search_distance for at most settings.n_points
+// settings.increment until it holds settings.min_points stations; the gridder
+// searches within settings.search_distance for at most settings.min_points
 // neighbours, on cells of settings.cell_size. The station is taken at its
 // position as the point table holds it (coordinates of more than 15
 // significant digits come back rounded to 15), so that its own sample is

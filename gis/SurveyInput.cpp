@@ -165,28 +165,32 @@ bool SurveyPreparation::AsksForColumns() const {
     }
 }
 
-void FeedRun(TCalcRun &run, SurveyInput &input) {
-    if (!input.lon.empty()) {
-        run.qc.extra_columns = {
-            {"lon", [&input](size_t k) { return input.lon[k]; }},
-            {"lat", [&input](size_t k) { return input.lat[k]; }}};
+void FeedRun(RunInput &input, SurveyInput &survey,
+             const RunSettings &settings) {
+    if (!survey.lon.empty()) {
+        input.extra_columns = {
+            {"lon", [&survey](size_t k) { return survey.lon[k]; }},
+            {"lat", [&survey](size_t k) { return survey.lat[k]; }}};
     }
-    if (input.listed) {
-        run.open_input = [&input](const std::string &) {
+    if (survey.listed) {
+        input.open = [&survey] {
             return std::make_unique<TStationListInput>(
-                std::move(input.stations));
+                std::move(survey.stations));
         };
-    } else if (input.held) {
-        run.open_input = [&input, &run](const std::string &path) {
+    } else if (survey.held) {
+        const std::string path = input.path;
+        const char separator = settings.decimal_separator;
+        const std::string encoding = settings.encoding;
+        input.open = [&survey, path, separator, encoding] {
             return std::make_unique<TStationTextInput>(
-                path, std::move(input.bytes), DecimalSeparator(), run.encoding);
+                path, std::move(survey.bytes), separator, encoding);
         };
     }
 }
 
 GeoPackageWritten WriteStationsGeoPackage(const std::string &path,
                                           const std::string &temporary,
-                                          const TCalcRun &run,
+                                          const TQcStations &stations,
                                           const SurveyInput &input) {
     std::string why;
     const GisModuleApi *module = LoadGisModule(why);
@@ -195,6 +199,5 @@ GeoPackageWritten WriteStationsGeoPackage(const std::string &path,
                     ": the GIS module could not be loaded: " + why,
                 {}};
     }
-    return module->write_geopackage(path, temporary, run.qc_findings.stations,
-                                    input);
+    return module->write_geopackage(path, temporary, stations, input);
 }

@@ -11,7 +11,9 @@
 #include "gis/Coordinates.h"
 #include "gis/TableSource.h"
 
-class TCalcRun;
+struct RunInput;
+struct RunSettings;
+class TQcStations;
 
 // The stations of a run as PrepareSurvey prepared them.
 struct SurveyInput {
@@ -59,11 +61,11 @@ SurveyPreparation PrepareSurvey(const std::string &path,
                                 const std::string &encoding,
                                 SurveyInput &input);
 
-// Makes `run` read its stations from `input` (listed or held in memory) and
-// write lon and lat in its companion table for geographic input; the run
-// takes what it needs from `input`, which must outlive it. A station file on
-// disk is left to the run.
-void FeedRun(TCalcRun &run, SurveyInput &input);
+// Makes a run read its stations from `survey` (listed or held in memory) and
+// write lon and lat in its companion table for geographic input, through
+// `input`; the run takes what it needs from `survey`, which must outlive
+// it. A station file on disk is left to the run (as `settings` reads it).
+void FeedRun(RunInput &input, SurveyInput &survey, const RunSettings &settings);
 
 // What writing a GeoPackage did: the message of its failure (empty when it
 // succeeded), and the layers of an earlier GeoPackage at the path that the
@@ -81,5 +83,5 @@ struct GeoPackageWritten {
 // caller to put in place.
 GeoPackageWritten WriteStationsGeoPackage(const std::string &path,
                                           const std::string &temporary,
-                                          const TCalcRun &run,
+                                          const TQcStations &stations,
                                           const SurveyInput &input);

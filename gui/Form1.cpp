@@ -29,10 +29,6 @@ namespace {
 
 // The window's own texts.
 constexpr const char *caption = "Korvanel";
-constexpr const char *default_a = "2500";
-constexpr const char *default_incr = "500";
-constexpr const char *default_n = "16";
-constexpr const char *default_cell = "200";
 constexpr const char *gridding_methods[] = {"Kriging", "Minimum curvature",
                                             "Pohanka interpolation"};
 constexpr const char *chooser_button = "...";
@@ -117,13 +113,15 @@ void TForm1::CreateControls() {
     txt_data = new QLineEdit(this);
     btn_data = new QPushButton(chooser_button, this);
     lbl_a = new QLabel(a_label, this);
-    txt_a = new QLineEdit(default_a, this);
+    const ParameterTexts defaults = DefaultParameterTexts();
+    txt_a =
+        new QLineEdit(QString::fromStdString(defaults.search_distance), this);
     lbl_incr = new QLabel(incr_label, this);
-    txt_incr = new QLineEdit(default_incr, this);
+    txt_incr = new QLineEdit(QString::fromStdString(defaults.increment), this);
     lbl_n = new QLabel(n_label, this);
-    txt_n = new QLineEdit(default_n, this);
+    txt_n = new QLineEdit(QString::fromStdString(defaults.min_points), this);
     lbl_cell = new QLabel(cell_label, this);
-    txt_cell = new QLineEdit(default_cell, this);
+    txt_cell = new QLineEdit(QString::fromStdString(defaults.cell_size), this);
     lbl_gridding = new QLabel(gridding_label, this);
     cb_gridding = new QComboBox(this);
     for (const char *method : gridding_methods) {
@@ -266,6 +264,21 @@ void TForm1::btn_calcClick() {
         txt_out->setText(QString::fromStdString(
             ProposeResultPath(txt_data->text().toStdString())));
     }
+    // The four fields, in the user's number format; one that is not a
+    // number ends the run before it starts, in the error box.
+    RunSettings settings;
+    settings.jobs = jobs;
+    settings.decimal_separator = DecimalSeparator();
+    const ParameterTexts texts{
+        txt_a->text().toStdString(), txt_incr->text().toStdString(),
+        txt_n->text().toStdString(), txt_cell->text().toStdString()};
+    if (const std::optional<ParameterRefusal> refusal = ParseParameters(
+            texts, settings.decimal_separator, settings.parameters)) {
+        last_result = CalcResult::Failed;
+        ProgressBar1->setTextVisible(false);
+        present_error(QString::fromStdString(refusal->message));
+        return;
+    }
     SurveyInput survey;
     SurveyPreparation prepared;
     if (!PrepareStations(survey, prepared)) {
@@ -275,23 +288,25 @@ void TForm1::btn_calcClick() {
     run_messages.clear();
     stations_total = stations_done = 0;
     ProgressBar1->setTextVisible(false);
-    TCalcRun run(*this, db);
-    run.jobs = jobs;
-    FeedRun(run, survey);
+    RunInput input;
+    input.path = txt_data->text().toStdString();
+    FeedRun(input, survey, settings);
     TOutputSet outputs;
-    outputs.SetInput(data_field_name, txt_data->text().toStdString());
-    run.outputs =
+    outputs.SetInput(data_field_name, input.path);
+    const RunOutputs run_outputs =
         AddRunOutputs(outputs, output_field_name, txt_out->text().toStdString(),
-                      companion_table_name, run.qc);
-    last_result = run.Run();
-    last_loaded = run.loaded;
-    last_done = run.done;
+                      companion_table_name, settings.qc);
+    TCalcRun run(*this);
+    RunOutcome outcome = run.Run(settings, input, run_outputs);
+    last_result = outcome.result;
+    last_loaded = static_cast<int32_t>(outcome.loaded);
+    last_done = static_cast<int32_t>(outcome.figures.read);
     in_run = false;
-    SettleOutputs(run, last_result, outputs);
+    SettleOutputs(outcome, run_outputs);
     if ((last_result == CalcResult::Completed ||
          last_result == CalcResult::Stopped) &&
-        !close_after_run && run.qc_findings.stations.Size() > 0) {
-        OpenResults(run, prepared.notes);
+        !close_after_run && outcome.qc.stations.Size() > 0) {
+        OpenResults(outcome, settings, prepared.notes);
     }
     // The count of stations means nothing after a run that did not start.
     if (last_result != CalcResult::Completed &&
@@ -345,17 +360,16 @@ bool TForm1::PrepareStations(SurveyInput &survey, SurveyPreparation &prepared) {
     return true;
 }
 
-void TForm1::OpenResults(TCalcRun &run, const std::vector<std::string> &notes) {
+void TForm1::OpenResults(RunOutcome &outcome, const RunSettings &settings,
+                         const std::vector<std::string> &notes) {
     auto results = std::make_unique<RunResults>();
     results->notes = notes;
     FigureHeader &header = results->header;
     header.station_file = QFileInfo(txt_data->text()).fileName().toStdString();
-    header.search_distance = run.settings.search_distance;
-    header.increment = run.settings.increment;
-    header.min_points = run.settings.min_points;
-    header.cell_size = run.settings.cell_size;
-    header.suspect_threshold = run.qc.suspect_threshold;
-    results->findings = std::move(run.qc_findings);
+    header.parameters = settings.parameters;
+    header.suspect_threshold = settings.qc.suspect_threshold;
+    results->figures = outcome.figures;
+    results->findings = std::move(outcome.qc);
     // The earlier run's window closes as the new one opens.
     results_window.reset();
     results_window = std::make_unique<TResultsWindow>(std::move(results));
@@ -394,25 +408,26 @@ void TForm1::OpenResults(TCalcRun &run, const std::vector<std::string> &notes) {
     results_window->show();
 }
 
-void TForm1::SettleOutputs(TCalcRun &run, CalcResult result,
-                           TOutputSet &outputs) {
+void TForm1::SettleOutputs(const RunOutcome &outcome,
+                           const RunOutputs &run_outputs) {
     // What the user should know of the survey comes with the run's
     // messages.
-    for (const std::string &note : run.notes) {
+    for (const std::string &note : outcome.notes) {
         run_messages.append(QString::fromStdString(note));
     }
-    if (!KeepsOutputs(result, run)) {
+    TOutputSet &outputs = *run_outputs.set;
+    if (!KeepsOutputs(outcome, run_outputs)) {
         outputs.Abandon();
         return;
     }
-    const std::string &result_path = outputs.Path(run.outputs.result);
+    const std::string &result_path = outputs.Path(run_outputs.result);
     std::error_code ignored;
-    if (result == CalcResult::Stopped && !close_after_run &&
+    if (outcome.result == CalcResult::Stopped && !close_after_run &&
         std::filesystem::is_regular_file(result_path, ignored) &&
         !ask(QString("The run was stopped after %1 of %2 stations. Keep the "
                      "partial result in %3, or the earlier result?")
-                 .arg(run.done)
-                 .arg(run.done + run.not_reached)
+                 .arg(outcome.figures.read)
+                 .arg(outcome.figures.Stations())
                  .arg(QString::fromStdString(result_path)),
              keep_partial_text, keep_earlier_text)) {
         outputs.Abandon();
@@ -443,24 +458,6 @@ void TForm1::closeEvent(QCloseEvent *event) {
         results_window->close();
     }
     event->accept();
-}
-
-std::string TForm1::FieldText(CalcField field) {
-    switch (field) {
-    case CalcField::Data:
-        return txt_data->text().toStdString();
-    case CalcField::SearchDistance:
-        return txt_a->text().toStdString();
-    case CalcField::Increment:
-        return txt_incr->text().toStdString();
-    case CalcField::MinPoints:
-        return txt_n->text().toStdString();
-    case CalcField::CellSize:
-        return txt_cell->text().toStdString();
-    case CalcField::Output:
-        return txt_out->text().toStdString();
-    }
-    return {};
 }
 
 void TForm1::SetRunning(bool running) {

@@ -19,7 +19,6 @@
 #include "gui/ColumnDialog.h"
 #include "platform/OutputSet.h"
 #include "platform/qt/QtDialogs.h"
-#include "store/CppSQLite3.h"
 
 class QCloseEvent;
 class QEvent;
@@ -61,9 +60,6 @@ class TForm1 : public QWidget, public TCalcHost {
     // Set by Stop (and by closing the window during a run); cleared when a run
     // starts.
     bool stop_requested = false;
-    // The connection of a run: no database open between runs; destroying the
-    // window closes one left open.
-    CppSQLite3DB db;
     // Jobs of a run: the batch tool's default (see app/Jobs.h).
     int32_t jobs = DefaultJobs();
     // How the last run ended, and its figures (see TCalcRun).
@@ -108,8 +104,7 @@ class TForm1 : public QWidget, public TCalcHost {
     btn_stopClick(); // requests the end of the run after the station in hand
     void btn_exitClick(); // closes the window, which ends the program
 
-    // TCalcHost: what the run asks of the window.
-    std::string FieldText(CalcField field) override;
+    // TCalcHost: what the run asks of the window or tells it.
     void SetRunning(bool running) override;
     void SetProgressMax(int32_t maximum) override;
     void SetProgressPosition(int32_t position) override;
@@ -139,12 +134,13 @@ class TForm1 : public QWidget, public TCalcHost {
     // a pipe), asking for its columns where they cannot be told. False when
     // the user cancelled or the file was refused (the error shown).
     bool PrepareStations(SurveyInput &survey, SurveyPreparation &prepared);
-    // Opens the results window of `run` beside this one.
-    void OpenResults(TCalcRun &run, const std::vector<std::string> &notes);
-    // Puts the outputs of `run`, which ended with `result`, in place of the
-    // earlier ones, or drops them: a stopped run asks first when there is an
-    // earlier result. Failures are said at the end of the run.
-    void SettleOutputs(TCalcRun &run, CalcResult result, TOutputSet &outputs);
+    // Opens the results window of a run's outcome beside this one.
+    void OpenResults(RunOutcome &outcome, const RunSettings &settings,
+                     const std::vector<std::string> &notes);
+    // Puts the outputs of a run in place of the earlier ones, or drops
+    // them: a stopped run asks first when there is an earlier result.
+    // Failures are said at the end of the run.
+    void SettleOutputs(const RunOutcome &outcome, const RunOutputs &outputs);
     // The Data field changed: the Output field follows it while it holds
     // the path proposed for the earlier data, or nothing.
     void DataChanged(const QString &path);

@@ -95,9 +95,9 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
                                QWidget *parent)
     : QWidget(parent, Qt::Window), results(std::move(results_)) {
     const QcFindings &findings = results->findings;
-    model =
-        std::make_unique<TFigureModel>(results->header, findings.stations,
-                                       findings.suspects, findings.duplicates);
+    model = std::make_unique<TFigureModel>(results->header, results->figures,
+                                           findings.stations, findings.suspects,
+                                           findings.duplicates);
     setWindowTitle(
         QString("%1 \u2014 %2")
             .arg(results_caption,

@@ -28,6 +28,7 @@ class TStationTableModel;
 // What the window shows of a run; it owns the records.
 struct RunResults {
     FigureHeader header;
+    RunFigures figures; // the run's, as its outcome counted them
     QcFindings findings;
     // How the stations were read (the columns and the coordinate system
     // taken, rows passed over); shown under the figures.

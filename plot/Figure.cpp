@@ -277,7 +277,7 @@ void DrawSuspectLabels(QPainter &painter, const TMapView &view,
 // What the histogram's dashed lines are, in a sentence or three.
 QString HistogramCaption(const TFigureModel &model, double) {
     const R2Histogram &h = model.Histogram();
-    const FigureCounts &counts = model.Counts();
+    const RunFigures &counts = model.Counts();
     QString caption =
         std::isfinite(h.lower_threshold)
             ? QString("Dashed: median \u00b1 %1 robust scales of %2 mGal. The "
@@ -436,7 +436,7 @@ void DrawColourBar(QPainter &painter, const QRectF &frame,
         painter.drawText(
             QPointF(left, bar.bottom() + 0.4 * text + metrics.ascent()), label);
     }
-    const FigureCounts &counts = model.Counts();
+    const RunFigures &counts = model.Counts();
     const QString caption =
         counts.scale > 0.0
             ? QString("r2, mGal: colours clipped at \u00b1%1 robust scales")
@@ -502,7 +502,7 @@ void DrawLegend(QPainter &painter, const QRectF &frame, double text) {
 void DrawHistogram(QPainter &painter, const QRectF &frame,
                    const TFigureModel &model, double text) {
     const R2Histogram &h = model.Histogram();
-    const FigureCounts &counts = model.Counts();
+    const RunFigures &counts = model.Counts();
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
     painter.setFont(FigureFont(text));
@@ -623,12 +623,12 @@ void DrawHistogram(QPainter &painter, const QRectF &frame,
 
 QString TitleText(const TFigureModel &model) {
     const QString file = QString::fromStdString(model.Header().station_file);
-    const FigureCounts &c = model.Counts();
+    const RunFigures &c = model.Counts();
     if (c.not_reached == 0) {
         return file;
     }
     return QString("%1 \u2014 stopped after %2 of %3 stations")
-        .arg(file, Grouped(c.stations - c.not_reached), Grouped(c.stations));
+        .arg(file, Grouped(c.read), Grouped(c.Stations()));
 }
 
 QString ParametersText(const TFigureModel &model) {
@@ -636,19 +636,19 @@ QString ParametersText(const TFigureModel &model) {
     return QString(
                "search distance %1 m \u00b7 increment %2 m \u00b7 N %3 \u00b7 "
                "cell size %4 m \u00b7 suspects beyond %5 robust scales")
-        .arg(QString::number(h.search_distance, 'g', 12),
-             QString::number(h.increment, 'g', 12),
-             QString::number(h.min_points),
-             QString::number(h.cell_size, 'g', 12),
+        .arg(QString::number(h.parameters.search_distance, 'g', 12),
+             QString::number(h.parameters.increment, 'g', 12),
+             QString::number(h.parameters.min_points),
+             QString::number(h.parameters.cell_size, 'g', 12),
              QString::number(h.suspect_threshold, 'g', 6));
 }
 
 QString CountsText(const TFigureModel &model) {
-    const FigureCounts &c = model.Counts();
+    const RunFigures &c = model.Counts();
     QString text =
         QString("%1 stations \u00b7 %2 estimated \u00b7 %3 blank \u00b7 "
                 "%4 skipped")
-            .arg(Grouped(c.stations), Grouped(c.estimated), Grouped(c.blank),
+            .arg(Grouped(c.Stations()), Grouped(c.estimated), Grouped(c.blank),
                  Grouped(c.skipped));
     if (c.duplicates > 0) {
         text += QString(" \u00b7 %1 duplicates").arg(Grouped(c.duplicates));
@@ -657,8 +657,8 @@ QString CountsText(const TFigureModel &model) {
         text += QString(" \u00b7 %1 not reached").arg(Grouped(c.not_reached));
     }
     text += QString(" \u00b7 %1 suspects").arg(Grouped(c.suspects));
-    if (std::isfinite(c.rms_r2)) {
-        text += QString(" \u00b7 RMS r2 %1 mGal").arg(Number(c.rms_r2, 3));
+    if (std::isfinite(c.RmsR2())) {
+        text += QString(" \u00b7 RMS r2 %1 mGal").arg(Number(c.RmsR2(), 3));
     }
     return text;
 }

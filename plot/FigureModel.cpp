@@ -31,63 +31,32 @@ double ColourBound(double scale, double largest) {
 
 } // namespace
 
-TFigureModel::TFigureModel(FigureHeader header_, const TQcStations &stations_,
+TFigureModel::TFigureModel(FigureHeader header_, const RunFigures &figures,
+                           const TQcStations &stations_,
                            const SuspectFindings &suspects,
                            const DuplicateFindings &duplicates)
-    : header(std::move(header_)), stations(&stations_) {
+    : header(std::move(header_)), stations(&stations_), counts(figures) {
     const size_t n = stations_.Size();
-    counts.stations = static_cast<int64_t>(n);
-    counts.median = suspects.median;
-    counts.scale = suspects.scale;
     suspect_list = suspects.suspects;
-    counts.suspects = static_cast<int64_t>(suspect_list.size());
 
-    // Extent and figures in one pass over the records.
+    // The stations' extent, of those with numbers for coordinates.
     extent = {std::numeric_limits<double>::infinity(),
               std::numeric_limits<double>::infinity(),
               -std::numeric_limits<double>::infinity(),
               -std::numeric_limits<double>::infinity()};
-    double sum_squares = 0.0;
-    double largest = 0.0;
     for (size_t k = 0; k < n; ++k) {
         const QcStation &s = stations_[k];
-        switch (s.status) {
-        case QcStatus::Ok:
-            ++counts.estimated;
-            break;
-        case QcStatus::Blank:
-            ++counts.blank;
-            break;
-        case QcStatus::Skipped:
-            ++counts.skipped;
-            break;
-        case QcStatus::Duplicate:
-            ++counts.duplicates;
-            break;
-        case QcStatus::NotReached:
-            ++counts.not_reached;
-            break;
-        }
         if (Finite(s.x) && Finite(s.y)) {
             extent.x0 = std::min(extent.x0, s.x);
             extent.y0 = std::min(extent.y0, s.y);
             extent.x1 = std::max(extent.x1, s.x);
             extent.y1 = std::max(extent.y1, s.y);
         }
-        if (s.Judged()) {
-            const double r2 = s.R2();
-            ++counts.with_r2;
-            sum_squares += r2 * r2;
-            largest = std::max(largest, std::fabs(r2));
-        }
     }
     if (!(extent.x0 <= extent.x1)) {
         extent = WorldBox{};
     }
-    if (counts.with_r2 > 0) {
-        counts.rms_r2 = std::sqrt(sum_squares / counts.with_r2);
-    }
-    scale = TColourScale(ColourBound(suspects.scale, largest));
+    scale = TColourScale(ColourBound(suspects.scale, counts.largest_abs_r2));
 
     // Flat arrays: offsets from the extent's south-west corner.
     origin_x = extent.x0;

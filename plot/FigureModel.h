@@ -9,20 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "estimate/RunParameters.h"
 #include "plot/ColourScale.h"
 #include "plot/MapView.h"
 #include "qc/Duplicates.h"
 #include "qc/QcStation.h"
+#include "qc/RunFigures.h"
 #include "qc/SuspectRule.h"
 
-// The run a figure is of: the station file and the parameters as the run
-// read them.
+// The run a figure is of: the station file and the parameters the run took.
 struct FigureHeader {
-    std::string station_file;     // the name shown in the title
-    double search_distance = 0.0; // metres
-    double increment = 0.0;       // metres
-    int32_t min_points = 0;
-    double cell_size = 0.0;         // metres
+    std::string station_file; // the name shown in the title
+    RunParameters parameters;
     double suspect_threshold = 0.0; // robust scales
 };
 
@@ -54,33 +52,19 @@ struct R2Histogram {
     }
 };
 
-// The figures of the summary.
-struct FigureCounts {
-    int64_t stations = 0;    // records: every station that parsed
-    int64_t estimated = 0;   // status Ok: both estimates made
-    int64_t blank = 0;       // status Blank
-    int64_t skipped = 0;     // status Skipped
-    int64_t duplicates = 0;  // status Duplicate
-    int64_t not_reached = 0; // status NotReached: the run was stopped
-    int64_t with_r2 = 0;     // stations with a leave-one-out residual
-    int64_t suspects = 0;
-    double rms_r2 = qc_none; // mGal, over with_r2
-    double median = qc_none; // of r2 as the suspect rule judged it, mGal
-    double scale = qc_none;  // robust scale of r2, mGal
-};
-
 class TFigureModel {
   public:
     // The records are read now; `stations` must outlive the model (names and
-    // the tooltip's figures are read from it later).
-    TFigureModel(FigureHeader header, const TQcStations &stations,
-                 const SuspectFindings &suspects,
+    // the tooltip's figures are read from it later). `figures` are the
+    // run's, counted from the same records (FiguresOf).
+    TFigureModel(FigureHeader header, const RunFigures &figures,
+                 const TQcStations &stations, const SuspectFindings &suspects,
                  const DuplicateFindings &duplicates);
 
     size_t Size() const { return dot_kind.size(); }
     const FigureHeader &Header() const { return header; }
     const TQcStations &Stations() const { return *stations; }
-    const FigureCounts &Counts() const { return counts; }
+    const RunFigures &Counts() const { return counts; }
     const R2Histogram &Histogram() const { return histogram; }
     const TColourScale &Scale() const { return scale; }
     // The stations' extent (metres), of those with numbers for coordinates.
@@ -112,7 +96,7 @@ class TFigureModel {
   private:
     FigureHeader header;
     const TQcStations *stations;
-    FigureCounts counts;
+    RunFigures counts;
     R2Histogram histogram;
     TColourScale scale;
     WorldBox extent;

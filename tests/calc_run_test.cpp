@@ -14,6 +14,7 @@
 #include "app/CalcRun.h"
 #include "store/CppSQLite3.h"
 #include "support/FakeCalcHost.h"
+#include "support/FieldRun.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -59,18 +60,18 @@ class CalcRun : public testing::Test {
         if (host.fields[CalcField::Output].empty()) {
             host.fields[CalcField::Output] = dir.File("survey_res.dat");
         }
-        TCalcRun run(host, db);
-        run.jobs = jobs;
-        const CalcResult result = run.Run();
-        loaded = run.loaded;
-        done = run.done;
-        not_reached = run.not_reached;
-        report = run.report;
-        notes = run.notes;
-        mostly_blank = run.mostly_blank;
-        suggested = run.suggested;
-        findings = run.qc_findings;
-        return result;
+        RunSettings settings;
+        settings.jobs = jobs;
+        const RunOutcome outcome = RunFields(host, settings);
+        loaded = static_cast<int32_t>(outcome.loaded);
+        done = static_cast<int32_t>(outcome.figures.read);
+        not_reached = static_cast<int32_t>(outcome.figures.not_reached);
+        report = outcome.report;
+        notes = outcome.notes;
+        mostly_blank = outcome.mostly_blank;
+        suggested = outcome.suggested;
+        findings = outcome.qc;
+        return outcome.result;
     }
 
     // The reasons of the last run, as the summary lists them.
@@ -90,7 +91,6 @@ class CalcRun : public testing::Test {
 
     TempDir dir;
     FakeCalcHost host;
-    CppSQLite3DB db;
     int32_t jobs = 1;
     int32_t loaded = 0, done = 0, not_reached = 0;
     TRunReport report;
@@ -280,15 +280,15 @@ TEST_F(CalcRun, GridderMessageIsShownOnceAtTheEndWithTheStationsItHit) {
         "0.5"; // windows of 5 km need far more than 1024 nodes
     watching.fields[CalcField::Data] = dir.Write("survey.dat", Survey(30));
     watching.fields[CalcField::Output] = dir.File("survey_res.dat");
-    TCalcRun run(watching, db);
-    ASSERT_EQ(run.Run(), CalcResult::Completed);
+    const RunOutcome outcome = RunFields(watching);
+    ASSERT_EQ(outcome.result, CalcResult::Completed);
     EXPECT_EQ(watching.messages,
               std::vector<std::string>{
                   "Number of grid points exceeded 1024 in X-direction. First "
                   "at station P1 (line 1); 30 stations."});
     EXPECT_EQ(watching.stations_at_message, 30);
     // Every station refused: nothing was estimated, and the error says why.
-    EXPECT_TRUE(run.nothing_estimated);
+    EXPECT_TRUE(outcome.nothing_estimated);
     ASSERT_EQ(watching.errors.size(), 1u);
     EXPECT_NE(
         watching.errors[0].find("No station has a leave-one-out estimate"),
@@ -306,36 +306,18 @@ TEST_F(CalcRun, ResultPathNamingTheStationFileIsRefused) {
     EXPECT_EQ(TempDir::Read(dir.File("survey.dat")), stations);
 }
 
+// A parameter that does not convert is refused before the run, where the
+// fields are parsed (run_settings_test.cpp); what ends a run itself reaches
+// the error box.
 TEST_F(CalcRun, ErrorsThatEndTheRunReachTheErrorBoxAndTheWindowReturnsToIdle) {
-    struct Case {
-        const char *name;
-        CalcField field;
-        std::string text;
-        std::string stations;
-        std::string error;
-    };
-    const Case cases[] = {
-        {"parameter", CalcField::Increment, "5OO", Survey(5),
-         "'5OO' is not a valid floating point value"},
-        {"integer", CalcField::MinPoints, "16.5", Survey(5),
-         "'16.5' is not a valid integer value"},
-        {"not UTF-8", CalcField::MinPoints, "16",
-         Survey(5) + "1 2 K\xf6ln 3 4\n",
-         "Line 6 of " + dir.File("survey.dat") +
-             " is not UTF-8 text.\nNo mapping for the Unicode character "
-             "exists in the target multi-byte code page"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        host = FakeCalcHost();
-        host.fields[c.field] = c.text;
-        EXPECT_EQ(Run(c.stations), CalcResult::Failed);
-        ASSERT_EQ(host.errors.size(), 1u);
-        EXPECT_EQ(host.errors[0], c.error);
-        ExpectIdleAtEnd();
-        // The run's database was closed on the way out.
-        EXPECT_THROW(db.RunStatement("select 1;"), CppSQLite3Exception);
-    }
+    host.fields[CalcField::MinPoints] = "16";
+    EXPECT_EQ(Run(Survey(5) + "1 2 K\xf6ln 3 4\n"), CalcResult::Failed);
+    ASSERT_EQ(host.errors.size(), 1u);
+    EXPECT_EQ(host.errors[0],
+              "Line 6 of " + dir.File("survey.dat") +
+                  " is not UTF-8 text.\nNo mapping for the Unicode character "
+                  "exists in the target multi-byte code page");
+    ExpectIdleAtEnd();
 }
 
 TEST_F(CalcRun, MissingStationFileReachesTheErrorBoxWithItsPath) {
@@ -354,8 +336,7 @@ TEST_F(CalcRun, MissingStationFileReachesTheErrorBoxWithItsPath) {
         host = FakeCalcHost();
         host.fields[CalcField::Data] = c.data;
         host.fields[CalcField::Output] = c.output;
-        TCalcRun run(host, db);
-        EXPECT_EQ(run.Run(), CalcResult::Failed);
+        EXPECT_EQ(RunFields(host).result, CalcResult::Failed);
         EXPECT_TRUE(host.messages.empty());
         ASSERT_EQ(host.errors.size(), 1u);
         EXPECT_EQ(
@@ -374,10 +355,10 @@ TEST_F(CalcRun, StopDuringLoadingLeavesAnEarlierResultFileAlone) {
     dir.Write("survey_res.dat", earlier);
     stopping.fields[CalcField::Data] = dir.Write("survey.dat", Survey(30));
     stopping.fields[CalcField::Output] = dir.File("survey_res.dat");
-    TCalcRun run(stopping, db);
-    EXPECT_EQ(run.Run(), CalcResult::Stopped);
-    EXPECT_EQ(run.loaded, 30);
-    EXPECT_FALSE(run.result_opened);
+    const RunOutcome outcome = RunFields(stopping);
+    EXPECT_EQ(outcome.result, CalcResult::Stopped);
+    EXPECT_EQ(outcome.loaded, 30);
+    EXPECT_FALSE(outcome.result_opened);
     EXPECT_EQ(Result(), earlier);
     EXPECT_EQ(stopping.outcomes.size(), 0u);
     EXPECT_FALSE(stopping.running_states.back());
@@ -387,16 +368,16 @@ TEST_F(CalcRun, LinesThatAreNotStationsAreCounted) {
     host.fields[CalcField::MinPoints] = "4";
     const std::string stations =
         "\n   \n" + Survey(12) + "x y name h value\n1,5 2,5 P 3 4\n\t\n";
-    TCalcRun run(host, db);
     host.fields[CalcField::Data] = dir.Write("survey.dat", stations);
     host.fields[CalcField::Output] = dir.File("survey_res.dat");
-    EXPECT_EQ(run.Run(), CalcResult::Completed);
-    EXPECT_EQ(run.loaded, 12);
-    EXPECT_EQ(run.unread, 2); // blank lines are not counted
-    EXPECT_TRUE(run.result_opened);
+    const RunOutcome outcome = RunFields(host);
+    EXPECT_EQ(outcome.result, CalcResult::Completed);
+    EXPECT_EQ(outcome.loaded, 12);
+    EXPECT_EQ(outcome.unread, 2); // blank lines are not counted
+    EXPECT_TRUE(outcome.result_opened);
     // ... and shown with their line numbers.
     EXPECT_EQ(host.unread_lines, (std::vector<int64_t>{15, 16}));
-    EXPECT_EQ(run.report.DescribeUnread(),
+    EXPECT_EQ(outcome.report.DescribeUnread(),
               (std::vector<std::string>{"line 15: x y name h value",
                                         "line 16: 1,5 2,5 P 3 4"}));
 }
@@ -441,10 +422,10 @@ TEST_F(CalcRun, StationsFromAPipeAreReadOnce) {
     host.fields[CalcField::MinPoints] = "4";
     host.fields[CalcField::Data] = fifo;
     host.fields[CalcField::Output] = dir.File("survey_res.dat");
-    TCalcRun run(host, db);
-    EXPECT_EQ(run.Run(), CalcResult::Completed);
+    const RunOutcome outcome = RunFields(host);
+    EXPECT_EQ(outcome.result, CalcResult::Completed);
     writer.join();
-    EXPECT_EQ(run.done, 30);
+    EXPECT_EQ(outcome.figures.read, 30);
     EXPECT_EQ(Result(), from_file);
 }
 
@@ -482,8 +463,7 @@ TEST_F(CalcRun, StationFileChangedBetweenThePassesFailsAndWritesNothing) {
         changing.replacement = c.replacement;
         changing.fields[CalcField::Data] = changing.path;
         changing.fields[CalcField::Output] = dir.Write("survey_res.dat", "old");
-        TCalcRun run(changing, db);
-        EXPECT_EQ(run.Run(), CalcResult::Failed);
+        EXPECT_EQ(RunFields(changing).result, CalcResult::Failed);
         ASSERT_EQ(changing.errors.size(), 1u);
         EXPECT_NE(changing.errors[0].find("changed while the run read it"),
                   std::string::npos)

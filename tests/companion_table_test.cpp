@@ -16,6 +16,7 @@
 #include "qc/Duplicates.h"
 #include "store/CppSQLite3.h"
 #include "support/FakeCalcHost.h"
+#include "support/FieldRun.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -83,10 +84,11 @@ class CompanionTable : public testing::Test {
     CalcResult Run(const std::string &stations) {
         host.fields[CalcField::Data] = dir.Write("survey.dat", stations);
         host.fields[CalcField::Output] = dir.File("survey_res.dat");
-        TCalcRun run(host, db);
-        run.qc = qc;
-        const CalcResult result = run.Run();
-        findings = run.qc_findings;
+        RunSettings settings;
+        settings.qc = qc;
+        const RunOutcome outcome = RunFields(host, settings);
+        const CalcResult result = outcome.result;
+        findings = outcome.qc;
         rows = ParseCsv(TempDir::Read(dir.File("survey_res.csv")));
         return result;
     }
@@ -110,7 +112,6 @@ class CompanionTable : public testing::Test {
 
     TempDir dir;
     FakeCalcHost host;
-    CppSQLite3DB db;
     QcSettings qc;
     QcFindings findings;
     std::vector<std::vector<std::string>> rows;

@@ -98,7 +98,7 @@ TEST_F(LeaveOneOut,
         // A pass's window index answers as the query texts do.
         TPointWindows windows(db);
         const StationEstimate index = EstimateStation(
-            windows, {station.x, station.y}, {2500.0, 500.0, 100.0, 16});
+            windows, {station.x, station.y}, {{2500.0, 500.0, 16, 100.0}});
         ASSERT_TRUE(index.written);
         EXPECT_EQ(index.estimate_all, all);
         EXPECT_EQ(index.estimate_without, without);
@@ -136,7 +136,7 @@ TEST_F(LeaveOneOut, OneCallReturnsWhatTheInOutFormLeaves) {
             SCOPED_TRACE(with_sigma);
             const StationEstimate e = EstimateStation(
                 windows, {c.x, c.y},
-                {c.distance, 500.0, 100.0, c.n_points, with_sigma});
+                {{c.distance, 500.0, c.n_points, 100.0}, with_sigma});
             EXPECT_EQ(e.written, written);
             EXPECT_EQ(e.search_distance, distance);
             EXPECT_EQ(e.n_points, n_points);

@@ -9,8 +9,9 @@
 
 #include "app/CalcRun.h"
 #include "examples/SyntheticSurvey.h"
-#include "store/CppSQLite3.h"
 #include "support/FakeCalcHost.h"
+#include "support/FieldRun.h"
+#include "support/KriggingSetup.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -65,12 +66,12 @@ void RunWithJobs(RunRecord &record, const TempDir &dir,
     record.host.fields[CalcField::Output] = dir.File("survey_res.dat");
     record.host.fields[CalcField::CellSize] = cell_size;
     record.host.stop_after = stop_after;
-    CppSQLite3DB db;
-    TCalcRun run(record.host, db);
-    run.jobs = jobs;
-    run.batch_size = batch_size;
-    record.result = run.Run();
-    record.done = run.done;
+    RunSettings settings;
+    settings.jobs = jobs;
+    settings.batch_size = batch_size;
+    const RunOutcome outcome = RunFields(record.host, settings);
+    record.result = outcome.result;
+    record.done = static_cast<int32_t>(outcome.figures.read);
     record.file = TempDir::Read(dir.File("survey_res.dat"));
     record.table = TempDir::Read(dir.File("survey_res.csv"));
 }
@@ -160,14 +161,68 @@ TEST(ParallelRun, WriteErrorEndsTheRunWithItsWorkers) {
         ThreadCheckingHost host;
         host.fields[CalcField::Data] = stations;
         host.fields[CalcField::Output] = "/dev/full";
-        CppSQLite3DB db;
-        TCalcRun run(host, db);
-        run.jobs = jobs;
-        EXPECT_EQ(run.Run(), CalcResult::Failed);
+        RunSettings settings;
+        settings.jobs = jobs;
+        EXPECT_EQ(RunFields(host, settings).result, CalcResult::Failed);
         ASSERT_EQ(host.errors.size(), 1u);
         EXPECT_NE(host.errors[0].find("/dev/full"), std::string::npos);
-        EXPECT_FALSE(db.IsOpen());
         ASSERT_FALSE(host.running_states.empty());
         EXPECT_FALSE(host.running_states.back());
     }
+}
+
+// 2026-12-10, issue 20: a run quieted the gridder by swapping the process's
+// message handler, so a second run at the same time could see the first's
+// boxes, or lose its own quiet.
+TEST(ParallelRun, TwoRunsAtOnceKeepTheirOwnGridderMessages) {
+    TempDir dir;
+    // Windows of 5 km on cells of half a metre: too many columns.
+    std::string wide;
+    for (int k = 0; k < 30; ++k) {
+        wide += std::to_string(500000 + 100 * (k % 10)) + " " +
+                std::to_string(5500000 + 100 * (k / 10)) + " W" +
+                std::to_string(k + 1) + " 1 " + std::to_string(k % 3) + "\n";
+    }
+    // A strip one metre wide on cells of a metre: too many rows.
+    std::string tall;
+    for (int k = 0; k < 30; ++k) {
+        tall += std::to_string(600000 + k % 2) + " " +
+                std::to_string(5500000 + 100 * k) + " T" +
+                std::to_string(k + 1) + " 1 " + std::to_string(k % 3) + "\n";
+    }
+    struct Side {
+        ThreadCheckingHost host;
+        CalcResult result = CalcResult::Failed;
+    } x_side, y_side;
+    const auto prepare = [&](Side &side, const std::string &name,
+                             const std::string &stations, const char *cell) {
+        side.host.fields[CalcField::Data] = dir.Write(name + ".dat", stations);
+        side.host.fields[CalcField::Output] = dir.File(name + "_res.dat");
+        side.host.fields[CalcField::CellSize] = cell;
+    };
+    prepare(x_side, "wide", wide, "0.5");
+    prepare(y_side, "tall", tall, "1");
+    MessageCapture boxes; // what would reach the user's message boxes
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        x_side.host.messages.clear();
+        y_side.host.messages.clear();
+        std::thread first(
+            [&] { x_side.result = RunFields(x_side.host).result; });
+        std::thread second(
+            [&] { y_side.result = RunFields(y_side.host).result; });
+        first.join();
+        second.join();
+        EXPECT_EQ(x_side.result, CalcResult::Completed);
+        EXPECT_EQ(y_side.result, CalcResult::Completed);
+        EXPECT_EQ(x_side.host.messages,
+                  std::vector<std::string>{
+                      "Number of grid points exceeded 1024 in X-direction. "
+                      "First at station W1 (line 1); 30 stations."});
+        EXPECT_EQ(y_side.host.messages,
+                  std::vector<std::string>{
+                      "Number of grid points exceeded 1024 in Y-direction. "
+                      "First at station T1 (line 1); 30 stations."});
+    }
+    EXPECT_TRUE(boxes.shown.empty());
 }

@@ -50,12 +50,9 @@ struct FixtureRun {
     TFigureModel Model(double threshold = 4.0) const {
         FigureHeader header;
         header.station_file = "fixture.dat";
-        header.search_distance = 2500.0;
-        header.increment = 500.0;
-        header.min_points = 16;
-        header.cell_size = 200.0;
         header.suspect_threshold = threshold;
-        return TFigureModel(header, stations, suspects, duplicates);
+        return TFigureModel(header, FiguresOf(stations, suspects), stations,
+                            suspects, duplicates);
     }
 };
 

@@ -85,14 +85,14 @@ TEST(FigureModel, FiguresHistogramAndDrawingOrder) {
                           {0, 100, no_r2, QcStatus::Blank},
                           {100, 100, no_r2, QcStatus::Skipped}});
     const TFigureModel model = run.Model();
-    const FigureCounts &c = model.Counts();
-    EXPECT_EQ(c.stations, 7);
+    const RunFigures &c = model.Counts();
+    EXPECT_EQ(c.Stations(), 7);
     EXPECT_EQ(c.estimated, 5);
     EXPECT_EQ(c.blank, 1);
     EXPECT_EQ(c.skipped, 1);
     EXPECT_EQ(c.with_r2, 5);
     EXPECT_EQ(c.suspects, 1);
-    EXPECT_NEAR(c.rms_r2, std::sqrt((0.01 + 0.04 + 0.25 + 0.2025) / 5.0),
+    EXPECT_NEAR(c.RmsR2(), std::sqrt((0.01 + 0.04 + 0.25 + 0.2025) / 5.0),
                 1e-12);
 
     const R2Histogram &h = model.Histogram();

@@ -8,12 +8,25 @@
 
 #include "app/CalcRun.h"
 
+// The window's fields a test fills in.
+enum class CalcField {
+    Data,
+    SearchDistance,
+    Increment,
+    MinPoints,
+    CellSize,
+    Output
+};
+
 class FakeCalcHost : public TCalcHost {
   public:
-    std::map<CalcField, std::string> fields{{CalcField::SearchDistance, "2500"},
-                                            {CalcField::Increment, "500"},
-                                            {CalcField::MinPoints, "16"},
-                                            {CalcField::CellSize, "200"}};
+    // The fields as typed, the parameters at their defaults (see
+    // support/FieldRun.h for a run of them).
+    std::map<CalcField, std::string> fields{
+        {CalcField::SearchDistance, DefaultParameterTexts().search_distance},
+        {CalcField::Increment, DefaultParameterTexts().increment},
+        {CalcField::MinPoints, DefaultParameterTexts().min_points},
+        {CalcField::CellSize, DefaultParameterTexts().cell_size}};
     // Stop is requested once this many stations are done (-1: never).
     int stop_after = -1;
 
@@ -29,7 +42,6 @@ class FakeCalcHost : public TCalcHost {
     std::vector<std::string>
         outcome_names; // the stations' names, in the order told
 
-    std::string FieldText(CalcField field) override { return fields[field]; }
     void SetRunning(bool running) override {
         running_states.push_back(running);
     }
