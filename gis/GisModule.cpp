@@ -53,9 +53,9 @@ void PrepareStationText(const std::string &path, const TableOptions &options,
                         const std::string &encoding, SurveyInput &input,
                         SurveyPreparation &said) {
     TStationTextInput text =
-        input.held ? TStationTextInput(path, input.bytes, DecimalSeparator(),
-                                       encoding)
-                   : TStationTextInput(path, DecimalSeparator(), encoding);
+        input.held
+            ? TStationTextInput(path, input.bytes, DecimalSeparator(), encoding)
+            : TStationTextInput(path, DecimalSeparator(), encoding);
     text.Rewind();
     InputRecord record;
     std::vector<double> x, y;

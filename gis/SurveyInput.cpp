@@ -66,8 +66,8 @@ const GisModuleApi *LoadGisModule(std::string &why) {
         const std::filesystem::path self =
             std::filesystem::read_symlink("/proc/self/exe", error);
         if (!error) {
-            places.push_back((self.parent_path() / KORVANEL_GIS_MODULE_FROM_BIN /
-                              module_file)
+            places.push_back((self.parent_path() /
+                              KORVANEL_GIS_MODULE_FROM_BIN / module_file)
                                  .lexically_normal()
                                  .string());
         }
@@ -173,8 +173,7 @@ void FeedRun(TCalcRun &run, SurveyInput &input) {
     } else if (input.held) {
         run.open_input = [&input, &run](const std::string &path) {
             return std::make_unique<TStationTextInput>(
-                path, std::move(input.bytes), DecimalSeparator(),
-                run.encoding);
+                path, std::move(input.bytes), DecimalSeparator(), run.encoding);
         };
     }
 }

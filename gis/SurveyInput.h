@@ -32,9 +32,10 @@ struct SurveyInput {
 // What PrepareSurvey did, told in lines the user reads.
 struct SurveyPreparation {
     int status = 0; // 0; else 2 for a usage problem, 1 for a bad source
-    std::vector<std::string> notes; // the columns and the CRS taken, rows passed over
-    std::string error;              // why it refused (status not 0)
-    GisError refusal;               // the readers' refusal, when they refused
+    std::vector<std::string>
+        notes;         // the columns and the CRS taken, rows passed over
+    std::string error; // why it refused (status not 0)
+    GisError refusal;  // the readers' refusal, when they refused
     // The fields of the source, when it is a table (or looks like one).
     std::vector<std::string> fields;
     // A delimited text whose header names no column the readers recognise:

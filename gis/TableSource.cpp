@@ -334,7 +334,8 @@ GisError ReadGdalTable(const std::string &path, const SourceDecision &decision,
 
 } // namespace
 
-TMemorySource::TMemorySource(const std::string &name, const std::string &bytes) {
+TMemorySource::TMemorySource(const std::string &name,
+                             const std::string &bytes) {
     static std::atomic<unsigned> sources{0};
     std::string file = std::filesystem::path(name).filename().string();
     if (file.empty() || name == "-")
