@@ -19,6 +19,15 @@ std::string RowText(int64_t row) {
     return row > 0 ? " (row " + std::to_string(row) + ")" : std::string();
 }
 
+// "row 51 (line 52)", "row 51" or "line 52".
+std::string Place(int64_t row, int64_t line) {
+    const std::string at_line = "line " + std::to_string(line);
+    if (row <= 0)
+        return at_line;
+    const std::string at_row = "row " + std::to_string(row);
+    return line > 0 ? at_row + " (" + at_line + ")" : at_row;
+}
+
 } // namespace
 
 const char *RoleName(ColumnRole role) {
@@ -88,6 +97,16 @@ std::string GisMessage(const GisError &error) {
     case GisProblem::ReadFailed:
         return file + "reading failed" + RowText(error.row) + ". " +
                error.detail;
+    case GisProblem::OpenQuote:
+        return file + "the quote that opens a field in " +
+               Place(error.row, error.line) +
+               " is never closed: every row after it would be read as part "
+               "of that field. Close the quote or remove it.";
+    case GisProblem::NotText:
+        return file + Place(error.row, error.line) + " is not " +
+               (error.detail.empty() ? std::string("UTF-8") : error.detail) +
+               " text. A file saved in another encoding is read with "
+               "--encoding NAME (for example --encoding LATIN1).";
     case GisProblem::BadCrsText:
         return error.option + ": \"" + error.detail +
                "\" is not a coordinate reference system PROJ accepts.";

@@ -27,6 +27,9 @@ enum class GisProblem {
     LayerNotFound, // --layer names no layer of the source (detail)
     SeveralLayers, // several layers and no --layer
     ReadFailed,    // a read failed part way (detail, row)
+    OpenQuote,     // a quoted field of a text table never closes (row, line)
+    NotText,       // bytes that are not text in the encoding (line or row;
+                   // detail: the encoding, empty for UTF-8)
     // coordinates
     BadCrsText,         // PROJ does not accept a CRS text (option, detail)
     TargetNotProjected, // --crs names a CRS that is not in metres (detail)
@@ -52,6 +55,7 @@ struct GisError {
     std::vector<std::string> candidates; // fields that claim `role`
     std::vector<std::string> fields;     // every field (or layer) of the source
     int64_t row = 0;                     // data row, counted from 1; 0 none
+    int64_t line = 0; // line of a text file, counted from 1; 0 none
 
     bool ok() const { return problem == GisProblem::None; }
 

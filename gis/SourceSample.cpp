@@ -4,12 +4,6 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-constexpr const char *delimited_driver = "CSV";
-
-} // namespace
-
 bool IsBlankLine(std::string_view line) {
     for (const char c : line)
         if (static_cast<unsigned char>(c) > ' ')
@@ -90,7 +84,5 @@ SourceDecision DecideFromSample(std::string_view sample,
     }
     decision.kind = SourceKind::Table;
     decision.format = blank ? TableFormat::BlankText : TableFormat::Delimited;
-    if (!blank)
-        decision.driver = delimited_driver;
     return decision;
 }

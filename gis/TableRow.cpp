@@ -1,6 +1,7 @@
 // A table row into a station; text lines into fields.
 #include "gis/TableRow.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "platform/Locale.h"
@@ -60,24 +61,6 @@ std::string ShownText(const Cell &cell) {
     const std::string_view text =
         cell.kind == CellKind::Null ? std::string_view() : cell.text;
     return std::string(text.substr(0, shown_cell_bytes));
-}
-
-// Splits a field that starts with a quote at `i`: up to the closing quote,
-// "" for one quote. Returns the index after the closing quote (or the end).
-size_t TakeQuoted(std::string_view line, size_t i, std::string &field) {
-    ++i;
-    while (i < line.size()) {
-        if (line[i] == '"') {
-            if (i + 1 < line.size() && line[i + 1] == '"') {
-                field += '"';
-                i += 2;
-                continue;
-            }
-            return i + 1;
-        }
-        field += line[i++];
-    }
-    return i;
 }
 
 char SeparatorChar(TextSeparator separator) {
@@ -174,33 +157,120 @@ TextSeparator DetectSeparator(std::string_view line) {
 
 std::vector<std::string> SplitTextLine(std::string_view line,
                                        TextSeparator separator) {
-    std::vector<std::string> fields;
-    size_t i = 0;
-    const size_t n = line.size();
-    if (separator == TextSeparator::Blank) {
-        for (;;) {
-            while (i < n && IsBlank(line[i]))
-                ++i;
-            if (i == n)
-                return fields;
-            std::string &field = fields.emplace_back();
-            if (line[i] == '"') {
-                i = TakeQuoted(line, i, field);
-                continue; // text after the quote starts the next field
-            }
-            while (i < n && !IsBlank(line[i]))
-                field += line[i++];
+    TTextRows rows(separator);
+    if (!rows.Take(line, 1) && !rows.Open()) {
+        // a blank line: no field between blanks, one field between separators
+        if (separator == TextSeparator::Blank)
+            return {};
+        return {std::string(line)};
+    }
+    // A quote left open closes at the line's end.
+    const std::span<const std::string> fields = rows.Fields();
+    return {fields.begin(), fields.end()};
+}
+
+TTextRows::TTextRows(TextSeparator separator_)
+    : separator(separator_), stop(SeparatorChar(separator_)) {}
+
+std::string &TTextRows::NewField() {
+    if (count == fields.size())
+        fields.emplace_back();
+    std::string &field = fields[count++];
+    field.clear();
+    return field;
+}
+
+bool TTextRows::Take(std::string_view text, int64_t line) {
+    if (in_row) {
+        fields[count - 1] += '\n'; // the line end inside the quoted field
+    } else {
+        if (std::all_of(text.begin(), text.end(), IsBlank))
+            return false;
+        in_row = true;
+        row_line = line;
+        count = 0;
+        if (separator == TextSeparator::Blank) {
+            state = State::Between;
+        } else {
+            NewField();
+            state = State::FieldStart;
         }
     }
-    const char stop = SeparatorChar(separator);
-    for (;;) {
-        std::string &field = fields.emplace_back();
-        if (i < n && line[i] == '"')
-            i = TakeQuoted(line, i, field);
-        while (i < n && line[i] != stop)
-            field += line[i++];
-        if (i == n)
-            return fields;
-        ++i; // past the separator: another field follows, perhaps empty
+    Split(text);
+    if (state == State::Quoted)
+        return false;
+    in_row = false;
+    return true;
+}
+
+void TTextRows::Split(std::string_view text) {
+    const bool blank = separator == TextSeparator::Blank;
+    size_t i = 0;
+    const size_t n = text.size();
+    while (i < n) {
+        const char c = text[i];
+        switch (state) {
+        case State::Between:
+            if (IsBlank(c)) {
+                ++i;
+            } else if (c == '"') {
+                NewField();
+                state = State::Quoted;
+                ++i;
+            } else {
+                NewField();
+                state = State::Unquoted;
+            }
+            break;
+        case State::FieldStart:
+            if (c == '"') {
+                state = State::Quoted;
+                ++i;
+            } else {
+                state = State::Unquoted;
+            }
+            break;
+        case State::Unquoted:
+        case State::AfterQuote: {
+            // Up to the next separator; a quote here is an ordinary byte.
+            size_t end = i;
+            if (blank) {
+                while (end < n && !IsBlank(text[end]))
+                    ++end;
+            } else {
+                end = std::min(text.find(stop, i), n);
+            }
+            fields[count - 1].append(text.substr(i, end - i));
+            i = end;
+            if (i < n) {
+                ++i; // past the separator or the blank
+                if (blank) {
+                    state = State::Between;
+                } else {
+                    NewField();
+                    state = State::FieldStart;
+                }
+            }
+            break;
+        }
+        case State::Quoted: {
+            const size_t quote = std::min(text.find('"', i), n);
+            fields[count - 1].append(text.substr(i, quote - i));
+            i = quote;
+            if (i == n)
+                break;
+            if (i + 1 < n && text[i + 1] == '"') {
+                fields[count - 1] += '"'; // "" stands for one quote
+                i += 2;
+            } else {
+                ++i;
+                // Blank-separated: the text after the quote starts the next
+                // field; delimited: it belongs to this one, up to the
+                // separator.
+                state = blank ? State::Between : State::AfterQuote;
+            }
+            break;
+        }
+        }
     }
 }

@@ -92,6 +92,43 @@ TextSeparator DetectSeparator(std::string_view line);
 // characters separate, the ends are trimmed, as in the station text format.
 // Comma, semicolon, tab: every separator starts a field (empty fields kept).
 // In both a field that starts with a double quote runs to its closing quote,
-// and "" inside stands for one quote.
+// and "" inside stands for one quote; a quote still open at the line's end
+// closes there.
 std::vector<std::string> SplitTextLine(std::string_view line,
                                        TextSeparator separator);
+
+// The rows of a delimited or blank-separated text, put together from its
+// lines as SplitTextLine splits one line, except that a quoted field runs on
+// over line ends (each kept in the field as "\n") until its closing quote. A
+// line that holds nothing above a blank, outside a quoted field, is no row.
+class TTextRows {
+  public:
+    explicit TTextRows(TextSeparator separator);
+
+    // Takes the next line of the text (without its line end), line number
+    // `line` counted from 1. True when the line completes a row: Fields()
+    // then holds it until the next call.
+    bool Take(std::string_view text, int64_t line);
+    // The fields of the row completed last.
+    std::span<const std::string> Fields() const {
+        return {fields.data(), count};
+    }
+    // True while a quoted field is open, waiting for more lines; at the end of
+    // the text, the quote was never closed.
+    bool Open() const { return state == State::Quoted; }
+    // The line on which the row completed last, or the row still open, began.
+    int64_t RowLine() const { return row_line; }
+
+  private:
+    enum class State { FieldStart, Unquoted, Quoted, AfterQuote, Between };
+    void Split(std::string_view text);
+    std::string &NewField();
+
+    TextSeparator separator;
+    char stop;                       // the separator's byte; blank: unused
+    std::vector<std::string> fields; // the first `count` are the row's
+    size_t count = 0;
+    State state = State::FieldStart;
+    bool in_row = false; // a row began and is not complete
+    int64_t row_line = 0;
+};

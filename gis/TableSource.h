@@ -36,7 +36,7 @@ enum class SourceKind {
 // How a table is read.
 enum class TableFormat {
     None,      // not a table
-    Delimited, // comma, semicolon or tab with a header line: GDAL's CSV driver
+    Delimited, // comma, semicolon or tab with a header line: read here
     BlankText, // blank-separated text with a header line: read here
     Gdal,      // a format GDAL identifies: spreadsheet, GeoPackage, ...
 };
@@ -45,7 +45,7 @@ enum class TableFormat {
 struct SourceDecision {
     SourceKind kind = SourceKind::StationText;
     TableFormat format = TableFormat::None;
-    std::string driver; // GDAL's short name for Delimited ("CSV") and Gdal
+    std::string driver; // GDAL's short name of a Gdal table's format
     // The fields of a text file's first non-blank line (empty otherwise).
     std::vector<std::string> header;
     // A station text file whose first line is a recognised station header
@@ -117,8 +117,11 @@ class TMemorySource {
 // (--columns, else by name; x and y from point geometry), converts every row
 // (ConvertRow) and counts the rows without a station. Text cells are read as
 // text (spreadsheet cells too) and converted like the station text format;
-// typed numbers are taken as stored. Errors: the column choice's and
-// CannotOpen, NoLayer, LayerNotFound, SeveralLayers, ReadFailed, each naming
-// the file.
+// typed numbers are taken as stored. Delimited and blank-separated text is
+// read here, row by row (TTextRows), as UTF-8 like the station text format.
+// Errors: the column choice's and CannotOpen, NoLayer, LayerNotFound,
+// SeveralLayers, ReadFailed, OpenQuote (a quoted field still open at the end
+// of the text: the row and line where it opened), NotText (the line), each
+// naming the file.
 GisError ReadTable(const std::string &path, const SourceDecision &decision,
                    const TableOptions &options, TableData &table);

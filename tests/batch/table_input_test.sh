@@ -101,6 +101,16 @@ check "and lists the fields" grep -q "Fields: Station" "$work/err"
 run "$work/holes.csv" -o "$work/r.dat"
 check "rows without numbers are passed over" [ "$status" -eq 0 ]
 check "and counted" grep -q "Rows passed over: 2" "$work/err"
+# Quoting: a quote left open to the end of the file names the row where it
+# opened, and nothing is written (2026-12-10, issue 19).
+awk 'NR == 52 { print "1,2,\"open,3,4" } { print }' "$work/survey.csv" >"$work/open.csv"
+run "$work/open.csv" -o "$work/open_res.dat"
+check "a quote left open fails" [ "$status" -eq 1 ]
+check "and names the row where it opened" grep -q "quote that opens a field in row 51 (line 52) is never closed" "$work/err"
+check "and writes no result" [ ! -e "$work/open_res.dat" ]
+printf 'name,x,y,value\n"A\nB",1,2,3\n"C, D",4,5,6\n' >"$work/quoted.csv"
+run "$work/quoted.csv" -o "$work/quoted_res.dat" --min-points 1
+check "quoted names over two lines and with commas are read" grep -q '^"C, D",' "$work/quoted_res.csv"
 printf 'this is not a GeoPackage' >"$work/broken.gpkg"
 run "$work/broken.gpkg" -o "$work/r.dat"
 check "a file that only looks like a GeoPackage fails" [ "$status" -ne 0 ] && [ "$status" -lt 128 ]

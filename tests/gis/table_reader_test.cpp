@@ -1,6 +1,7 @@
 // Reading tables into stations: the same doubles as the station text parser
 // for CSV, semicolon, tab and blank-separated text and for spreadsheets;
 // typed layers as stored; rows without numbers; layers; bad sources.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -282,7 +283,6 @@ TEST(TableReader, ColumnsOptionAndItsErrors) {
         SourceDecision decision;
         decision.kind = SourceKind::Table;
         decision.format = TableFormat::Delimited;
-        decision.driver = "CSV";
         TableData read;
         const GisError error = ReadTable(path, decision, options, read);
         EXPECT_EQ(error.problem, c.problem);
@@ -340,7 +340,7 @@ TEST(TableReader, SourcesThatCannotBeOpened) {
     const std::string garbage =
         dir.Write("broken.gpkg", std::string("SQLite format 3\0garbage", 23));
     const Case cases[] = {
-        {"missing CSV", dir.File("missing.csv"), TableFormat::Delimited, "CSV"},
+        {"missing CSV", dir.File("missing.csv"), TableFormat::Delimited, ""},
         {"missing blank text", dir.File("missing.dat"), TableFormat::BlankText,
          ""},
         {"broken GeoPackage", garbage, TableFormat::Gdal, "GPKG"},
@@ -398,5 +398,41 @@ TEST(TableReader, DecimalCommaInTextTables) {
         EXPECT_EQ(table.rows.stations[0].x, 1.5); // exact: binary fractions
         EXPECT_EQ(table.rows.stations[0].y, -2.25);
         EXPECT_EQ(table.rows.stations[0].value, 3.125);
+    }
+}
+
+TEST(TableReader, QuotedFieldsAndAQuoteLeftOpen) {
+    TempDir dir;
+    // A name over two lines, a separator inside quotes: one row each.
+    const TableData table =
+        ReadOk(dir.Write("q.csv", "name,x,y,value\n\"two\nlines\",1,2,3\n"
+                                  "\"a,b\",4,5,6\n"));
+    ASSERT_EQ(table.rows.stations.size(), 2u);
+    EXPECT_EQ(table.rows.stations[0].point, "two\nlines");
+    EXPECT_EQ(table.rows.stations[1].point, "a,b");
+    EXPECT_EQ(table.rows.stations[1].row, 2);
+
+    // 2026-12-10, issue 19: a quote left open swallowed every row after it.
+    for (const char separator : {',', ' '}) {
+        SCOPED_TRACE(std::string("separator '") + separator + "'");
+        std::string text = std::string("x y name value\n");
+        std::replace(text.begin(), text.end(), ' ', separator);
+        for (int k = 1; k <= 191; ++k) {
+            std::string row =
+                k == 51 ? "1 2 \"open 3 4" : std::to_string(k) + " 2 P 3";
+            std::replace(row.begin(), row.end(), ' ', separator);
+            text += row + "\n";
+        }
+        const std::string path = dir.Write("open.txt", text);
+        TableData read;
+        const GisError error =
+            ReadTable(path, DecideSource(path, {}), {}, read);
+        EXPECT_EQ(error.problem, GisProblem::OpenQuote);
+        EXPECT_FALSE(IsUsageProblem(error.problem));
+        EXPECT_EQ(GisMessage(error),
+                  path + ": the quote that opens a field in row 51 (line 52) "
+                         "is never closed: every row after it would be read "
+                         "as part of that field. Close the quote or remove "
+                         "it.");
     }
 }

@@ -1,5 +1,6 @@
 // One table row into a station (text and typed cells, empty and bad cells,
 // names and heights), the rows passed over, and text lines split into fields.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -293,4 +294,86 @@ TEST(TextLines, Fields) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(SplitTextLine(c.line, c.separator), c.fields);
     }
+}
+
+namespace {
+
+// The rows TTextRows makes of `text`'s lines, each as its fields, with the
+// line each began on.
+struct MadeRows {
+    std::vector<std::vector<std::string>> rows;
+    std::vector<int64_t> lines;
+    bool open = false;
+    int64_t open_line = 0;
+};
+
+MadeRows RowsOf(std::string_view text, TextSeparator separator) {
+    MadeRows made;
+    TTextRows rows(separator);
+    int64_t line = 0;
+    size_t at = 0;
+    while (at <= text.size()) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        if (rows.Take(text.substr(at, end - at), ++line)) {
+            made.rows.emplace_back(rows.Fields().begin(), rows.Fields().end());
+            made.lines.push_back(rows.RowLine());
+        }
+        at = end + 1;
+    }
+    made.open = rows.Open();
+    made.open_line = made.open ? rows.RowLine() : 0;
+    return made;
+}
+
+} // namespace
+
+TEST(TextRows, QuotedFieldsRunOverLineEnds) {
+    using Rows = std::vector<std::vector<std::string>>;
+    struct Case {
+        const char *name;
+        const char *text;
+        TextSeparator separator;
+        Rows rows;
+        std::vector<int64_t> lines;
+    };
+    const Case cases[] = {
+        {"a name over two lines",
+         "x,name\n1,\"a\nb\"\n2,c",
+         TextSeparator::Comma,
+         {{"x", "name"}, {"1", "a\nb"}, {"2", "c"}},
+         {1, 2, 4}},
+        {"a blank line inside quotes is part of the field",
+         "x;name\n1;\"a\n\n\"\"b\"\"\"\n",
+         TextSeparator::Semicolon,
+         {{"x", "name"}, {"1", "a\n\n\"b\""}},
+         {1, 2}},
+        {"blank lines outside quotes are no rows",
+         "x\ty\n\n \t\n1\t2",
+         TextSeparator::Tab,
+         {{"x", "y"}, {"1", "2"}},
+         {1, 4}},
+        {"blank-separated",
+         "name x\n\"st\na\" 1\n",
+         TextSeparator::Blank,
+         {{"name", "x"}, {"st\na", "1"}},
+         {1, 2}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const MadeRows made = RowsOf(c.text, c.separator);
+        EXPECT_EQ(made.rows, c.rows);
+        EXPECT_EQ(made.lines, c.lines);
+        EXPECT_FALSE(made.open);
+    }
+}
+
+TEST(TextRows, QuoteLeftOpenSaysWhereItsRowBegan) {
+    // 2026-12-10, issue 19: an unclosed quote swallowed every row after it.
+    std::string text = "x,y,name,value\n";
+    for (int k = 1; k <= 60; ++k)
+        text += k == 51 ? "1,2,\"open,3,4\n" : std::to_string(k) + ",2,P,3\n";
+    const MadeRows made = RowsOf(text, TextSeparator::Comma);
+    EXPECT_TRUE(made.open);
+    EXPECT_EQ(made.open_line, 52);    // the header is line 1
+    EXPECT_EQ(made.rows.size(), 51u); // the header and rows 1 to 50
 }
