@@ -98,10 +98,12 @@ void PrepareStationText(const std::string &path, const TableOptions &options,
 // PrepareSurvey with GDAL at hand; a source that can be read only once is
 // already in input.bytes.
 SurveyPreparation PrepareWithGis(const std::string &path,
-                                 const TableOptions &options,
+                                 const TableOptions &given,
                                  const std::string &encoding, char separator,
                                  SurveyInput &input) {
     SetDecimalSeparator(separator); // this module's own copy of the setting
+    TableOptions options = given;
+    options.encoding = encoding; // text tables are read in it as well
     SurveyPreparation said;
     std::optional<TMemorySource> memory;
     if (input.held) {

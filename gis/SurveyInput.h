@@ -49,7 +49,9 @@ struct SurveyPreparation {
 };
 
 // Decides how `path` is read and reads what must be read first (all of it,
-// into `input.bytes`, when it can be read only once). A refusal is status 2
+// into `input.bytes`, when it can be read only once). `encoding` (empty:
+// UTF-8) is the text encoding of a station file or a text table. A refusal is
+// status 2
 // for a usage problem (an ambiguous or missing column, an unknown CRS text)
 // and 1 for a source that cannot be read or holds no station.
 SurveyPreparation PrepareSurvey(const std::string &path,

@@ -20,6 +20,7 @@
 #include "app/StationFile.h"
 #include "gis/GdalSession.h"
 #include "gis/SourceSample.h"
+#include "platform/CodePage.h"
 
 namespace {
 
@@ -53,6 +54,26 @@ bool ReadSample(const std::string &path, std::string &sample) {
     return ReadSourceSample(file, sample);
 }
 
+// The lines of a source's first bytes in `encoding`, converted to UTF-8 up to
+// the first bytes that do not convert (a character cut off at the end of the
+// sample among them); the bytes as they are when the encoding is unknown.
+std::string SampleAsUtf8(const std::string &sample,
+                         const std::string &encoding) {
+    std::string text;
+    try {
+        TStationReader reader(sample, std::string(), encoding);
+        std::string_view line;
+        while (reader.ReadLine(line)) {
+            text += line;
+            text += '\n';
+        }
+    } catch (const EncodingError &) {
+    } catch (const ::FileError &) {
+        return sample;
+    }
+    return text;
+}
+
 // GDAL's vector driver for the file, other than the CSV driver (which takes
 // any text); empty when none.
 std::string IdentifyVectorDriver(const std::string &path) {
@@ -63,6 +84,10 @@ std::string IdentifyVectorDriver(const std::string &path) {
         return {};
     const std::string name = GDALGetDriverShortName(driver);
     return name == gdal_csv_driver ? std::string() : name;
+}
+
+bool IsUtf8(std::string_view text) {
+    return Utf8ValidPrefix(text) == text.size();
 }
 
 GisError WithFile(GisError error, const std::string &path) {
@@ -98,9 +123,10 @@ GisError ReadText(const std::string &path, const SourceDecision &decision,
     std::unique_ptr<TStationReader> reader;
     std::string_view held;
     try {
-        reader = HeldBytes(path, held)
-                     ? std::make_unique<TStationReader>(held, path)
-                     : std::make_unique<TStationReader>(path);
+        reader =
+            HeldBytes(path, held)
+                ? std::make_unique<TStationReader>(held, path, options.encoding)
+                : std::make_unique<TStationReader>(path, options.encoding);
     } catch (const ::FileError &error) {
         return Refusal(GisProblem::CannotOpen, path, error.what());
     }
@@ -134,7 +160,8 @@ GisError ReadText(const std::string &path, const SourceDecision &decision,
             TakeRow(cells, ++row, options, table);
         }
     } catch (const EncodingError &error) {
-        GisError refusal = GisError::About(GisProblem::NotText, path);
+        GisError refusal =
+            GisError::About(GisProblem::NotText, path, error.encoding);
         refusal.line = error.line;
         return refusal;
     } catch (const ::FileError &error) {
@@ -323,6 +350,10 @@ GisError ReadGdalTable(const std::string &path, const SourceDecision &decision,
                 cell.text = texts[r];
             }
         }
+        // A name goes on into outputs promised as UTF-8.
+        if (point_column != no_column &&
+            !IsUtf8(cells[static_cast<size_t>(point_column)].text))
+            return Refusal(GisProblem::NotText, path, "", row);
         TakeRow(cells, row, options, table);
     }
     if (CPLGetLastErrorType() == CE_Failure ||
@@ -363,6 +394,8 @@ SourceDecision DecideSource(const std::string &path,
         std::string sample;
         if (!ReadSample(path, sample))
             return decision; // the station reader says why it cannot be read
+        if (!options.encoding.empty())
+            sample = SampleAsUtf8(sample, options.encoding);
         decision = DecideFromSample(sample, options, identify);
     }
     if (identify) {

@@ -21,6 +21,9 @@ struct TableOptions {
     // Columns chosen field by field (the window's column dialog), taken as
     // --columns would be; field names may hold any character there.
     std::optional<ColumnsOption> chosen_columns;
+    // Text encoding of delimited or blank-separated text, as iconv names it
+    // (--encoding; empty: UTF-8). Other formats say their own.
+    std::string encoding;
     // Decimal separator of the numbers in delimited or blank-separated text
     // (a comma only makes sense with semicolons, tabs or blanks). Spreadsheet
     // cells and other layers' texts always hold a point.
@@ -118,10 +121,11 @@ class TMemorySource {
 // (ConvertRow) and counts the rows without a station. Text cells are read as
 // text (spreadsheet cells too) and converted like the station text format;
 // typed numbers are taken as stored. Delimited and blank-separated text is
-// read here, row by row (TTextRows), as UTF-8 like the station text format.
+// read here, row by row (TTextRows), in options.encoding converted to UTF-8
+// as the station text format is; a name a layer gives must be UTF-8.
 // Errors: the column choice's and CannotOpen, NoLayer, LayerNotFound,
 // SeveralLayers, ReadFailed, OpenQuote (a quoted field still open at the end
-// of the text: the row and line where it opened), NotText (the line), each
-// naming the file.
+// of the text: the row and line where it opened), NotText (the line of a
+// text, the row of a layer), each naming the file.
 GisError ReadTable(const std::string &path, const SourceDecision &decision,
                    const TableOptions &options, TableData &table);

@@ -111,6 +111,16 @@ check "and writes no result" [ ! -e "$work/open_res.dat" ]
 printf 'name,x,y,value\n"A\nB",1,2,3\n"C, D",4,5,6\n' >"$work/quoted.csv"
 run "$work/quoted.csv" -o "$work/quoted_res.dat" --min-points 1
 check "quoted names over two lines and with commas are read" grep -q '^"C, D",' "$work/quoted_res.csv"
+# Encodings: a Latin-1 table read with --encoding gives UTF-8 names in the
+# companion table; without it the line is named (2026-12-10, issue 18).
+awk 'BEGIN { print "name;x;y;value" } { printf "Caf\351_%d;%s;%s;%s\n", NR, $1, $2, $5 }' "$work/survey.dat" >"$work/latin1.csv"
+run "$work/latin1.csv" -o "$work/latin1_res.dat" --encoding LATIN1
+check "a Latin-1 table runs with --encoding ($(head -c 200 "$work/err"))" [ "$status" -eq 0 ]
+check "its names reach the companion table in UTF-8" grep -q "^Café_18," "$work/latin1_res.csv"
+check "which is valid UTF-8 throughout" iconv -f UTF-8 -t UTF-8 -o /dev/null "$work/latin1_res.csv"
+run "$work/latin1.csv" -o "$work/latin1_res.dat"
+check "without --encoding it fails" [ "$status" -eq 1 ]
+check "naming the line and --encoding" grep -q "line 2 is not UTF-8 text.*--encoding" "$work/err"
 printf 'this is not a GeoPackage' >"$work/broken.gpkg"
 run "$work/broken.gpkg" -o "$work/r.dat"
 check "a file that only looks like a GeoPackage fails" [ "$status" -ne 0 ] && [ "$status" -lt 128 ]

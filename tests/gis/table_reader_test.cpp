@@ -436,3 +436,51 @@ TEST(TableReader, QuotedFieldsAndAQuoteLeftOpen) {
                          "it.");
     }
 }
+
+TEST(TableReader, TextTablesInTheirEncoding) {
+    // 2026-12-10, issue 18: --encoding was ignored for tables, and Latin-1
+    // names went on as bytes that are not UTF-8.
+    struct Case {
+        const char *name;
+        std::string content;
+        const char *encoding;
+        const char *point; // UTF-8
+    };
+    // UTF-16LE of Latin-1 text: each byte, then a zero byte.
+    std::string utf16 = "\xFF\xFE"; // its byte order mark
+    for (const char c : std::string("name,x,y,ba\n\xE9,1,2,3\n")) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    const Case cases[] = {
+        {"Latin-1 CSV", "name;x;y;ba\nCaf\xE9_18;1;2;3\n", "LATIN1",
+         "Caf\xC3\xA9_18"},
+        {"Windows-1250 blank-separated",
+         "name x y ba\n\xA3\xF3\x64\x9F 1 2 3\n", "WINDOWS-1250",
+         "\xC5\x81\xC3\xB3\x64\xC5\xBA"},
+        {"UTF-16 with a byte order mark", utf16, "UTF-16", "\xC3\xA9"},
+        {"UTF-8 named", "name,x,y,ba\n\xC3\xA9,1,2,3\n", "UTF-8", "\xC3\xA9"},
+    };
+    TempDir dir;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TableOptions options;
+        options.encoding = c.encoding;
+        const TableData table = ReadOk(dir.Write("e.txt", c.content), options);
+        ASSERT_EQ(table.rows.stations.size(), 1u);
+        EXPECT_EQ(table.rows.stations[0].point, c.point);
+        EXPECT_EQ(table.rows.stations[0].value, 3.0);
+    }
+
+    // Without --encoding the bytes must be UTF-8: the line is named.
+    const std::string path = dir.Write("latin1.csv", "name;x;y;ba\n"
+                                                     "A;1;2;3\n"
+                                                     "Caf\xE9_18;1;2;3\n");
+    TableData table;
+    const GisError error = ReadTable(path, DecideSource(path, {}), {}, table);
+    EXPECT_EQ(error.problem, GisProblem::NotText);
+    EXPECT_EQ(GisMessage(error),
+              path + ": line 3 is not UTF-8 text. A file saved in another "
+                     "encoding is read with --encoding NAME (for example "
+                     "--encoding LATIN1).");
+}
