@@ -82,6 +82,12 @@ std::string GisMessage(const GisError &error) {
                Joined(error.candidates) +
                ". Name both with --columns x=FIELD,y=FIELD or "
                "lon=FIELD,lat=FIELD.";
+    case GisProblem::UnrecognisedHeader:
+        return file +
+               "the first line reads as a table's header, but no field in it "
+               "is recognised as x, y, point, h or value. Name them with "
+               "--columns x=FIELD,y=FIELD,value=FIELD." +
+               fields;
     case GisProblem::CannotOpen:
         return file + "cannot be read as a table. " + error.detail;
     case GisProblem::NoLayer:
@@ -141,6 +147,7 @@ bool IsUsageProblem(GisProblem problem) {
     case GisProblem::AmbiguousRole:
     case GisProblem::MissingRole:
     case GisProblem::MixedCoordinates:
+    case GisProblem::UnrecognisedHeader:
     case GisProblem::LayerNotFound:
     case GisProblem::SeveralLayers:
     case GisProblem::BadCrsText:

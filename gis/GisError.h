@@ -18,9 +18,11 @@ enum class GisProblem {
     FieldNamedTwice, // one field named for two roles (detail: the field)
     UnknownField,    // --columns names a field the table lacks (detail)
     // the column choice
-    AmbiguousRole,    // several fields claim the role (role, candidates)
-    MissingRole,      // no field for a role that must be there (role)
-    MixedCoordinates, // one coordinate is planar, the other geographic
+    AmbiguousRole,      // several fields claim the role (role, candidates)
+    MissingRole,        // no field for a role that must be there (role)
+    MixedCoordinates,   // one coordinate is planar, the other geographic
+    UnrecognisedHeader, // a header that names no column (fields): said when
+                        // the file, read as a station file, gave no station
     // the source
     CannotOpen,    // GDAL cannot open the file (detail: GDAL's reason)
     NoLayer,       // the source holds no table

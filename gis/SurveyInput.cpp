@@ -136,6 +136,16 @@ SurveyPreparation PrepareSurvey(const std::string &path,
     return module->prepare(path, options, encoding, DecimalSeparator(), input);
 }
 
+std::string
+SurveyPreparation::UnrecognisedHeader(const std::string &path) const {
+    if (!columns_unknown) {
+        return {};
+    }
+    GisError error = GisError::About(GisProblem::UnrecognisedHeader, path);
+    error.fields = fields;
+    return GisMessage(error);
+}
+
 bool SurveyPreparation::AsksForColumns() const {
     if (fields.empty()) {
         return false;

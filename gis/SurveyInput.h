@@ -42,6 +42,11 @@ struct SurveyPreparation {
     // read as a station file, it would give no station.
     bool columns_unknown = false;
 
+    // For a file whose header names no column (columns_unknown), the
+    // message that says so, naming `path` and the fields; else empty. The
+    // batch tool says it when such a file gives no station.
+    std::string UnrecognisedHeader(const std::string &path) const;
+
     // True when the user can mend what went wrong by choosing the columns
     // or the coordinate system: unrecognised, ambiguous or missing columns,
     // or a CRS that cannot be told or is not accepted.

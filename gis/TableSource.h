@@ -74,6 +74,11 @@ struct SourceDecision {
 //    non-blank line is a header recognising x, y and value
 //    (RecognisesTableHeader). It is Delimited when that line holds a comma,
 //    semicolon or tab (DetectSeparator), else BlankText;
+//  - a delimited first line of names only (no field a number) that
+//    recognises some columns but not x, y and value is a Delimited table
+//    too, which ReadTable refuses naming what it lacks; unless its
+//    recognised fields stand in the station text format's order
+//    (RecognisedInStationOrder), when it reads by position as it always did;
 //  - but a blank-separated header whose first five fields are x y point h
 //    value in this order (IsStationHeader) keeps the file a station text
 //    file, so it reads exactly as it always did;

@@ -101,6 +101,24 @@ check "and lists the fields" grep -q "Fields: Station" "$work/err"
 run "$work/holes.csv" -o "$work/r.dat"
 check "rows without numbers are passed over" [ "$status" -eq 0 ]
 check "and counted" grep -q "Rows passed over: 2" "$work/err"
+# Names recognised by their words, units and separators aside; a header
+# naming some columns is refused with what it lacks, one naming none with
+# the fields, never with a guess about the decimal separator (2026-12-10,
+# issue 18).
+awk 'BEGIN { print "Easting_M;Northing_M;Stn No;Bouguer_anom;HT (m)" }
+     { printf "%s;%s;%s;%s;%s\n", $1, $2, $3, $5, $4 }' "$work/survey.dat" >"$work/words.csv"
+same_result "names with units and abbreviations" "$work/words.csv"
+sed '1s/Bouguer_anom/Grav_thing/' "$work/words.csv" >"$work/lacks.csv"
+run "$work/lacks.csv" -o "$work/r.dat"
+check "a header naming some columns is a usage error" [ "$status" -eq 2 ]
+check "which says what was not recognised" grep -q "no field is recognised as the value column.*Fields: Easting_M, Northing_M, Stn No, Grav_thing, HT (m)" "$work/err"
+check "and does not blame the decimal separator" bash -c "! grep -q 'decimal separator' '$work/err'"
+awk 'BEGIN { print "a;b;c;d" } { printf "%s;%s;%s;%s\n", $1, $2, $5, $4 }' "$work/survey.dat" >"$work/nothing.csv"
+run "$work/nothing.csv" -o "$work/r.dat"
+check "a header naming nothing fails" [ "$status" -eq 1 ]
+check "saying so with the fields" grep -q "hint: .*no field in it is recognised.*Fields: a, b, c, d" "$work/err"
+check "and no hint about the decimal separator" bash -c "! grep -q 'hint: the numbers' '$work/err'"
+
 # Quoting: a quote left open to the end of the file names the row where it
 # opened, and nothing is written (2026-12-10, issue 19).
 awk 'NR == 52 { print "1,2,\"open,3,4" } { print }' "$work/survey.csv" >"$work/open.csv"

@@ -258,10 +258,10 @@ TEST(TableReader, HeaderOnlyGivesNoStation) {
 TEST(TableReader, ColumnsOptionAndItsErrors) {
     TempDir dir;
     const std::string path =
-        dir.Write("s.csv", "E_local,N_local,Stn No,Grav,BA,CBA\n"
+        dir.Write("s.csv", "Rechtswert,Hochwert,Stn No,Grav,BA,CBA\n"
                            "1,2,A,9,3,4\n");
     TableOptions options;
-    options.columns = "x=e_local,y=n_local,point=Stn No,value=cba";
+    options.columns = "x=rechtswert,y=hochwert,point=Stn No,value=cba";
     const TableData table = ReadOk(path, options);
     ASSERT_EQ(table.rows.stations.size(), 1u);
     EXPECT_EQ(table.rows.stations[0].value, 4.0);
@@ -273,9 +273,9 @@ TEST(TableReader, ColumnsOptionAndItsErrors) {
     };
     const Case cases[] = {
         {"", GisProblem::MissingRole},                      // no known x and y
-        {"x=E_local,y=N_local", GisProblem::AmbiguousRole}, // BA and CBA
-        {"x=E_local,y=N_local,value=FAA", GisProblem::UnknownField},
-        {"x:E_local", GisProblem::ColumnsSyntax},
+        {"x=Rechtswert,y=Hochwert", GisProblem::AmbiguousRole}, // BA and CBA
+        {"x=Rechtswert,y=Hochwert,value=FAA", GisProblem::UnknownField},
+        {"x:Rechtswert", GisProblem::ColumnsSyntax},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.columns);
