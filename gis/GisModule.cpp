@@ -152,6 +152,11 @@ SurveyPreparation PrepareWithGis(const std::string &path,
     if (table.rows.stations.empty()) {
         said.status = 1;
         said.error = "no row of " + path + " holds a station";
+        // Numbers with the other decimal separator: the advice, once more.
+        const std::vector<SkippedRow> &first = table.rows.first_skipped;
+        if (!first.empty() && !SeparatorHint(first.front()).empty()) {
+            said.error += ": " + DescribeSkippedRow(first.front());
+        }
         return said;
     }
     input.stations.reserve(table.rows.stations.size());

@@ -109,6 +109,14 @@ bool ConvertRow(std::span<const Cell> cells, const ColumnChoice &choice,
         skipped.reason =
             read == Read::Empty ? SkipReason::Empty : SkipReason::NotANumber;
         skipped.text = ShownText(cell);
+        // Numbers written with the other decimal separator: say which.
+        const char other = decimal_separator == ',' ? '.' : ',';
+        double number = 0.0;
+        skipped.other_separator =
+            read == Read::NotANumber && cell.kind == CellKind::Text &&
+                    TryStrToFloat(cell.text, number, other)
+                ? other
+                : 0;
         return false;
     }
     const int point = choice.Column(ColumnRole::Point);
@@ -135,7 +143,18 @@ std::string DescribeSkippedRow(const SkippedRow &skipped) {
     text += RoleName(skipped.role);
     if (skipped.reason == SkipReason::Empty)
         return text + " is empty";
-    return text + " \"" + skipped.text + "\" is not a number";
+    text += " \"" + skipped.text + "\" is not a number";
+    if (skipped.other_separator == 0)
+        return text;
+    const char used = skipped.other_separator == ',' ? '.' : ',';
+    return text + " with '" + used + "' as the decimal separator; " +
+           SeparatorHint(skipped);
+}
+
+std::string SeparatorHint(const SkippedRow &skipped) {
+    if (skipped.other_separator == 0)
+        return {};
+    return std::string("use --decimal-separator ") + skipped.other_separator;
 }
 
 TextSeparator DetectSeparator(std::string_view line) {

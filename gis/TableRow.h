@@ -49,6 +49,9 @@ struct SkippedRow {
     ColumnRole role = ColumnRole::X;
     SkipReason reason = SkipReason::Empty;
     std::string text;
+    // The other decimal separator, when the text is a number with it ("1,5"
+    // read with '.'); 0 otherwise.
+    char other_separator = 0;
 };
 
 // Converts the cells of data row `row` (counted from 1) into a station, with
@@ -77,8 +80,14 @@ struct TableRows {
 };
 
 // One line for the user about a skipped row, e.g.
-// "row 7: value \"n/a\" is not a number".
+// "row 7: value \"n/a\" is not a number", or for a number with the other
+// decimal separator "row 1: x \"1,5\" is not a number with '.' as the decimal
+// separator; use --decimal-separator ,".
 std::string DescribeSkippedRow(const SkippedRow &skipped);
+
+// For a cell that is a number with the other decimal separator, the advice
+// "use --decimal-separator ,"; empty otherwise.
+std::string SeparatorHint(const SkippedRow &skipped);
 
 // How the fields of a text line are separated.
 enum class TextSeparator { Blank, Comma, Semicolon, Tab };

@@ -119,6 +119,14 @@ check "a header naming nothing fails" [ "$status" -eq 1 ]
 check "saying so with the fields" grep -q "hint: .*no field in it is recognised.*Fields: a, b, c, d" "$work/err"
 check "and no hint about the decimal separator" bash -c "! grep -q 'hint: the numbers' '$work/err'"
 
+# Decimal commas read with a point are named with the option that reads
+# them, and read with it give the station file's result (2026-12-10, issue 18).
+awk 'BEGIN { print "x;y;name;h;value" } { $0 = $1 ";" $2 ";" $3 ";" $4 ";" $5; gsub(/\./, ","); print }' "$work/survey.dat" >"$work/commas.csv"
+run "$work/commas.csv" -o "$work/r.dat" --decimal-separator .
+check "decimal commas read with a point fail" [ "$status" -eq 1 ]
+check "naming the option that reads them" grep -q "^error: .*is not a number with '.' as the decimal separator; use --decimal-separator ,$" "$work/err"
+same_result "decimal commas with --decimal-separator ," "$work/commas.csv" --decimal-separator ,
+
 # Quoting: a quote left open to the end of the file names the row where it
 # opened, and nothing is written (2026-12-10, issue 19).
 awk 'NR == 52 { print "1,2,\"open,3,4" } { print }' "$work/survey.csv" >"$work/open.csv"

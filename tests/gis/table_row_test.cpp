@@ -168,7 +168,8 @@ TEST(ConvertRow, RowsWithoutNumbersAreSkipped) {
          {Text("1,5"), Text("2"), Text("A"), Text("4"), Text("3")},
          ColumnRole::X,
          SkipReason::NotANumber,
-         "row 3: x \"1,5\" is not a number"},
+         "row 3: x \"1,5\" is not a number with '.' as the decimal "
+         "separator; use --decimal-separator ,"},
         {"height not a number",
          {Text("1"), Text("2"), Text("A"), Text("high"), Text("3")},
          ColumnRole::H,
@@ -214,6 +215,30 @@ TEST(ConvertRow, CommaDecimalSeparator) {
     EXPECT_EQ(station.x, 1.5); // exact: binary fractions
     EXPECT_EQ(station.y, -2.25);
     EXPECT_EQ(station.value, 3.125);
+}
+
+TEST(ConvertRow, TheOtherDecimalSeparatorIsNamed) {
+    // 2026-12-10, issue 18: "255105,43" is not a number, and no hint.
+    struct Case {
+        const char *text;
+        char separator;
+        char other; // the separator named, or 0 for none
+    };
+    const Case cases[] = {
+        {"255105,43", '.', ','}, {"-1.5e3", ',', '.'}, {"n/a", '.', 0},
+        {"1,234,5", '.', 0},     {"1.5.2", ',', 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " read with " + c.separator);
+        const std::vector<Cell> cells = {Text(c.text), Text("2"), Text("A"),
+                                         Text("4"), Text("3")};
+        TableStation station;
+        SkippedRow skipped;
+        ASSERT_FALSE(ConvertRow(cells, StationColumns(), 1, c.separator,
+                                station, skipped));
+        EXPECT_EQ(skipped.other_separator, c.other);
+        EXPECT_EQ(SeparatorHint(skipped).empty(), c.other == 0);
+    }
 }
 
 TEST(ConvertRow, AbsentPointAndHeightColumns) {
