@@ -56,26 +56,45 @@ void PrepareStationText(const std::string &path, const TableOptions &options,
         input.held
             ? TStationTextInput(path, input.bytes, DecimalSeparator(), encoding)
             : TStationTextInput(path, DecimalSeparator(), encoding);
-    text.Rewind();
     InputRecord record;
     std::vector<double> x, y;
-    while (text.Next(record)) {
-        ListedStation listed;
-        listed.row = record.line;
-        if (record.is_station) {
-            listed.x = record.station.x;
-            listed.y = record.station.y;
-            listed.h = record.station.h;
-            listed.value = record.station.value;
-            listed.name = record.name;
-            x.push_back(listed.x);
-            y.push_back(listed.y);
-        } else if (record.blank) {
-            continue;
-        } else {
-            listed.unread = std::string(record.text);
+    try {
+        text.Rewind();
+        while (text.Next(record)) {
+            ListedStation listed;
+            listed.row = record.line;
+            if (record.is_station) {
+                listed.x = record.station.x;
+                listed.y = record.station.y;
+                listed.h = record.station.h;
+                listed.value = record.station.value;
+                listed.name = record.name;
+                x.push_back(listed.x);
+                y.push_back(listed.y);
+            } else if (record.blank) {
+                continue;
+            } else {
+                listed.unread = std::string(record.text);
+            }
+            input.stations.push_back(std::move(listed));
         }
-        input.stations.push_back(std::move(listed));
+    } catch (const EncodingError &error) {
+        GisError refusal =
+            GisError::About(GisProblem::NotText, path, error.encoding);
+        refusal.line = error.line;
+        input.stations.clear();
+        return Refuse(refusal, path, path, said);
+    } catch (const FileError &error) {
+        // missing, unreadable: the station reader's own words
+        said.status = 1;
+        said.error = error.what();
+        input.stations.clear();
+        return;
+    }
+    if (x.empty()) {
+        // No station to place: the run reads the file and says so.
+        input.stations.clear();
+        return;
     }
     const GisError placed = PlaceCoordinates(path, options, {}, false, x, y,
                                              input.lon, input.lat, input.crs);

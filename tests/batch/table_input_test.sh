@@ -147,6 +147,49 @@ check "which is valid UTF-8 throughout" iconv -f UTF-8 -t UTF-8 -o /dev/null "$w
 run "$work/latin1.csv" -o "$work/latin1_res.dat"
 check "without --encoding it fails" [ "$status" -eq 1 ]
 check "naming the line and --encoding" grep -q "line 2 is not UTF-8 text.*--encoding" "$work/err"
+# Sources that cannot be read, with every option about tables and coordinate
+# systems: a message and an exit status, never an abort (2026-12-10, issue
+# 19: a missing file with --crs ended in "terminate called").
+option_sets=("" "--crs EPSG:32719" "--source-crs EPSG:32719" "--columns x=a,y=b,value=c"
+    "--layer stations" "--source-crs EPSG:4326 --crs EPSG:32719")
+: >"$work/empty.csv"
+mkdir -p "$work/folder.csv"
+# A file the tool may not read: permission bits do not stop root, so as root
+# the tool runs as nobody, in a folder nobody may write.
+locked_dir=$(mktemp -d)
+trap 'rm -rf "$work" "$locked_dir"' EXIT
+chmod 777 "$locked_dir"
+printf '1 2 A 3 4\n' >"$locked_dir/locked.csv"
+chmod 000 "$locked_dir/locked.csv"
+as_reader=()
+if [ "$(id -u)" -eq 0 ]; then
+    if command -v setpriv >/dev/null; then
+        as_reader=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    else
+        echo "skipped: the unreadable file (root, and no setpriv to drop to nobody)" >&2
+    fi
+fi
+unreadable_run=1
+[ "$(id -u)" -eq 0 ] && [ ${#as_reader[@]} -eq 0 ] && unreadable_run=0
+for options in "${option_sets[@]}"; do
+    # source | expected status | what standard error says
+    cases=("$work/absent.csv|1|No such file or directory"
+        "$work/folder.csv|1|Is a directory"
+        "$work/empty.csv|1|holds no station")
+    [ "$unreadable_run" -eq 1 ] && cases+=("$locked_dir/locked.csv|1|Permission denied")
+    for entry in "${cases[@]}"; do
+        IFS='|' read -r source want pattern <<<"$entry"
+        runner=()
+        [ "$source" = "$locked_dir/locked.csv" ] && runner=("${as_reader[@]}")
+        # shellcheck disable=SC2086 # the options split into words
+        "${runner[@]}" "$tool" "$source" $options -o "$locked_dir/r.dat" >"$work/out" 2>"$work/err" </dev/null
+        status=$?
+        name="$(basename "$source") with '${options:-no option}'"
+        check "$name: status $status, expected $want" [ "$status" -eq "$want" ]
+        check "$name says why ($(head -c 200 "$work/err"))" grep -q -- "$pattern" "$work/err"
+    done
+done
+
 printf 'this is not a GeoPackage' >"$work/broken.gpkg"
 run "$work/broken.gpkg" -o "$work/r.dat"
 check "a file that only looks like a GeoPackage fails" [ "$status" -ne 0 ] && [ "$status" -lt 128 ]
