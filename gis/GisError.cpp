@@ -100,6 +100,10 @@ std::string GisMessage(const GisError &error) {
                "holds several layers; choose one with --layer NAME. "
                "Layers: " +
                Joined(error.fields) + ".";
+    case GisProblem::NoLayers:
+        return "--layer: " + error.file +
+               " is a text file, which has no layers; --layer chooses among "
+               "the layers of a GeoPackage or another GIS source.";
     case GisProblem::ReadFailed:
         return file + "reading failed" + RowText(error.row) + ". " +
                error.detail;
@@ -150,6 +154,7 @@ bool IsUsageProblem(GisProblem problem) {
     case GisProblem::UnrecognisedHeader:
     case GisProblem::LayerNotFound:
     case GisProblem::SeveralLayers:
+    case GisProblem::NoLayers:
     case GisProblem::BadCrsText:
     case GisProblem::TargetNotProjected:
     case GisProblem::CrsMismatch:

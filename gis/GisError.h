@@ -28,6 +28,7 @@ enum class GisProblem {
     NoLayer,       // the source holds no table
     LayerNotFound, // --layer names no layer of the source (detail)
     SeveralLayers, // several layers and no --layer
+    NoLayers,      // --layer for a text file, which has no layers
     ReadFailed,    // a read failed part way (detail, row)
     OpenQuote,     // a quoted field of a text table never closes (row, line)
     NotText,       // bytes that are not text in the encoding (line or row;

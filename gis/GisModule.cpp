@@ -47,6 +47,20 @@ void TellCrs(const RunCrs &crs, SurveyPreparation &said) {
              : (crs.transformed ? ", transformed from the source" : "")));
 }
 
+// The station reader's refusal to open `path`, or empty when it opens (a
+// source held in memory always does).
+std::string OpenRefusal(const std::string &path, const SurveyInput &input) {
+    if (input.held) {
+        return {};
+    }
+    try {
+        TStationReader reader(path);
+    } catch (const FileError &error) {
+        return error.what();
+    }
+    return {};
+}
+
 // A station file whose coordinates must move to another system: its lines
 // read once, every station placed with PROJ.
 void PrepareStationText(const std::string &path, const TableOptions &options,
@@ -131,6 +145,19 @@ SurveyPreparation PrepareWithGis(const std::string &path,
     const std::string seen = memory ? memory->Path() : path;
     const SourceDecision decision = DecideSource(seen, options);
     if (decision.kind == SourceKind::StationText) {
+        if (!options.layer.empty()) {
+            // A file that cannot be read says so first; one that can has no
+            // layer to choose.
+            const std::string refusal = OpenRefusal(path, input);
+            if (!refusal.empty()) {
+                said.status = 1;
+                said.error = refusal;
+            } else {
+                Refuse(GisError::About(GisProblem::NoLayers, path), path, path,
+                       said);
+            }
+            return said;
+        }
         if (decision.UnrecognisedTable()) {
             said.columns_unknown = true;
             said.fields = decision.header;

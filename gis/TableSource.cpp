@@ -422,5 +422,7 @@ GisError ReadTable(const std::string &path, const SourceDecision &decision,
     }
     if (decision.format == TableFormat::Gdal)
         return ReadGdalTable(path, decision, named, options, table);
+    if (!options.layer.empty())
+        return GisError::About(GisProblem::NoLayers, path);
     return ReadText(path, decision, named, options, table);
 }

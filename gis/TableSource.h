@@ -129,8 +129,9 @@ class TMemorySource {
 // read here, row by row (TTextRows), in options.encoding converted to UTF-8
 // as the station text format is; a name a layer gives must be UTF-8.
 // Errors: the column choice's and CannotOpen, NoLayer, LayerNotFound,
-// SeveralLayers, ReadFailed, OpenQuote (a quoted field still open at the end
-// of the text: the row and line where it opened), NotText (the line of a
-// text, the row of a layer), each naming the file.
+// SeveralLayers, NoLayers (--layer for a text table), ReadFailed, OpenQuote (a
+// quoted field still open at the end of the text: the row and line where it
+// opened), NotText (the line of a text, the row of a layer), each naming the
+// file.
 GisError ReadTable(const std::string &path, const SourceDecision &decision,
                    const TableOptions &options, TableData &table);

@@ -147,6 +147,14 @@ check "which is valid UTF-8 throughout" iconv -f UTF-8 -t UTF-8 -o /dev/null "$w
 run "$work/latin1.csv" -o "$work/latin1_res.dat"
 check "without --encoding it fails" [ "$status" -eq 1 ]
 check "naming the line and --encoding" grep -q "line 2 is not UTF-8 text.*--encoding" "$work/err"
+# --layer where there is no layer to choose is a usage error, not ignored
+# (2026-12-10, issue 19).
+for source in "$work/survey.dat" "$work/survey.csv"; do
+    run "$source" -o "$work/r.dat" --layer stations
+    check "--layer on $(basename "$source") is a usage error" [ "$status" -eq 2 ]
+    check "saying it has no layers" grep -q "is a text file, which has no layers" "$work/err"
+done
+
 # Sources that cannot be read, with every option about tables and coordinate
 # systems: a message and an exit status, never an abort (2026-12-10, issue
 # 19: a missing file with --crs ended in "terminate called").
@@ -179,6 +187,9 @@ for options in "${option_sets[@]}"; do
     [ "$unreadable_run" -eq 1 ] && cases+=("$locked_dir/locked.csv|1|Permission denied")
     for entry in "${cases[@]}"; do
         IFS='|' read -r source want pattern <<<"$entry"
+        if [ "$source" = "$work/empty.csv" ] && [[ "$options" == --layer* ]]; then
+            want=2 pattern="--layer: .* is a text file, which has no layers"
+        fi
         runner=()
         [ "$source" = "$locked_dir/locked.csv" ] && runner=("${as_reader[@]}")
         # shellcheck disable=SC2086 # the options split into words

@@ -272,7 +272,7 @@ TEST(TableReader, ColumnsOptionAndItsErrors) {
         GisProblem problem;
     };
     const Case cases[] = {
-        {"", GisProblem::MissingRole},                      // no known x and y
+        {"", GisProblem::MissingRole}, // no known x and y
         {"x=Rechtswert,y=Hochwert", GisProblem::AmbiguousRole}, // BA and CBA
         {"x=Rechtswert,y=Hochwert,value=FAA", GisProblem::UnknownField},
         {"x:Rechtswert", GisProblem::ColumnsSyntax},
@@ -327,6 +327,13 @@ TEST(TableReader, Layers) {
     EXPECT_EQ(refused.problem, GisProblem::LayerNotFound);
     EXPECT_EQ(GisMessage(refused),
               path + ": has no layer \"east\". Layers: north, south.");
+
+    // 2026-12-10, issue 19: --layer on a text table was ignored.
+    const std::string csv = dir.Write("s.csv", "x,y,value\n1,2,3\n");
+    options.layer = "s";
+    refused = ReadTable(csv, DecideSource(csv, options), options, table);
+    EXPECT_EQ(refused.problem, GisProblem::NoLayers);
+    EXPECT_TRUE(IsUsageProblem(refused.problem));
 }
 
 TEST(TableReader, SourcesThatCannotBeOpened) {
