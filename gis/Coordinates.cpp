@@ -110,6 +110,12 @@ GisError PlaceCoordinates(const std::string &file, const TableOptions &options,
         if (!ParseCrs(options.source_crs, source))
             return Refusal(GisProblem::BadCrsText, file, source_option,
                            options.source_crs);
+        OGRSpatialReference declared;
+        if (!layer_crs.empty() &&
+            declared.importFromWkt(layer_crs.c_str()) == OGRERR_NONE &&
+            !declared.IsSame(&source))
+            run.notices.push_back({GisNote::SourceCrsOverrides,
+                                   options.source_crs, NameOf(declared)});
     } else if (!layer_crs.empty()) {
         source_known = source.importFromWkt(layer_crs.c_str()) == OGRERR_NONE;
         UseEastNorth(source);

@@ -15,6 +15,8 @@ struct RunCrs {
     std::string name; // for the user: "WGS 84 / UTM zone 19S (EPSG:32719)"
     bool geographic_input = false; // the stations came as degrees
     bool transformed = false;      // PROJ moved the coordinates
+    // What placing the coordinates said without refusing, for the user.
+    std::vector<GisNotice> notices;
 
     bool Known() const { return !wkt.empty(); }
 };
@@ -22,6 +24,7 @@ struct RunCrs {
 // Takes coordinates to the CRS the run computes in. The source CRS is, first
 // found first: --source-crs; `layer_crs` (WKT of the geometry's layer); WGS 84
 // longitude and latitude (EPSG:4326) when `lon_lat_columns`; else unknown.
+// A --source-crs other than the layer's own CRS is a notice naming both.
 //  - Geographic source: projected to --crs, or without it to the WGS 84 UTM
 //    zone of the survey's centre (SurveyCentre, UtmEpsgCode). `lon` and `lat`
 //    receive the coordinates as read (degrees, in the source's datum).

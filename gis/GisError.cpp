@@ -142,6 +142,16 @@ std::string GisMessage(const GisError &error) {
     return file + "unknown problem";
 }
 
+std::string NoticeMessage(const GisNotice &notice) {
+    switch (notice.note) {
+    case GisNote::SourceCrsOverrides:
+        return "--source-crs " + notice.option +
+               " overrides the coordinate system the layer declares, " +
+               notice.detail + ".";
+    }
+    return {};
+}
+
 bool IsUsageProblem(GisProblem problem) {
     switch (problem) {
     case GisProblem::ColumnsSyntax:

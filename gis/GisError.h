@@ -73,6 +73,22 @@ struct GisError {
     }
 };
 
+// What a GIS step tells the user without refusing.
+enum class GisNote {
+    SourceCrsOverrides, // --source-crs (option) over the CRS the layer
+                        // declares (detail: its name)
+};
+
+// A notice with what its message needs; only the members it uses are set.
+struct GisNotice {
+    GisNote note = GisNote::SourceCrsOverrides;
+    std::string option; // the option's text as given
+    std::string detail;
+};
+
+// The notice's line for the user.
+std::string NoticeMessage(const GisNotice &notice);
+
 // The name of a role as --columns spells it: "x", "y", "point", "h", "value".
 const char *RoleName(ColumnRole role);
 

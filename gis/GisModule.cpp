@@ -37,6 +37,9 @@ void Refuse(const GisError &error, const std::string &seen,
 }
 
 void TellCrs(const RunCrs &crs, SurveyPreparation &said) {
+    for (const GisNotice &notice : crs.notices) {
+        said.notes.push_back(NoticeMessage(notice));
+    }
     if (!crs.Known()) {
         return;
     }

@@ -55,6 +55,8 @@ same_result "station file with its header" "$work/header.dat"
 "$make_table" xlsx "$work/survey.dat" "$work/survey.xlsx" && same_result "XLSX sheet" "$work/survey.xlsx"
 "$make_table" gpkg "$work/survey.dat" "$work/survey.gpkg" 32633 && same_result "GeoPackage" "$work/survey.gpkg"
 check "the GeoPackage's CRS is used" grep -q "EPSG:32633" "$work/err"
+run "$work/survey.gpkg" -o "$work/table_res.dat" --source-crs EPSG:32632
+check "--source-crs over the layer's own CRS is said (2026-12-10, issue 19)" grep -q "^--source-crs EPSG:32632 overrides the coordinate system the layer declares, WGS 84 / UTM zone 33N (EPSG:32633)" "$work/err"
 
 # The GeoPackage out, with the companion table's columns.
 run "$work/survey.csv" -o "$work/out_res.dat" --source-crs EPSG:32633 --gpkg "$work/out.gpkg"

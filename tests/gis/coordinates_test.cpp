@@ -329,3 +329,39 @@ TEST(Coordinates, OurGeoPackageWithoutCrsStaysInMetres) {
     EXPECT_EQ(PlaceStations(path, options, table, run).problem,
               GisProblem::UnknownSourceCrs);
 }
+
+TEST(Coordinates, SourceCrsOverALayersOwnIsSaid) {
+    // 2026-12-10, issue 19: --source-crs silently replaced the layer's CRS.
+    TempDir dir;
+    const std::string path = dir.File("declared.gpkg");
+    std::string error;
+    ASSERT_TRUE(WriteVectorLayer(path, "GPKG", "stations", 32719, true,
+                                 {{"ba", OFTReal}},
+                                 {{{1.0}, true, 362472.40, 6008599.50}}, error))
+        << error;
+    struct Case {
+        const char *source_crs;
+        std::vector<std::string> notices;
+    };
+    const Case cases[] = {
+        {"", {}},
+        {"EPSG:32719", {}}, // the layer's own: nothing to say
+        {"EPSG:32718",
+         {"--source-crs EPSG:32718 overrides the coordinate system the layer "
+          "declares, WGS 84 / UTM zone 19S (EPSG:32719)."}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.source_crs);
+        TableOptions options;
+        options.source_crs = c.source_crs;
+        TableData table;
+        ASSERT_TRUE(
+            ReadTable(path, DecideSource(path, options), options, table).ok());
+        RunCrs run;
+        ASSERT_TRUE(PlaceStations(path, options, table, run).ok());
+        std::vector<std::string> said;
+        for (const GisNotice &notice : run.notices)
+            said.push_back(NoticeMessage(notice));
+        EXPECT_EQ(said, c.notices);
+    }
+}
