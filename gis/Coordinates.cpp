@@ -15,6 +15,8 @@ namespace {
 constexpr int wgs84_geographic = 4326;
 constexpr const char *source_option = "--source-crs";
 constexpr const char *target_option = "--crs";
+// Stations far out named one by one; the rest only counted.
+constexpr size_t told_far_stations = 5;
 
 // PROJ may read a CRS from a file the user names, but never from the network.
 const char *const crs_text_limits[] = {"ALLOW_NETWORK_ACCESS=NO", nullptr};
@@ -92,6 +94,80 @@ GisError Transform(const std::string &file, const OGRSpatialReference &from,
     return {};
 }
 
+// Degrees per unit of a geographic CRS's angles (1 for degrees).
+double DegreesPerUnit(const OGRSpatialReference &geographic) {
+    constexpr double radians_per_degree = 3.14159265358979323846 / 180.0;
+    return geographic.GetAngularUnits(nullptr) / radians_per_degree;
+}
+
+// Refuses a longitude beyond a half turn or a latitude beyond a quarter turn
+// (±180 and ±90 in degrees), naming the first such station (row = index + 1).
+GisError CheckAngles(const std::string &file,
+                     const OGRSpatialReference &geographic,
+                     const std::vector<double> &x,
+                     const std::vector<double> &y) {
+    constexpr double half_turn_degrees = 180.0, quarter_turn_degrees = 90.0;
+    const double per_unit = DegreesPerUnit(geographic);
+    for (size_t i = 0; i < x.size(); ++i) {
+        const bool lon_beyond =
+            !(std::abs(x[i] * per_unit) <= half_turn_degrees);
+        const bool lat_beyond =
+            !(std::abs(y[i] * per_unit) <= quarter_turn_degrees);
+        if (lon_beyond || lat_beyond) {
+            GisError error =
+                GisError::About(GisProblem::AngleOutOfRange, file,
+                                lon_beyond ? "longitude" : "latitude");
+            error.number = lon_beyond ? x[i] : y[i];
+            error.limit =
+                (lon_beyond ? half_turn_degrees : quarter_turn_degrees) /
+                per_unit;
+            error.row = static_cast<int64_t>(i) + 1;
+            return error;
+        }
+    }
+    return {};
+}
+
+// Adds a notice for each station far outside the rest (MeasureSpread; the
+// first few, then how many more), with row = index + 1, saying whether the
+// UTM zone is being chosen without them. Returns which are far.
+std::vector<bool> TellFarStations(const OGRSpatialReference &geographic,
+                                  const std::vector<double> &x,
+                                  const std::vector<double> &y,
+                                  bool choosing_zone, RunCrs &run) {
+    const double per_unit = DegreesPerUnit(geographic);
+    std::vector<double> lons(x.size()), lats(y.size());
+    for (size_t i = 0; i < x.size(); ++i) {
+        lons[i] = x[i] * per_unit;
+        lats[i] = y[i] * per_unit;
+    }
+    const SurveySpread spread = MeasureSpread(lons, lats);
+    std::vector<bool> far(x.size(), false);
+    for (size_t k = 0; k < spread.far.size(); ++k) {
+        const size_t i = spread.far[k];
+        far[i] = true;
+        if (k < told_far_stations) {
+            GisNotice notice;
+            notice.note = GisNote::FarStation;
+            notice.row = static_cast<int64_t>(i) + 1;
+            notice.lon = lons[i];
+            notice.lat = lats[i];
+            notice.distance_km = spread.far_km[k];
+            notice.extent_km = spread.extent_km;
+            notice.zone_without = choosing_zone;
+            run.notices.push_back(notice);
+        }
+    }
+    if (spread.far.size() > told_far_stations) {
+        GisNotice notice;
+        notice.note = GisNote::MoreFarStations;
+        notice.count =
+            static_cast<int64_t>(spread.far.size() - told_far_stations);
+        run.notices.push_back(notice);
+    }
+    return far;
+}
+
 } // namespace
 
 GisError PlaceCoordinates(const std::string &file, const TableOptions &options,
@@ -144,13 +220,27 @@ GisError PlaceCoordinates(const std::string &file, const TableOptions &options,
     }
 
     if (geographic) {
+        GisError error = CheckAngles(file, source, x, y);
+        if (!error.ok())
+            return error;
+        // Stations far out are said, and the zone goes by the others.
+        const std::vector<bool> far =
+            TellFarStations(source, x, y, !target_given, run);
         if (!target_given) {
-            target.importFromEPSG(UtmEpsgCode(SurveyCentre(x, y)));
+            std::vector<double> near_lon, near_lat;
+            for (size_t i = 0; i < x.size(); ++i) {
+                if (!far[i]) {
+                    near_lon.push_back(x[i]);
+                    near_lat.push_back(y[i]);
+                }
+            }
+            target.importFromEPSG(
+                UtmEpsgCode(SurveyCentre(near_lon, near_lat)));
             UseEastNorth(target);
         }
         lon = x;
         lat = y;
-        GisError error = Transform(file, source, target, x, y);
+        error = Transform(file, source, target, x, y);
         if (!error.ok())
             return error;
         Describe(target, run);
@@ -188,9 +278,16 @@ GisError PlaceStations(const std::string &file, const TableOptions &options,
     GisError error =
         PlaceCoordinates(file, options, table.layer_crs,
                          table.choice.geographic, x, y, lon, lat, run);
+    // Rows, not indices, in what the user reads.
+    const auto row_of = [&](int64_t index) {
+        return stations[static_cast<size_t>(index - 1)].row;
+    };
+    for (GisNotice &notice : run.notices)
+        if (notice.row > 0)
+            notice.row = row_of(notice.row);
     if (!error.ok()) {
         if (error.row > 0)
-            error.row = stations[static_cast<size_t>(error.row - 1)].row;
+            error.row = row_of(error.row);
         return error;
     }
     for (size_t i = 0; i < stations.size(); ++i) {

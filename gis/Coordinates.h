@@ -25,9 +25,13 @@ struct RunCrs {
 // found first: --source-crs; `layer_crs` (WKT of the geometry's layer); WGS 84
 // longitude and latitude (EPSG:4326) when `lon_lat_columns`; else unknown.
 // A --source-crs other than the layer's own CRS is a notice naming both.
-//  - Geographic source: projected to --crs, or without it to the WGS 84 UTM
-//    zone of the survey's centre (SurveyCentre, UtmEpsgCode). `lon` and `lat`
-//    receive the coordinates as read (degrees, in the source's datum).
+//  - Geographic source: a longitude beyond ±180 or a latitude beyond ±90
+//    degrees is refused (AngleOutOfRange); each station far outside the rest
+//    (MeasureSpread) is a notice (FarStation; MoreFarStations after the
+//    first few). Projected to --crs, or without it to the WGS 84 UTM zone of
+//    the centre of the stations that are not far out (SurveyCentre,
+//    UtmEpsgCode). `lon` and `lat` receive the coordinates as read (degrees,
+//    in the source's datum).
 //  - Projected source: used as it is and its CRS carried on; with a --crs that
 //    is another CRS, transformed to it.
 //  - Unknown or local source (a GeoPackage's undefined Cartesian system):
@@ -37,8 +41,9 @@ struct RunCrs {
 // axis order. `x` and `y` are changed in place; lon and lat are left empty
 // unless the input was geographic. Errors: BadCrsText (with the option),
 // TargetNotProjected, CrsMismatch (longitude and latitude columns with a
-// projected --source-crs or layer), UnknownSourceCrs, TransformFailed (row =
-// the coordinates' index + 1, the first that fails), each naming `file`.
+// projected --source-crs or layer), UnknownSourceCrs, AngleOutOfRange,
+// TransformFailed (row = the coordinates' index + 1, the first that fails;
+// the notices' rows too), each naming `file`.
 GisError PlaceCoordinates(const std::string &file, const TableOptions &options,
                           const std::string &layer_crs, bool lon_lat_columns,
                           std::vector<double> &x, std::vector<double> &y,
@@ -47,7 +52,7 @@ GisError PlaceCoordinates(const std::string &file, const TableOptions &options,
 
 // PlaceCoordinates for the stations of a table (its layer CRS and column
 // choice); each station's x and y become the run's metres, and lon and lat
-// keep the degrees of geographic input. A failed transformation names the
+// keep the degrees of geographic input. Refusals and notices name the
 // station's data row.
 GisError PlaceStations(const std::string &file, const TableOptions &options,
                        TableData &table, RunCrs &run);

@@ -1,6 +1,10 @@
 // The texts of the GIS steps' refusals, all in one place.
 #include "gis/GisError.h"
 
+#include <charconv>
+
+#include "gis/UtmZone.h"
+
 namespace {
 
 std::string Joined(const std::vector<std::string> &names) {
@@ -17,6 +21,23 @@ std::string Joined(const std::vector<std::string> &names) {
 
 std::string RowText(int64_t row) {
     return row > 0 ? " (row " + std::to_string(row) + ")" : std::string();
+}
+
+// A number for the user, with at most `decimals` decimals and no trailing
+// zeros after the point: "180", "-36.02".
+std::string Number(double value, int decimals) {
+    char buffer[64];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value,
+                                   std::chars_format::fixed, decimals)
+                         .ptr;
+    std::string text(buffer, end);
+    if (text.find('.') != std::string::npos) {
+        while (text.back() == '0')
+            text.pop_back();
+        if (text.back() == '.')
+            text.pop_back();
+    }
+    return text == "-0" ? "0" : text;
 }
 
 // "row 51 (line 52)", "row 51" or "line 52".
@@ -136,6 +157,11 @@ std::string GisMessage(const GisError &error) {
     case GisProblem::TransformFailed:
         return file + "PROJ cannot transform the station" + RowText(error.row) +
                ". " + error.detail;
+    case GisProblem::AngleOutOfRange:
+        return file + "the " + error.detail + " " + Number(error.number, 9) +
+               " of the station in " + Place(error.row, error.line) +
+               " lies beyond ±" + Number(error.limit, 6) +
+               "; check its coordinates.";
     case GisProblem::WriteFailed:
         return file + "cannot write the GeoPackage. " + error.detail;
     }
@@ -148,6 +174,21 @@ std::string NoticeMessage(const GisNotice &notice) {
         return "--source-crs " + notice.option +
                " overrides the coordinate system the layer declares, " +
                notice.detail + ".";
+    case GisNote::FarStation:
+        return "The station in " + Place(notice.row, notice.line) +
+               " (longitude " + Number(notice.lon, 6) + ", latitude " +
+               Number(notice.lat, 6) + ") lies " +
+               Number(notice.distance_km, 1) +
+               " km from the survey's centre, more than " +
+               Number(far_extents, 0) + " times the survey's extent (" +
+               Number(notice.extent_km, 1) +
+               " km): check its coordinates (a sign, a digit)" +
+               (notice.zone_without
+                    ? "; the UTM zone is chosen from the other stations."
+                    : ".");
+    case GisNote::MoreFarStations:
+        return "And " + std::to_string(notice.count) +
+               " more stations that far from the survey's centre.";
     }
     return {};
 }

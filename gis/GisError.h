@@ -39,6 +39,8 @@ enum class GisProblem {
     CrsMismatch,        // longitude/latitude columns with a projected CRS
     UnknownSourceCrs,   // --crs given, but the coordinates' own CRS unknown
     TransformFailed,    // PROJ could not transform a station (row, detail)
+    AngleOutOfRange, // a longitude or latitude (detail) beyond ±limit (number,
+                     // limit, row)
     // the GeoPackage
     WriteFailed, // the GeoPackage could not be written (detail: the reason)
 };
@@ -59,6 +61,7 @@ struct GisError {
     std::vector<std::string> fields;     // every field (or layer) of the source
     int64_t row = 0;                     // data row, counted from 1; 0 none
     int64_t line = 0; // line of a text file, counted from 1; 0 none
+    double number = 0.0, limit = 0.0; // a coordinate out of range, its limit
 
     bool ok() const { return problem == GisProblem::None; }
 
@@ -77,6 +80,9 @@ struct GisError {
 enum class GisNote {
     SourceCrsOverrides, // --source-crs (option) over the CRS the layer
                         // declares (detail: its name)
+    FarStation,      // a station far outside the rest (row or line, lon, lat,
+                     // distance_km, extent_km, zone_without)
+    MoreFarStations, // `count` more such stations
 };
 
 // A notice with what its message needs; only the members it uses are set.
@@ -84,6 +90,11 @@ struct GisNotice {
     GisNote note = GisNote::SourceCrsOverrides;
     std::string option; // the option's text as given
     std::string detail;
+    int64_t row = 0, line = 0;   // data row of a table, line of a text file
+    double lon = 0.0, lat = 0.0; // degrees
+    double distance_km = 0.0, extent_km = 0.0; // from the survey's centre
+    int64_t count = 0;
+    bool zone_without = false; // the run's UTM zone was chosen without it
 };
 
 // The notice's line for the user.

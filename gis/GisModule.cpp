@@ -75,6 +75,7 @@ void PrepareStationText(const std::string &path, const TableOptions &options,
             : TStationTextInput(path, DecimalSeparator(), encoding);
     InputRecord record;
     std::vector<double> x, y;
+    std::vector<int64_t> lines; // of each station
     try {
         text.Rewind();
         while (text.Next(record)) {
@@ -88,6 +89,7 @@ void PrepareStationText(const std::string &path, const TableOptions &options,
                 listed.name = record.name;
                 x.push_back(listed.x);
                 y.push_back(listed.y);
+                lines.push_back(record.line);
             } else if (record.blank) {
                 continue;
             } else {
@@ -113,9 +115,20 @@ void PrepareStationText(const std::string &path, const TableOptions &options,
         input.stations.clear();
         return;
     }
-    const GisError placed = PlaceCoordinates(path, options, {}, false, x, y,
-                                             input.lon, input.lat, input.crs);
+    GisError placed = PlaceCoordinates(path, options, {}, false, x, y,
+                                       input.lon, input.lat, input.crs);
+    // Lines of the file, not indices, in what the user reads.
+    for (GisNotice &notice : input.crs.notices) {
+        if (notice.row > 0) {
+            notice.line = lines[static_cast<size_t>(notice.row - 1)];
+            notice.row = 0;
+        }
+    }
     if (!placed.ok()) {
+        if (placed.row > 0) {
+            placed.line = lines[static_cast<size_t>(placed.row - 1)];
+            placed.row = 0;
+        }
         return Refuse(placed, path, path, said);
     }
     size_t k = 0;

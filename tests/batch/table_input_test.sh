@@ -88,6 +88,18 @@ run "$work/degrees.csv" -o "$work/degrees_res.dat" --crs NOT-A-CRS
 check "a CRS PROJ does not accept is a usage error" [ "$status" -eq 2 ]
 check "and is named" grep -q "NOT-A-CRS" "$work/err"
 
+# A longitude beyond 180 is refused with its row; one sign-flipped longitude
+# is named and the zone goes by the other stations (2026-12-10, issue 19).
+awk 'NR == 9 { sub(/,-70\./, ",70.") } NR == 12 { sub(/,-70\.[0-9]*,/, ",-250.5,") } { print }' "$work/degrees.csv" >"$work/flipped.csv"
+sed '12d' "$work/flipped.csv" >"$work/one_flipped.csv"
+run "$work/flipped.csv" -o "$work/r.dat"
+check "a longitude beyond 180 fails" [ "$status" -eq 1 ]
+check "naming its row" grep -q "the longitude -250.5 of the station in row 11 lies beyond ±180" "$work/err"
+run "$work/one_flipped.csv" -o "$work/r.dat" --min-points 4
+check "one sign-flipped longitude still runs" [ "$status" -eq 0 ]
+check "and is named" grep -q "^The station in row 8 (longitude 70.479, latitude -36) lies .* km from the survey's centre.*; the UTM zone is chosen from the other stations.$" "$work/err"
+check "the zone goes by the others" grep -q "UTM zone 19S (EPSG:32719)" "$work/err"
+
 # Headers it cannot take, and rows without numbers.
 printf 'x,y,ba,cba\n1,2,3,4\n' >"$work/ambiguous.csv"
 run "$work/ambiguous.csv" -o "$work/r.dat"

@@ -277,8 +277,21 @@ TEST(Coordinates, Refusals) {
          "survey.csv: the coordinates' own reference system is not known, so "
          "they cannot be taken to WGS 84 / UTM zone 19S (EPSG:32719). Name it "
          "with --source-crs."},
+        // 2026-12-10, issue 19: a longitude past 180 moved the survey to
+        // another UTM zone; a latitude past 90 failed in PROJ.
         {"latitude beyond the pole",
          "lon,lat,value\n-70.5,-36,1\nx,1,2\n-70.6,-95,3\n", "", "",
+         GisProblem::AngleOutOfRange,
+         "survey.csv: the latitude -95 of the station in row 3 lies beyond "
+         "±90; check its coordinates."},
+        {"longitude beyond 180", "lon,lat,value\n-70.5,-36,1\n200.5,-36,2\n",
+         "", "", GisProblem::AngleOutOfRange,
+         "survey.csv: the longitude 200.5 of the station in row 2 lies "
+         "beyond ±180; check its coordinates."},
+        {"longitude beyond -180 with --crs", "lon,lat,value\n-180.25,-36,1\n",
+         "", "EPSG:32719", GisProblem::AngleOutOfRange, nullptr},
+        {"a point the projection cannot hold",
+         "x,y,value\n362472,6008599,1\n1e8,6e6,2\n", "EPSG:32719", "EPSG:32718",
          GisProblem::TransformFailed, nullptr},
     };
     for (const Case &c : cases) {
@@ -294,13 +307,17 @@ TEST(Coordinates, Refusals) {
             EXPECT_EQ(GisMessage(error), c.message);
         }
         EXPECT_EQ(IsUsageProblem(error.problem),
-                  c.problem != GisProblem::TransformFailed);
+                  c.problem != GisProblem::TransformFailed &&
+                      c.problem != GisProblem::AngleOutOfRange);
     }
     // The failing station is named by its data row (row 2 had no number).
     TableData table =
-        ReadTableText(dir, "lon,lat,value\n-70.5,-36,1\nx,1,2\n-70.6,-95,3\n");
+        ReadTableText(dir, "x,y,value\n362472,6008599,1\nx,1,2\n1e8,6e6,3\n");
+    TableOptions options;
+    options.source_crs = "EPSG:32719"; // 1e8 m east lies beyond its domain
+    options.crs = "EPSG:32718";
     RunCrs run;
-    const GisError error = PlaceStations("survey.csv", {}, table, run);
+    const GisError error = PlaceStations("survey.csv", options, table, run);
     EXPECT_EQ(error.row, 3);
     EXPECT_EQ(GisMessage(error).rfind(
                   "survey.csv: PROJ cannot transform the station (row 3). ", 0),
@@ -364,4 +381,32 @@ TEST(Coordinates, SourceCrsOverALayersOwnIsSaid) {
             said.push_back(NoticeMessage(notice));
         EXPECT_EQ(said, c.notices);
     }
+}
+
+TEST(Coordinates, StationFarOutsideTheRestIsSaidAndDoesNotChooseTheZone) {
+    // 2026-12-10, issue 19: one sign-flipped longitude took the survey from
+    // zone 19S to zone 31S.
+    std::string csv = "lon,lat,value\n";
+    for (int k = 0; k < 20; ++k) {
+        const double lon = k == 7 ? 70.52 : -70.5 - 0.01 * (k % 5);
+        csv += std::to_string(lon) + "," +
+               std::to_string(-36.0 - 0.01 * (k / 5)) + ",1\n";
+    }
+    TempDir dir;
+    TableData table = ReadTableText(dir, csv);
+    RunCrs run;
+    ASSERT_TRUE(PlaceStations("survey.csv", {}, table, run).ok());
+    EXPECT_EQ(run.name, "WGS 84 / UTM zone 19S (EPSG:32719)");
+    ASSERT_EQ(run.notices.size(), 1u);
+    EXPECT_EQ(run.notices[0].row, 8);
+    const std::string said = NoticeMessage(run.notices[0]);
+    EXPECT_EQ(said.rfind("The station in row 8 (longitude 70.52, latitude "
+                         "-36.01) lies ",
+                         0),
+              0u)
+        << said;
+    EXPECT_NE(said.find(" km from the survey's centre, more than 10 times "
+                        "the survey's extent ("),
+              std::string::npos)
+        << said;
 }
