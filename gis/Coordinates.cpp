@@ -33,14 +33,31 @@ bool ParseCrs(const std::string &text, OGRSpatialReference &srs) {
     return true;
 }
 
-std::string NameOf(const OGRSpatialReference &srs) {
+const char *NameOrUnnamed(const OGRSpatialReference &srs) {
     const char *name = srs.GetName();
-    std::string text = name != nullptr && name[0] != '\0' ? name : "unnamed";
+    return name != nullptr && name[0] != '\0' ? name : "unnamed";
+}
+
+std::string NameOf(const OGRSpatialReference &srs) {
+    std::string text = NameOrUnnamed(srs);
     const char *authority = srs.GetAuthorityName(nullptr);
     const char *code = srs.GetAuthorityCode(nullptr);
     if (authority != nullptr && code != nullptr)
         text += std::string(" (") + authority + ":" + code + ")";
     return text;
+}
+
+// True when a projected CRS's coordinates are metres.
+bool InMetres(const OGRSpatialReference &projected) {
+    constexpr double tolerance = 1e-12; // of a factor exactly 1 in the CRS
+    return std::abs(projected.GetLinearUnits(nullptr) - 1.0) <= tolerance;
+}
+
+// The name of a CRS's length unit, "US survey foot".
+std::string LengthUnit(const OGRSpatialReference &srs) {
+    const char *unit = nullptr;
+    srs.GetLinearUnits(&unit);
+    return unit != nullptr && unit[0] != '\0' ? unit : "an unnamed unit";
 }
 
 std::string WktOf(const OGRSpatialReference &srs) {
@@ -217,6 +234,12 @@ GisError PlaceCoordinates(const std::string &file, const TableOptions &options,
         if (!target.IsProjected())
             return Refusal(GisProblem::TargetNotProjected, file, target_option,
                            NameOf(target));
+        if (!InMetres(target)) {
+            GisError error = Refusal(GisProblem::TargetNotMetres, file,
+                                     target_option, NameOf(target));
+            error.unit = LengthUnit(target);
+            return error;
+        }
     }
 
     if (geographic) {
@@ -260,6 +283,27 @@ GisError PlaceCoordinates(const std::string &file, const TableOptions &options,
         if (!error.ok())
             return error;
         Describe(target, run);
+        run.transformed = true;
+        return {};
+    }
+    if (!InMetres(source)) {
+        // Feet and other units: metres of the same projection, so that the
+        // parameters in metres mean what they say (a --crs in feet was
+        // refused above).
+        OGRSpatialReference metres(source);
+        metres.SetLinearUnitsAndUpdateParameters(SRS_UL_METER, 1.0);
+        metres.SetProjCS(
+            (std::string(NameOrUnnamed(source)) + ", in metres").c_str());
+        UseEastNorth(metres);
+        GisError error = Transform(file, source, metres, x, y);
+        if (!error.ok())
+            return error;
+        GisNotice notice;
+        notice.note = GisNote::ConvertedToMetres;
+        notice.option = LengthUnit(source);
+        notice.detail = NameOf(source);
+        run.notices.push_back(notice);
+        Describe(metres, run);
         run.transformed = true;
         return {};
     }

@@ -33,17 +33,20 @@ struct RunCrs {
 //    UtmEpsgCode). `lon` and `lat` receive the coordinates as read (degrees,
 //    in the source's datum).
 //  - Projected source: used as it is and its CRS carried on; with a --crs that
-//    is another CRS, transformed to it.
+//    is another CRS, transformed to it. Without --crs, a source in feet (any
+//    unit but the metre) is converted to metres of the same projection (a
+//    CRS named "..., in metres"), with a notice, since the run's parameters
+//    are metres; a --crs in such a unit is refused (TargetNotMetres).
 //  - Unknown or local source (a GeoPackage's undefined Cartesian system):
 //    used as it is (a local CRS carried on); --crs is refused
 //    (UnknownSourceCrs), as nothing tells what to transform from.
 // x is east (or longitude) and y north (or latitude) whatever the CRS's own
 // axis order. `x` and `y` are changed in place; lon and lat are left empty
 // unless the input was geographic. Errors: BadCrsText (with the option),
-// TargetNotProjected, CrsMismatch (longitude and latitude columns with a
-// projected --source-crs or layer), UnknownSourceCrs, AngleOutOfRange,
-// TransformFailed (row = the coordinates' index + 1, the first that fails;
-// the notices' rows too), each naming `file`.
+// TargetNotProjected, TargetNotMetres, CrsMismatch (longitude and latitude
+// columns with a projected --source-crs or layer), UnknownSourceCrs,
+// AngleOutOfRange, TransformFailed (row = the coordinates' index + 1, the first
+// that fails; the notices' rows too), each naming `file`.
 GisError PlaceCoordinates(const std::string &file, const TableOptions &options,
                           const std::string &layer_crs, bool lon_lat_columns,
                           std::vector<double> &x, std::vector<double> &y,

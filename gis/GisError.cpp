@@ -145,6 +145,12 @@ std::string GisMessage(const GisError &error) {
         return error.option + ": " + error.detail +
                " is not a projected coordinate reference system; the "
                "kriging needs metres.";
+    case GisProblem::TargetNotMetres:
+        return error.option + ": " + error.detail + " measures in " +
+               error.unit +
+               "; the kriging's distances are metres. Choose a coordinate "
+               "reference system in metres (the same projection often has "
+               "one).";
     case GisProblem::CrsMismatch:
         return file +
                "the coordinate columns are longitude and latitude, but " +
@@ -186,6 +192,11 @@ std::string NoticeMessage(const GisNotice &notice) {
                (notice.zone_without
                     ? "; the UTM zone is chosen from the other stations."
                     : ".");
+    case GisNote::ConvertedToMetres:
+        return notice.detail + " measures in " + notice.option +
+               ": the coordinates are converted to metres of the same "
+               "projection, as the search distance, the increment and the "
+               "cell size are metres.";
     case GisNote::MoreFarStations:
         return "And " + std::to_string(notice.count) +
                " more stations that far from the survey's centre.";
@@ -208,6 +219,7 @@ bool IsUsageProblem(GisProblem problem) {
     case GisProblem::NoLayers:
     case GisProblem::BadCrsText:
     case GisProblem::TargetNotProjected:
+    case GisProblem::TargetNotMetres:
     case GisProblem::CrsMismatch:
     case GisProblem::UnknownSourceCrs:
         return true;

@@ -35,7 +35,8 @@ enum class GisProblem {
                    // detail: the encoding, empty for UTF-8)
     // coordinates
     BadCrsText,         // PROJ does not accept a CRS text (option, detail)
-    TargetNotProjected, // --crs names a CRS that is not in metres (detail)
+    TargetNotProjected, // --crs names a CRS that is not projected (detail)
+    TargetNotMetres,    // --crs is projected in another unit (detail, unit)
     CrsMismatch,        // longitude/latitude columns with a projected CRS
     UnknownSourceCrs,   // --crs given, but the coordinates' own CRS unknown
     TransformFailed,    // PROJ could not transform a station (row, detail)
@@ -62,6 +63,7 @@ struct GisError {
     int64_t row = 0;                     // data row, counted from 1; 0 none
     int64_t line = 0; // line of a text file, counted from 1; 0 none
     double number = 0.0, limit = 0.0; // a coordinate out of range, its limit
+    std::string unit; // the length unit of a CRS that is not in metres
 
     bool ok() const { return problem == GisProblem::None; }
 
@@ -80,9 +82,11 @@ struct GisError {
 enum class GisNote {
     SourceCrsOverrides, // --source-crs (option) over the CRS the layer
                         // declares (detail: its name)
-    FarStation,      // a station far outside the rest (row or line, lon, lat,
-                     // distance_km, extent_km, zone_without)
-    MoreFarStations, // `count` more such stations
+    FarStation,        // a station far outside the rest (row or line, lon, lat,
+                       // distance_km, extent_km, zone_without)
+    MoreFarStations,   // `count` more such stations
+    ConvertedToMetres, // projected coordinates in another unit (option: the
+                       // unit) taken to metres of their CRS (detail: its name)
 };
 
 // A notice with what its message needs; only the members it uses are set.

@@ -161,6 +161,7 @@ bool SurveyPreparation::AsksForColumns() const {
     case GisProblem::MixedCoordinates:
     case GisProblem::BadCrsText:
     case GisProblem::TargetNotProjected:
+    case GisProblem::TargetNotMetres:
     case GisProblem::CrsMismatch:
     case GisProblem::UnknownSourceCrs:
         return true;

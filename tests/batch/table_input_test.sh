@@ -88,6 +88,19 @@ run "$work/degrees.csv" -o "$work/degrees_res.dat" --crs NOT-A-CRS
 check "a CRS PROJ does not accept is a usage error" [ "$status" -eq 2 ]
 check "and is named" grep -q "NOT-A-CRS" "$work/err"
 
+# A CRS in feet: the source's coordinates converted to metres, a --crs in
+# feet refused naming its unit (2026-12-10, issue 19).
+run "$work/survey.csv" -o "$work/feet_res.dat" --source-crs EPSG:2227
+check "a source CRS in feet runs ($(head -c 200 "$work/err"))" [ "$status" -eq 0 ]
+check "and says it converts to metres" grep -q "measures in US survey foot: the coordinates are converted to metres" "$work/err"
+check "the result holds metres" awk -v foot="$(awk 'BEGIN { printf "%.17g", 1200 / 3937 }')" '
+    NR == FNR { x[FNR] = $1; next }
+    FNR > 1 { d = $1 - x[FNR - 1] * foot; if (d > 0.0015 || d < -0.0015) bad = 1 }
+    END { exit bad }' "$work/survey.dat" "$work/feet_res.dat"
+run "$work/survey.csv" -o "$work/r.dat" --source-crs EPSG:32633 --crs EPSG:2227
+check "a --crs in feet is a usage error" [ "$status" -eq 2 ]
+check "naming the unit" grep -q "EPSG:2227) measures in US survey foot" "$work/err"
+
 # A longitude beyond 180 is refused with its row; one sign-flipped longitude
 # is named and the zone goes by the other stations (2026-12-10, issue 19).
 awk 'NR == 9 { sub(/,-70\./, ",70.") } NR == 12 { sub(/,-70\.[0-9]*,/, ",-250.5,") } { print }' "$work/degrees.csv" >"$work/flipped.csv"

@@ -3,6 +3,7 @@
 // pipeline), a named --crs, projected input kept, and the refusals.
 #include <cmath>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -267,6 +268,14 @@ TEST(Coordinates, Refusals) {
          GisProblem::TargetNotProjected,
          "--crs: WGS 84 (EPSG:4326) is not a projected coordinate reference "
          "system; the kriging needs metres."},
+        // 2026-12-10, issue 19: x[m] held feet, and the search distance
+        // was applied in feet.
+        {"--crs in feet", "x,y,value\n1,2,3\n", "EPSG:32719", "EPSG:2227",
+         GisProblem::TargetNotMetres,
+         "--crs: NAD83 / California zone 3 (ftUS) (EPSG:2227) measures in US "
+         "survey foot; the kriging's distances are metres. Choose a "
+         "coordinate reference system in metres (the same projection often "
+         "has one)."},
         {"degree columns, projected source", "lon,lat,value\n1,2,3\n",
          "EPSG:32719", "", GisProblem::CrsMismatch,
          "survey.csv: the coordinate columns are longitude and latitude, but "
@@ -409,4 +418,46 @@ TEST(Coordinates, StationFarOutsideTheRestIsSaidAndDoesNotChooseTheZone) {
                         "the survey's extent ("),
               std::string::npos)
         << said;
+}
+
+TEST(Coordinates, ProjectedInFeetIsConvertedToMetres) {
+    // 2026-12-10, issue 19: a source CRS in US survey feet was taken as
+    // metres.
+    TempDir dir;
+    TableData table = ReadTableText(
+        dir, "x,y,value\n6000000,2000000,1\n6003937,2001200.5,2\n");
+    TableOptions options;
+    options.source_crs = "EPSG:2227";
+    RunCrs run;
+    const GisError placed = PlaceStations("survey.csv", options, table, run);
+    ASSERT_TRUE(placed.ok()) << GisMessage(placed);
+    // A US survey foot is 1200/3937 m exactly; PROJ goes through the
+    // projection's inverse and forward, within a micrometre.
+    const double foot = 1200.0 / 3937.0;
+    EXPECT_NEAR(table.rows.stations[0].x, 6000000 * foot, 1e-6);
+    EXPECT_NEAR(table.rows.stations[0].y, 2000000 * foot, 1e-6);
+    EXPECT_NEAR(table.rows.stations[1].x, 6003937 * foot, 1e-6);
+    EXPECT_NEAR(table.rows.stations[1].y, 2001200.5 * foot, 1e-6);
+    EXPECT_EQ(run.name, "NAD83 / California zone 3 (ftUS), in metres");
+    EXPECT_TRUE(run.transformed);
+    ASSERT_EQ(run.notices.size(), 1u);
+    EXPECT_EQ(NoticeMessage(run.notices[0]),
+              "NAD83 / California zone 3 (ftUS) (EPSG:2227) measures in US "
+              "survey foot: the coordinates are converted to metres of the "
+              "same projection, as the search distance, the increment and "
+              "the cell size are metres.");
+    // Its metres are those of the CRS itself, as PROJ takes it to them.
+    OGRSpatialReference metres, feet;
+    ASSERT_EQ(metres.importFromWkt(run.wkt.c_str()), OGRERR_NONE);
+    EXPECT_EQ(metres.GetLinearUnits(nullptr), 1.0);
+    feet.importFromEPSG(2227);
+    metres.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    feet.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    std::unique_ptr<OGRCoordinateTransformation> back(
+        OGRCreateCoordinateTransformation(&metres, &feet));
+    ASSERT_TRUE(back);
+    double x = table.rows.stations[1].x, y = table.rows.stations[1].y;
+    ASSERT_TRUE(back->Transform(1, &x, &y));
+    EXPECT_NEAR(x, 6003937, 1e-5);
+    EXPECT_NEAR(y, 2001200.5, 1e-5);
 }
