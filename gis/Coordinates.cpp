@@ -313,15 +313,15 @@ GisError PlaceCoordinates(const std::string &file, const TableOptions &options,
 
 GisError PlaceStations(const std::string &file, const TableOptions &options,
                        TableData &table, RunCrs &run) {
-    std::vector<TableStation> &stations = table.rows.stations;
-    std::vector<double> x(stations.size()), y(stations.size()), lon, lat;
-    for (size_t i = 0; i < stations.size(); ++i) {
+    TListedStations &stations = table.rows.stations;
+    std::vector<double> x(stations.Size()), y(stations.Size());
+    for (size_t i = 0; i < stations.Size(); ++i) {
         x[i] = stations[i].x;
         y[i] = stations[i].y;
     }
-    GisError error =
-        PlaceCoordinates(file, options, table.layer_crs,
-                         table.choice.geographic, x, y, lon, lat, run);
+    GisError error = PlaceCoordinates(file, options, table.layer_crs,
+                                      table.choice.geographic, x, y, table.lon,
+                                      table.lat, run);
     // Rows, not indices, in what the user reads.
     const auto row_of = [&](int64_t index) {
         return stations[static_cast<size_t>(index - 1)].row;
@@ -334,13 +334,9 @@ GisError PlaceStations(const std::string &file, const TableOptions &options,
             error.row = row_of(error.row);
         return error;
     }
-    for (size_t i = 0; i < stations.size(); ++i) {
+    for (size_t i = 0; i < stations.Size(); ++i) {
         stations[i].x = x[i];
         stations[i].y = y[i];
-        if (run.geographic_input) {
-            stations[i].lon = lon[i];
-            stations[i].lat = lat[i];
-        }
     }
     return {};
 }

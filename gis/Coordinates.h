@@ -54,8 +54,8 @@ GisError PlaceCoordinates(const std::string &file, const TableOptions &options,
                           RunCrs &run);
 
 // PlaceCoordinates for the stations of a table (its layer CRS and column
-// choice); each station's x and y become the run's metres, and lon and lat
-// keep the degrees of geographic input. Refusals and notices name the
-// station's data row.
+// choice); each station's x and y become the run's metres, and table.lon and
+// table.lat keep the degrees of geographic input. Refusals and notices name
+// the station's data row.
 GisError PlaceStations(const std::string &file, const TableOptions &options,
                        TableData &table, RunCrs &run);

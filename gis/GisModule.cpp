@@ -74,71 +74,64 @@ void PrepareStationText(const std::string &path, const TableOptions &options,
             ? TStationTextInput(path, input.bytes, DecimalSeparator(), encoding)
             : TStationTextInput(path, DecimalSeparator(), encoding);
     InputRecord record;
-    std::vector<double> x, y;
-    std::vector<int64_t> lines; // of each station
+    TListedStations listed;
     try {
         text.Rewind();
         while (text.Next(record)) {
-            ListedStation listed;
-            listed.row = record.line;
             if (record.is_station) {
-                listed.x = record.station.x;
-                listed.y = record.station.y;
-                listed.h = record.station.h;
-                listed.value = record.station.value;
-                listed.name = record.name;
-                x.push_back(listed.x);
-                y.push_back(listed.y);
-                lines.push_back(record.line);
-            } else if (record.blank) {
-                continue;
-            } else {
-                listed.unread = std::string(record.text);
+                listed.Add({record.station.x, record.station.y,
+                            record.station.h, record.station.value,
+                            record.line},
+                           record.name);
+            } else if (!record.blank) {
+                listed.AddUnread(record.line, record.text);
             }
-            input.stations.push_back(std::move(listed));
         }
     } catch (const EncodingError &error) {
         GisError refusal =
             GisError::About(GisProblem::NotText, path, error.encoding);
         refusal.line = error.line;
-        input.stations.clear();
         return Refuse(refusal, path, path, said);
     } catch (const FileError &error) {
         // missing, unreadable: the station reader's own words
         said.status = 1;
         said.error = error.what();
-        input.stations.clear();
         return;
     }
-    if (x.empty()) {
+    if (listed.Empty()) {
         // No station to place: the run reads the file and says so.
-        input.stations.clear();
         return;
+    }
+    std::vector<double> x(listed.Size()), y(listed.Size());
+    for (size_t k = 0; k < listed.Size(); ++k) {
+        x[k] = listed[k].x;
+        y[k] = listed[k].y;
     }
     GisError placed = PlaceCoordinates(path, options, {}, false, x, y,
                                        input.lon, input.lat, input.crs);
     // Lines of the file, not indices, in what the user reads.
+    const auto line_of = [&](int64_t index) {
+        return listed[static_cast<size_t>(index - 1)].row;
+    };
     for (GisNotice &notice : input.crs.notices) {
         if (notice.row > 0) {
-            notice.line = lines[static_cast<size_t>(notice.row - 1)];
+            notice.line = line_of(notice.row);
             notice.row = 0;
         }
     }
     if (!placed.ok()) {
         if (placed.row > 0) {
-            placed.line = lines[static_cast<size_t>(placed.row - 1)];
+            placed.line = line_of(placed.row);
             placed.row = 0;
         }
         return Refuse(placed, path, path, said);
     }
-    size_t k = 0;
-    for (ListedStation &listed : input.stations) {
-        if (listed.unread.empty()) {
-            listed.x = x[k];
-            listed.y = y[k];
-            ++k;
-        }
+    for (size_t k = 0; k < listed.Size(); ++k) {
+        listed[k].x = x[k];
+        listed[k].y = y[k];
     }
+    input.stations = std::move(listed);
+    input.stations.Trim();
     input.listed = true;
     input.bytes = std::string(); // listed: the bytes are done with
     TellCrs(input.crs, said);
@@ -211,7 +204,7 @@ SurveyPreparation PrepareWithGis(const std::string &path,
             said.notes.push_back("  " + DescribeSkippedRow(skipped));
         }
     }
-    if (table.rows.stations.empty()) {
+    if (table.rows.stations.Empty()) {
         said.status = 1;
         said.error = "no row of " + path + " holds a station";
         // Numbers with the other decimal separator: the advice, once more.
@@ -221,22 +214,10 @@ SurveyPreparation PrepareWithGis(const std::string &path,
         }
         return said;
     }
-    input.stations.reserve(table.rows.stations.size());
-    for (const TableStation &station : table.rows.stations) {
-        ListedStation listed;
-        listed.x = station.x;
-        listed.y = station.y;
-        listed.has_height = !std::isnan(station.h);
-        listed.h = listed.has_height ? station.h : 0.0;
-        listed.value = station.value;
-        listed.name = station.point;
-        listed.row = station.row;
-        input.stations.push_back(std::move(listed));
-        if (input.crs.geographic_input) {
-            input.lon.push_back(station.lon);
-            input.lat.push_back(station.lat);
-        }
-    }
+    input.stations = std::move(table.rows.stations);
+    input.stations.Trim();
+    input.lon = std::move(table.lon);
+    input.lat = std::move(table.lat);
     input.listed = true;
     return said;
 }

@@ -18,7 +18,7 @@ struct SurveyInput {
     // Listed in memory (a table, or a station file moved to another
     // coordinate system); false: the run reads the station file itself.
     bool listed = false;
-    std::vector<ListedStation> stations; // with lines that are not stations
+    TListedStations stations; // with lines that are not stations
     // Longitude and latitude of each station (one entry per station, in
     // order) when the input was geographic; empty otherwise.
     std::vector<double> lon, lat;

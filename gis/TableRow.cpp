@@ -132,12 +132,6 @@ bool ConvertRow(std::span<const Cell> cells, const ColumnChoice &choice,
     return true;
 }
 
-void TableRows::Skip(SkippedRow &&row) {
-    ++skipped;
-    if (first_skipped.size() < kept_skipped_rows)
-        first_skipped.push_back(std::move(row));
-}
-
 std::string DescribeSkippedRow(const SkippedRow &skipped) {
     std::string text = "row " + std::to_string(skipped.row) + ": ";
     text += RoleName(skipped.role);

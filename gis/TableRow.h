@@ -25,12 +25,10 @@ struct Cell {
 
 constexpr double no_height = std::numeric_limits<double>::quiet_NaN();
 
-// A station read from a table. x and y are metres, or longitude and latitude
-// in degrees (x east, y north) until PlaceStations projects them; lon and lat
-// then keep the degrees.
+// A row of a table turned into a station. x and y are metres, or longitude
+// and latitude in degrees (x east, y north).
 struct TableStation {
     double x = 0.0, y = 0.0;
-    double lon = std::nan(""), lat = std::nan(""); // geographic input only
     double h = no_height; // metres; NaN when the table or the cell has none
     double value = 0.0;   // mGal
     std::string point;    // UTF-8; the row number when there is no name
@@ -65,19 +63,6 @@ struct SkippedRow {
 bool ConvertRow(std::span<const Cell> cells, const ColumnChoice &choice,
                 int64_t row, char decimal_separator, TableStation &station,
                 SkippedRow &skipped);
-
-// Rows kept with their reason for the message; the rest are only counted.
-constexpr size_t kept_skipped_rows = 5;
-
-// The stations of a table and the rows passed over.
-struct TableRows {
-    std::vector<TableStation> stations;
-    int64_t skipped = 0;                   // rows that gave no station
-    std::vector<SkippedRow> first_skipped; // the first kept_skipped_rows
-
-    // Counts a skipped row, keeping the first few.
-    void Skip(SkippedRow &&row);
-};
 
 // One line for the user about a skipped row, e.g.
 // "row 7: value \"n/a\" is not a number", or for a number with the other

@@ -109,7 +109,9 @@ void TakeRow(std::span<const Cell> cells, int64_t row,
     SkippedRow skipped;
     if (ConvertRow(cells, table.choice, row, options.decimal_separator, station,
                    skipped))
-        table.rows.stations.push_back(std::move(station));
+        table.rows.stations.Add(
+            {station.x, station.y, station.h, station.value, station.row},
+            station.point);
     else
         table.rows.Skip(std::move(skipped));
 }
@@ -364,6 +366,12 @@ GisError ReadGdalTable(const std::string &path, const SourceDecision &decision,
 }
 
 } // namespace
+
+void TableRows::Skip(SkippedRow &&row) {
+    ++skipped;
+    if (first_skipped.size() < kept_skipped_rows)
+        first_skipped.push_back(std::move(row));
+}
 
 TMemorySource::TMemorySource(const std::string &name,
                              const std::string &bytes) {

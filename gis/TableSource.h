@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/StationInput.h"
 #include "gis/ColumnChoice.h"
 #include "gis/GisError.h"
 #include "gis/TableRow.h"
@@ -91,6 +92,20 @@ SourceDecision DecideSource(const std::string &path,
 // True when `options` names the columns (--columns or chosen_columns).
 bool NamesColumns(const TableOptions &options);
 
+// Rows kept with their reason for the message; the rest are only counted.
+constexpr size_t kept_skipped_rows = 5;
+
+// The stations of a table, held compactly (a million rows cost little more
+// than their numbers and names), and the rows passed over.
+struct TableRows {
+    TListedStations stations; // x and y as read until PlaceStations
+    int64_t skipped = 0;      // rows that gave no station
+    std::vector<SkippedRow> first_skipped; // the first kept_skipped_rows
+
+    // Counts a skipped row, keeping the first few.
+    void Skip(SkippedRow &&row);
+};
+
 // A table read into stations, with what the user is told about it.
 struct TableData {
     std::string layer;               // the layer read (GDAL sources)
@@ -100,6 +115,9 @@ struct TableData {
     // one; empty otherwise.
     std::string layer_crs;
     TableRows rows; // stations in the source's order, and rows passed over
+    // Longitude and latitude of each station, degrees, once PlaceStations
+    // projected geographic input; empty otherwise.
+    std::vector<double> lon, lat;
 };
 
 // A source read once into memory (standard input, a pipe), offered to

@@ -83,7 +83,7 @@ TEST(Coordinates, LongitudeAndLatitudeGoToTheUtmZoneOfTheCentre) {
         SCOPED_TRACE(c.name);
         TableData table = ReadTableText(dir, c.csv);
         ASSERT_TRUE(table.choice.geographic);
-        const std::vector<TableStation> read = table.rows.stations;
+        const TListedStations read = table.rows.stations;
         RunCrs run;
         const GisError error =
             PlaceStations("survey.csv", TableOptions{}, table, run);
@@ -92,12 +92,15 @@ TEST(Coordinates, LongitudeAndLatitudeGoToTheUtmZoneOfTheCentre) {
         EXPECT_TRUE(run.geographic_input);
         EXPECT_TRUE(run.transformed);
         EXPECT_NE(run.wkt.find("UTM zone"), std::string::npos);
-        for (size_t i = 0; i < read.size(); ++i) {
-            const TableStation &s = table.rows.stations[i];
+        ASSERT_EQ(table.lon.size(), read.Size());
+        ASSERT_EQ(table.lat.size(), read.Size());
+        for (size_t i = 0; i < read.Size(); ++i) {
+            const ListedStation &s = table.rows.stations[i];
             // the degrees as read, exactly
-            EXPECT_EQ(s.lon, read[i].x);
-            EXPECT_EQ(s.lat, read[i].y);
-            const Metres expected = ProjUtm(c.zone, c.south, s.lon, s.lat);
+            EXPECT_EQ(table.lon[i], read[i].x);
+            EXPECT_EQ(table.lat[i], read[i].y);
+            const Metres expected =
+                ProjUtm(c.zone, c.south, table.lon[i], table.lat[i]);
             EXPECT_NEAR(s.x, expected.x, millimetre);
             EXPECT_NEAR(s.y, expected.y, millimetre);
         }
@@ -142,7 +145,7 @@ TEST(Coordinates, NamedCrsIsUsed) {
         const GisError error = PlaceStations("survey.csv", options, table, run);
         ASSERT_TRUE(error.ok()) << GisMessage(error);
         EXPECT_EQ(run.name.rfind("WGS 84 / UTM zone 18S", 0), 0u) << run.name;
-        const TableStation &s = table.rows.stations[1];
+        const ListedStation &s = table.rows.stations[1];
         const Metres expected = ProjUtm(18, true, -70.6, -36.1);
         EXPECT_NEAR(s.x, expected.x, millimetre);
         EXPECT_NEAR(s.y, expected.y, millimetre);
@@ -180,7 +183,7 @@ TEST(Coordinates, ProjectedInputIsKeptAsItIs) {
         // exactly the doubles read
         EXPECT_EQ(table.rows.stations[0].x, 362472.40);
         EXPECT_EQ(table.rows.stations[1].y, 6007741.50);
-        EXPECT_TRUE(std::isnan(table.rows.stations[0].lon));
+        EXPECT_TRUE(table.lon.empty());
     }
 }
 
@@ -243,7 +246,7 @@ TEST(Coordinates, SourceCrsSaysDegrees) {
     RunCrs run;
     ASSERT_TRUE(PlaceStations("survey.csv", options, table, run).ok());
     EXPECT_EQ(run.name, "WGS 84 / UTM zone 19S (EPSG:32719)");
-    EXPECT_EQ(table.rows.stations[0].lon, -70.5);
+    EXPECT_EQ(table.lon.at(0), -70.5);
 }
 
 TEST(Coordinates, Refusals) {

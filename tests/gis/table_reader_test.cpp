@@ -65,16 +65,17 @@ TableData ReadOk(const std::string &path, const TableOptions &options = {}) {
 // conversion, or from the same stored double.
 void ExpectSameStations(const TableData &table, bool names) {
     const std::vector<Station> expected = ParsedStations();
-    ASSERT_EQ(table.rows.stations.size(), expected.size());
+    ASSERT_EQ(table.rows.stations.Size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
         SCOPED_TRACE(station_lines[i]);
-        const TableStation &got = table.rows.stations[i];
+        const ListedStation &got = table.rows.stations[i];
         EXPECT_EQ(got.x, expected[i].x);
         EXPECT_EQ(got.y, expected[i].y);
         EXPECT_EQ(got.h, expected[i].h);
         EXPECT_EQ(got.value, expected[i].value);
-        EXPECT_EQ(got.point, names ? std::string(expected[i].point)
-                                   : std::to_string(i + 1));
+        EXPECT_EQ(table.rows.stations.Name(i),
+                  names ? std::string(expected[i].point)
+                        : std::to_string(i + 1));
         EXPECT_EQ(got.row, static_cast<int64_t>(i) + 1);
     }
     EXPECT_EQ(table.rows.skipped, 0);
@@ -166,18 +167,18 @@ TEST(TableReader, SpreadsheetsGiveTheStationParsersDoubles) {
             TableOptions options;
             options.decimal_separator = ',';
             const TableData table = ReadOk(path, options);
-            ASSERT_EQ(table.rows.stations.size(), rows.size());
+            ASSERT_EQ(table.rows.stations.Size(), rows.size());
             size_t k = 0;
             for (size_t i = 0; i < parsed.size(); ++i) {
                 if (typed && i == 1)
                     continue;
                 SCOPED_TRACE(station_lines[i]);
-                const TableStation &got = table.rows.stations[k++];
+                const ListedStation &got = table.rows.stations[k];
                 EXPECT_EQ(got.x, parsed[i].x);
                 EXPECT_EQ(got.y, parsed[i].y);
                 EXPECT_EQ(got.h, parsed[i].h);
                 EXPECT_EQ(got.value, parsed[i].value);
-                EXPECT_EQ(got.point, parsed[i].point);
+                EXPECT_EQ(table.rows.stations.Name(k++), parsed[i].point);
             }
         }
     }
@@ -208,9 +209,9 @@ TEST(TableReader, NoNameAndNoHeight) {
     const std::string path =
         dir.Write("s.csv", "easting,northing,cba\n1,2,3\n\n4,5,6\n");
     const TableData table = ReadOk(path);
-    ASSERT_EQ(table.rows.stations.size(), 2u);
-    EXPECT_EQ(table.rows.stations[0].point, "1");
-    EXPECT_EQ(table.rows.stations[1].point, "2"); // blank lines are no rows
+    ASSERT_EQ(table.rows.stations.Size(), 2u);
+    EXPECT_EQ(table.rows.stations.Name(0), "1");
+    EXPECT_EQ(table.rows.stations.Name(1), "2"); // blank lines are no rows
     EXPECT_TRUE(std::isnan(table.rows.stations[1].h));
     EXPECT_EQ(DescribeColumns(table.choice, table.fields),
               "x = easting, y = northing, point = row number, h = none, value "
@@ -235,9 +236,9 @@ TEST(TableReader, RowsWithoutNumbersAreSkippedAndCounted) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         const TableData table = ReadOk(dir.Write(c.file, c.content));
-        ASSERT_EQ(table.rows.stations.size(), 2u);
-        EXPECT_EQ(table.rows.stations[0].point, "A");
-        EXPECT_EQ(table.rows.stations[1].point, "F");
+        ASSERT_EQ(table.rows.stations.Size(), 2u);
+        EXPECT_EQ(table.rows.stations.Name(0), "A");
+        EXPECT_EQ(table.rows.stations.Name(1), "F");
         EXPECT_EQ(table.rows.stations[1].row, 6);
         EXPECT_EQ(table.rows.skipped, 4);
         ASSERT_EQ(table.rows.first_skipped.size(), 4u);
@@ -251,7 +252,7 @@ TEST(TableReader, RowsWithoutNumbersAreSkippedAndCounted) {
 TEST(TableReader, HeaderOnlyGivesNoStation) {
     TempDir dir;
     const TableData table = ReadOk(dir.Write("s.csv", "x,y,value\n"));
-    EXPECT_TRUE(table.rows.stations.empty());
+    EXPECT_TRUE(table.rows.stations.Empty());
     EXPECT_EQ(table.rows.skipped, 0);
 }
 
@@ -263,9 +264,9 @@ TEST(TableReader, ColumnsOptionAndItsErrors) {
     TableOptions options;
     options.columns = "x=rechtswert,y=hochwert,point=Stn No,value=cba";
     const TableData table = ReadOk(path, options);
-    ASSERT_EQ(table.rows.stations.size(), 1u);
+    ASSERT_EQ(table.rows.stations.Size(), 1u);
     EXPECT_EQ(table.rows.stations[0].value, 4.0);
-    EXPECT_EQ(table.rows.stations[0].point, "A");
+    EXPECT_EQ(table.rows.stations.Name(0), "A");
 
     struct Case {
         const char *columns;
@@ -318,7 +319,7 @@ TEST(TableReader, Layers) {
     options.layer = "south";
     table = ReadOk(path, options);
     EXPECT_EQ(table.layer, "south");
-    ASSERT_EQ(table.rows.stations.size(), 2u);
+    ASSERT_EQ(table.rows.stations.Size(), 2u);
     EXPECT_EQ(table.rows.stations[1].x, 5.0);
     EXPECT_NE(table.layer_crs.find("32719"), std::string::npos);
 
@@ -401,7 +402,7 @@ TEST(TableReader, DecimalCommaInTextTables) {
         TableOptions options;
         options.decimal_separator = ',';
         const TableData table = ReadOk(dir.Write("s.txt", c.content), options);
-        ASSERT_EQ(table.rows.stations.size(), 1u);
+        ASSERT_EQ(table.rows.stations.Size(), 1u);
         EXPECT_EQ(table.rows.stations[0].x, 1.5); // exact: binary fractions
         EXPECT_EQ(table.rows.stations[0].y, -2.25);
         EXPECT_EQ(table.rows.stations[0].value, 3.125);
@@ -414,9 +415,9 @@ TEST(TableReader, QuotedFieldsAndAQuoteLeftOpen) {
     const TableData table =
         ReadOk(dir.Write("q.csv", "name,x,y,value\n\"two\nlines\",1,2,3\n"
                                   "\"a,b\",4,5,6\n"));
-    ASSERT_EQ(table.rows.stations.size(), 2u);
-    EXPECT_EQ(table.rows.stations[0].point, "two\nlines");
-    EXPECT_EQ(table.rows.stations[1].point, "a,b");
+    ASSERT_EQ(table.rows.stations.Size(), 2u);
+    EXPECT_EQ(table.rows.stations.Name(0), "two\nlines");
+    EXPECT_EQ(table.rows.stations.Name(1), "a,b");
     EXPECT_EQ(table.rows.stations[1].row, 2);
 
     // 2026-12-10, issue 19: a quote left open swallowed every row after it.
@@ -474,8 +475,8 @@ TEST(TableReader, TextTablesInTheirEncoding) {
         TableOptions options;
         options.encoding = c.encoding;
         const TableData table = ReadOk(dir.Write("e.txt", c.content), options);
-        ASSERT_EQ(table.rows.stations.size(), 1u);
-        EXPECT_EQ(table.rows.stations[0].point, c.point);
+        ASSERT_EQ(table.rows.stations.Size(), 1u);
+        EXPECT_EQ(table.rows.stations.Name(0), c.point);
         EXPECT_EQ(table.rows.stations[0].value, 3.0);
     }
 
