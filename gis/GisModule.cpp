@@ -3,7 +3,6 @@
 // it (see GisModule.h). The only code of the programs that links GDAL.
 #include "gis/GisModule.h"
 
-#include <cmath>
 #include <optional>
 #include <variant>
 

@@ -3,8 +3,6 @@
 
 #include <array>
 #include <atomic>
-#include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -118,7 +116,8 @@ void TakeRow(std::span<const Cell> cells, int64_t row,
 
 // A delimited or blank-separated text with a header, read line by line
 // through the station file's reader (a byte order mark skipped, any line end,
-// strict UTF-8) and split here; every field is taken by its header's name.
+// options.encoding converted to UTF-8 as strictly as a station file) and
+// split here; every field is taken by its header's name.
 GisError ReadText(const std::string &path, const SourceDecision &decision,
                   const ColumnsOption &named, const TableOptions &options,
                   TableData &table) {
