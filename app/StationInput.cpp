@@ -115,10 +115,19 @@ void TListedStations::AddUnread(int64_t row, std::string_view text) {
     unread.push_back({stations.size(), row, std::string(text)});
 }
 
+void TListedStations::Reserve(size_t count) {
+    stations.reserve(count);
+    name_end.reserve(count);
+}
+
 void TListedStations::Trim() {
-    stations.shrink_to_fit();
-    name_end.shrink_to_fit();
-    names.shrink_to_fit();
+    constexpr size_t slack_share = 8; // room beyond size / 8 is given back
+    if (stations.capacity() - stations.size() > stations.size() / slack_share) {
+        stations.shrink_to_fit();
+        name_end.shrink_to_fit();
+    }
+    if (names.capacity() - names.size() > names.size() / slack_share)
+        names.shrink_to_fit();
     unread.shrink_to_fit();
 }
 

@@ -54,8 +54,14 @@ class TListedStations {
     // Adds a line that held no station, `row` of the source, after the
     // stations added so far.
     void AddUnread(int64_t row, std::string_view text);
+    // Room for `count` stations, so that adding them moves nothing: a list
+    // grown by doubling frees blocks as large as itself on the way, and the
+    // allocator then keeps what the run frees later (glibc raises its
+    // thresholds to the largest block freed).
+    void Reserve(size_t count);
     // Gives back the room reserved or grown beyond what is held, once every
-    // station is added (the list is then kept for a whole run).
+    // station is added (the list is then kept for a whole run), when that
+    // room is more than an eighth of the list.
     void Trim();
     size_t Size() const { return stations.size(); }
     bool Empty() const { return stations.empty(); }

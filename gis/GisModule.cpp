@@ -64,8 +64,10 @@ std::string OpenRefusal(const std::string &path, const SurveyInput &input) {
 }
 
 // A station file whose coordinates must move to another system: its lines
-// read once, every station placed with PROJ.
-void PrepareStationText(const std::string &path, const TableOptions &options,
+// read once, every station placed with PROJ. `seen` is where the readers
+// see it (a source held in memory has a path of its own).
+void PrepareStationText(const std::string &path, const std::string &seen,
+                        const TableOptions &options,
                         const std::string &encoding, SurveyInput &input,
                         SurveyPreparation &said) {
     TStationTextInput text =
@@ -74,6 +76,7 @@ void PrepareStationText(const std::string &path, const TableOptions &options,
             : TStationTextInput(path, DecimalSeparator(), encoding);
     InputRecord record;
     TListedStations listed;
+    listed.Reserve(CountTextLines(seen));
     try {
         text.Rewind();
         while (text.Next(record)) {
@@ -171,7 +174,7 @@ SurveyPreparation PrepareWithGis(const std::string &path,
             said.fields = decision.header;
         }
         if (!options.source_crs.empty() || !options.crs.empty()) {
-            PrepareStationText(path, options, encoding, input, said);
+            PrepareStationText(path, seen, options, encoding, input, said);
         }
         return said;
     }

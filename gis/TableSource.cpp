@@ -1,6 +1,7 @@
 // Deciding how a file is read, and reading a table into stations.
 #include "gis/TableSource.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <filesystem>
@@ -26,6 +27,8 @@ namespace {
 constexpr const char *gdal_csv_driver = "CSV";
 
 constexpr std::string_view memory_folder = "/vsimem/korvanel-source/";
+
+constexpr size_t line_count_chunk = size_t{1} << 20; // bytes read at once
 
 // The bytes of a source held in memory (TMemorySource); false for a path
 // of the file system.
@@ -131,6 +134,9 @@ GisError ReadText(const std::string &path, const SourceDecision &decision,
     } catch (const ::FileError &error) {
         return Refusal(GisProblem::CannotOpen, path, error.what());
     }
+    // Room for every line as a station: the list is never moved (see
+    // TListedStations::Reserve), and the count costs a fast pass.
+    table.rows.stations.Reserve(CountTextLines(path));
     // The header's first line decides how delimited text is separated.
     std::optional<TTextRows> rows;
     bool header_seen = false;
@@ -309,6 +315,10 @@ GisError ReadGdalTable(const std::string &path, const SourceDecision &decision,
     std::array<std::string, column_role_count> texts;
     const int point_column = table.choice.Column(ColumnRole::Point);
     int64_t row = 0;
+    // Room for every feature when the layer knows their count cheaply.
+    const GIntBig features = OGR_L_GetFeatureCount(layer, FALSE);
+    if (features > 0)
+        table.rows.stations.Reserve(static_cast<size_t>(features));
     OGR_L_ResetReading(layer);
     CPLErrorReset();
     for (;;) {
@@ -365,6 +375,36 @@ GisError ReadGdalTable(const std::string &path, const SourceDecision &decision,
 }
 
 } // namespace
+
+size_t CountTextLines(const std::string &path) {
+    // Lines that hold a byte above a blank, each ended by LF or by the end.
+    size_t lines = 0;
+    bool content = false;
+    const auto count = [&](const char *from, const char *to) {
+        for (const char *p = from; p < to; ++p) {
+            if (*p == '\n') {
+                lines += content ? 1 : 0;
+                content = false;
+            } else if (static_cast<unsigned char>(*p) > ' ') {
+                content = true;
+            }
+        }
+    };
+    std::string_view held;
+    if (HeldBytes(path, held)) {
+        count(held.data(), held.data() + held.size());
+    } else {
+        std::ifstream file(path, std::ios::binary);
+        std::vector<char> chunk(line_count_chunk);
+        while (file) {
+            file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+            count(chunk.data(), chunk.data() + file.gcount());
+        }
+        if (file.bad())
+            return 0;
+    }
+    return lines + (content ? 1 : 0);
+}
 
 void TableRows::Skip(SkippedRow &&row) {
     ++skipped;

@@ -138,6 +138,12 @@ class TMemorySource {
     std::string path;
 };
 
+// The lines of a text file, or of a source held in memory (TMemorySource),
+// that hold something above a blank (ended by LF or by the end): at least as
+// many as its rows or station lines, counted in a fast pass to reserve room
+// for them. 0 when it cannot be read.
+size_t CountTextLines(const std::string &path);
+
 // Reads the table of `path` as `decision` says (kind Table): opens it, picks
 // the layer (--layer; the only one when there is one), chooses the columns
 // (--columns, else by name; x and y from point geometry), converts every row
