@@ -2,6 +2,7 @@
 #include "app/StationInput.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -170,30 +171,66 @@ bool TStationTextInput::Next(InputRecord &record) {
     return true;
 }
 
-TStationListInput::TStationListInput(std::vector<ListedStation> stations_)
+void TListedStations::Add(const ListedStation &station, std::string_view name) {
+    stations.push_back(station);
+    names.append(name);
+    name_end.push_back(names.size());
+}
+
+void TListedStations::AddUnread(int64_t row, std::string_view text) {
+    unread.push_back({stations.size(), row, std::string(text)});
+}
+
+void TListedStations::Reserve(size_t count) {
+    stations.reserve(count);
+    name_end.reserve(count);
+}
+
+void TListedStations::Trim() {
+    constexpr size_t slack_share = 8; // room beyond size / 8 is given back
+    if (stations.capacity() - stations.size() > stations.size() / slack_share) {
+        stations.shrink_to_fit();
+        name_end.shrink_to_fit();
+    }
+    if (names.capacity() - names.size() > names.size() / slack_share)
+        names.shrink_to_fit();
+    unread.shrink_to_fit();
+}
+
+std::string_view TListedStations::Name(size_t k) const {
+    const uint64_t begin = k == 0 ? 0 : name_end[k - 1];
+    return std::string_view(names).substr(begin, name_end[k] - begin);
+}
+
+TStationListInput::TStationListInput(TListedStations stations_)
     : stations(std::move(stations_)) {}
 
 bool TStationListInput::Next(InputRecord &record) {
-    if (next >= stations.size()) {
-        return false;
-    }
-    const ListedStation &listed = stations[next++];
-    record.line = listed.row;
+    const std::vector<TListedStations::Unread> &unread = stations.UnreadLines();
     record.blank = false;
     record.more_fields = false;
-    if (!listed.unread.empty()) {
+    if (next_unread < unread.size() && unread[next_unread].before <= next) {
+        const TListedStations::Unread &line = unread[next_unread++];
+        record.line = line.row;
         record.is_station = false;
-        record.text = listed.unread;
+        record.text = line.text;
         return true;
     }
+    if (next >= stations.Size()) {
+        return false;
+    }
+    const ListedStation &listed = stations[next];
+    const std::string_view name = stations.Name(next);
+    ++next;
+    record.line = listed.row;
     record.is_station = true;
     record.text = {};
-    record.name = listed.name;
-    record.has_height = listed.has_height;
+    record.name.assign(name);
+    record.has_height = !std::isnan(listed.h);
     record.station.x = listed.x;
     record.station.y = listed.y;
-    record.station.h = listed.has_height ? listed.h : 0.0;
+    record.station.h = record.has_height ? listed.h : 0.0;
     record.station.value = listed.value;
-    SetStationName(record.station, listed.name);
+    SetStationName(record.station, name);
     return true;
 }

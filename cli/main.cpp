@@ -465,7 +465,11 @@ int main(int argc, char **argv) {
         }
         return exit_interrupted;
     case CalcResult::Refused:
-        if (outcome.unread > 0 && outcome.loaded == 0) {
+        if (outcome.loaded == 0 && prepared.columns_unknown) {
+            // A header naming no column: say so, not a guess about numbers.
+            std::fprintf(stderr, "hint: %s\n",
+                         prepared.UnrecognisedHeader(data).c_str());
+        } else if (outcome.unread > 0 && outcome.loaded == 0) {
             // Typically numbers written with the other decimal separator.
             std::fprintf(stderr,
                          "hint: the numbers are read with '%c' as the decimal "

@@ -1,11 +1,14 @@
 // Fuzzes the table path without GDAL: a header line's separator, fields and
-// recognition, the --columns option and the column choice, and the conversion
-// of rows into stations. Input: one byte of flags (1: the layer has point
-// geometry, 2: a comma is the decimal separator, 4: number-looking cells come
-// typed), then lines: the header, the --columns text, the rows.
+// recognition, the --columns option and the column choice, rows put together
+// from lines with quoted fields over line ends, and the conversion of rows
+// into stations. Input: one byte of flags (1: the layer has point geometry,
+// 2: a comma is the decimal separator, 4: number-looking cells come typed),
+// then lines: the header, the --columns text, the rows.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +54,41 @@ void CheckChoice(const ColumnChoice &choice, size_t field_count) {
     }
 }
 
+// A row written back as delimited text, every field quoted: read again, it
+// gives the same fields, over as many lines as its fields hold line ends.
+void CheckQuotedAgain(std::span<const std::string> fields,
+                      TextSeparator separator) {
+    const char stop = separator == TextSeparator::Comma       ? ','
+                      : separator == TextSeparator::Semicolon ? ';'
+                      : separator == TextSeparator::Tab       ? '\t'
+                                                              : ' ';
+    std::string text;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            text += stop;
+        text += '"';
+        for (const char c : fields[i])
+            text += c == '"' ? std::string("\"\"") : std::string(1, c);
+        text += '"';
+    }
+    // The text starts with a quote and ends with one: every line but the
+    // last leaves the quote open, the last completes the row.
+    TTextRows again(separator);
+    std::string_view rest = text;
+    int64_t line = 0;
+    bool complete = false;
+    for (;;) {
+        complete = again.Take(NextLine(rest), ++line);
+        if (rest.empty())
+            break;
+        Check(!complete && again.Open());
+    }
+    Check(complete);
+    Check(again.RowLine() == 1);
+    Check(std::equal(fields.begin(), fields.end(), again.Fields().begin(),
+                     again.Fields().end()));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -89,12 +127,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     CheckChoice(choice, fields.size());
     Check(!DescribeColumns(choice, fields).empty());
 
-    int64_t row = 0;
+    int64_t row = 0, line = 0, last_row_line = 0;
     std::vector<Cell> cells;
     std::vector<double> lons, lats;
+    TTextRows rows(separator);
     while (!text.empty()) {
-        const std::vector<std::string> parts =
-            SplitTextLine(NextLine(text), separator);
+        if (!rows.Take(NextLine(text), ++line))
+            continue;
+        const std::span<const std::string> parts = rows.Fields();
+        // Rows begin in order, at or before the line that completes them.
+        Check(rows.RowLine() > last_row_line && rows.RowLine() <= line);
+        last_row_line = rows.RowLine();
+        CheckQuotedAgain(parts, separator);
         cells.assign(parts.size() + 2, Cell{});
         for (size_t i = 0; i < parts.size(); ++i) {
             double number = 0.0;
@@ -118,6 +162,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             Check(!DescribeSkippedRow(skipped).empty());
         }
     }
+    // A quote still open names a line of the text, after the last row.
+    Check(!rows.Open() ||
+          (rows.RowLine() > last_row_line && rows.RowLine() <= line));
     const GeoPoint centre = SurveyCentre(lons, lats);
     const int epsg = UtmEpsgCode(centre);
     Check((epsg > 32600 && epsg <= 32660) || (epsg > 32700 && epsg <= 32760));

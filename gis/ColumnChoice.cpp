@@ -86,9 +86,84 @@ constexpr KnownName known_names[] = {
     {"observedgravity", ColumnRole::Value, planar, 2},
 };
 
-// Last words dropped as units: "elev_m", "cba_mgal", "lat_deg".
-constexpr const char *unit_words[] = {"m",   "metres",  "meters", "mgal",
-                                      "deg", "degrees", "dd"};
+// Words that name a role inside a longer name ("Bouguer_anom", "HT (m)"),
+// when the name as a whole is not in known_names. A word `only_alone` counts
+// only when no other word of the name names a role: "station" in "Station
+// elev" says whose elevation it is.
+struct KnownWord {
+    const char *word;
+    ColumnRole role;
+    bool geographic;
+    int tier;
+    bool only_alone;
+};
+
+constexpr bool alone = true;        // counts only without other role words
+constexpr bool with_others = false; // counts whatever stands beside it
+
+constexpr KnownWord known_words[] = {
+    {"x", ColumnRole::X, planar, 0, with_others},
+    {"easting", ColumnRole::X, planar, 0, with_others},
+    {"east", ColumnRole::X, planar, 0, with_others},
+    {"e", ColumnRole::X, planar, 1, with_others},
+    {"y", ColumnRole::Y, planar, 0, with_others},
+    {"northing", ColumnRole::Y, planar, 0, with_others},
+    {"north", ColumnRole::Y, planar, 0, with_others},
+    {"n", ColumnRole::Y, planar, 1, with_others},
+    {"longitude", ColumnRole::X, degrees, 0, with_others},
+    {"lon", ColumnRole::X, degrees, 0, with_others},
+    {"long", ColumnRole::X, degrees, 0, with_others},
+    {"lng", ColumnRole::X, degrees, 0, with_others},
+    {"latitude", ColumnRole::Y, degrees, 0, with_others},
+    {"lat", ColumnRole::Y, degrees, 0, with_others},
+    {"name", ColumnRole::Point, planar, 0, with_others},
+    {"id", ColumnRole::Point, planar, 1, with_others},
+    {"station", ColumnRole::Point, planar, 0, alone},
+    {"stn", ColumnRole::Point, planar, 0, alone},
+    {"site", ColumnRole::Point, planar, 0, alone},
+    {"point", ColumnRole::Point, planar, 0, alone},
+    {"no", ColumnRole::Point, planar, 0, alone},
+    {"number", ColumnRole::Point, planar, 0, alone},
+    {"h", ColumnRole::H, planar, 0, with_others},
+    {"height", ColumnRole::H, planar, 0, with_others},
+    {"ht", ColumnRole::H, planar, 0, with_others},
+    {"hgt", ColumnRole::H, planar, 0, with_others},
+    {"elevation", ColumnRole::H, planar, 0, with_others},
+    {"elev", ColumnRole::H, planar, 0, with_others},
+    {"elv", ColumnRole::H, planar, 0, with_others},
+    {"alt", ColumnRole::H, planar, 0, with_others},
+    {"altitude", ColumnRole::H, planar, 0, with_others},
+    {"value", ColumnRole::Value, planar, 0, with_others},
+    {"bouguer", ColumnRole::Value, planar, 0, with_others},
+    {"boug", ColumnRole::Value, planar, 0, with_others},
+    {"ba", ColumnRole::Value, planar, 0, with_others},
+    {"cba", ColumnRole::Value, planar, 0, with_others},
+    {"sba", ColumnRole::Value, planar, 0, with_others},
+    {"uba", ColumnRole::Value, planar, 0, with_others},
+    {"bga", ColumnRole::Value, planar, 0, with_others},
+    {"anomaly", ColumnRole::Value, planar, 0, alone},
+    {"anom", ColumnRole::Value, planar, 0, alone},
+    {"free", ColumnRole::Value, planar, 1, with_others},
+    {"air", ColumnRole::Value, planar, 1, with_others},
+    {"freeair", ColumnRole::Value, planar, 1, with_others},
+    {"faa", ColumnRole::Value, planar, 1, with_others},
+    {"fa", ColumnRole::Value, planar, 1, with_others},
+    {"gravity", ColumnRole::Value, planar, 2, alone},
+    {"grav", ColumnRole::Value, planar, 2, alone},
+    {"g", ColumnRole::Value, planar, 2, alone},
+    {"gobs", ColumnRole::Value, planar, 2, with_others},
+};
+
+// Words left out wherever they stand, as long as another word is left: units
+// ("elev_m", "cba_mgal", "lat_deg") ...
+constexpr const char *unit_words[] = {"m",       "metres", "meters", "metre",
+                                      "meter",   "mgal",   "mgals",  "deg",
+                                      "degrees", "dd",     "ft",     "feet"};
+// ... and words that only qualify another ("Easting_UTM", "observed
+// gravity"), left out after the name with them was looked up.
+constexpr const char *qualifier_words[] = {
+    "utm",   "coord", "coords",   "coordinate", "coordinates", "grid",
+    "local", "wgs84", "observed", "obs",        "complete",    "simple"};
 
 // Roles as --columns spells them; lon and lat are x and y in degrees.
 struct RoleWord {
@@ -179,8 +254,11 @@ GisError ErrorFor(GisProblem problem, ColumnRole role,
 
 } // namespace
 
-std::string NormaliseFieldName(std::string_view name) {
-    // Lower case, bracketed text left out, then words at the separators.
+namespace {
+
+// The words of a field name: ASCII letters in lower case, digits and bytes
+// above 127, split at every other byte; text in brackets left out.
+std::vector<std::string> FieldWords(std::string_view name) {
     std::vector<std::string> words(1);
     int depth = 0;
     for (const char raw : name) {
@@ -199,22 +277,87 @@ std::string NormaliseFieldName(std::string_view name) {
     }
     if (words.back().empty())
         words.pop_back();
-    if (words.size() > 1 &&
-        std::any_of(std::begin(unit_words), std::end(unit_words),
-                    [&](const char *unit) { return words.back() == unit; }))
-        words.pop_back();
+    return words;
+}
+
+template <size_t count>
+bool IsOneOf(const std::string &word, const char *const (&list)[count]) {
+    return std::any_of(std::begin(list), std::end(list),
+                       [&](const char *item) { return word == item; });
+}
+
+// `words` without those of `list`, unless that would leave none.
+template <size_t count>
+std::vector<std::string> Without(const std::vector<std::string> &words,
+                                 const char *const (&list)[count]) {
+    std::vector<std::string> kept;
+    for (const std::string &word : words)
+        if (!IsOneOf(word, list))
+            kept.push_back(word);
+    return kept.empty() ? words : kept;
+}
+
+std::string Joined(const std::vector<std::string> &words) {
     std::string joined;
     for (const std::string &word : words)
         joined += word;
     return joined;
 }
 
-std::optional<Recognition> RecogniseField(std::string_view name) {
-    const std::string normal = NormaliseFieldName(name);
-    for (const KnownName &known : known_names)
+std::optional<Recognition> FromKnownNames(const std::string &normal) {
+    for (const auto &known : known_names)
         if (normal == known.name)
             return Recognition{known.role, known.geographic, known.tier};
     return std::nullopt;
+}
+
+// The role the words name together: every word known, and the words that
+// count agreeing on the role and the kind of coordinates; the weakest tier.
+std::optional<Recognition> KnownWords(const std::vector<std::string> &words) {
+    std::vector<const KnownWord *> found;
+    for (const std::string &word : words) {
+        const KnownWord *known = nullptr;
+        for (const KnownWord &candidate : known_words)
+            if (word == candidate.word)
+                known = &candidate;
+        if (known == nullptr)
+            return std::nullopt;
+        found.push_back(known);
+    }
+    const bool any_counts_anyway =
+        std::any_of(found.begin(), found.end(),
+                    [](const KnownWord *word) { return !word->only_alone; });
+    std::optional<Recognition> agreed;
+    for (const KnownWord *word : found) {
+        if (any_counts_anyway && word->only_alone)
+            continue;
+        if (!agreed) {
+            agreed = Recognition{word->role, word->geographic, word->tier};
+            continue;
+        }
+        if (agreed->role != word->role ||
+            agreed->geographic != word->geographic)
+            return std::nullopt;
+        agreed->tier = std::max(agreed->tier, word->tier);
+    }
+    return agreed;
+}
+
+} // namespace
+
+std::string NormaliseFieldName(std::string_view name) {
+    return Joined(Without(FieldWords(name), unit_words));
+}
+
+std::optional<Recognition> RecogniseField(std::string_view name) {
+    const std::vector<std::string> words =
+        Without(FieldWords(name), unit_words);
+    if (const auto known = FromKnownNames(Joined(words)))
+        return known;
+    const std::vector<std::string> meaning = Without(words, qualifier_words);
+    if (const auto known = FromKnownNames(Joined(meaning)))
+        return known;
+    return KnownWords(meaning);
 }
 
 GisError ParseColumnsOption(std::string_view text, ColumnsOption &option) {
@@ -415,6 +558,24 @@ bool RecognisesTableHeader(const std::vector<std::string> &fields) {
             seen[Index(known->role)] = true;
     return seen[Index(ColumnRole::X)] && seen[Index(ColumnRole::Y)] &&
            seen[Index(ColumnRole::Value)];
+}
+
+bool RecognisesAnyField(const std::vector<std::string> &fields) {
+    return std::any_of(fields.begin(), fields.end(), [](const std::string &f) {
+        return RecogniseField(f).has_value();
+    });
+}
+
+bool RecognisedInStationOrder(const std::vector<std::string> &fields) {
+    if (fields.size() < station_fields)
+        return false;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const auto known = RecogniseField(fields[i]);
+        if (known &&
+            (known->geographic || Index(known->role) != static_cast<int>(i)))
+            return false;
+    }
+    return true;
 }
 
 bool IsStationHeader(const std::vector<std::string> &fields) {

@@ -18,13 +18,16 @@ struct Recognition {
     int tier;        // 0 strongest; within a role the lowest tier wins
 };
 
-// The field name reduced for recognition: ASCII letters in lower case, text in
-// brackets dropped ("x[m]", "cba (mGal)"), separators (underscores, blanks,
-// hyphens, dots...) removed, and a last word that is a unit (m, mgal, deg...)
-// dropped when other words stand before it ("elev_m" -> "elev").
+// The field name reduced for recognition: its words (ASCII letters in lower
+// case, digits), text in brackets dropped ("x[m]", "cba (mGal)"), split at
+// separators (underscores, blanks, hyphens, dots...), unit words (m, mgal,
+// deg, ft...) dropped wherever they stand while another word is left, and the
+// rest joined: "ELEV_M" -> "elev", "Bouguer anomaly" -> "bougueranomaly".
 std::string NormaliseFieldName(std::string_view name);
 
-// The role a field name is known for, or nothing. The table of names:
+// The role a field name is known for, or nothing; case, units, separators
+// and bracketed text do not matter. First the whole normalised name is looked
+// up in this table:
 //   x:     x, easting, east, utm_x, utm_e, x_utm, e_utm, xcoord; e (tier 1)
 //   y:     y, northing, north, utm_y, utm_n, y_utm, n_utm, ycoord; n (tier 1)
 //   x (geographic): longitude, lon, long, lng
@@ -37,6 +40,12 @@ std::string NormaliseFieldName(std::string_view name);
 //          boug, complete_bouguer, simple_bouguer; free_air, faa, fa,
 //          free_air_anomaly (tier 1); grav, gravity, g, gobs,
 //          observed_gravity (tier 2)
+// then the same without words that only qualify another (utm, coord, grid,
+// local, observed, complete...: "Easting_UTM"), and else word by word: every
+// word must be known and those that name a role must agree ("Bouguer_anom"
+// is value, "HT (m)" h, "Station elev" h: station, anomaly and gravity count
+// only when no other word names a role); the weakest word's tier is the
+// name's. "lat lon" or "station name x" stay unrecognised.
 // A Bouguer anomaly wins over a free-air anomaly and both over observed
 // gravity; two Bouguer columns (ba and cba) are ambiguous, as the tool cannot
 // know which the user means.
@@ -98,6 +107,14 @@ GisError ChooseColumns(const std::vector<std::string> &fields,
 // and value (either kind of coordinates): a text file with such a first line
 // is a table.
 bool RecognisesTableHeader(const std::vector<std::string> &fields);
+
+// True when at least one field is recognised for a role.
+bool RecognisesAnyField(const std::vector<std::string> &fields);
+
+// True when there are at least five fields and every recognised one stands at
+// its place in the station text format (planar x, y, point, h, value first):
+// a delimited file with such a header reads by position, as it always did.
+bool RecognisedInStationOrder(const std::vector<std::string> &fields);
 
 // True when the first five fields are recognised, in this order, as planar x,
 // y, point, h and value: the station text format with a header line.

@@ -18,21 +18,30 @@ enum class GisProblem {
     FieldNamedTwice, // one field named for two roles (detail: the field)
     UnknownField,    // --columns names a field the table lacks (detail)
     // the column choice
-    AmbiguousRole,    // several fields claim the role (role, candidates)
-    MissingRole,      // no field for a role that must be there (role)
-    MixedCoordinates, // one coordinate is planar, the other geographic
+    AmbiguousRole,      // several fields claim the role (role, candidates)
+    MissingRole,        // no field for a role that must be there (role)
+    MixedCoordinates,   // one coordinate is planar, the other geographic
+    UnrecognisedHeader, // a header that names no column (fields): said when
+                        // the file, read as a station file, gave no station
     // the source
     CannotOpen,    // GDAL cannot open the file (detail: GDAL's reason)
     NoLayer,       // the source holds no table
     LayerNotFound, // --layer names no layer of the source (detail)
     SeveralLayers, // several layers and no --layer
+    NoLayers,      // --layer for a text file, which has no layers
     ReadFailed,    // a read failed part way (detail, row)
+    OpenQuote,     // a quoted field of a text table never closes (row, line)
+    NotText,       // bytes that are not text in the encoding (line or row;
+                   // detail: the encoding, empty for UTF-8)
     // coordinates
     BadCrsText,         // PROJ does not accept a CRS text (option, detail)
-    TargetNotProjected, // --crs names a CRS that is not in metres (detail)
+    TargetNotProjected, // --crs names a CRS that is not projected (detail)
+    TargetNotMetres,    // --crs is projected in another unit (detail, unit)
     CrsMismatch,        // longitude/latitude columns with a projected CRS
     UnknownSourceCrs,   // --crs given, but the coordinates' own CRS unknown
     TransformFailed,    // PROJ could not transform a station (row, detail)
+    AngleOutOfRange, // a longitude or latitude (detail) beyond ±limit (number,
+                     // limit, row)
     // the GeoPackage
     WriteFailed, // the GeoPackage could not be written (detail: the reason)
 };
@@ -52,6 +61,9 @@ struct GisError {
     std::vector<std::string> candidates; // fields that claim `role`
     std::vector<std::string> fields;     // every field (or layer) of the source
     int64_t row = 0;                     // data row, counted from 1; 0 none
+    int64_t line = 0; // line of a text file, counted from 1; 0 none
+    double number = 0.0, limit = 0.0; // a coordinate out of range, its limit
+    std::string unit; // the length unit of a CRS that is not in metres
 
     bool ok() const { return problem == GisProblem::None; }
 
@@ -65,6 +77,32 @@ struct GisError {
         return error;
     }
 };
+
+// What a GIS step tells the user without refusing.
+enum class GisNote {
+    SourceCrsOverrides, // --source-crs (option) over the CRS the layer
+                        // declares (detail: its name)
+    FarStation,        // a station far outside the rest (row or line, lon, lat,
+                       // distance_km, extent_km, zone_without)
+    MoreFarStations,   // `count` more such stations
+    ConvertedToMetres, // projected coordinates in another unit (option: the
+                       // unit) taken to metres of their CRS (detail: its name)
+};
+
+// A notice with what its message needs; only the members it uses are set.
+struct GisNotice {
+    GisNote note = GisNote::SourceCrsOverrides;
+    std::string option; // the option's text as given
+    std::string detail;
+    int64_t row = 0, line = 0;   // data row of a table, line of a text file
+    double lon = 0.0, lat = 0.0; // degrees
+    double distance_km = 0.0, extent_km = 0.0; // from the survey's centre
+    int64_t count = 0;
+    bool zone_without = false; // the run's UTM zone was chosen without it
+};
+
+// The notice's line for the user.
+std::string NoticeMessage(const GisNotice &notice);
 
 // The name of a role as --columns spells it: "x", "y", "point", "h", "value".
 const char *RoleName(ColumnRole role);

@@ -3,7 +3,6 @@
 // it (see GisModule.h). The only code of the programs that links GDAL.
 #include "gis/GisModule.h"
 
-#include <cmath>
 #include <optional>
 #include <variant>
 
@@ -37,6 +36,9 @@ void Refuse(const GisError &error, const std::string &seen,
 }
 
 void TellCrs(const RunCrs &crs, SurveyPreparation &said) {
+    for (const GisNotice &notice : crs.notices) {
+        said.notes.push_back(NoticeMessage(notice));
+    }
     if (!crs.Known()) {
         return;
     }
@@ -47,49 +49,91 @@ void TellCrs(const RunCrs &crs, SurveyPreparation &said) {
              : (crs.transformed ? ", transformed from the source" : "")));
 }
 
+// The station reader's refusal to open `path`, or empty when it opens (a
+// source held in memory always does).
+std::string OpenRefusal(const std::string &path, const SurveyInput &input) {
+    if (input.held) {
+        return {};
+    }
+    try {
+        TStationReader reader(path);
+    } catch (const FileError &error) {
+        return error.what();
+    }
+    return {};
+}
+
 // A station file whose coordinates must move to another system: its lines
-// read once, every station placed with PROJ.
-void PrepareStationText(const std::string &path, const TableOptions &options,
+// read once, every station placed with PROJ. `seen` is where the readers
+// see it (a source held in memory has a path of its own).
+void PrepareStationText(const std::string &path, const std::string &seen,
+                        const TableOptions &options,
                         const std::string &encoding, SurveyInput &input,
                         SurveyPreparation &said) {
     TStationTextInput text =
         input.held
             ? TStationTextInput(path, input.bytes, DecimalSeparator(), encoding)
             : TStationTextInput(path, DecimalSeparator(), encoding);
-    text.Rewind();
     InputRecord record;
-    std::vector<double> x, y;
-    while (text.Next(record)) {
-        ListedStation listed;
-        listed.row = record.line;
-        if (record.is_station) {
-            listed.x = record.station.x;
-            listed.y = record.station.y;
-            listed.h = record.station.h;
-            listed.value = record.station.value;
-            listed.name = record.name;
-            x.push_back(listed.x);
-            y.push_back(listed.y);
-        } else if (record.blank) {
-            continue;
-        } else {
-            listed.unread = std::string(record.text);
+    TListedStations listed;
+    listed.Reserve(CountTextLines(seen));
+    try {
+        text.Rewind();
+        while (text.Next(record)) {
+            if (record.is_station) {
+                listed.Add({record.station.x, record.station.y,
+                            record.station.h, record.station.value,
+                            record.line},
+                           record.name);
+            } else if (!record.blank) {
+                listed.AddUnread(record.line, record.text);
+            }
         }
-        input.stations.push_back(std::move(listed));
+    } catch (const EncodingError &error) {
+        GisError refusal =
+            GisError::About(GisProblem::NotText, path, error.encoding);
+        refusal.line = error.line;
+        return Refuse(refusal, path, path, said);
+    } catch (const FileError &error) {
+        // missing, unreadable: the station reader's own words
+        said.status = 1;
+        said.error = error.what();
+        return;
     }
-    const GisError placed = PlaceCoordinates(path, options, {}, false, x, y,
-                                             input.lon, input.lat, input.crs);
+    if (listed.Empty()) {
+        // No station to place: the run reads the file and says so.
+        return;
+    }
+    std::vector<double> x(listed.Size()), y(listed.Size());
+    for (size_t k = 0; k < listed.Size(); ++k) {
+        x[k] = listed[k].x;
+        y[k] = listed[k].y;
+    }
+    GisError placed = PlaceCoordinates(path, options, {}, false, x, y,
+                                       input.lon, input.lat, input.crs);
+    // Lines of the file, not indices, in what the user reads.
+    const auto line_of = [&](int64_t index) {
+        return listed[static_cast<size_t>(index - 1)].row;
+    };
+    for (GisNotice &notice : input.crs.notices) {
+        if (notice.row > 0) {
+            notice.line = line_of(notice.row);
+            notice.row = 0;
+        }
+    }
     if (!placed.ok()) {
+        if (placed.row > 0) {
+            placed.line = line_of(placed.row);
+            placed.row = 0;
+        }
         return Refuse(placed, path, path, said);
     }
-    size_t k = 0;
-    for (ListedStation &listed : input.stations) {
-        if (listed.unread.empty()) {
-            listed.x = x[k];
-            listed.y = y[k];
-            ++k;
-        }
+    for (size_t k = 0; k < listed.Size(); ++k) {
+        listed[k].x = x[k];
+        listed[k].y = y[k];
     }
+    input.stations = std::move(listed);
+    input.stations.Trim();
     input.listed = true;
     input.bytes = std::string(); // listed: the bytes are done with
     TellCrs(input.crs, said);
@@ -98,10 +142,12 @@ void PrepareStationText(const std::string &path, const TableOptions &options,
 // PrepareSurvey with GDAL at hand; a source that can be read only once is
 // already in input.bytes.
 SurveyPreparation PrepareWithGis(const std::string &path,
-                                 const TableOptions &options,
+                                 const TableOptions &given,
                                  const std::string &encoding, char separator,
                                  SurveyInput &input) {
     SetDecimalSeparator(separator); // this module's own copy of the setting
+    TableOptions options = given;
+    options.encoding = encoding; // text tables are read in it as well
     SurveyPreparation said;
     std::optional<TMemorySource> memory;
     if (input.held) {
@@ -110,12 +156,25 @@ SurveyPreparation PrepareWithGis(const std::string &path,
     const std::string seen = memory ? memory->Path() : path;
     const SourceDecision decision = DecideSource(seen, options);
     if (decision.kind == SourceKind::StationText) {
+        if (!options.layer.empty()) {
+            // A file that cannot be read says so first; one that can has no
+            // layer to choose.
+            const std::string refusal = OpenRefusal(path, input);
+            if (!refusal.empty()) {
+                said.status = 1;
+                said.error = refusal;
+            } else {
+                Refuse(GisError::About(GisProblem::NoLayers, path), path, path,
+                       said);
+            }
+            return said;
+        }
         if (decision.UnrecognisedTable()) {
             said.columns_unknown = true;
             said.fields = decision.header;
         }
         if (!options.source_crs.empty() || !options.crs.empty()) {
-            PrepareStationText(path, options, encoding, input, said);
+            PrepareStationText(path, seen, options, encoding, input, said);
         }
         return said;
     }
@@ -147,27 +206,20 @@ SurveyPreparation PrepareWithGis(const std::string &path,
             said.notes.push_back("  " + DescribeSkippedRow(skipped));
         }
     }
-    if (table.rows.stations.empty()) {
+    if (table.rows.stations.Empty()) {
         said.status = 1;
         said.error = "no row of " + path + " holds a station";
+        // Numbers with the other decimal separator: the advice, once more.
+        const std::vector<SkippedRow> &first = table.rows.first_skipped;
+        if (!first.empty() && !SeparatorHint(first.front()).empty()) {
+            said.error += ": " + DescribeSkippedRow(first.front());
+        }
         return said;
     }
-    input.stations.reserve(table.rows.stations.size());
-    for (const TableStation &station : table.rows.stations) {
-        ListedStation listed;
-        listed.x = station.x;
-        listed.y = station.y;
-        listed.has_height = !std::isnan(station.h);
-        listed.h = listed.has_height ? station.h : 0.0;
-        listed.value = station.value;
-        listed.name = station.point;
-        listed.row = station.row;
-        input.stations.push_back(std::move(listed));
-        if (input.crs.geographic_input) {
-            input.lon.push_back(station.lon);
-            input.lat.push_back(station.lat);
-        }
-    }
+    input.stations = std::move(table.rows.stations);
+    input.stations.Trim();
+    input.lon = std::move(table.lon);
+    input.lat = std::move(table.lat);
     input.listed = true;
     return said;
 }

@@ -1,14 +1,11 @@
 // Deciding what a source is from its first bytes.
 #include "gis/SourceSample.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-constexpr const char *delimited_driver = "CSV";
-
-} // namespace
+#include "platform/Locale.h"
 
 bool IsBlankLine(std::string_view line) {
     for (const char c : line)
@@ -38,6 +35,19 @@ std::string_view FirstNonBlankLine(std::string_view text) {
     });
     return first;
 }
+
+namespace {
+
+// True when no field is a number (with either decimal separator): a header,
+// not a line of stations.
+bool NamesOnly(const std::vector<std::string> &fields) {
+    return std::none_of(fields.begin(), fields.end(), [](const std::string &f) {
+        double number = 0.0;
+        return TryStrToFloat(f, number, '.') || TryStrToFloat(f, number, ',');
+    });
+}
+
+} // namespace
 
 bool NamesColumns(const TableOptions &options) {
     return !options.columns.empty() || options.chosen_columns.has_value();
@@ -85,12 +95,16 @@ SourceDecision DecideFromSample(std::string_view sample,
             }
             return decision;
         }
-        if (!RecognisesTableHeader(decision.header))
+        // A delimited header that names some columns but not all is a
+        // table still, refused with what it lacks, unless it can be read by
+        // position as the station text format.
+        const bool names_some = !blank && NamesOnly(decision.header) &&
+                                RecognisesAnyField(decision.header) &&
+                                !RecognisedInStationOrder(decision.header);
+        if (!RecognisesTableHeader(decision.header) && !names_some)
             return decision;
     }
     decision.kind = SourceKind::Table;
     decision.format = blank ? TableFormat::BlankText : TableFormat::Delimited;
-    if (!blank)
-        decision.driver = delimited_driver;
     return decision;
 }

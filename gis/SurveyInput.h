@@ -20,7 +20,7 @@ struct SurveyInput {
     // Listed in memory (a table, or a station file moved to another
     // coordinate system); false: the run reads the station file itself.
     bool listed = false;
-    std::vector<ListedStation> stations; // with lines that are not stations
+    TListedStations stations; // with lines that are not stations
     // Longitude and latitude of each station (one entry per station, in
     // order) when the input was geographic; empty otherwise.
     std::vector<double> lon, lat;
@@ -46,6 +46,11 @@ struct SurveyPreparation {
     // read as a station file, it would give no station.
     bool columns_unknown = false;
 
+    // For a file whose header names no column (columns_unknown), the
+    // message that says so, naming `path` and the fields; else empty. The
+    // batch tool says it when such a file gives no station.
+    std::string UnrecognisedHeader(const std::string &path) const;
+
     // True when the user can mend what went wrong by choosing the columns
     // or the coordinate system: unrecognised, ambiguous or missing columns,
     // or a CRS that cannot be told or is not accepted.
@@ -53,7 +58,9 @@ struct SurveyPreparation {
 };
 
 // Decides how `path` is read and reads what must be read first (all of it,
-// into `input.bytes`, when it can be read only once). A refusal is status 2
+// into `input.bytes`, when it can be read only once). `encoding` (empty:
+// UTF-8) is the text encoding of a station file or a text table. A refusal is
+// status 2
 // for a usage problem (an ambiguous or missing column, an unknown CRS text)
 // and 1 for a source that cannot be read or holds no station.
 SurveyPreparation PrepareSurvey(const std::string &path,

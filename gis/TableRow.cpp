@@ -1,6 +1,7 @@
 // A table row into a station; text lines into fields.
 #include "gis/TableRow.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "platform/Locale.h"
@@ -62,24 +63,6 @@ std::string ShownText(const Cell &cell) {
     return std::string(text.substr(0, shown_cell_bytes));
 }
 
-// Splits a field that starts with a quote at `i`: up to the closing quote,
-// "" for one quote. Returns the index after the closing quote (or the end).
-size_t TakeQuoted(std::string_view line, size_t i, std::string &field) {
-    ++i;
-    while (i < line.size()) {
-        if (line[i] == '"') {
-            if (i + 1 < line.size() && line[i + 1] == '"') {
-                field += '"';
-                i += 2;
-                continue;
-            }
-            return i + 1;
-        }
-        field += line[i++];
-    }
-    return i;
-}
-
 char SeparatorChar(TextSeparator separator) {
     switch (separator) {
     case TextSeparator::Comma:
@@ -126,6 +109,14 @@ bool ConvertRow(std::span<const Cell> cells, const ColumnChoice &choice,
         skipped.reason =
             read == Read::Empty ? SkipReason::Empty : SkipReason::NotANumber;
         skipped.text = ShownText(cell);
+        // Numbers written with the other decimal separator: say which.
+        const char other = decimal_separator == ',' ? '.' : ',';
+        double number = 0.0;
+        skipped.other_separator =
+            read == Read::NotANumber && cell.kind == CellKind::Text &&
+                    TryStrToFloat(cell.text, number, other)
+                ? other
+                : 0;
         return false;
     }
     const int point = choice.Column(ColumnRole::Point);
@@ -141,18 +132,23 @@ bool ConvertRow(std::span<const Cell> cells, const ColumnChoice &choice,
     return true;
 }
 
-void TableRows::Skip(SkippedRow &&row) {
-    ++skipped;
-    if (first_skipped.size() < kept_skipped_rows)
-        first_skipped.push_back(std::move(row));
-}
-
 std::string DescribeSkippedRow(const SkippedRow &skipped) {
     std::string text = "row " + std::to_string(skipped.row) + ": ";
     text += RoleName(skipped.role);
     if (skipped.reason == SkipReason::Empty)
         return text + " is empty";
-    return text + " \"" + skipped.text + "\" is not a number";
+    text += " \"" + skipped.text + "\" is not a number";
+    if (skipped.other_separator == 0)
+        return text;
+    const char used = skipped.other_separator == ',' ? '.' : ',';
+    return text + " with '" + used + "' as the decimal separator; " +
+           SeparatorHint(skipped);
+}
+
+std::string SeparatorHint(const SkippedRow &skipped) {
+    if (skipped.other_separator == 0)
+        return {};
+    return std::string("use --decimal-separator ") + skipped.other_separator;
 }
 
 TextSeparator DetectSeparator(std::string_view line) {
@@ -174,33 +170,120 @@ TextSeparator DetectSeparator(std::string_view line) {
 
 std::vector<std::string> SplitTextLine(std::string_view line,
                                        TextSeparator separator) {
-    std::vector<std::string> fields;
-    size_t i = 0;
-    const size_t n = line.size();
-    if (separator == TextSeparator::Blank) {
-        for (;;) {
-            while (i < n && IsBlank(line[i]))
-                ++i;
-            if (i == n)
-                return fields;
-            std::string &field = fields.emplace_back();
-            if (line[i] == '"') {
-                i = TakeQuoted(line, i, field);
-                continue; // text after the quote starts the next field
-            }
-            while (i < n && !IsBlank(line[i]))
-                field += line[i++];
+    TTextRows rows(separator);
+    if (!rows.Take(line, 1) && !rows.Open()) {
+        // a blank line: no field between blanks, one field between separators
+        if (separator == TextSeparator::Blank)
+            return {};
+        return {std::string(line)};
+    }
+    // A quote left open closes at the line's end.
+    const std::span<const std::string> fields = rows.Fields();
+    return {fields.begin(), fields.end()};
+}
+
+TTextRows::TTextRows(TextSeparator separator_)
+    : separator(separator_), stop(SeparatorChar(separator_)) {}
+
+std::string &TTextRows::NewField() {
+    if (count == fields.size())
+        fields.emplace_back();
+    std::string &field = fields[count++];
+    field.clear();
+    return field;
+}
+
+bool TTextRows::Take(std::string_view text, int64_t line) {
+    if (in_row) {
+        fields[count - 1] += '\n'; // the line end inside the quoted field
+    } else {
+        if (std::all_of(text.begin(), text.end(), IsBlank))
+            return false;
+        in_row = true;
+        row_line = line;
+        count = 0;
+        if (separator == TextSeparator::Blank) {
+            state = State::Between;
+        } else {
+            NewField();
+            state = State::FieldStart;
         }
     }
-    const char stop = SeparatorChar(separator);
-    for (;;) {
-        std::string &field = fields.emplace_back();
-        if (i < n && line[i] == '"')
-            i = TakeQuoted(line, i, field);
-        while (i < n && line[i] != stop)
-            field += line[i++];
-        if (i == n)
-            return fields;
-        ++i; // past the separator: another field follows, perhaps empty
+    Split(text);
+    if (state == State::Quoted)
+        return false;
+    in_row = false;
+    return true;
+}
+
+void TTextRows::Split(std::string_view text) {
+    const bool blank = separator == TextSeparator::Blank;
+    size_t i = 0;
+    const size_t n = text.size();
+    while (i < n) {
+        const char c = text[i];
+        switch (state) {
+        case State::Between:
+            if (IsBlank(c)) {
+                ++i;
+            } else if (c == '"') {
+                NewField();
+                state = State::Quoted;
+                ++i;
+            } else {
+                NewField();
+                state = State::Unquoted;
+            }
+            break;
+        case State::FieldStart:
+            if (c == '"') {
+                state = State::Quoted;
+                ++i;
+            } else {
+                state = State::Unquoted;
+            }
+            break;
+        case State::Unquoted:
+        case State::AfterQuote: {
+            // Up to the next separator; a quote here is an ordinary byte.
+            size_t end = i;
+            if (blank) {
+                while (end < n && !IsBlank(text[end]))
+                    ++end;
+            } else {
+                end = std::min(text.find(stop, i), n);
+            }
+            fields[count - 1].append(text.substr(i, end - i));
+            i = end;
+            if (i < n) {
+                ++i; // past the separator or the blank
+                if (blank) {
+                    state = State::Between;
+                } else {
+                    NewField();
+                    state = State::FieldStart;
+                }
+            }
+            break;
+        }
+        case State::Quoted: {
+            const size_t quote = std::min(text.find('"', i), n);
+            fields[count - 1].append(text.substr(i, quote - i));
+            i = quote;
+            if (i == n)
+                break;
+            if (i + 1 < n && text[i + 1] == '"') {
+                fields[count - 1] += '"'; // "" stands for one quote
+                i += 2;
+            } else {
+                ++i;
+                // Blank-separated: the text after the quote starts the next
+                // field; delimited: it belongs to this one, up to the
+                // separator.
+                state = blank ? State::Between : State::AfterQuote;
+            }
+            break;
+        }
+        }
     }
 }

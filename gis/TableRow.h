@@ -25,12 +25,10 @@ struct Cell {
 
 constexpr double no_height = std::numeric_limits<double>::quiet_NaN();
 
-// A station read from a table. x and y are metres, or longitude and latitude
-// in degrees (x east, y north) until PlaceStations projects them; lon and lat
-// then keep the degrees.
+// A row of a table turned into a station. x and y are metres, or longitude
+// and latitude in degrees (x east, y north).
 struct TableStation {
     double x = 0.0, y = 0.0;
-    double lon = std::nan(""), lat = std::nan(""); // geographic input only
     double h = no_height; // metres; NaN when the table or the cell has none
     double value = 0.0;   // mGal
     std::string point;    // UTF-8; the row number when there is no name
@@ -49,6 +47,9 @@ struct SkippedRow {
     ColumnRole role = ColumnRole::X;
     SkipReason reason = SkipReason::Empty;
     std::string text;
+    // The other decimal separator, when the text is a number with it ("1,5"
+    // read with '.'); 0 otherwise.
+    char other_separator = 0;
 };
 
 // Converts the cells of data row `row` (counted from 1) into a station, with
@@ -63,22 +64,15 @@ bool ConvertRow(std::span<const Cell> cells, const ColumnChoice &choice,
                 int64_t row, char decimal_separator, TableStation &station,
                 SkippedRow &skipped);
 
-// Rows kept with their reason for the message; the rest are only counted.
-constexpr size_t kept_skipped_rows = 5;
-
-// The stations of a table and the rows passed over.
-struct TableRows {
-    std::vector<TableStation> stations;
-    int64_t skipped = 0;                   // rows that gave no station
-    std::vector<SkippedRow> first_skipped; // the first kept_skipped_rows
-
-    // Counts a skipped row, keeping the first few.
-    void Skip(SkippedRow &&row);
-};
-
 // One line for the user about a skipped row, e.g.
-// "row 7: value \"n/a\" is not a number".
+// "row 7: value \"n/a\" is not a number", or for a number with the other
+// decimal separator "row 1: x \"1,5\" is not a number with '.' as the decimal
+// separator; use --decimal-separator ,".
 std::string DescribeSkippedRow(const SkippedRow &skipped);
+
+// For a cell that is a number with the other decimal separator, the advice
+// "use --decimal-separator ,"; empty otherwise.
+std::string SeparatorHint(const SkippedRow &skipped);
 
 // How the fields of a text line are separated.
 enum class TextSeparator { Blank, Comma, Semicolon, Tab };
@@ -92,6 +86,43 @@ TextSeparator DetectSeparator(std::string_view line);
 // characters separate, the ends are trimmed, as in the station text format.
 // Comma, semicolon, tab: every separator starts a field (empty fields kept).
 // In both a field that starts with a double quote runs to its closing quote,
-// and "" inside stands for one quote.
+// and "" inside stands for one quote; a quote still open at the line's end
+// closes there.
 std::vector<std::string> SplitTextLine(std::string_view line,
                                        TextSeparator separator);
+
+// The rows of a delimited or blank-separated text, put together from its
+// lines as SplitTextLine splits one line, except that a quoted field runs on
+// over line ends (each kept in the field as "\n") until its closing quote. A
+// line that holds nothing above a blank, outside a quoted field, is no row.
+class TTextRows {
+  public:
+    explicit TTextRows(TextSeparator separator);
+
+    // Takes the next line of the text (without its line end), line number
+    // `line` counted from 1. True when the line completes a row: Fields()
+    // then holds it until the next call.
+    bool Take(std::string_view text, int64_t line);
+    // The fields of the row completed last.
+    std::span<const std::string> Fields() const {
+        return {fields.data(), count};
+    }
+    // True while a quoted field is open, waiting for more lines; at the end of
+    // the text, the quote was never closed.
+    bool Open() const { return state == State::Quoted; }
+    // The line on which the row completed last, or the row still open, began.
+    int64_t RowLine() const { return row_line; }
+
+  private:
+    enum class State { FieldStart, Unquoted, Quoted, AfterQuote, Between };
+    void Split(std::string_view text);
+    std::string &NewField();
+
+    TextSeparator separator;
+    char stop;                       // the separator's byte; blank: unused
+    std::vector<std::string> fields; // the first `count` are the row's
+    size_t count = 0;
+    State state = State::FieldStart;
+    bool in_row = false; // a row began and is not complete
+    int64_t row_line = 0;
+};

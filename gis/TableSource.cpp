@@ -1,14 +1,13 @@
 // Deciding how a file is read, and reading a table into stations.
 #include "gis/TableSource.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
-#include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
+#include <optional>
 #include <system_error>
 
 #include <cpl_conv.h>
@@ -17,36 +16,63 @@
 #include <ogr_api.h>
 #include <ogr_srs_api.h>
 
+#include "app/StationFile.h"
 #include "gis/GdalSession.h"
 #include "gis/SourceSample.h"
+#include "platform/CodePage.h"
 
 namespace {
 
-constexpr const char *delimited_driver = "CSV";
+// GDAL's driver for delimited text, which opens any text file: never asked.
+constexpr const char *gdal_csv_driver = "CSV";
 
 constexpr std::string_view memory_folder = "/vsimem/korvanel-source/";
 
-// A stream over `path`: the file on disk, or the bytes of a source held in
-// memory (TMemorySource).
-std::unique_ptr<std::istream> OpenStream(const std::string &path) {
-    if (path.starts_with(memory_folder)) {
-        vsi_l_offset size = 0;
-        const GByte *bytes = VSIGetMemFileBuffer(path.c_str(), &size, FALSE);
-        if (bytes == nullptr) {
-            errno = ENOENT;
-            return std::make_unique<std::ifstream>();
-        }
-        return std::make_unique<std::istringstream>(
-            std::string(reinterpret_cast<const char *>(bytes),
-                        static_cast<size_t>(size)),
-            std::ios::binary);
-    }
-    return std::make_unique<std::ifstream>(path, std::ios::binary);
+constexpr size_t line_count_chunk = size_t{1} << 20; // bytes read at once
+
+// The bytes of a source held in memory (TMemorySource); false for a path
+// of the file system.
+bool HeldBytes(const std::string &path, std::string_view &bytes) {
+    if (!path.starts_with(memory_folder))
+        return false;
+    vsi_l_offset size = 0;
+    const GByte *data = VSIGetMemFileBuffer(path.c_str(), &size, FALSE);
+    bytes = data == nullptr
+                ? std::string_view()
+                : std::string_view(reinterpret_cast<const char *>(data),
+                                   static_cast<size_t>(size));
+    return true;
 }
 
 // The first bytes of a file; false when it cannot be read as a file.
 bool ReadSample(const std::string &path, std::string &sample) {
-    return ReadSourceSample(*OpenStream(path), sample);
+    std::string_view held;
+    if (HeldBytes(path, held)) {
+        sample = std::string(held.substr(0, source_sample_bytes));
+        return true;
+    }
+    std::ifstream file(path, std::ios::binary);
+    return ReadSourceSample(file, sample);
+}
+
+// The lines of a source's first bytes in `encoding`, converted to UTF-8 up to
+// the first bytes that do not convert (a character cut off at the end of the
+// sample among them); the bytes as they are when the encoding is unknown.
+std::string SampleAsUtf8(const std::string &sample,
+                         const std::string &encoding) {
+    std::string text;
+    try {
+        TStationReader reader(sample, std::string(), encoding);
+        std::string_view line;
+        while (reader.ReadLine(line)) {
+            text += line;
+            text += '\n';
+        }
+    } catch (const EncodingError &) {
+    } catch (const ::FileError &) {
+        return sample;
+    }
+    return text;
 }
 
 // GDAL's vector driver for the file, other than the CSV driver (which takes
@@ -58,7 +84,11 @@ std::string IdentifyVectorDriver(const std::string &path) {
     if (driver == nullptr)
         return {};
     const std::string name = GDALGetDriverShortName(driver);
-    return name == delimited_driver ? std::string() : name;
+    return name == gdal_csv_driver ? std::string() : name;
+}
+
+bool IsUtf8(std::string_view text) {
+    return Utf8ValidPrefix(text) == text.size();
 }
 
 GisError WithFile(GisError error, const std::string &path) {
@@ -66,8 +96,8 @@ GisError WithFile(GisError error, const std::string &path) {
     return error;
 }
 
-GisError FileError(GisProblem problem, const std::string &path,
-                   const std::string &detail, int64_t row = 0) {
+GisError Refusal(GisProblem problem, const std::string &path,
+                 const std::string &detail, int64_t row = 0) {
     GisError error = GisError::About(problem, path, detail);
     error.row = row;
     return error;
@@ -80,56 +110,76 @@ void TakeRow(std::span<const Cell> cells, int64_t row,
     SkippedRow skipped;
     if (ConvertRow(cells, table.choice, row, options.decimal_separator, station,
                    skipped))
-        table.rows.stations.push_back(std::move(station));
+        table.rows.stations.Add(
+            {station.x, station.y, station.h, station.value, station.row},
+            station.point);
     else
         table.rows.Skip(std::move(skipped));
 }
 
-// A blank-separated text with a header: split here as the station text
-// format splits, and every field taken by its header's name.
-GisError ReadBlankText(const std::string &path, const ColumnsOption &named,
-                       const TableOptions &options, TableData &table) {
-    const std::unique_ptr<std::istream> stream = OpenStream(path);
-    std::istream &in = *stream;
-    if (!in)
-        return FileError(GisProblem::CannotOpen, path,
-                         std::system_category().message(errno));
+// A delimited or blank-separated text with a header, read line by line
+// through the station file's reader (a byte order mark skipped, any line end,
+// options.encoding converted to UTF-8 as strictly as a station file) and
+// split here; every field is taken by its header's name.
+GisError ReadText(const std::string &path, const SourceDecision &decision,
+                  const ColumnsOption &named, const TableOptions &options,
+                  TableData &table) {
+    std::unique_ptr<TStationReader> reader;
+    std::string_view held;
+    try {
+        reader =
+            HeldBytes(path, held)
+                ? std::make_unique<TStationReader>(held, path, options.encoding)
+                : std::make_unique<TStationReader>(path, options.encoding);
+    } catch (const ::FileError &error) {
+        return Refusal(GisProblem::CannotOpen, path, error.what());
+    }
+    // Room for every line as a station: the list is never moved (see
+    // TListedStations::Reserve), and the count costs a fast pass.
+    table.rows.stations.Reserve(CountTextLines(path));
+    // The header's first line decides how delimited text is separated.
+    std::optional<TTextRows> rows;
     bool header_seen = false;
     int64_t row = 0;
     std::vector<Cell> cells;
-    std::vector<std::string> parts;
-    GisError error;
-    std::string chunk;
-    bool first_chunk = true;
-    while (error.ok() && std::getline(in, chunk)) {
-        std::string_view text = chunk;
-        if (first_chunk && text.substr(0, utf8_bom.size()) == utf8_bom)
-            text.remove_prefix(utf8_bom.size());
-        first_chunk = false;
-        ForEachLine(text, [&](std::string_view line) {
-            if (IsBlankLine(line))
-                return true;
+    std::string_view line;
+    try {
+        while (reader->ReadLine(line)) {
+            if (!rows && !IsBlankLine(line))
+                rows.emplace(decision.format == TableFormat::BlankText
+                                 ? TextSeparator::Blank
+                                 : DetectSeparator(line));
+            if (!rows || !rows->Take(line, reader->LinesRead()))
+                continue;
+            const std::span<const std::string> fields = rows->Fields();
             if (!header_seen) {
                 header_seen = true;
-                table.fields = SplitTextLine(line, TextSeparator::Blank);
-                error = WithFile(
-                    ChooseColumns(table.fields, named, false, table.choice),
-                    path);
-                return error.ok();
+                table.fields.assign(fields.begin(), fields.end());
+                GisError error =
+                    ChooseColumns(table.fields, named, false, table.choice);
+                if (!error.ok())
+                    return WithFile(error, path);
+                continue;
             }
-            parts = SplitTextLine(line, TextSeparator::Blank);
-            cells.assign(parts.size(), Cell{});
-            for (size_t i = 0; i < parts.size(); ++i)
-                cells[i] = Cell{CellKind::Text, parts[i], 0.0};
+            cells.resize(fields.size());
+            for (size_t i = 0; i < fields.size(); ++i)
+                cells[i] = Cell{CellKind::Text, fields[i], 0.0};
             TakeRow(cells, ++row, options, table);
-            return true;
-        });
+        }
+    } catch (const EncodingError &error) {
+        GisError refusal =
+            GisError::About(GisProblem::NotText, path, error.encoding);
+        refusal.line = error.line;
+        return refusal;
+    } catch (const ::FileError &error) {
+        return Refusal(GisProblem::ReadFailed, path, error.what(), row + 1);
     }
-    if (!error.ok())
-        return error;
-    if (in.bad())
-        return FileError(GisProblem::ReadFailed, path,
-                         std::system_category().message(errno), row);
+    if (rows && rows->Open()) {
+        GisError refusal = GisError::About(GisProblem::OpenQuote, path);
+        refusal.row = header_seen ? row + 1 : 0;
+        refusal.line = rows->RowLine();
+        return refusal;
+    }
     if (!header_seen)
         return WithFile(ChooseColumns({}, named, false, table.choice), path);
     return {};
@@ -179,25 +229,10 @@ struct FeatureDestroyer {
 using Feature = std::unique_ptr<void, FeatureDestroyer>;
 
 Dataset OpenVector(const std::string &path, const SourceDecision &decision) {
-    std::string open_path = path;
-    std::vector<std::string> options;
-    std::string driver = decision.driver;
-    if (decision.format == TableFormat::Delimited) {
-        // The prefix makes the CSV driver take a file of any extension; every
-        // field is read as its text.
-        open_path = std::string(delimited_driver) + ":" + path;
-        driver = delimited_driver;
-        options = {"HEADERS=YES", "AUTODETECT_TYPE=NO"};
-    }
-    std::vector<const char *> option_list;
-    for (const std::string &option : options)
-        option_list.push_back(option.c_str());
-    option_list.push_back(nullptr);
-    const char *drivers[] = {driver.c_str(), nullptr};
+    const char *drivers[] = {decision.driver.c_str(), nullptr};
     return Dataset(GDALOpenEx(
-        open_path.c_str(),
-        GDAL_OF_VECTOR | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR,
-        driver.empty() ? nullptr : drivers, option_list.data(), nullptr));
+        path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR,
+        decision.driver.empty() ? nullptr : drivers, nullptr, nullptr));
 }
 
 std::string LayerCrsText(OGRLayerH layer) {
@@ -219,16 +254,15 @@ GisError ReadGdalTable(const std::string &path, const SourceDecision &decision,
                        const ColumnsOption &named, const TableOptions &given,
                        TableData &table) {
     TableOptions options = given;
-    if (decision.format != TableFormat::Delimited)
-        options.decimal_separator = '.'; // a sheet's number cells, any locale
+    options.decimal_separator = '.'; // a sheet's number cells, any locale
     TGdalQuiet quiet;
     std::unique_ptr<SheetAsText> sheet_as_text;
     if (decision.driver == "XLSX" || decision.driver == "ODS")
         sheet_as_text = std::make_unique<SheetAsText>(decision.driver);
     const Dataset dataset = OpenVector(path, decision);
     if (!dataset)
-        return FileError(GisProblem::CannotOpen, path,
-                         LastGdalError("GDAL cannot open it."));
+        return Refusal(GisProblem::CannotOpen, path,
+                       LastGdalError("GDAL cannot open it."));
 
     const int layer_count = GDALDatasetGetLayerCount(dataset.get());
     std::vector<std::string> layers;
@@ -239,14 +273,14 @@ GisError ReadGdalTable(const std::string &path, const SourceDecision &decision,
         layer = GDALDatasetGetLayerByName(dataset.get(), options.layer.c_str());
         if (layer == nullptr) {
             GisError error =
-                FileError(GisProblem::LayerNotFound, path, options.layer);
+                Refusal(GisProblem::LayerNotFound, path, options.layer);
             error.fields = layers;
             return error;
         }
     } else if (layer_count == 0) {
-        return FileError(GisProblem::NoLayer, path, "");
+        return Refusal(GisProblem::NoLayer, path, "");
     } else if (layer_count > 1) {
-        GisError error = FileError(GisProblem::SeveralLayers, path, "");
+        GisError error = Refusal(GisProblem::SeveralLayers, path, "");
         error.fields = layers;
         return error;
     } else {
@@ -281,6 +315,10 @@ GisError ReadGdalTable(const std::string &path, const SourceDecision &decision,
     std::array<std::string, column_role_count> texts;
     const int point_column = table.choice.Column(ColumnRole::Point);
     int64_t row = 0;
+    // Room for every feature when the layer knows their count cheaply.
+    const GIntBig features = OGR_L_GetFeatureCount(layer, FALSE);
+    if (features > 0)
+        table.rows.stations.Reserve(static_cast<size_t>(features));
     OGR_L_ResetReading(layer);
     CPLErrorReset();
     for (;;) {
@@ -323,18 +361,59 @@ GisError ReadGdalTable(const std::string &path, const SourceDecision &decision,
                 cell.text = texts[r];
             }
         }
+        // A name goes on into outputs promised as UTF-8.
+        if (point_column != no_column &&
+            !IsUtf8(cells[static_cast<size_t>(point_column)].text))
+            return Refusal(GisProblem::NotText, path, "", row);
         TakeRow(cells, row, options, table);
     }
     if (CPLGetLastErrorType() == CE_Failure ||
         CPLGetLastErrorType() == CE_Fatal)
-        return FileError(GisProblem::ReadFailed, path,
-                         LastGdalError("GDAL stopped reading."), row + 1);
+        return Refusal(GisProblem::ReadFailed, path,
+                       LastGdalError("GDAL stopped reading."), row + 1);
     return {};
 }
 
 } // namespace
 
-TMemorySource::TMemorySource(const std::string &name, const std::string &bytes) {
+size_t CountTextLines(const std::string &path) {
+    // Lines that hold a byte above a blank, each ended by LF or by the end.
+    size_t lines = 0;
+    bool content = false;
+    const auto count = [&](const char *from, const char *to) {
+        for (const char *p = from; p < to; ++p) {
+            if (*p == '\n') {
+                lines += content ? 1 : 0;
+                content = false;
+            } else if (static_cast<unsigned char>(*p) > ' ') {
+                content = true;
+            }
+        }
+    };
+    std::string_view held;
+    if (HeldBytes(path, held)) {
+        count(held.data(), held.data() + held.size());
+    } else {
+        std::ifstream file(path, std::ios::binary);
+        std::vector<char> chunk(line_count_chunk);
+        while (file) {
+            file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+            count(chunk.data(), chunk.data() + file.gcount());
+        }
+        if (file.bad())
+            return 0;
+    }
+    return lines + (content ? 1 : 0);
+}
+
+void TableRows::Skip(SkippedRow &&row) {
+    ++skipped;
+    if (first_skipped.size() < kept_skipped_rows)
+        first_skipped.push_back(std::move(row));
+}
+
+TMemorySource::TMemorySource(const std::string &name,
+                             const std::string &bytes) {
     static std::atomic<unsigned> sources{0};
     std::string file = std::filesystem::path(name).filename().string();
     if (file.empty() || name == "-")
@@ -362,6 +441,8 @@ SourceDecision DecideSource(const std::string &path,
         std::string sample;
         if (!ReadSample(path, sample))
             return decision; // the station reader says why it cannot be read
+        if (!options.encoding.empty())
+            sample = SampleAsUtf8(sample, options.encoding);
         decision = DecideFromSample(sample, options, identify);
     }
     if (identify) {
@@ -386,7 +467,9 @@ GisError ReadTable(const std::string &path, const SourceDecision &decision,
         if (!error.ok())
             return error;
     }
-    if (decision.format == TableFormat::BlankText)
-        return ReadBlankText(path, named, options, table);
-    return ReadGdalTable(path, decision, named, options, table);
+    if (decision.format == TableFormat::Gdal)
+        return ReadGdalTable(path, decision, named, options, table);
+    if (!options.layer.empty())
+        return GisError::About(GisProblem::NoLayers, path);
+    return ReadText(path, decision, named, options, table);
 }

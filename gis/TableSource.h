@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/StationInput.h"
 #include "gis/ColumnChoice.h"
 #include "gis/GisError.h"
 #include "gis/TableRow.h"
@@ -21,6 +22,9 @@ struct TableOptions {
     // Columns chosen field by field (the window's column dialog), taken as
     // --columns would be; field names may hold any character there.
     std::optional<ColumnsOption> chosen_columns;
+    // Text encoding of delimited or blank-separated text, as iconv names it
+    // (--encoding; empty: UTF-8). Other formats say their own.
+    std::string encoding;
     // Decimal separator of the numbers in delimited or blank-separated text
     // (a comma only makes sense with semicolons, tabs or blanks). Spreadsheet
     // cells and other layers' texts always hold a point.
@@ -36,7 +40,7 @@ enum class SourceKind {
 // How a table is read.
 enum class TableFormat {
     None,      // not a table
-    Delimited, // comma, semicolon or tab with a header line: GDAL's CSV driver
+    Delimited, // comma, semicolon or tab with a header line: read here
     BlankText, // blank-separated text with a header line: read here
     Gdal,      // a format GDAL identifies: spreadsheet, GeoPackage, ...
 };
@@ -45,7 +49,7 @@ enum class TableFormat {
 struct SourceDecision {
     SourceKind kind = SourceKind::StationText;
     TableFormat format = TableFormat::None;
-    std::string driver; // GDAL's short name for Delimited ("CSV") and Gdal
+    std::string driver; // GDAL's short name of a Gdal table's format
     // The fields of a text file's first non-blank line (empty otherwise).
     std::vector<std::string> header;
     // A station text file whose first line is a recognised station header
@@ -71,6 +75,11 @@ struct SourceDecision {
 //    non-blank line is a header recognising x, y and value
 //    (RecognisesTableHeader). It is Delimited when that line holds a comma,
 //    semicolon or tab (DetectSeparator), else BlankText;
+//  - a delimited first line of names only (no field a number) that
+//    recognises some columns but not x, y and value is a Delimited table
+//    too, which ReadTable refuses naming what it lacks; unless its
+//    recognised fields stand in the station text format's order
+//    (RecognisedInStationOrder), when it reads by position as it always did;
 //  - but a blank-separated header whose first five fields are x y point h
 //    value in this order (IsStationHeader) keeps the file a station text
 //    file, so it reads exactly as it always did;
@@ -83,6 +92,20 @@ SourceDecision DecideSource(const std::string &path,
 // True when `options` names the columns (--columns or chosen_columns).
 bool NamesColumns(const TableOptions &options);
 
+// Rows kept with their reason for the message; the rest are only counted.
+constexpr size_t kept_skipped_rows = 5;
+
+// The stations of a table, held compactly (a million rows cost little more
+// than their numbers and names), and the rows passed over.
+struct TableRows {
+    TListedStations stations; // x and y as read until PlaceStations
+    int64_t skipped = 0;      // rows that gave no station
+    std::vector<SkippedRow> first_skipped; // the first kept_skipped_rows
+
+    // Counts a skipped row, keeping the first few.
+    void Skip(SkippedRow &&row);
+};
+
 // A table read into stations, with what the user is told about it.
 struct TableData {
     std::string layer;               // the layer read (GDAL sources)
@@ -92,6 +115,9 @@ struct TableData {
     // one; empty otherwise.
     std::string layer_crs;
     TableRows rows; // stations in the source's order, and rows passed over
+    // Longitude and latitude of each station, degrees, once PlaceStations
+    // projected geographic input; empty otherwise.
+    std::vector<double> lon, lat;
 };
 
 // A source read once into memory (standard input, a pipe), offered to
@@ -112,13 +138,24 @@ class TMemorySource {
     std::string path;
 };
 
+// The lines of a text file, or of a source held in memory (TMemorySource),
+// that hold something above a blank (ended by LF or by the end): at least as
+// many as its rows or station lines, counted in a fast pass to reserve room
+// for them. 0 when it cannot be read.
+size_t CountTextLines(const std::string &path);
+
 // Reads the table of `path` as `decision` says (kind Table): opens it, picks
 // the layer (--layer; the only one when there is one), chooses the columns
 // (--columns, else by name; x and y from point geometry), converts every row
 // (ConvertRow) and counts the rows without a station. Text cells are read as
 // text (spreadsheet cells too) and converted like the station text format;
-// typed numbers are taken as stored. Errors: the column choice's and
-// CannotOpen, NoLayer, LayerNotFound, SeveralLayers, ReadFailed, each naming
-// the file.
+// typed numbers are taken as stored. Delimited and blank-separated text is
+// read here, row by row (TTextRows), in options.encoding converted to UTF-8
+// as the station text format is; a name a layer gives must be UTF-8.
+// Errors: the column choice's and CannotOpen, NoLayer, LayerNotFound,
+// SeveralLayers, NoLayers (--layer for a text table), ReadFailed, OpenQuote (a
+// quoted field still open at the end of the text: the row and line where it
+// opened), NotText (the line of a text, the row of a layer), each naming the
+// file.
 GisError ReadTable(const std::string &path, const SourceDecision &decision,
                    const TableOptions &options, TableData &table);

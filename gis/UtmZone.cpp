@@ -24,7 +24,92 @@ double Wrapped(double lon) {
     return wrapped - half_turn;
 }
 
+constexpr double earth_mean_radius_km = 6371.0088;
+constexpr double pi = 3.14159265358979323846;
+constexpr double radians_per_degree = pi / half_turn;
+
+// The start, in [-180, 180), of the narrowest longitude interval that holds
+// every one of `east` (wrapped, sorted, not empty): the stations cover the
+// circle except its widest empty gap, the gap from the last longitude round
+// to the first included. `width` receives the interval's width.
+double CoveringStart(const std::vector<double> &east, double &width) {
+    size_t after_gap = 0;
+    double widest = east.front() + full_turn - east.back();
+    for (size_t i = 1; i < east.size(); ++i) {
+        const double gap = east[i] - east[i - 1];
+        if (gap > widest) {
+            widest = gap;
+            after_gap = i;
+        }
+    }
+    width = full_turn - widest;
+    return east[after_gap];
+}
+
+double Median(std::vector<double> values) {
+    const size_t middle = values.size() / 2;
+    std::nth_element(values.begin(), values.begin() + middle, values.end());
+    if (values.size() % 2 == 1)
+        return values[middle];
+    const double upper = values[middle];
+    const double lower =
+        *std::max_element(values.begin(), values.begin() + middle);
+    return lower / 2.0 + upper / 2.0;
+}
+
 } // namespace
+
+double GreatCircleKm(GeoPoint a, GeoPoint b) {
+    // The haversine formula, exact on the sphere for near and far points.
+    const double lat_a = a.lat * radians_per_degree;
+    const double lat_b = b.lat * radians_per_degree;
+    const double half_dlat = (lat_b - lat_a) / 2.0;
+    const double half_dlon = (b.lon - a.lon) * radians_per_degree / 2.0;
+    const double h = std::sin(half_dlat) * std::sin(half_dlat) +
+                     std::cos(lat_a) * std::cos(lat_b) * std::sin(half_dlon) *
+                         std::sin(half_dlon);
+    return 2.0 * earth_mean_radius_km * std::asin(std::min(1.0, std::sqrt(h)));
+}
+
+SurveySpread MeasureSpread(std::span<const double> lons,
+                           std::span<const double> lats) {
+    SurveySpread spread;
+    std::vector<double> east, north;
+    for (size_t i = 0; i < lons.size() && i < lats.size(); ++i) {
+        if (std::isfinite(lons[i]) && std::isfinite(lats[i])) {
+            east.push_back(Wrapped(lons[i]));
+            north.push_back(lats[i]);
+        }
+    }
+    if (east.empty())
+        return spread;
+    // The longitudes unwrapped from the start of the interval that covers
+    // them, so that their median is the survey's, across 180 too.
+    std::vector<double> sorted = east;
+    std::sort(sorted.begin(), sorted.end());
+    double width = 0.0;
+    const double start = CoveringStart(sorted, width);
+    for (double &lon : east)
+        lon = lon < start ? lon + full_turn : lon;
+    spread.centre = {Wrapped(Median(east)), Median(north)};
+
+    std::vector<double> distances(east.size());
+    for (size_t k = 0; k < east.size(); ++k)
+        distances[k] = GreatCircleKm(spread.centre, {east[k], north[k]});
+    spread.extent_km = std::max(Median(distances), min_extent_km);
+    const double far_km = far_extents * spread.extent_km;
+    for (size_t i = 0; i < lons.size() && i < lats.size(); ++i) {
+        if (!std::isfinite(lons[i]) || !std::isfinite(lats[i]))
+            continue;
+        const double distance =
+            GreatCircleKm(spread.centre, {lons[i], lats[i]});
+        if (distance > far_km) {
+            spread.far.push_back(i);
+            spread.far_km.push_back(distance);
+        }
+    }
+    return spread;
+}
 
 GeoPoint SurveyCentre(std::span<const double> lons,
                       std::span<const double> lats) {
@@ -36,19 +121,8 @@ GeoPoint SurveyCentre(std::span<const double> lons,
     GeoPoint centre;
     if (!east.empty()) {
         std::sort(east.begin(), east.end());
-        // The stations cover the circle except its widest empty gap; the
-        // gap from the last longitude round to the first counts as well.
-        size_t after_gap = 0;
-        double widest = east.front() + full_turn - east.back();
-        for (size_t i = 1; i < east.size(); ++i) {
-            const double gap = east[i] - east[i - 1];
-            if (gap > widest) {
-                widest = gap;
-                after_gap = i;
-            }
-        }
-        const double start = east[after_gap];
-        const double width = full_turn - widest;
+        double width = 0.0;
+        const double start = CoveringStart(east, width);
         centre.lon = Wrapped(start + width / 2.0);
     }
     double south = HUGE_VAL, north = -HUGE_VAL;

@@ -66,6 +66,26 @@ TEST(FieldRecognition, NamesAndTheirRoles) {
         {"FAA", ColumnRole::Value, false, 1},
         {"gravity", ColumnRole::Value, false, 2},
         {"grav", ColumnRole::Value, false, 2},
+        // 2026-12-10, issue 18: names recognised by their words.
+        {"Easting_M", ColumnRole::X, false, 0},
+        {"EAST (m BNG)", ColumnRole::X, false, 0},
+        {"Easting_UTM_m", ColumnRole::X, false, 0},
+        {"E local", ColumnRole::X, false, 1},
+        {"Northing_M", ColumnRole::Y, false, 0},
+        {"LAT_DD", ColumnRole::Y, true, 0},
+        {"long deg", ColumnRole::X, true, 0},
+        {"Stn No", ColumnRole::Point, false, 0},
+        {"Station Name", ColumnRole::Point, false, 0},
+        {"ELEV_M", ColumnRole::H, false, 0},
+        {"HT (m)", ColumnRole::H, false, 0},
+        {"Station elev (m)", ColumnRole::H, false, 0},
+        {"m elevation", ColumnRole::H, false, 0},
+        {"Bouguer_anom", ColumnRole::Value, false, 0},
+        {"BA (mgal)", ColumnRole::Value, false, 0},
+        {"Complete Bouguer anomaly", ColumnRole::Value, false, 0},
+        {"Bouguer gravity anomaly", ColumnRole::Value, false, 0},
+        {"Free_air_anom", ColumnRole::Value, false, 1},
+        {"Observed gravity (mGal)", ColumnRole::Value, false, 2},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -78,9 +98,12 @@ TEST(FieldRecognition, NamesAndTheirRoles) {
 }
 
 TEST(FieldRecognition, NamesNotRecognised) {
-    // A unit alone is not dropped ("m"), and a word must match whole.
-    for (const char *name : {"", "[m]", "m", "comment", "xx", "date",
-                             "bouguer2", "station name x", "lat lon", "zz"}) {
+    // A unit alone is not dropped ("m"), and a word must match whole; words
+    // of two roles, or a word not known, leave a name unrecognised.
+    for (const char *name :
+         {"", "[m]", "m", "comment", "xx", "date", "bouguer2", "station name x",
+          "lat lon", "zz", "lat_lon", "Elev_error", "Bouguer correction", "x y",
+          "utm", "Grid", "Easting_2", "m deg"}) {
         SCOPED_TRACE(name);
         EXPECT_FALSE(RecogniseField(name).has_value());
     }
@@ -140,6 +163,21 @@ TEST(ColumnChoice, HeadersGiveColumns) {
         EXPECT_EQ(Columns(choice), c.columns);
         EXPECT_EQ(choice.geographic, c.geographic);
     }
+}
+
+TEST(ColumnChoice, HeaderOfNamesWithUnits) {
+    // 2026-12-10, issue 18: this header was not recognised at all.
+    ColumnChoice choice;
+    const auto fields =
+        Fields({"Easting_M", "Northing_M", "Bouguer_anom", "ELEV_M"});
+    ASSERT_TRUE(ChooseColumns(fields, {}, false, choice).ok());
+    EXPECT_EQ(Columns(choice), (std::vector<int>{0, 1, no_column, 3, 2}));
+    // Two heights by their words stay ambiguous, and both are named.
+    const GisError error = ChooseColumns(
+        Fields({"EAST (m BNG)", "NORTH (m BNG)", "HT (m)", "ELEV_M", "BA"}), {},
+        false, choice);
+    EXPECT_EQ(error.problem, GisProblem::AmbiguousRole);
+    EXPECT_EQ(error.candidates, Fields({"HT (m)", "ELEV_M"}));
 }
 
 TEST(ColumnChoice, PlanarPairTakenBeforeLongitudeAndLatitude) {
@@ -367,11 +405,11 @@ TEST(ColumnChoice, PointGeometryGivesXAndY) {
 }
 
 TEST(ColumnChoice, OneCoordinateNamedTheOtherRecognisedOfTheSameKind) {
-    const auto fields = Fields({"lon", "lat", "E_local", "N_local", "ba"});
+    const auto fields = Fields({"lon", "lat", "Rechtswert", "Hochwert", "ba"});
     ColumnsOption option;
-    ASSERT_TRUE(ParseColumnsOption("x=E_local", option).ok());
+    ASSERT_TRUE(ParseColumnsOption("x=Rechtswert", option).ok());
     ColumnChoice choice;
-    // N_local is no known name, so y is missing, not taken from "lat"
+    // Hochwert is no known name, so y is missing, not taken from "lat"
     EXPECT_EQ(ChooseColumns(fields, option, false, choice).problem,
               GisProblem::MissingRole);
     ASSERT_TRUE(ParseColumnsOption("x=lon", option).ok());

@@ -3,6 +3,7 @@
 // pipeline), a named --crs, projected input kept, and the refusals.
 #include <cmath>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -82,7 +83,7 @@ TEST(Coordinates, LongitudeAndLatitudeGoToTheUtmZoneOfTheCentre) {
         SCOPED_TRACE(c.name);
         TableData table = ReadTableText(dir, c.csv);
         ASSERT_TRUE(table.choice.geographic);
-        const std::vector<TableStation> read = table.rows.stations;
+        const TListedStations read = table.rows.stations;
         RunCrs run;
         const GisError error =
             PlaceStations("survey.csv", TableOptions{}, table, run);
@@ -91,12 +92,15 @@ TEST(Coordinates, LongitudeAndLatitudeGoToTheUtmZoneOfTheCentre) {
         EXPECT_TRUE(run.geographic_input);
         EXPECT_TRUE(run.transformed);
         EXPECT_NE(run.wkt.find("UTM zone"), std::string::npos);
-        for (size_t i = 0; i < read.size(); ++i) {
-            const TableStation &s = table.rows.stations[i];
+        ASSERT_EQ(table.lon.size(), read.Size());
+        ASSERT_EQ(table.lat.size(), read.Size());
+        for (size_t i = 0; i < read.Size(); ++i) {
+            const ListedStation &s = table.rows.stations[i];
             // the degrees as read, exactly
-            EXPECT_EQ(s.lon, read[i].x);
-            EXPECT_EQ(s.lat, read[i].y);
-            const Metres expected = ProjUtm(c.zone, c.south, s.lon, s.lat);
+            EXPECT_EQ(table.lon[i], read[i].x);
+            EXPECT_EQ(table.lat[i], read[i].y);
+            const Metres expected =
+                ProjUtm(c.zone, c.south, table.lon[i], table.lat[i]);
             EXPECT_NEAR(s.x, expected.x, millimetre);
             EXPECT_NEAR(s.y, expected.y, millimetre);
         }
@@ -141,7 +145,7 @@ TEST(Coordinates, NamedCrsIsUsed) {
         const GisError error = PlaceStations("survey.csv", options, table, run);
         ASSERT_TRUE(error.ok()) << GisMessage(error);
         EXPECT_EQ(run.name.rfind("WGS 84 / UTM zone 18S", 0), 0u) << run.name;
-        const TableStation &s = table.rows.stations[1];
+        const ListedStation &s = table.rows.stations[1];
         const Metres expected = ProjUtm(18, true, -70.6, -36.1);
         EXPECT_NEAR(s.x, expected.x, millimetre);
         EXPECT_NEAR(s.y, expected.y, millimetre);
@@ -179,7 +183,7 @@ TEST(Coordinates, ProjectedInputIsKeptAsItIs) {
         // exactly the doubles read
         EXPECT_EQ(table.rows.stations[0].x, 362472.40);
         EXPECT_EQ(table.rows.stations[1].y, 6007741.50);
-        EXPECT_TRUE(std::isnan(table.rows.stations[0].lon));
+        EXPECT_TRUE(table.lon.empty());
     }
 }
 
@@ -242,7 +246,7 @@ TEST(Coordinates, SourceCrsSaysDegrees) {
     RunCrs run;
     ASSERT_TRUE(PlaceStations("survey.csv", options, table, run).ok());
     EXPECT_EQ(run.name, "WGS 84 / UTM zone 19S (EPSG:32719)");
-    EXPECT_EQ(table.rows.stations[0].lon, -70.5);
+    EXPECT_EQ(table.lon.at(0), -70.5);
 }
 
 TEST(Coordinates, Refusals) {
@@ -267,6 +271,14 @@ TEST(Coordinates, Refusals) {
          GisProblem::TargetNotProjected,
          "--crs: WGS 84 (EPSG:4326) is not a projected coordinate reference "
          "system; the kriging needs metres."},
+        // 2026-12-10, issue 19: x[m] held feet, and the search distance
+        // was applied in feet.
+        {"--crs in feet", "x,y,value\n1,2,3\n", "EPSG:32719", "EPSG:2227",
+         GisProblem::TargetNotMetres,
+         "--crs: NAD83 / California zone 3 (ftUS) (EPSG:2227) measures in US "
+         "survey foot; the kriging's distances are metres. Choose a "
+         "coordinate reference system in metres (the same projection often "
+         "has one)."},
         {"degree columns, projected source", "lon,lat,value\n1,2,3\n",
          "EPSG:32719", "", GisProblem::CrsMismatch,
          "survey.csv: the coordinate columns are longitude and latitude, but "
@@ -277,8 +289,21 @@ TEST(Coordinates, Refusals) {
          "survey.csv: the coordinates' own reference system is not known, so "
          "they cannot be taken to WGS 84 / UTM zone 19S (EPSG:32719). Name it "
          "with --source-crs."},
+        // 2026-12-10, issue 19: a longitude past 180 moved the survey to
+        // another UTM zone; a latitude past 90 failed in PROJ.
         {"latitude beyond the pole",
          "lon,lat,value\n-70.5,-36,1\nx,1,2\n-70.6,-95,3\n", "", "",
+         GisProblem::AngleOutOfRange,
+         "survey.csv: the latitude -95 of the station in row 3 lies beyond "
+         "±90; check its coordinates."},
+        {"longitude beyond 180", "lon,lat,value\n-70.5,-36,1\n200.5,-36,2\n",
+         "", "", GisProblem::AngleOutOfRange,
+         "survey.csv: the longitude 200.5 of the station in row 2 lies "
+         "beyond ±180; check its coordinates."},
+        {"longitude beyond -180 with --crs", "lon,lat,value\n-180.25,-36,1\n",
+         "", "EPSG:32719", GisProblem::AngleOutOfRange, nullptr},
+        {"a point the projection cannot hold",
+         "x,y,value\n362472,6008599,1\n1e8,6e6,2\n", "EPSG:32719", "EPSG:32718",
          GisProblem::TransformFailed, nullptr},
     };
     for (const Case &c : cases) {
@@ -294,13 +319,17 @@ TEST(Coordinates, Refusals) {
             EXPECT_EQ(GisMessage(error), c.message);
         }
         EXPECT_EQ(IsUsageProblem(error.problem),
-                  c.problem != GisProblem::TransformFailed);
+                  c.problem != GisProblem::TransformFailed &&
+                      c.problem != GisProblem::AngleOutOfRange);
     }
     // The failing station is named by its data row (row 2 had no number).
     TableData table =
-        ReadTableText(dir, "lon,lat,value\n-70.5,-36,1\nx,1,2\n-70.6,-95,3\n");
+        ReadTableText(dir, "x,y,value\n362472,6008599,1\nx,1,2\n1e8,6e6,3\n");
+    TableOptions options;
+    options.source_crs = "EPSG:32719"; // 1e8 m east lies beyond its domain
+    options.crs = "EPSG:32718";
     RunCrs run;
-    const GisError error = PlaceStations("survey.csv", {}, table, run);
+    const GisError error = PlaceStations("survey.csv", options, table, run);
     EXPECT_EQ(error.row, 3);
     EXPECT_EQ(GisMessage(error).rfind(
                   "survey.csv: PROJ cannot transform the station (row 3). ", 0),
@@ -328,4 +357,110 @@ TEST(Coordinates, OurGeoPackageWithoutCrsStaysInMetres) {
     options.crs = "EPSG:32719";
     EXPECT_EQ(PlaceStations(path, options, table, run).problem,
               GisProblem::UnknownSourceCrs);
+}
+
+TEST(Coordinates, SourceCrsOverALayersOwnIsSaid) {
+    // 2026-12-10, issue 19: --source-crs silently replaced the layer's CRS.
+    TempDir dir;
+    const std::string path = dir.File("declared.gpkg");
+    std::string error;
+    ASSERT_TRUE(WriteVectorLayer(path, "GPKG", "stations", 32719, true,
+                                 {{"ba", OFTReal}},
+                                 {{{1.0}, true, 362472.40, 6008599.50}}, error))
+        << error;
+    struct Case {
+        const char *source_crs;
+        std::vector<std::string> notices;
+    };
+    const Case cases[] = {
+        {"", {}},
+        {"EPSG:32719", {}}, // the layer's own: nothing to say
+        {"EPSG:32718",
+         {"--source-crs EPSG:32718 overrides the coordinate system the layer "
+          "declares, WGS 84 / UTM zone 19S (EPSG:32719)."}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.source_crs);
+        TableOptions options;
+        options.source_crs = c.source_crs;
+        TableData table;
+        ASSERT_TRUE(
+            ReadTable(path, DecideSource(path, options), options, table).ok());
+        RunCrs run;
+        ASSERT_TRUE(PlaceStations(path, options, table, run).ok());
+        std::vector<std::string> said;
+        for (const GisNotice &notice : run.notices)
+            said.push_back(NoticeMessage(notice));
+        EXPECT_EQ(said, c.notices);
+    }
+}
+
+TEST(Coordinates, StationFarOutsideTheRestIsSaidAndDoesNotChooseTheZone) {
+    // 2026-12-10, issue 19: one sign-flipped longitude took the survey from
+    // zone 19S to zone 31S.
+    std::string csv = "lon,lat,value\n";
+    for (int k = 0; k < 20; ++k) {
+        const double lon = k == 7 ? 70.52 : -70.5 - 0.01 * (k % 5);
+        csv += std::to_string(lon) + "," +
+               std::to_string(-36.0 - 0.01 * (k / 5)) + ",1\n";
+    }
+    TempDir dir;
+    TableData table = ReadTableText(dir, csv);
+    RunCrs run;
+    ASSERT_TRUE(PlaceStations("survey.csv", {}, table, run).ok());
+    EXPECT_EQ(run.name, "WGS 84 / UTM zone 19S (EPSG:32719)");
+    ASSERT_EQ(run.notices.size(), 1u);
+    EXPECT_EQ(run.notices[0].row, 8);
+    const std::string said = NoticeMessage(run.notices[0]);
+    EXPECT_EQ(said.rfind("The station in row 8 (longitude 70.52, latitude "
+                         "-36.01) lies ",
+                         0),
+              0u)
+        << said;
+    EXPECT_NE(said.find(" km from the survey's centre, more than 10 times "
+                        "the survey's extent ("),
+              std::string::npos)
+        << said;
+}
+
+TEST(Coordinates, ProjectedInFeetIsConvertedToMetres) {
+    // 2026-12-10, issue 19: a source CRS in US survey feet was taken as
+    // metres.
+    TempDir dir;
+    TableData table = ReadTableText(
+        dir, "x,y,value\n6000000,2000000,1\n6003937,2001200.5,2\n");
+    TableOptions options;
+    options.source_crs = "EPSG:2227";
+    RunCrs run;
+    const GisError placed = PlaceStations("survey.csv", options, table, run);
+    ASSERT_TRUE(placed.ok()) << GisMessage(placed);
+    // A US survey foot is 1200/3937 m exactly; PROJ goes through the
+    // projection's inverse and forward, within a micrometre.
+    const double foot = 1200.0 / 3937.0;
+    EXPECT_NEAR(table.rows.stations[0].x, 6000000 * foot, 1e-6);
+    EXPECT_NEAR(table.rows.stations[0].y, 2000000 * foot, 1e-6);
+    EXPECT_NEAR(table.rows.stations[1].x, 6003937 * foot, 1e-6);
+    EXPECT_NEAR(table.rows.stations[1].y, 2001200.5 * foot, 1e-6);
+    EXPECT_EQ(run.name, "NAD83 / California zone 3 (ftUS), in metres");
+    EXPECT_TRUE(run.transformed);
+    ASSERT_EQ(run.notices.size(), 1u);
+    EXPECT_EQ(NoticeMessage(run.notices[0]),
+              "NAD83 / California zone 3 (ftUS) (EPSG:2227) measures in US "
+              "survey foot: the coordinates are converted to metres of the "
+              "same projection, as the search distance, the increment and "
+              "the cell size are metres.");
+    // Its metres are those of the CRS itself, as PROJ takes it to them.
+    OGRSpatialReference metres, feet;
+    ASSERT_EQ(metres.importFromWkt(run.wkt.c_str()), OGRERR_NONE);
+    EXPECT_EQ(metres.GetLinearUnits(nullptr), 1.0);
+    feet.importFromEPSG(2227);
+    metres.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    feet.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    std::unique_ptr<OGRCoordinateTransformation> back(
+        OGRCreateCoordinateTransformation(&metres, &feet));
+    ASSERT_TRUE(back);
+    double x = table.rows.stations[1].x, y = table.rows.stations[1].y;
+    ASSERT_TRUE(back->Transform(1, &x, &y));
+    EXPECT_NEAR(x, 6003937, 1e-5);
+    EXPECT_NEAR(y, 2001200.5, 1e-5);
 }

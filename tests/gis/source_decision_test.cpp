@@ -51,6 +51,21 @@ TEST(SourceDecision, TextFiles) {
          "value=value", SourceKind::Table, TableFormat::BlankText, false},
         {"--columns with commas", "a,b,c\n1,2,3\n", "x=a,y=b,value=c",
          SourceKind::Table, TableFormat::Delimited, false},
+        // 2026-12-10, issue 18: a header naming some columns read as a
+        // station file, and the error blamed the decimal separator.
+        {"delimited header naming some columns",
+         "Easting_M;Northing_M;Grav_thing;ELEV_M\n1;2;3;4\n", "",
+         SourceKind::Table, TableFormat::Delimited, false},
+        {"delimited header in station order, value unknown",
+         "x,y,name,h,grav_thing\n1,2,A,3,4\n", "", SourceKind::StationText,
+         TableFormat::None, false},
+        {"delimited station line whose name is a column's",
+         "1,2,N,3,4\n5,6,E,7,8\n", "", SourceKind::StationText,
+         TableFormat::None, false},
+        {"delimited header naming nothing", "a,b,c,d\n1,2,3,4\n", "",
+         SourceKind::StationText, TableFormat::None, false},
+        {"blank header naming some columns", "Easting Northing Schwere Elev\n",
+         "", SourceKind::StationText, TableFormat::None, false},
         {"empty file", "", "", SourceKind::StationText, TableFormat::None,
          false},
         {"blank file", "\n \n\t\n", "", SourceKind::StationText,
@@ -68,8 +83,7 @@ TEST(SourceDecision, TextFiles) {
         EXPECT_EQ(decision.kind, c.kind);
         EXPECT_EQ(decision.format, c.format);
         EXPECT_EQ(decision.station_header, c.station_header);
-        EXPECT_EQ(decision.driver,
-                  c.format == TableFormat::Delimited ? "CSV" : "");
+        EXPECT_EQ(decision.driver, ""); // text is read without GDAL
     }
 }
 

@@ -1,6 +1,7 @@
 // Reading tables into stations: the same doubles as the station text parser
 // for CSV, semicolon, tab and blank-separated text and for spreadsheets;
 // typed layers as stored; rows without numbers; layers; bad sources.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -64,16 +65,17 @@ TableData ReadOk(const std::string &path, const TableOptions &options = {}) {
 // conversion, or from the same stored double.
 void ExpectSameStations(const TableData &table, bool names) {
     const std::vector<Station> expected = ParsedStations();
-    ASSERT_EQ(table.rows.stations.size(), expected.size());
+    ASSERT_EQ(table.rows.stations.Size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
         SCOPED_TRACE(station_lines[i]);
-        const TableStation &got = table.rows.stations[i];
+        const ListedStation &got = table.rows.stations[i];
         EXPECT_EQ(got.x, expected[i].x);
         EXPECT_EQ(got.y, expected[i].y);
         EXPECT_EQ(got.h, expected[i].h);
         EXPECT_EQ(got.value, expected[i].value);
-        EXPECT_EQ(got.point, names ? std::string(expected[i].point)
-                                   : std::to_string(i + 1));
+        EXPECT_EQ(table.rows.stations.Name(i),
+                  names ? std::string(expected[i].point)
+                        : std::to_string(i + 1));
         EXPECT_EQ(got.row, static_cast<int64_t>(i) + 1);
     }
     EXPECT_EQ(table.rows.skipped, 0);
@@ -165,18 +167,18 @@ TEST(TableReader, SpreadsheetsGiveTheStationParsersDoubles) {
             TableOptions options;
             options.decimal_separator = ',';
             const TableData table = ReadOk(path, options);
-            ASSERT_EQ(table.rows.stations.size(), rows.size());
+            ASSERT_EQ(table.rows.stations.Size(), rows.size());
             size_t k = 0;
             for (size_t i = 0; i < parsed.size(); ++i) {
                 if (typed && i == 1)
                     continue;
                 SCOPED_TRACE(station_lines[i]);
-                const TableStation &got = table.rows.stations[k++];
+                const ListedStation &got = table.rows.stations[k];
                 EXPECT_EQ(got.x, parsed[i].x);
                 EXPECT_EQ(got.y, parsed[i].y);
                 EXPECT_EQ(got.h, parsed[i].h);
                 EXPECT_EQ(got.value, parsed[i].value);
-                EXPECT_EQ(got.point, parsed[i].point);
+                EXPECT_EQ(table.rows.stations.Name(k++), parsed[i].point);
             }
         }
     }
@@ -207,9 +209,9 @@ TEST(TableReader, NoNameAndNoHeight) {
     const std::string path =
         dir.Write("s.csv", "easting,northing,cba\n1,2,3\n\n4,5,6\n");
     const TableData table = ReadOk(path);
-    ASSERT_EQ(table.rows.stations.size(), 2u);
-    EXPECT_EQ(table.rows.stations[0].point, "1");
-    EXPECT_EQ(table.rows.stations[1].point, "2"); // blank lines are no rows
+    ASSERT_EQ(table.rows.stations.Size(), 2u);
+    EXPECT_EQ(table.rows.stations.Name(0), "1");
+    EXPECT_EQ(table.rows.stations.Name(1), "2"); // blank lines are no rows
     EXPECT_TRUE(std::isnan(table.rows.stations[1].h));
     EXPECT_EQ(DescribeColumns(table.choice, table.fields),
               "x = easting, y = northing, point = row number, h = none, value "
@@ -234,9 +236,9 @@ TEST(TableReader, RowsWithoutNumbersAreSkippedAndCounted) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         const TableData table = ReadOk(dir.Write(c.file, c.content));
-        ASSERT_EQ(table.rows.stations.size(), 2u);
-        EXPECT_EQ(table.rows.stations[0].point, "A");
-        EXPECT_EQ(table.rows.stations[1].point, "F");
+        ASSERT_EQ(table.rows.stations.Size(), 2u);
+        EXPECT_EQ(table.rows.stations.Name(0), "A");
+        EXPECT_EQ(table.rows.stations.Name(1), "F");
         EXPECT_EQ(table.rows.stations[1].row, 6);
         EXPECT_EQ(table.rows.skipped, 4);
         ASSERT_EQ(table.rows.first_skipped.size(), 4u);
@@ -250,31 +252,31 @@ TEST(TableReader, RowsWithoutNumbersAreSkippedAndCounted) {
 TEST(TableReader, HeaderOnlyGivesNoStation) {
     TempDir dir;
     const TableData table = ReadOk(dir.Write("s.csv", "x,y,value\n"));
-    EXPECT_TRUE(table.rows.stations.empty());
+    EXPECT_TRUE(table.rows.stations.Empty());
     EXPECT_EQ(table.rows.skipped, 0);
 }
 
 TEST(TableReader, ColumnsOptionAndItsErrors) {
     TempDir dir;
     const std::string path =
-        dir.Write("s.csv", "E_local,N_local,Stn No,Grav,BA,CBA\n"
+        dir.Write("s.csv", "Rechtswert,Hochwert,Stn No,Grav,BA,CBA\n"
                            "1,2,A,9,3,4\n");
     TableOptions options;
-    options.columns = "x=e_local,y=n_local,point=Stn No,value=cba";
+    options.columns = "x=rechtswert,y=hochwert,point=Stn No,value=cba";
     const TableData table = ReadOk(path, options);
-    ASSERT_EQ(table.rows.stations.size(), 1u);
+    ASSERT_EQ(table.rows.stations.Size(), 1u);
     EXPECT_EQ(table.rows.stations[0].value, 4.0);
-    EXPECT_EQ(table.rows.stations[0].point, "A");
+    EXPECT_EQ(table.rows.stations.Name(0), "A");
 
     struct Case {
         const char *columns;
         GisProblem problem;
     };
     const Case cases[] = {
-        {"", GisProblem::MissingRole},                      // no known x and y
-        {"x=E_local,y=N_local", GisProblem::AmbiguousRole}, // BA and CBA
-        {"x=E_local,y=N_local,value=FAA", GisProblem::UnknownField},
-        {"x:E_local", GisProblem::ColumnsSyntax},
+        {"", GisProblem::MissingRole}, // no known x and y
+        {"x=Rechtswert,y=Hochwert", GisProblem::AmbiguousRole}, // BA and CBA
+        {"x=Rechtswert,y=Hochwert,value=FAA", GisProblem::UnknownField},
+        {"x:Rechtswert", GisProblem::ColumnsSyntax},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.columns);
@@ -282,7 +284,6 @@ TEST(TableReader, ColumnsOptionAndItsErrors) {
         SourceDecision decision;
         decision.kind = SourceKind::Table;
         decision.format = TableFormat::Delimited;
-        decision.driver = "CSV";
         TableData read;
         const GisError error = ReadTable(path, decision, options, read);
         EXPECT_EQ(error.problem, c.problem);
@@ -318,7 +319,7 @@ TEST(TableReader, Layers) {
     options.layer = "south";
     table = ReadOk(path, options);
     EXPECT_EQ(table.layer, "south");
-    ASSERT_EQ(table.rows.stations.size(), 2u);
+    ASSERT_EQ(table.rows.stations.Size(), 2u);
     EXPECT_EQ(table.rows.stations[1].x, 5.0);
     EXPECT_NE(table.layer_crs.find("32719"), std::string::npos);
 
@@ -327,6 +328,13 @@ TEST(TableReader, Layers) {
     EXPECT_EQ(refused.problem, GisProblem::LayerNotFound);
     EXPECT_EQ(GisMessage(refused),
               path + ": has no layer \"east\". Layers: north, south.");
+
+    // 2026-12-10, issue 19: --layer on a text table was ignored.
+    const std::string csv = dir.Write("s.csv", "x,y,value\n1,2,3\n");
+    options.layer = "s";
+    refused = ReadTable(csv, DecideSource(csv, options), options, table);
+    EXPECT_EQ(refused.problem, GisProblem::NoLayers);
+    EXPECT_TRUE(IsUsageProblem(refused.problem));
 }
 
 TEST(TableReader, SourcesThatCannotBeOpened) {
@@ -340,7 +348,7 @@ TEST(TableReader, SourcesThatCannotBeOpened) {
     const std::string garbage =
         dir.Write("broken.gpkg", std::string("SQLite format 3\0garbage", 23));
     const Case cases[] = {
-        {"missing CSV", dir.File("missing.csv"), TableFormat::Delimited, "CSV"},
+        {"missing CSV", dir.File("missing.csv"), TableFormat::Delimited, ""},
         {"missing blank text", dir.File("missing.dat"), TableFormat::BlankText,
          ""},
         {"broken GeoPackage", garbage, TableFormat::Gdal, "GPKG"},
@@ -394,9 +402,93 @@ TEST(TableReader, DecimalCommaInTextTables) {
         TableOptions options;
         options.decimal_separator = ',';
         const TableData table = ReadOk(dir.Write("s.txt", c.content), options);
-        ASSERT_EQ(table.rows.stations.size(), 1u);
+        ASSERT_EQ(table.rows.stations.Size(), 1u);
         EXPECT_EQ(table.rows.stations[0].x, 1.5); // exact: binary fractions
         EXPECT_EQ(table.rows.stations[0].y, -2.25);
         EXPECT_EQ(table.rows.stations[0].value, 3.125);
     }
+}
+
+TEST(TableReader, QuotedFieldsAndAQuoteLeftOpen) {
+    TempDir dir;
+    // A name over two lines, a separator inside quotes: one row each.
+    const TableData table =
+        ReadOk(dir.Write("q.csv", "name,x,y,value\n\"two\nlines\",1,2,3\n"
+                                  "\"a,b\",4,5,6\n"));
+    ASSERT_EQ(table.rows.stations.Size(), 2u);
+    EXPECT_EQ(table.rows.stations.Name(0), "two\nlines");
+    EXPECT_EQ(table.rows.stations.Name(1), "a,b");
+    EXPECT_EQ(table.rows.stations[1].row, 2);
+
+    // 2026-12-10, issue 19: a quote left open swallowed every row after it.
+    for (const char separator : {',', ' '}) {
+        SCOPED_TRACE(std::string("separator '") + separator + "'");
+        std::string text = std::string("x y name value\n");
+        std::replace(text.begin(), text.end(), ' ', separator);
+        for (int k = 1; k <= 191; ++k) {
+            std::string row =
+                k == 51 ? "1 2 \"open 3 4" : std::to_string(k) + " 2 P 3";
+            std::replace(row.begin(), row.end(), ' ', separator);
+            text += row + "\n";
+        }
+        const std::string path = dir.Write("open.txt", text);
+        TableData read;
+        const GisError error =
+            ReadTable(path, DecideSource(path, {}), {}, read);
+        EXPECT_EQ(error.problem, GisProblem::OpenQuote);
+        EXPECT_FALSE(IsUsageProblem(error.problem));
+        EXPECT_EQ(GisMessage(error),
+                  path + ": the quote that opens a field in row 51 (line 52) "
+                         "is never closed: every row after it would be read "
+                         "as part of that field. Close the quote or remove "
+                         "it.");
+    }
+}
+
+TEST(TableReader, TextTablesInTheirEncoding) {
+    // 2026-12-10, issue 18: --encoding was ignored for tables, and Latin-1
+    // names went on as bytes that are not UTF-8.
+    struct Case {
+        const char *name;
+        std::string content;
+        const char *encoding;
+        const char *point; // UTF-8
+    };
+    // UTF-16LE of Latin-1 text: each byte, then a zero byte.
+    std::string utf16 = "\xFF\xFE"; // its byte order mark
+    for (const char c : std::string("name,x,y,ba\n\xE9,1,2,3\n")) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    const Case cases[] = {
+        {"Latin-1 CSV", "name;x;y;ba\nCaf\xE9_18;1;2;3\n", "LATIN1",
+         "Caf\xC3\xA9_18"},
+        {"Windows-1250 blank-separated",
+         "name x y ba\n\xA3\xF3\x64\x9F 1 2 3\n", "WINDOWS-1250",
+         "\xC5\x81\xC3\xB3\x64\xC5\xBA"},
+        {"UTF-16 with a byte order mark", utf16, "UTF-16", "\xC3\xA9"},
+        {"UTF-8 named", "name,x,y,ba\n\xC3\xA9,1,2,3\n", "UTF-8", "\xC3\xA9"},
+    };
+    TempDir dir;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TableOptions options;
+        options.encoding = c.encoding;
+        const TableData table = ReadOk(dir.Write("e.txt", c.content), options);
+        ASSERT_EQ(table.rows.stations.Size(), 1u);
+        EXPECT_EQ(table.rows.stations.Name(0), c.point);
+        EXPECT_EQ(table.rows.stations[0].value, 3.0);
+    }
+
+    // Without --encoding the bytes must be UTF-8: the line is named.
+    const std::string path = dir.Write("latin1.csv", "name;x;y;ba\n"
+                                                     "A;1;2;3\n"
+                                                     "Caf\xE9_18;1;2;3\n");
+    TableData table;
+    const GisError error = ReadTable(path, DecideSource(path, {}), {}, table);
+    EXPECT_EQ(error.problem, GisProblem::NotText);
+    EXPECT_EQ(GisMessage(error),
+              path + ": line 3 is not UTF-8 text. A file saved in another "
+                     "encoding is read with --encoding NAME (for example "
+                     "--encoding LATIN1).");
 }

@@ -1,5 +1,6 @@
 // One table row into a station (text and typed cells, empty and bad cells,
 // names and heights), the rows passed over, and text lines split into fields.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "gis/TableRow.h"
+#include "gis/TableSource.h"
 
 namespace {
 
@@ -134,7 +136,6 @@ TEST(ConvertRow, RowsThatGiveAStation) {
         }
         EXPECT_EQ(station.value, c.value);
         EXPECT_EQ(station.row, 7);
-        EXPECT_TRUE(std::isnan(station.lon));
     }
 }
 
@@ -167,7 +168,8 @@ TEST(ConvertRow, RowsWithoutNumbersAreSkipped) {
          {Text("1,5"), Text("2"), Text("A"), Text("4"), Text("3")},
          ColumnRole::X,
          SkipReason::NotANumber,
-         "row 3: x \"1,5\" is not a number"},
+         "row 3: x \"1,5\" is not a number with '.' as the decimal "
+         "separator; use --decimal-separator ,"},
         {"height not a number",
          {Text("1"), Text("2"), Text("A"), Text("high"), Text("3")},
          ColumnRole::H,
@@ -213,6 +215,30 @@ TEST(ConvertRow, CommaDecimalSeparator) {
     EXPECT_EQ(station.x, 1.5); // exact: binary fractions
     EXPECT_EQ(station.y, -2.25);
     EXPECT_EQ(station.value, 3.125);
+}
+
+TEST(ConvertRow, TheOtherDecimalSeparatorIsNamed) {
+    // 2026-12-10, issue 18: "255105,43" is not a number, and no hint.
+    struct Case {
+        const char *text;
+        char separator;
+        char other; // the separator named, or 0 for none
+    };
+    const Case cases[] = {
+        {"255105,43", '.', ','}, {"-1.5e3", ',', '.'}, {"n/a", '.', 0},
+        {"1,234,5", '.', 0},     {"1.5.2", ',', 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " read with " + c.separator);
+        const std::vector<Cell> cells = {Text(c.text), Text("2"), Text("A"),
+                                         Text("4"), Text("3")};
+        TableStation station;
+        SkippedRow skipped;
+        ASSERT_FALSE(ConvertRow(cells, StationColumns(), 1, c.separator,
+                                station, skipped));
+        EXPECT_EQ(skipped.other_separator, c.other);
+        EXPECT_EQ(SeparatorHint(skipped).empty(), c.other == 0);
+    }
 }
 
 TEST(ConvertRow, AbsentPointAndHeightColumns) {
@@ -293,4 +319,86 @@ TEST(TextLines, Fields) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(SplitTextLine(c.line, c.separator), c.fields);
     }
+}
+
+namespace {
+
+// The rows TTextRows makes of `text`'s lines, each as its fields, with the
+// line each began on.
+struct MadeRows {
+    std::vector<std::vector<std::string>> rows;
+    std::vector<int64_t> lines;
+    bool open = false;
+    int64_t open_line = 0;
+};
+
+MadeRows RowsOf(std::string_view text, TextSeparator separator) {
+    MadeRows made;
+    TTextRows rows(separator);
+    int64_t line = 0;
+    size_t at = 0;
+    while (at <= text.size()) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        if (rows.Take(text.substr(at, end - at), ++line)) {
+            made.rows.emplace_back(rows.Fields().begin(), rows.Fields().end());
+            made.lines.push_back(rows.RowLine());
+        }
+        at = end + 1;
+    }
+    made.open = rows.Open();
+    made.open_line = made.open ? rows.RowLine() : 0;
+    return made;
+}
+
+} // namespace
+
+TEST(TextRows, QuotedFieldsRunOverLineEnds) {
+    using Rows = std::vector<std::vector<std::string>>;
+    struct Case {
+        const char *name;
+        const char *text;
+        TextSeparator separator;
+        Rows rows;
+        std::vector<int64_t> lines;
+    };
+    const Case cases[] = {
+        {"a name over two lines",
+         "x,name\n1,\"a\nb\"\n2,c",
+         TextSeparator::Comma,
+         {{"x", "name"}, {"1", "a\nb"}, {"2", "c"}},
+         {1, 2, 4}},
+        {"a blank line inside quotes is part of the field",
+         "x;name\n1;\"a\n\n\"\"b\"\"\"\n",
+         TextSeparator::Semicolon,
+         {{"x", "name"}, {"1", "a\n\n\"b\""}},
+         {1, 2}},
+        {"blank lines outside quotes are no rows",
+         "x\ty\n\n \t\n1\t2",
+         TextSeparator::Tab,
+         {{"x", "y"}, {"1", "2"}},
+         {1, 4}},
+        {"blank-separated",
+         "name x\n\"st\na\" 1\n",
+         TextSeparator::Blank,
+         {{"name", "x"}, {"st\na", "1"}},
+         {1, 2}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const MadeRows made = RowsOf(c.text, c.separator);
+        EXPECT_EQ(made.rows, c.rows);
+        EXPECT_EQ(made.lines, c.lines);
+        EXPECT_FALSE(made.open);
+    }
+}
+
+TEST(TextRows, QuoteLeftOpenSaysWhereItsRowBegan) {
+    // 2026-12-10, issue 19: an unclosed quote swallowed every row after it.
+    std::string text = "x,y,name,value\n";
+    for (int k = 1; k <= 60; ++k)
+        text += k == 51 ? "1,2,\"open,3,4\n" : std::to_string(k) + ",2,P,3\n";
+    const MadeRows made = RowsOf(text, TextSeparator::Comma);
+    EXPECT_TRUE(made.open);
+    EXPECT_EQ(made.open_line, 52);    // the header is line 1
+    EXPECT_EQ(made.rows.size(), 51u); // the header and rows 1 to 50
 }
