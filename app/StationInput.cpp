@@ -147,10 +147,10 @@ void TStationTextInput::Rewind() {
         }
     }
     if (in_memory) {
-        reader = std::make_unique<TStationReader>(std::string_view(held), path,
+        reader = std::make_unique<TTextReader>(std::string_view(held), path,
                                                   encoding);
     } else {
-        reader = std::make_unique<TStationReader>(path, encoding);
+        reader = std::make_unique<TTextReader>(path, encoding);
     }
 }
 

@@ -146,6 +146,6 @@ class TStationTextInput : public TStationInput {
     bool opened = false;
     bool in_memory = false;
     std::string held; // the whole source, when it is read into memory
-    std::unique_ptr<TStationReader> reader;
+    std::unique_ptr<TTextReader> reader;
     std::string normal; // the current line, normalised
 };

@@ -83,7 +83,7 @@ long CountLines(const std::string &path) {
 }
 
 long ReadOnly(const std::string &path) {
-    TStationReader reader(path);
+    TTextReader reader(path);
     std::string_view line;
     long lines = 0;
     while (reader.ReadLine(line))
@@ -92,7 +92,7 @@ long ReadOnly(const std::string &path) {
 }
 
 long ReadAndParse(const std::string &path) {
-    TStationReader reader(path);
+    TTextReader reader(path);
     std::string_view line;
     Station station;
     long parsed = 0;
@@ -103,7 +103,7 @@ long ReadAndParse(const std::string &path) {
 }
 
 long ReadParseAndLoad(const std::string &path) {
-    TStationReader reader(path);
+    TTextReader reader(path);
     CppSQLite3DB db;
     CppSQLite3Statement insert = BeginLoad(db);
     std::string_view line;

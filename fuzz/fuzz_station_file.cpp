@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::fwrite(data, 1, size, file);
     std::fclose(file);
     try {
-        TStationReader reader(path);
+        TTextReader reader(path);
         std::string line;
         Station station{};
         while (reader.ReadLine(line)) {

@@ -56,7 +56,7 @@ std::string OpenRefusal(const std::string &path, const SurveyInput &input) {
         return {};
     }
     try {
-        TStationReader reader(path);
+        TTextReader reader(path);
     } catch (const FileError &error) {
         return error.what();
     }

@@ -62,7 +62,7 @@ std::string SampleAsUtf8(const std::string &sample,
                          const std::string &encoding) {
     std::string text;
     try {
-        TStationReader reader(sample, std::string(), encoding);
+        TTextReader reader(sample, std::string(), encoding);
         std::string_view line;
         while (reader.ReadLine(line)) {
             text += line;
@@ -124,13 +124,13 @@ void TakeRow(std::span<const Cell> cells, int64_t row,
 GisError ReadText(const std::string &path, const SourceDecision &decision,
                   const ColumnsOption &named, const TableOptions &options,
                   TableData &table) {
-    std::unique_ptr<TStationReader> reader;
+    std::unique_ptr<TTextReader> reader;
     std::string_view held;
     try {
         reader =
             HeldBytes(path, held)
-                ? std::make_unique<TStationReader>(held, path, options.encoding)
-                : std::make_unique<TStationReader>(path, options.encoding);
+                ? std::make_unique<TTextReader>(held, path, options.encoding)
+                : std::make_unique<TTextReader>(path, options.encoding);
     } catch (const ::FileError &error) {
         return Refusal(GisProblem::CannotOpen, path, error.what());
     }

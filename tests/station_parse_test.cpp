@@ -172,7 +172,7 @@ TEST(StationFile, AccentedNamesInUtf8ComeThroughConverted) {
                "497512.5;5497500.25;P\xC5\x99\xC3\xAD"
                "bram;512.3;-12.345\r\n"
                "497600;5497600;\xC5\x81\xC3\xB3\xC5\xBA;500;1.5");
-    TStationReader reader(file.Path());
+    TTextReader reader(file.Path());
     std::string line;
     std::vector<Station> stations;
     while (reader.ReadLine(line)) {

@@ -11,7 +11,7 @@
 namespace {
 
 std::vector<std::string> ReadAll(const std::string &path) {
-    TStationReader reader(path);
+    TTextReader reader(path);
     std::vector<std::string> lines;
     std::string line;
     while (reader.ReadLine(line))
@@ -135,7 +135,7 @@ TEST(StationReader, InvalidUtf8EndsTheReading) {
         SCOPED_TRACE(c.name);
         TTempFile file("invalid.xyz");
         file.Write(c.bytes);
-        TStationReader reader(file.Path());
+        TTextReader reader(file.Path());
         std::string line;
         size_t read = 0;
         try {
@@ -162,7 +162,7 @@ TEST(StationReader, MissingFileNamesPathAndReason) {
     const std::string path =
         testing::TempDir() + "korvanel_no_such_folder/stations.xyz";
     try {
-        TStationReader reader(path);
+        TTextReader reader(path);
         ADD_FAILURE() << "opened a missing file";
     } catch (const FileError &error) {
         EXPECT_EQ(std::string(error.what()),
@@ -180,7 +180,7 @@ TEST(StationReader, MemoryGivesTheLinesOfTheFile) {
     bytes += "last";
     TTempFile file("memory.xyz");
     file.Write(bytes);
-    TStationReader reader(std::string_view(bytes), "memory.xyz");
+    TTextReader reader(std::string_view(bytes), "memory.xyz");
     std::vector<std::string> lines;
     std::string line;
     while (reader.ReadLine(line))
@@ -231,7 +231,7 @@ TEST(StationReader, OtherEncodingsAreConvertedToUtf8Strictly) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        TStationReader reader(std::string_view(c.bytes), "coded.xyz",
+        TTextReader reader(std::string_view(c.bytes), "coded.xyz",
                               c.encoding);
         std::vector<std::string> lines;
         std::string line;
@@ -252,5 +252,5 @@ TEST(StationReader, OtherEncodingsAreConvertedToUtf8Strictly) {
     }
     EXPECT_FALSE(EncodingKnown("NO-SUCH-ENCODING"));
     EXPECT_TRUE(EncodingKnown("LATIN1"));
-    EXPECT_THROW(TStationReader("x", "x.xyz", "NO-SUCH-ENCODING"), FileError);
+    EXPECT_THROW(TTextReader("x", "x.xyz", "NO-SUCH-ENCODING"), FileError);
 }
