@@ -7,21 +7,21 @@
 #include <string>
 #include <vector>
 
-#include "app/StationInput.h"
 #include "gis/ColumnChoice.h"
 #include "gis/GisError.h"
+#include "gis/SurveyStations.h"
 #include "gis/TableRow.h"
 
-// The options of a run that concern tables and coordinates; every text as
-// the user typed it, empty when not given.
+// The options of a run that concern tables and coordinates, as the front
+// end parsed them; a text is empty when not given.
 struct TableOptions {
-    std::string columns;    // --columns: x=FIELD,y=FIELD,point=FIELD,...
+    // The columns the user named (--columns, parsed by ParseColumnsOption,
+    // or the window's column dialog, where field names may hold any
+    // character); none: recognised by name.
+    std::optional<ColumnsOption> columns;
     std::string layer;      // --layer: the layer of a source with several
     std::string source_crs; // --source-crs: the CRS of the coordinates read
     std::string crs;        // --crs: the CRS to compute in
-    // Columns chosen field by field (the window's column dialog), taken as
-    // --columns would be; field names may hold any character there.
-    std::optional<ColumnsOption> chosen_columns;
     // Text encoding of delimited or blank-separated text, as iconv names it
     // (--encoding; empty: UTF-8). Other formats say their own.
     std::string encoding;

@@ -1,7 +1,8 @@
 // How the programs take their stations. A station file is read as it always
 // was, without GDAL; anything else goes to the GIS module, loaded then.
-#include "gis/SurveyInput.h"
+#include "app/SurveySource.h"
 
+#include <cmath>
 #include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
@@ -13,7 +14,8 @@
 #include "app/RunReport.h"
 #include "gis/GisModule.h"
 #include "gis/SourceSample.h"
-#include "platform/Locale.h"
+#include "platform/TextReader.h"
+#include "qc/CompanionTable.h"
 
 namespace {
 
@@ -66,8 +68,8 @@ void GiveBackReadMemory() {
     ::malloc_trim(0);
 }
 
-} // namespace
-
+// The GIS module, loaded on the first call: beside the program as installed,
+// or in the build folder. Null, with the reason in `why`, when it cannot be.
 const GisModuleApi *LoadGisModule(std::string &why) {
     static const GisModuleApi *loaded = nullptr;
     static std::string failure;
@@ -116,22 +118,98 @@ const GisModuleApi *LoadGisModule(std::string &why) {
     return loaded;
 }
 
+// The module, or a refusal saying why it is not there.
+const GisModuleApi *Module(const std::string &path, GisError &refusal) {
+    std::string why;
+    const GisModuleApi *module = LoadGisModule(why);
+    if (module == nullptr) {
+        refusal = GisError::About(GisProblem::SourceUnreadable, path,
+                                  "reading " + path +
+                                      " needs the GIS module, which could "
+                                      "not be loaded: " +
+                                      why);
+    }
+    return module;
+}
+
+// A station file whose coordinates move to another system: its lines read
+// here, every station placed by the module.
+void PlaceStationText(const GisModuleApi &module, const std::string &path,
+                      const TableOptions &options, SurveyInput &input,
+                      SurveyPreparation &said) {
+    TStationTextInput text =
+        input.held
+            ? TStationTextInput(path, input.bytes, options.decimal_separator,
+                                options.encoding)
+            : TStationTextInput(path, options.decimal_separator,
+                                options.encoding);
+    InputRecord record;
+    TListedStations listed;
+    listed.Reserve(input.held ? CountContentLines(std::string_view(input.bytes))
+                              : CountContentLines(path));
+    try {
+        text.Rewind();
+        while (text.Next(record)) {
+            if (record.is_station) {
+                listed.Add({record.station.x, record.station.y,
+                            record.has_height ? record.station.h : NAN,
+                            record.station.value, record.line},
+                           record.name);
+            } else if (!record.blank) {
+                listed.AddUnread(record.line, record.text);
+            }
+        }
+    } catch (const EncodingError &error) {
+        said.refusal =
+            GisError::About(GisProblem::SourceUnreadable, path,
+                            NotTextMessage(path, error.line, error.encoding,
+                                           error.bytes, error.what()));
+        return;
+    } catch (const FileError &error) {
+        // missing, unreadable: the station reader's own words
+        said.refusal =
+            GisError::About(GisProblem::SourceUnreadable, path, error.what());
+        return;
+    }
+    if (listed.Empty()) {
+        // No station to place: the run reads the file and says so.
+        return;
+    }
+    GisPlaced placed;
+    module.place_stations(path, options, listed, placed);
+    said.notes.insert(said.notes.end(), placed.notes.begin(),
+                      placed.notes.end());
+    if (!placed.refusal.ok()) {
+        said.refusal = placed.refusal;
+        return;
+    }
+    input.stations = std::move(listed);
+    input.stations.Trim();
+    input.lon = std::move(placed.lon);
+    input.lat = std::move(placed.lat);
+    input.crs = std::move(placed.crs);
+    input.listed = true;
+    input.bytes = std::string(); // listed: the bytes are done with
+}
+
+} // namespace
+
 SurveyPreparation PrepareSurvey(const std::string &path,
                                 const TableOptions &options,
-                                const std::string &encoding,
                                 SurveyInput &input) {
     SurveyPreparation said;
     if (ReadOnce(path)) {
         try {
             input.bytes = ReadWholeSource(path, input.read_once_limit);
         } catch (const FileError &error) {
-            said.status = 1;
-            said.error = error.what();
+            said.refusal = GisError::About(GisProblem::SourceUnreadable, path,
+                                           error.what());
             return said;
         } catch (const EncodingError &error) {
-            said.status = 1;
-            said.error = NotTextMessage(path, error.line, error.encoding,
-                                        error.bytes, error.what());
+            said.refusal =
+                GisError::About(GisProblem::SourceUnreadable, path,
+                                NotTextMessage(path, error.line, error.encoding,
+                                               error.bytes, error.what()));
             return said;
         }
         input.held = true;
@@ -145,15 +223,28 @@ SurveyPreparation PrepareSurvey(const std::string &path,
         }
         return said;
     }
-    std::string why;
-    const GisModuleApi *module = LoadGisModule(why);
+    const GisModuleApi *module = Module(path, said.refusal);
     if (module == nullptr) {
-        said.status = 1;
-        said.error = "reading " + path +
-                     " needs the GIS module, which could not be loaded: " + why;
         return said;
     }
-    said = module->prepare(path, options, encoding, DecimalSeparator(), input);
+    GisSource source;
+    module->read_source(path, input.held ? &input.bytes : nullptr, options,
+                        source);
+    said.refusal = source.refusal;
+    said.notes = std::move(source.notes);
+    said.fields = std::move(source.fields);
+    said.columns_unknown = source.columns_unknown;
+    if (said.Ready() && source.station_text &&
+        (!options.source_crs.empty() || !options.crs.empty())) {
+        PlaceStationText(*module, path, options, input, said);
+    } else if (said.Ready() && !source.station_text) {
+        input.stations = std::move(source.stations);
+        input.lon = std::move(source.lon);
+        input.lat = std::move(source.lat);
+        input.crs = std::move(source.crs);
+        input.listed = true;
+        input.bytes = std::string(); // a table is listed: its bytes are done
+    }
     GiveBackReadMemory();
     return said;
 }
@@ -169,27 +260,8 @@ SurveyPreparation::UnrecognisedHeader(const std::string &path) const {
 }
 
 bool SurveyPreparation::AsksForColumns() const {
-    if (fields.empty()) {
-        return false;
-    }
-    if (columns_unknown) {
-        return true;
-    }
-    switch (refusal.problem) {
-    case GisProblem::UnknownField:
-    case GisProblem::FieldNamedTwice:
-    case GisProblem::AmbiguousRole:
-    case GisProblem::MissingRole:
-    case GisProblem::MixedCoordinates:
-    case GisProblem::BadCrsText:
-    case GisProblem::TargetNotProjected:
-    case GisProblem::TargetNotMetres:
-    case GisProblem::CrsMismatch:
-    case GisProblem::UnknownSourceCrs:
-        return true;
-    default:
-        return false;
-    }
+    return !fields.empty() &&
+           (columns_unknown || ::AsksForColumns(refusal.problem));
 }
 
 void FeedRun(RunInput &input, SurveyInput &survey,
@@ -219,12 +291,61 @@ GeoPackageWritten WriteStationsGeoPackage(const std::string &path,
                                           const std::string &temporary,
                                           const TQcStations &stations,
                                           const SurveyInput &input) {
-    std::string why;
-    const GisModuleApi *module = LoadGisModule(why);
+    GisError refusal;
+    const GisModuleApi *module = Module(path, refusal);
     if (module == nullptr) {
         return {"cannot write the GeoPackage " + path +
-                    ": the GIS module could not be loaded: " + why,
+                    ": the GIS module could not be loaded",
                 {}};
     }
-    return module->write_geopackage(path, temporary, stations, input);
+    GisLayer layer;
+    layer.path = path;
+    layer.temporary = temporary;
+    layer.crs_wkt = input.crs.wkt;
+    layer.name = stations_layer_name;
+    for (const char *name : companion_columns) {
+        const std::string column = name;
+        const FieldKind kind =
+            column == "point" || column == "status" || column == "flag"
+                ? FieldKind::Text
+                : (column == "n" ? FieldKind::Integer : FieldKind::Real);
+        layer.columns.push_back({column, kind});
+    }
+    const bool degrees = !input.lon.empty();
+    if (degrees) {
+        layer.columns.push_back({"lon", FieldKind::Real});
+        layer.columns.push_back({"lat", FieldKind::Real});
+    }
+    layer.rows = stations.Size();
+    layer.row = [&](size_t k, double &x, double &y,
+                    std::vector<FieldValue> &values) {
+        x = stations[k].x;
+        y = stations[k].y;
+        for (const CompanionCell &cell : CompanionRow(stations, k)) {
+            switch (cell.kind) {
+            case CompanionCell::Kind::Text:
+                values.emplace_back(cell.text);
+                break;
+            case CompanionCell::Kind::Real:
+                values.emplace_back(cell.real);
+                break;
+            case CompanionCell::Kind::Integer:
+                values.emplace_back(cell.integer);
+                break;
+            case CompanionCell::Kind::Empty:
+                values.emplace_back(std::monostate{});
+                break;
+            }
+        }
+        if (degrees) {
+            values.emplace_back(k < input.lon.size() ? input.lon[k] : qc_none);
+            values.emplace_back(k < input.lat.size() ? input.lat[k] : qc_none);
+        }
+    };
+    GisLayerWritten written;
+    module->write_layer(layer, written);
+    if (!written.error.ok()) {
+        return {GisMessage(written.error), {}};
+    }
+    return {std::string(), written.kept_layers};
 }
