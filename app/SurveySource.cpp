@@ -1,5 +1,5 @@
-// How the programs take their stations. A station file is read as it always
-// was, without GDAL; anything else goes to the GIS module, loaded then.
+// How the programs take their stations. A station file is read by the run
+// itself, without GDAL; anything else goes to the GIS module, loaded then.
 #include "app/SurveySource.h"
 
 #include <cmath>
@@ -216,7 +216,7 @@ SurveyPreparation PrepareSurvey(const std::string &path,
     }
     SourceDecision decision;
     if (!NeedsGis(path, options, input, decision)) {
-        // A station file, read by the run as it always was.
+        // A station file, which the run reads itself.
         if (decision.UnrecognisedTable()) {
             said.columns_unknown = true;
             said.fields = decision.header;

@@ -1,5 +1,5 @@
-// How the programs take their stations: the station text file as it always
-// read it, or a table or GIS layer read through the GIS module (loaded only
+// How the programs take their stations: the station text file, read by the
+// run itself, or a table or GIS layer read through the GIS module (loaded only
 // then) by its column names, with the coordinates placed in the coordinate
 // system the run computes in; and the GeoPackage of a run's stations.
 #pragma once

@@ -33,7 +33,7 @@ struct TableOptions {
 
 // How a file is read.
 enum class SourceKind {
-    StationText, // the station text format, read as it always was
+    StationText, // the station text format, read by the run itself
     Table,       // fields found by name (ReadTable)
 };
 
@@ -79,12 +79,12 @@ struct SourceDecision {
 //    recognises some columns but not x, y and value is a Delimited table
 //    too, which ReadTable refuses naming what it lacks; unless its
 //    recognised fields stand in the station text format's order
-//    (RecognisedInStationOrder), when it reads by position as it always did;
+//    (RecognisedInStationOrder), when it reads by position, as a station file;
 //  - but a blank-separated header whose first five fields are x y point h
 //    value in this order (IsStationHeader) keeps the file a station text
-//    file, so it reads exactly as it always did;
+//    file, so it reads exactly as a station file without a header;
 //  - every other file is a station text file, and so is one that cannot be
-//    read: the station reader then reports it as before.
+//    read: the station reader then says why.
 // GDAL's CSV driver is never asked, as it opens any text file.
 SourceDecision DecideSource(const std::string &path,
                             const TableOptions &options);
