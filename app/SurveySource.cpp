@@ -268,8 +268,14 @@ void FeedRun(RunInput &input, SurveyInput &survey,
              const RunSettings &settings) {
     if (!survey.lon.empty()) {
         input.extra_columns = {
-            {"lon", [&survey](size_t k) { return survey.lon[k]; }},
-            {"lat", [&survey](size_t k) { return survey.lat[k]; }}};
+            NumberColumn("lon",
+                         [&survey](size_t k) {
+                             return k < survey.lon.size() ? survey.lon[k]
+                                                          : qc_none;
+                         }),
+            NumberColumn("lat", [&survey](size_t k) {
+                return k < survey.lat.size() ? survey.lat[k] : qc_none;
+            })};
     }
     if (survey.listed) {
         input.open = [&survey] {
@@ -287,21 +293,19 @@ void FeedRun(RunInput &input, SurveyInput &survey,
     }
 }
 
-GeoPackageWritten WriteStationsGeoPackage(const std::string &path,
-                                          const std::string &temporary,
-                                          const TQcStations &stations,
-                                          const SurveyInput &input) {
+GeoPackageWritten WriteStationsGeoPackage(
+    const std::string &path, const std::string &temporary,
+    const TQcStations &stations, const std::string &crs_wkt,
+    const std::vector<ExtraColumn> &extra) {
     GisError refusal;
     const GisModuleApi *module = Module(path, refusal);
     if (module == nullptr) {
-        return {"cannot write the GeoPackage " + path +
-                    ": the GIS module could not be loaded",
-                {}};
+        return {GisMessage(refusal), {}};
     }
     GisLayer layer;
     layer.path = path;
     layer.temporary = temporary;
-    layer.crs_wkt = input.crs.wkt;
+    layer.crs_wkt = crs_wkt;
     layer.name = stations_layer_name;
     for (const char *name : companion_columns) {
         const std::string column = name;
@@ -311,35 +315,33 @@ GeoPackageWritten WriteStationsGeoPackage(const std::string &path,
                 : (column == "n" ? FieldKind::Integer : FieldKind::Real);
         layer.columns.push_back({column, kind});
     }
-    const bool degrees = !input.lon.empty();
-    if (degrees) {
-        layer.columns.push_back({"lon", FieldKind::Real});
-        layer.columns.push_back({"lat", FieldKind::Real});
+    for (const ExtraColumn &column : extra) {
+        layer.columns.push_back(
+            {column.name, column.text ? FieldKind::Text : FieldKind::Real});
     }
+    const auto field = [](const CompanionCell &cell) -> FieldValue {
+        switch (cell.kind) {
+        case CompanionCell::Kind::Text:
+            return cell.text;
+        case CompanionCell::Kind::Real:
+            return cell.real;
+        case CompanionCell::Kind::Integer:
+            return cell.integer;
+        case CompanionCell::Kind::Empty:
+            break;
+        }
+        return std::monostate{};
+    };
     layer.rows = stations.Size();
     layer.row = [&](size_t k, double &x, double &y,
                     std::vector<FieldValue> &values) {
         x = stations[k].x;
         y = stations[k].y;
         for (const CompanionCell &cell : CompanionRow(stations, k)) {
-            switch (cell.kind) {
-            case CompanionCell::Kind::Text:
-                values.emplace_back(cell.text);
-                break;
-            case CompanionCell::Kind::Real:
-                values.emplace_back(cell.real);
-                break;
-            case CompanionCell::Kind::Integer:
-                values.emplace_back(cell.integer);
-                break;
-            case CompanionCell::Kind::Empty:
-                values.emplace_back(std::monostate{});
-                break;
-            }
+            values.push_back(field(cell));
         }
-        if (degrees) {
-            values.emplace_back(k < input.lon.size() ? input.lon[k] : qc_none);
-            values.emplace_back(k < input.lat.size() ? input.lat[k] : qc_none);
+        for (const ExtraColumn &column : extra) {
+            values.push_back(field(column.cell(k)));
         }
     };
     GisLayerWritten written;

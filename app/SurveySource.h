@@ -17,6 +17,7 @@
 struct RunInput;
 struct RunSettings;
 class TQcStations;
+struct ExtraColumn;
 
 // The stations of a run as PrepareSurvey prepared them.
 struct SurveyInput {
@@ -86,11 +87,11 @@ struct GeoPackageWritten {
 
 // Writes the stations of a finished run with quality control for the
 // GeoPackage `path`: layer "stations", a point in the run's coordinate system
-// for each station, and every column of the companion table (with lon and
-// lat after them for geographic input); an earlier GeoPackage's other layers
-// are kept. The file is built at `temporary` (which must not exist), for the
-// caller to put in place.
-GeoPackageWritten WriteStationsGeoPackage(const std::string &path,
-                                          const std::string &temporary,
-                                          const TQcStations &stations,
-                                          const SurveyInput &input);
+// (`crs_wkt`; empty: undefined) for each station, and every column of the
+// companion table, its own and `extra` (CompanionExtras); an earlier
+// GeoPackage's other layers are kept. The file is built at `temporary`
+// (which must not exist), for the caller to put in place.
+GeoPackageWritten WriteStationsGeoPackage(
+    const std::string &path, const std::string &temporary,
+    const TQcStations &stations, const std::string &crs_wkt,
+    const std::vector<ExtraColumn> &extra);
