@@ -1,7 +1,9 @@
 // korvanel-batch: leave-one-out kriging residuals of a station file, from the
 // command line. Runs the window's Calc run with the window's parameters.
 #include <cstdint>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -25,6 +27,7 @@
 #include "plot/FigureModel.h"
 #include "plot/OffscreenGui.h"
 #include "qc/SurveyShape.h"
+#include "summary/RunSummary.h"
 
 namespace {
 
@@ -141,6 +144,25 @@ int Suggest(const std::string &data, int32_t n, SurveyInput &survey,
     return exit_success;
 }
 
+// Writes the JSON summary into its temporary file and finishes it.
+bool WriteSummary(TFileReplacement &file, const std::string &json) {
+    std::FILE *stream = file.File();
+    int error = 0;
+    if (stream == nullptr ||
+        std::fwrite(json.data(), 1, json.size(), stream) != json.size()) {
+        error = errno != 0 ? errno : EIO;
+    } else {
+        error = file.Finish();
+    }
+    if (error != 0) {
+        file.Abandon();
+        std::fprintf(stderr, "error: the summary %s could not be written: %s\n",
+                     file.Target().c_str(), std::strerror(error));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -214,6 +236,20 @@ int main(int argc, char **argv) {
                    "pair (0: none)")
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
+    app.add_option("--density", qc.density,
+                   "the density the Bouguer anomaly was reduced with, g/cm3 "
+                   "(1.0 to 4.0): gives a wrong height's effect on the value "
+                   "and is checked against the density the residuals prefer")
+        ->type_name("RHO")
+        ->check(CLI::Range(1.0, 4.0))
+        ->capture_default_str();
+    std::string summary_path;
+    app.add_option("--summary", summary_path,
+                   "also write a machine-readable summary of the run "
+                   "(parameters, counts, r2, suspects with cause and fix, "
+                   "duplicates, the density check, the files written) as "
+                   "JSON")
+        ->type_name("PATH.json");
     app.add_flag("--no-qc", no_qc,
                  "the result file only: no sigma, no suspects, no duplicates, "
                  "no companion table");
@@ -315,6 +351,10 @@ int main(int argc, char **argv) {
         return UsageError("--encoding: the system knows no encoding named '" +
                           encoding + "' (see iconv --list)");
     }
+    if (!summary_path.empty() && no_qc) {
+        return UsageError("--summary tells what quality control found: it "
+                          "cannot go with --no-qc");
+    }
     if (!gpkg.empty() && no_qc) {
         return UsageError("--gpkg writes the companion table, which --no-qc "
                           "leaves out");
@@ -329,6 +369,10 @@ int main(int argc, char **argv) {
     const size_t plot_output =
         plot.path.empty() ? npos
                           : outputs.Add("--plot", plot.path, OutputForm::Text);
+    const size_t summary_output =
+        summary_path.empty()
+            ? npos
+            : outputs.Add("--summary", summary_path, OutputForm::Text);
     // A pipe, a device or a folder has no name to put a result beside.
     if (output.empty() && !suggest) {
         std::error_code ignored;
@@ -422,13 +466,29 @@ int main(int argc, char **argv) {
                                  settings, data);
         failed_output = failed_output || !plot_written;
     }
+    bool summary_written = false;
+    if (kept && summary_output != npos) {
+        SummaryContext context;
+        context.program = program;
+        context.version = KORVANEL_VERSION;
+        context.station_file = data;
+        context.result = output;
+        context.table = outcome.qc.table_path;
+        context.gpkg = gpkg_written ? gpkg : std::string();
+        context.plot = plot_written ? plot.path : std::string();
+        context.summary = summary_path;
+        summary_written = WriteSummary(outputs.Stream(summary_output),
+                                       RunSummaryJson(outcome, settings,
+                                                      context));
+        failed_output = failed_output || !summary_written;
+    }
     if (kept) {
         // A failure drops the outputs after it, the result among them.
         const OutputProblem problem = outputs.Publish();
         if (!problem.ok()) {
             std::fprintf(stderr, "error: %s\n", OutputMessage(problem).c_str());
             failed_output = true;
-            kept = gpkg_written = plot_written = false;
+            kept = gpkg_written = plot_written = summary_written = false;
         }
     } else {
         outputs.Abandon();
@@ -450,6 +510,9 @@ int main(int argc, char **argv) {
         }
         if (plot_written) {
             std::printf("Picture written to %s\n", plot.path.c_str());
+        }
+        if (summary_written) {
+            std::printf("Summary written to %s\n", summary_path.c_str());
         }
         std::printf("Result written to %s\n", output.c_str());
         return outcome.mostly_blank || failed_output ? exit_failure
