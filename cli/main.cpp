@@ -79,8 +79,9 @@ bool WritePlot(const PlotRequest &plot, TFileReplacement &file,
     header.suspect_threshold = settings.qc.suspect_threshold;
     try {
         const TOffscreenGui gui;
-        const TFigureModel model(header, outcome.figures, findings.stations,
-                                 findings.suspects, findings.duplicates);
+        TFigureModel model(header, outcome.figures, findings.stations,
+                           findings.suspects, findings.duplicates);
+        model.SetDiagnosis(&findings.diagnosis);
         WriteFigure(file, plot.path, *plot.format, model, plot.size);
     } catch (const FileError &error) {
         std::fprintf(stderr, "%s\n", error.what());
