@@ -280,7 +280,7 @@ void TBatchHost::PrintDiagnosis(std::FILE *to, const QcFindings &qc,
     }
     std::fprintf(to,
                  "Density check over %lld stations: the residuals prefer "
-                 "%.2f +- %.2f g/cm3 (slope %.4f +- %.4f mGal/m against the "
+                 "%.3f +- %.3f g/cm3 (slope %.5f +- %.5f mGal/m against the "
                  "height residual); the survey was reduced with %.2f\n",
                  static_cast<long long>(density.stations), density.density,
                  density.density_error, density.slope, density.slope_error,
