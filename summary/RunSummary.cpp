@@ -216,8 +216,21 @@ std::string RunSummaryJson(const RunOutcome &outcome,
                         {"table", Path(context.table)},
                         {"gpkg", Path(context.gpkg)},
                         {"plot", Path(context.plot)},
-                        {"summary", Path(context.summary)}};
+                        {"summary", Path(context.summary)},
+                        {"clean", Path(context.clean)}};
     summary["notes"] = outcome.notes;
+    if (context.review) {
+        const SummaryReview &review = *context.review;
+        summary["review"] = {{"file", Path(review.file)},
+                             {"decisions", review.decisions},
+                             {"kept", review.kept},
+                             {"rejected", review.rejected},
+                             {"fixed", review.fixed},
+                             {"levelled", review.levelled},
+                             {"stale", review.stale}};
+    } else {
+        summary["review"] = nullptr;
+    }
     // Names and notes come from the user's files: invalid UTF-8 is replaced,
     // never thrown about.
     return summary.dump(2, ' ', false, ordered_json::error_handler_t::replace) +
