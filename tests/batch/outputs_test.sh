@@ -45,6 +45,26 @@ check "and writes nothing" [ ! -e "$work/bad.dat" ]
 run "$work/survey.dat" -o "$work/other.dat" --summary "$work/survey.dat"
 check "a summary over the station file is refused" [ "$status" -eq 2 ]
 
+# --- A review and the cleaned survey.
+printf 'scope,id,x,y,decision,value,h,note\nstation,S1,1,2,maybe,,,\n' >"$work/bad_review.csv"
+run "$work/survey.dat" -o "$work/rev.dat" --review "$work/bad_review.csv"
+check "a review file with a bad row fails" [ "$status" -eq 1 ]
+check "naming the file and line" grep -q "bad_review.csv:2: unknown decision 'maybe'" "$work/err"
+check "and runs nothing" [ ! -e "$work/rev.dat" ]
+for bad in "--clean $work/c.xlsx" "--clean $work/survey.dat" "--clean $work/rev.dat"; do
+    run "$work/survey.dat" -o "$work/rev.dat" $bad
+    check "$bad is a usage error" [ "$status" -eq 2 ]
+done
+first=$(awk 'NR == 1 { print $3, $1, $2 }' "$work/survey.dat")
+set -- $first
+printf 'scope,id,x,y,decision,value,h,note\nstation,%s,%s,%s,reject,,,\n' "$1" "$2" "$3" >"$work/review.csv"
+run "$work/survey.dat" -o "$work/rev.dat" --review "$work/review.csv" --clean "$work/clean.csv" --summary "$work/rev.json"
+check "a reviewed run with a cleaned survey succeeds" [ "$status" -eq 0 ]
+check "it counts the rejected station" grep -q "rejected 1," "$work/out"
+check "the cleaned table lacks it" bash -c "! grep -q ',$1,' '$work/clean.csv'"
+check "the cleaned table has the others" [ "$(wc -l <"$work/clean.csv")" -eq "$(wc -l <"$work/survey.dat")" ]
+check "the JSON summary says so" grep -q '"rejected": 1' "$work/rev.json"
+
 # --- Mostly blank: the result is written, exit 1, with the suggestion.
 awk 'BEGIN { for (k = 0; k < 400; k++) printf "%d %d M%d 1 %.3f\n", 300000 + (k % 20) * 1800, 7000000 + int(k / 20) * 1800, k, (k % 20) * 0.3 }' >"$work/mostly.dat"
 run "$work/mostly.dat" -o "$work/mostly_res.dat"
