@@ -8,7 +8,6 @@
 #include <numeric>
 #include <unordered_map>
 
-#include <QAction>
 #include <QDesktopServices>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -25,7 +24,6 @@
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
-#include <QToolButton>
 #include <QUndoCommand>
 #include <QUndoStack>
 #include <QUrl>
@@ -247,16 +245,22 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
     txt_fix_h->setPlaceholderText("height, m");
     txt_note->setPlaceholderText("note (N), Enter to keep it");
     undo_stack = new QUndoStack(this);
-    QAction *undo = undo_stack->createUndoAction(this, "Undo");
-    QAction *redo = undo_stack->createRedoAction(this, "Redo");
-    undo->setToolTip("Undo the last decision (Ctrl+Z)");
-    redo->setToolTip("Redo it (Ctrl+Shift+Z)");
-    auto *btn_undo = new QToolButton(review);
-    auto *btn_redo = new QToolButton(review);
-    btn_undo->setDefaultAction(undo);
-    btn_redo->setDefaultAction(redo);
-    btn_undo->setFocusPolicy(Qt::NoFocus);
-    btn_redo->setFocusPolicy(Qt::NoFocus);
+    auto *btn_undo = new QPushButton("Undo (Ctrl+Z)", review);
+    auto *btn_redo = new QPushButton("Redo (Ctrl+Shift+Z)", review);
+    for (QPushButton *button : {btn_undo, btn_redo}) {
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setEnabled(false);
+    }
+    connect(btn_undo, &QPushButton::clicked, undo_stack, &QUndoStack::undo);
+    connect(btn_redo, &QPushButton::clicked, undo_stack, &QUndoStack::redo);
+    connect(undo_stack, &QUndoStack::canUndoChanged, btn_undo,
+            &QPushButton::setEnabled);
+    connect(undo_stack, &QUndoStack::canRedoChanged, btn_redo,
+            &QPushButton::setEnabled);
+    connect(undo_stack, &QUndoStack::undoTextChanged, btn_undo,
+            [btn_undo](const QString &text) { btn_undo->setToolTip("Undo " + text); });
+    connect(undo_stack, &QUndoStack::redoTextChanged, btn_redo,
+            [btn_redo](const QString &text) { btn_redo->setToolTip("Redo " + text); });
     txt_review_notes = new QPlainTextEdit(review);
     txt_review_notes->setReadOnly(true);
     txt_review_notes->setMaximumHeight(review_notes_height);
@@ -462,6 +466,8 @@ void TResultsWindow::BuildRun() {
     }
     suspects_model = new_suspects;
     stations_model = new_stations;
+    // The suspects are few: their columns fit their texts.
+    suspects_table->resizeColumnsToContents();
     model = std::move(new_model);
     tabs->setTabText(0, QString("Suspects: %1").arg(suspects_model->rowCount()));
     tabs->setTabText(1,
@@ -480,8 +486,8 @@ void TResultsWindow::ShowSummary() {
     }
     if (results->reviewed) {
         const ReviewTally &tally = results->tally;
-        notes += QString("<br>Recalculated with the review: %1 stations "
-                         "rejected, %2 fixed, %3 levelled.")
+        notes += QString("<br>Recalculated with the review: stations "
+                         "rejected %1, fixed %2, levelled %3.")
                      .arg(tally.rejected)
                      .arg(tally.fixed)
                      .arg(tally.levelled);
@@ -825,6 +831,8 @@ void TResultsWindow::PutDecision(const ReviewRow &subject,
     if (k >= 0) {
         suspects_model->AddStation(static_cast<size_t>(k));
         suspects_model->StationChanged(static_cast<size_t>(k));
+        suspects_table->resizeColumnToContents(TStationTableModel::Decision);
+        suspects_table->resizeColumnToContents(TStationTableModel::Note);
         stations_model->StationChanged(static_cast<size_t>(k));
         tabs->setTabText(0,
                          QString("Suspects: %1").arg(suspects_model->rowCount()));

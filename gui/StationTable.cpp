@@ -11,8 +11,9 @@
 namespace {
 
 const char *const headers[] = {
-    "Station", "|r2|", "r2", "z",     "Cause", "Proposed fix", "Decision",
-    "Note",    "Since last run", "\u03c3", "r1", "Value", "x", "y", "Status"};
+    "Station", "Decision", "Note", "Since last run", "Cause", "Proposed fix",
+    "|r2|",    "r2",       "z",    "\u03c3",         "r1",    "Value",
+    "x",       "y",        "Status"};
 static_assert(std::size(headers) == TStationTableModel::Count);
 // Decimals shown per column (mGal to the microgal's tenth, metres to cm).
 constexpr int value_decimals = 3;

@@ -40,14 +40,14 @@ class TStationTableModel : public QAbstractTableModel {
   public:
     enum Column {
         Name,
+        Decision, // the review's decision on the station
+        Note,     // the note that goes with the decision
+        Change,   // since the run before a Recalculate
+        Cause,    // why it stands out (qc/Diagnosis.h)
+        Fix,      // the value (and height) that would fit
         AbsR2,
         R2,
         Z,
-        Cause, // why it stands out (qc/Diagnosis.h)
-        Fix,   // the value (and height) that would fit
-        Decision, // the review's decision on the station
-        Note,     // the note that goes with it
-        Change,   // since the run before a Recalculate
         Sigma,
         R1,
         Value,
