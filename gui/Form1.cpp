@@ -20,9 +20,9 @@
 #include "app/Jobs.h"
 #include "app/ResultPath.h"
 #include "gui/ResultsWindow.h"
-#include "review/ReviewedInput.h"
 #include "platform/Locale.h"
 #include "platform/qt/QtApplication.h"
+#include "review/ReviewedInput.h"
 
 TForm1 *Form1 = nullptr;
 

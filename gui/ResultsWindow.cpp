@@ -168,7 +168,8 @@ std::vector<int64_t> MatchKeys(const std::vector<StationKey> &keys,
 }
 
 QString NamesLine(const QStringList &names) {
-    QStringList shown = names.mid(0, static_cast<qsizetype>(changed_names_shown));
+    QStringList shown =
+        names.mid(0, static_cast<qsizetype>(changed_names_shown));
     QString text = shown.join(", ");
     if (names.size() > shown.size()) {
         text += QString(" and %1 more").arg(names.size() - shown.size());
@@ -179,8 +180,7 @@ QString NamesLine(const QStringList &names) {
 } // namespace
 
 TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
-                               const std::string &review_path_,
-                               QWidget *parent)
+                               const std::string &review_path_, QWidget *parent)
     : QWidget(parent, Qt::Window), results(std::move(results_)),
       review_path(review_path_) {
     setWindowTitle(
@@ -196,8 +196,7 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
     // The review file of an earlier look at this survey: its good rows are
     // taken, the others named with their lines.
     std::error_code ignored;
-    if (!review_path.empty() &&
-        std::filesystem::exists(review_path, ignored)) {
+    if (!review_path.empty() && std::filesystem::exists(review_path, ignored)) {
         ReviewFile file = ReadReviewFile(review_path);
         review_problems = DescribeProblems(review_path, file.problems);
         backup_due = !file.problems.empty();
@@ -258,9 +257,13 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
     connect(undo_stack, &QUndoStack::canRedoChanged, btn_redo,
             &QPushButton::setEnabled);
     connect(undo_stack, &QUndoStack::undoTextChanged, btn_undo,
-            [btn_undo](const QString &text) { btn_undo->setToolTip("Undo " + text); });
+            [btn_undo](const QString &text) {
+                btn_undo->setToolTip("Undo " + text);
+            });
     connect(undo_stack, &QUndoStack::redoTextChanged, btn_redo,
-            [btn_redo](const QString &text) { btn_redo->setToolTip("Redo " + text); });
+            [btn_redo](const QString &text) {
+                btn_redo->setToolTip("Redo " + text);
+            });
     txt_review_notes = new QPlainTextEdit(review);
     txt_review_notes->setReadOnly(true);
     txt_review_notes->setMaximumHeight(review_notes_height);
@@ -379,8 +382,8 @@ TResultsWindow::~TResultsWindow() = default;
 void TResultsWindow::BuildRun() {
     const QcFindings &findings = results->findings;
     auto new_model = std::make_unique<TFigureModel>(
-        results->header, results->figures, findings.stations,
-        findings.suspects, findings.duplicates);
+        results->header, results->figures, findings.stations, findings.suspects,
+        findings.duplicates);
     new_model->SetDiagnosis(&findings.diagnosis);
     book.Match(findings.stations);
     if (changes.size() != findings.stations.Size()) {
@@ -448,8 +451,9 @@ void TResultsWindow::BuildRun() {
                 ? t.table->horizontalHeader()->sortIndicatorSection()
                 : int(TStationTableModel::AbsR2);
         const Qt::SortOrder order =
-            old_model != nullptr ? t.table->horizontalHeader()->sortIndicatorOrder()
-                                 : Qt::DescendingOrder;
+            old_model != nullptr
+                ? t.table->horizontalHeader()->sortIndicatorOrder()
+                : Qt::DescendingOrder;
         t.table->setModel(t.model);
         delete old_selection;
         delete old_model;
@@ -469,9 +473,10 @@ void TResultsWindow::BuildRun() {
     // The suspects are few: their columns fit their texts.
     suspects_table->resizeColumnsToContents();
     model = std::move(new_model);
-    tabs->setTabText(0, QString("Suspects: %1").arg(suspects_model->rowCount()));
-    tabs->setTabText(1,
-                     QString("All stations: %1").arg(stations_model->rowCount()));
+    tabs->setTabText(0,
+                     QString("Suspects: %1").arg(suspects_model->rowCount()));
+    tabs->setTabText(
+        1, QString("All stations: %1").arg(stations_model->rowCount()));
     btn_open_table->setEnabled(!findings.table_path.empty());
     ShowSummary();
     ShowReviewNotes();
@@ -528,9 +533,9 @@ void TResultsWindow::ShowRun(std::unique_ptr<RunResults> next) {
             fresh << name;
         } else if (!after[k].suspect && met[k] >= 0) {
             // A suspect that was rejected is at the end, skipped.
-            const bool out = after[k].status == QcStatus::Skipped &&
-                             k >= after.Size() - static_cast<size_t>(
-                                                     next->tally.rejected);
+            const bool out =
+                after[k].status == QcStatus::Skipped &&
+                k >= after.Size() - static_cast<size_t>(next->tally.rejected);
             changes[k] = out ? StationChange::LeftOut : StationChange::Cleared;
             (out ? left_out : cleared) << name;
         }
@@ -594,10 +599,9 @@ bool TResultsWindow::eventFilter(QObject *watched, QEvent *event) {
         }
     }
     const bool undo = key->matches(QKeySequence::Undo);
-    const bool redo =
-        key->matches(QKeySequence::Redo) ||
-        (key->key() == Qt::Key_Z &&
-         modifiers == (Qt::ControlModifier | Qt::ShiftModifier));
+    const bool redo = key->matches(QKeySequence::Redo) ||
+                      (key->key() == Qt::Key_Z &&
+                       modifiers == (Qt::ControlModifier | Qt::ShiftModifier));
     if (redo) {
         undo_stack->redo();
         return true;
@@ -685,11 +689,11 @@ void TResultsWindow::ShowStationInHand() {
     const QcStation &s = results->findings.stations[station];
     const StationDiagnosis *found = results->findings.diagnosis.Of(station);
     const ReviewRow *decided = book.Of(station);
-    QString text = QString("<b>%1</b> value %2")
-                       .arg(QString::fromUtf8(
-                                results->findings.stations.Name(station))
-                                .toHtmlEscaped(),
-                            QString::number(s.value, 'f', 3));
+    QString text =
+        QString("<b>%1</b> value %2")
+            .arg(QString::fromUtf8(results->findings.stations.Name(station))
+                     .toHtmlEscaped(),
+                 QString::number(s.value, 'f', 3));
     if (found != nullptr && found->cause != Cause::None) {
         text += QString(" \u00b7 cause %1").arg(CauseName(found->cause));
     }
@@ -703,10 +707,10 @@ void TResultsWindow::ShowStationInHand() {
             text += QString(" h %1").arg(found->fix_h, 0, 'f', 1);
         }
     }
-    text += " \u00b7 " + (decided != nullptr
-                              ? QString("decided: <b>%1</b>")
-                                    .arg(DecisionText(*decided))
-                              : QString("open"));
+    text += " \u00b7 " +
+            (decided != nullptr
+                 ? QString("decided: <b>%1</b>").arg(DecisionText(*decided))
+                 : QString("open"));
     lbl_station->setTextFormat(Qt::RichText);
     lbl_station->setText(text);
     // The fix's fields: the decision's own numbers, else the proposal.
@@ -720,9 +724,8 @@ void TResultsWindow::ShowStationInHand() {
     }
     txt_fix_value->setText(FieldNumber(value, 3));
     txt_fix_h->setText(FieldNumber(h, 2));
-    txt_note->setText(decided != nullptr
-                          ? QString::fromStdString(decided->note)
-                          : QString());
+    txt_note->setText(decided != nullptr ? QString::fromStdString(decided->note)
+                                         : QString());
 }
 
 QString TResultsWindow::CountsLine() const {
@@ -834,8 +837,8 @@ void TResultsWindow::PutDecision(const ReviewRow &subject,
         suspects_table->resizeColumnToContents(TStationTableModel::Decision);
         suspects_table->resizeColumnToContents(TStationTableModel::Note);
         stations_model->StationChanged(static_cast<size_t>(k));
-        tabs->setTabText(0,
-                         QString("Suspects: %1").arg(suspects_model->rowCount()));
+        tabs->setTabText(
+            0, QString("Suspects: %1").arg(suspects_model->rowCount()));
         // Undo and redo bring the station they touch into view.
         if (k != SelectedStation()) {
             SelectStation(k);
@@ -893,9 +896,10 @@ void TResultsWindow::txt_noteReturn() {
     }
     const ReviewRow *decided = book.Of(static_cast<size_t>(k));
     if (decided == nullptr) {
-        present_error(QString(note_needs_decision_text)
-                          .arg(QString::fromUtf8(results->findings.stations.Name(
-                              static_cast<size_t>(k)))));
+        present_error(
+            QString(note_needs_decision_text)
+                .arg(QString::fromUtf8(
+                    results->findings.stations.Name(static_cast<size_t>(k)))));
         return;
     }
     const Decision decision = decided->decision;

@@ -177,8 +177,8 @@ class TResultsWindow : public QWidget {
     std::unique_ptr<TFigureModel> model;
     TStationTableModel *suspects_model = nullptr;
     TStationTableModel *stations_model = nullptr;
-    QSplitter *split;  // the map beside (or above) the rest
-    QSplitter *right;  // the histogram above the tabs and the decisions
+    QSplitter *split; // the map beside (or above) the rest
+    QSplitter *right; // the histogram above the tabs and the decisions
     QLabel *lbl_progress;
     bool following = false; // a choice is being passed on to the others
     bool recalculating = false;

@@ -5,7 +5,8 @@
 #include <string_view>
 #include <unordered_map>
 
-TReviewBook::TReviewBook(std::vector<ReviewRow> rows_) : rows(std::move(rows_)) {}
+TReviewBook::TReviewBook(std::vector<ReviewRow> rows_)
+    : rows(std::move(rows_)) {}
 
 void TReviewBook::Match(const TQcStations &stations) {
     matched = &stations;

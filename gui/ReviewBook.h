@@ -34,7 +34,8 @@ class TReviewBook {
     int64_t StationOf(const ReviewRow &subject) const;
     // Puts `decision` on `subject` in place of the one it had (none: the
     // subject is undecided); a new decision goes at the end of the rows.
-    void Put(const ReviewRow &subject, const std::optional<ReviewRow> &decision);
+    void Put(const ReviewRow &subject,
+             const std::optional<ReviewRow> &decision);
 
     // Every row, in the order the file keeps them.
     const std::vector<ReviewRow> &Rows() const { return rows; }
@@ -48,6 +49,6 @@ class TReviewBook {
   private:
     std::vector<ReviewRow> rows;
     const TQcStations *matched = nullptr;
-    std::vector<int32_t> row_of;       // by station; -1: undecided
-    std::vector<int64_t> station_of;   // by row; -1: stale or a survey's
+    std::vector<int32_t> row_of;     // by station; -1: undecided
+    std::vector<int64_t> station_of; // by row; -1: stale or a survey's
 };

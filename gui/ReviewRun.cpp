@@ -31,20 +31,23 @@ CleanSaveOutcome SaveCleanedSurvey(const std::string &path, ShownRun &run,
     CleanForm form = CleanForm::StationText;
     if (!CleanFormOf(path, form)) {
         return Refused("A cleaned survey is saved as .dat, .txt, .csv or "
-                       ".gpkg, not as " + path + ".");
+                       ".gpkg, not as " +
+                       path + ".");
     }
     for (const std::string &other : apart) {
         if (!other.empty() && SameOutputFile(path, other)) {
             return Refused("The cleaned survey cannot take the place of " +
-                           other + ", an output of this run: choose another "
+                           other +
+                           ", an output of this run: choose another "
                            "name.");
         }
     }
     TOutputSet outputs;
     outputs.SetInput(data_option, run.data);
-    const size_t cleaned = outputs.Add(
-        clean_option, path,
-        form == CleanForm::GeoPackage ? OutputForm::Database : OutputForm::Text);
+    const size_t cleaned =
+        outputs.Add(clean_option, path,
+                    form == CleanForm::GeoPackage ? OutputForm::Database
+                                                  : OutputForm::Text);
     OutputProblem problem = outputs.CheckPaths();
     if (problem.ok()) {
         problem = outputs.BeginAll();
@@ -61,11 +64,11 @@ CleanSaveOutcome SaveCleanedSurvey(const std::string &path, ShownRun &run,
     RunInput input;
     input.path = run.data;
     FeedRun(input, run.survey, run.settings);
-    ApplyReview(input, run.settings, decisions, {},
-                [&writer](const InputRecord &record, bool rejected,
-                          bool changed) {
-                    writer.Take(record, rejected, changed);
-                });
+    ApplyReview(
+        input, run.settings, decisions, {},
+        [&writer](const InputRecord &record, bool rejected, bool changed) {
+            writer.Take(record, rejected, changed);
+        });
     try {
         std::unique_ptr<TStationInput> source = input.open();
         source->Rewind();
@@ -98,9 +101,8 @@ CleanSaveOutcome SaveCleanedSurvey(const std::string &path, ShownRun &run,
         TFileReplacement &file = outputs.Stream(cleaned);
         const std::string &text = writer.Text();
         int error = 0;
-        if (file.File() == nullptr ||
-            std::fwrite(text.data(), 1, text.size(), file.File()) !=
-                text.size()) {
+        if (file.File() == nullptr || std::fwrite(text.data(), 1, text.size(),
+                                                  file.File()) != text.size()) {
             error = errno != 0 ? errno : EIO;
         } else {
             error = file.Finish();

@@ -16,9 +16,9 @@ struct ShownRun {
     RunSettings settings;
     SurveyInput survey; // as PrepareSurvey left it; runs read from it
     std::vector<std::string> notes; // the preparation's, for the summary
-    std::string data;         // the station file's path, as typed
-    std::string result;       // the result file's path
-    std::string station_file; // its name, in the results' title
+    std::string data;               // the station file's path, as typed
+    std::string result;             // the result file's path
+    std::string station_file;       // its name, in the results' title
 };
 
 // Writes the survey of `run` with the decisions `rows` applied at `path`:

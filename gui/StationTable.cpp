@@ -11,8 +11,8 @@
 namespace {
 
 const char *const headers[] = {
-    "Station", "Decision", "Note", "Since last run", "Cause", "Proposed fix",
-    "|r2|",    "r2",       "z",    "\u03c3",         "r1",    "Value",
+    "Station", "Decision", "Note",  "Since last run", "Cause", "Proposed fix",
+    "|r2|",    "r2",       "z",     "\u03c3",         "r1",    "Value",
     "x",       "y",        "Status"};
 static_assert(std::size(headers) == TStationTableModel::Count);
 // Decimals shown per column (mGal to the microgal's tenth, metres to cm).
@@ -133,8 +133,7 @@ QVariant TStationTableModel::data(const QModelIndex &index, int role) const {
     const int column = index.column();
     if (role == Qt::TextAlignmentRole) {
         return column == Name || column == Status || column == Cause ||
-                       column == Decision || column == Note ||
-                       column == Change
+                       column == Decision || column == Note || column == Change
                    ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
                    : QVariant(Qt::AlignRight | Qt::AlignVCenter);
     }
@@ -169,7 +168,8 @@ QString TStationTableModel::Text(size_t k, int column) const {
         }
         QString text = CauseName(found->cause);
         if (!found->fitting.empty()) {
-            text += QString(" (%1)").arg(QString::fromStdString(found->fitting));
+            text +=
+                QString(" (%1)").arg(QString::fromStdString(found->fitting));
         }
         return text;
     }
@@ -226,14 +226,15 @@ void TStationTableModel::sort(int column, Qt::SortOrder order) {
                 if (row == nullptr) {
                     return std::string_view();
                 }
-                return column == Note ? std::string_view(row->note)
-                                      : std::string_view(DecisionName(row->decision));
+                return column == Note
+                           ? std::string_view(row->note)
+                           : std::string_view(DecisionName(row->decision));
             }
             if (column == Change) {
-                return std::string_view(
-                    changes != nullptr && k < changes->size()
-                        ? ChangeText((*changes)[k])
-                        : "");
+                return std::string_view(changes != nullptr &&
+                                                k < changes->size()
+                                            ? ChangeText((*changes)[k])
+                                            : "");
             }
             if (column == Status) {
                 return std::string_view(StatusText(stations[k].status));
