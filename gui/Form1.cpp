@@ -22,6 +22,7 @@
 #include "gui/ResultsWindow.h"
 #include "platform/Locale.h"
 #include "platform/qt/QtApplication.h"
+#include "review/ReviewedInput.h"
 
 TForm1 *Form1 = nullptr;
 
@@ -279,34 +280,21 @@ void TForm1::btn_calcClick() {
         present_error(QString::fromStdString(refusal->message));
         return;
     }
-    SurveyInput survey;
+    auto run = std::make_unique<ShownRun>();
+    run->settings = settings;
     SurveyPreparation prepared;
-    if (!PrepareStations(survey, prepared)) {
+    if (!PrepareStations(run->survey, prepared)) {
         return;
     }
-    in_run = true;
-    run_messages.clear();
-    stations_total = stations_done = 0;
-    ProgressBar1->setTextVisible(false);
-    RunInput input;
-    input.path = txt_data->text().toStdString();
-    FeedRun(input, survey, settings);
-    TOutputSet outputs;
-    outputs.SetInput(data_field_name, input.path);
-    const RunOutputs run_outputs =
-        AddRunOutputs(outputs, output_field_name, txt_out->text().toStdString(),
-                      companion_table_name, settings.qc);
-    TCalcRun run(*this);
-    RunOutcome outcome = run.Run(settings, input, run_outputs);
-    last_result = outcome.result;
-    last_loaded = static_cast<int32_t>(outcome.loaded);
-    last_done = static_cast<int32_t>(outcome.figures.read);
-    in_run = false;
-    SettleOutputs(outcome, run_outputs);
+    run->notes = prepared.notes;
+    run->data = txt_data->text().toStdString();
+    run->result = txt_out->text().toStdString();
+    run->station_file = QFileInfo(txt_data->text()).fileName().toStdString();
+    RunOutcome outcome = RunSurvey(*run, nullptr, {});
     if ((last_result == CalcResult::Completed ||
          last_result == CalcResult::Stopped) &&
         !close_after_run && outcome.qc.stations.Size() > 0) {
-        OpenResults(outcome, settings, prepared.notes);
+        OpenResults(outcome, std::move(run));
     }
     // The count of stations means nothing after a run that did not start.
     if (last_result != CalcResult::Completed &&
@@ -318,6 +306,92 @@ void TForm1::btn_calcClick() {
         close_after_run = false;
         close();
     }
+}
+
+RunOutcome TForm1::RunSurvey(ShownRun &run,
+                             std::shared_ptr<TReviewDecisions> decisions,
+                             ReviewSink sink) {
+    in_run = true;
+    run_messages.clear();
+    stations_total = stations_done = 0;
+    ProgressBar1->setTextVisible(false);
+    RunInput input;
+    input.path = run.data;
+    FeedRun(input, run.survey, run.settings);
+    if (decisions) {
+        ApplyReview(input, run.settings, std::move(decisions), {},
+                    std::move(sink));
+    }
+    TOutputSet outputs;
+    outputs.SetInput(data_field_name, input.path);
+    const RunOutputs run_outputs =
+        AddRunOutputs(outputs, output_field_name, run.result,
+                      companion_table_name, run.settings.qc);
+    TCalcRun calc(*this);
+    RunOutcome outcome = calc.Run(run.settings, input, run_outputs);
+    last_result = outcome.result;
+    last_loaded = static_cast<int32_t>(outcome.loaded);
+    last_done = static_cast<int32_t>(outcome.figures.read);
+    in_run = false;
+    SettleOutputs(outcome, run_outputs);
+    return outcome;
+}
+
+void TForm1::Recalculate(const std::vector<ReviewRow> &rows) {
+    if (in_run || !shown_run || !results_window) {
+        return;
+    }
+    auto decisions = std::make_shared<TReviewDecisions>(rows);
+    // The stations the decisions leave out, to be shown as such.
+    TQcStations left_out;
+    const ReviewSink sink = [&left_out](const InputRecord &record,
+                                        bool rejected, bool) {
+        if (rejected && record.is_station) {
+            QcStation station = NotReachedRecord(record);
+            station.status = QcStatus::Skipped;
+            left_out.Add(station, record.name);
+        }
+    };
+    recalculating = true;
+    results_window->SetRecalculating(true);
+    RunOutcome outcome = RunSurvey(*shown_run, decisions, sink);
+    recalculating = false;
+    if (results_window) {
+        results_window->SetRecalculating(false);
+    }
+    if ((last_result == CalcResult::Completed ||
+         last_result == CalcResult::Stopped) &&
+        !close_after_run && outcome.qc.stations.Size() > 0 && results_window) {
+        std::unique_ptr<RunResults> results = ResultsOf(outcome, *shown_run);
+        results->reviewed = true;
+        results->tally = decisions->Tally();
+        for (size_t k = 0; k < left_out.Size(); ++k) {
+            results->findings.stations.Add(left_out[k], left_out.Name(k));
+        }
+        results_window->ShowRun(std::move(results));
+    }
+    if (last_result != CalcResult::Completed &&
+        last_result != CalcResult::Stopped) {
+        ProgressBar1->setTextVisible(false);
+    }
+    PresentRunMessages();
+    if (close_after_run) {
+        close_after_run = false;
+        close();
+    }
+}
+
+CleanSaveOutcome TForm1::SaveCleaned(const QString &path,
+                                     const std::vector<ReviewRow> &rows) {
+    if (in_run || !shown_run || !results_window) {
+        return {false, QString("The survey is being run: save it once the "
+                               "run has ended.")};
+    }
+    const RunResults &shown = results_window->Results();
+    return SaveCleanedSurvey(path.toStdString(), *shown_run,
+                             {shown_run->result, shown.findings.table_path,
+                              results_window->ReviewPath()},
+                             rows);
 }
 
 bool TForm1::PrepareStations(SurveyInput &survey, SurveyPreparation &prepared) {
@@ -360,19 +434,40 @@ bool TForm1::PrepareStations(SurveyInput &survey, SurveyPreparation &prepared) {
     return true;
 }
 
-void TForm1::OpenResults(RunOutcome &outcome, const RunSettings &settings,
-                         const std::vector<std::string> &notes) {
+std::unique_ptr<RunResults> TForm1::ResultsOf(RunOutcome &outcome,
+                                              const ShownRun &run) const {
     auto results = std::make_unique<RunResults>();
-    results->notes = notes;
+    results->notes = run.notes;
     FigureHeader &header = results->header;
-    header.station_file = QFileInfo(txt_data->text()).fileName().toStdString();
-    header.parameters = settings.parameters;
-    header.suspect_threshold = settings.qc.suspect_threshold;
+    header.station_file = run.station_file;
+    header.parameters = run.settings.parameters;
+    header.suspect_threshold = run.settings.qc.suspect_threshold;
     results->figures = outcome.figures;
     results->findings = std::move(outcome.qc);
+    return results;
+}
+
+void TForm1::OpenResults(RunOutcome &outcome, std::unique_ptr<ShownRun> run) {
+    std::unique_ptr<RunResults> results = ResultsOf(outcome, *run);
+    // A result that is a device or a pipe keeps no review beside it.
+    std::error_code ignored;
+    const bool beside = !std::filesystem::exists(run->result, ignored) ||
+                        std::filesystem::is_regular_file(run->result, ignored);
+    const std::string review_path =
+        beside ? ReviewPathFor(run->result) : std::string();
     // The earlier run's window closes as the new one opens.
     results_window.reset();
-    results_window = std::make_unique<TResultsWindow>(std::move(results));
+    shown_run = std::move(run);
+    results_window =
+        std::make_unique<TResultsWindow>(std::move(results), review_path);
+    results_window->recalculate = [this](const std::vector<ReviewRow> &rows) {
+        Recalculate(rows);
+    };
+    results_window->stop = [this] { btn_stopClick(); };
+    results_window->save_cleaned = [this](const QString &path,
+                                          const std::vector<ReviewRow> &rows) {
+        return SaveCleaned(path, rows);
+    };
     // The program ends with the main window, whatever results are open.
     results_window->setAttribute(Qt::WA_QuitOnClose, false);
 
@@ -517,6 +612,9 @@ void TForm1::StationDone(const StationOutcome &) {
         ProgressBar1->setFormat(QString("%1 of %2 stations")
                                     .arg(stations_done)
                                     .arg(stations_total));
+        if (recalculating && results_window) {
+            results_window->SetProgressText(ProgressBar1->format());
+        }
     }
 }
 

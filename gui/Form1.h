@@ -17,6 +17,7 @@
 #include "app/Jobs.h"
 #include "app/SurveySource.h"
 #include "gui/ColumnDialog.h"
+#include "gui/ReviewRun.h"
 #include "platform/OutputSet.h"
 #include "platform/qt/QtDialogs.h"
 
@@ -28,6 +29,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class TResultsWindow;
+class TReviewDecisions;
 
 class TForm1 : public QWidget, public TCalcHost {
     Q_OBJECT
@@ -70,6 +72,9 @@ class TForm1 : public QWidget, public TCalcHost {
     // stations estimated, in a window of its own beside this one; the next
     // such run replaces it. Null before the first.
     std::unique_ptr<TResultsWindow> results_window;
+    // The run that window shows, kept for its Recalculate and its cleaned
+    // survey; null while there is none.
+    std::unique_ptr<ShownRun> shown_run;
 
     // What shows messages, errors and file choosers. They default to modal
     // boxes and Qt's chooser; tests replace them so nothing blocks. A chooser
@@ -104,6 +109,15 @@ class TForm1 : public QWidget, public TCalcHost {
     btn_stopClick(); // requests the end of the run after the station in hand
     void btn_exitClick(); // closes the window, which ends the program
 
+    // The results window's Recalculate: the shown run again, its stations
+    // read with the decisions `rows`, like Calc (progress, Stop); the window
+    // then shows the new run and what changed. Returns when it has ended.
+    void Recalculate(const std::vector<ReviewRow> &rows);
+    // The results window's "Save cleaned survey": the shown run's survey
+    // with the decisions `rows` applied, written at `path`.
+    CleanSaveOutcome SaveCleaned(const QString &path,
+                                 const std::vector<ReviewRow> &rows);
+
     // TCalcHost: what the run asks of the window or tells it.
     void SetRunning(bool running) override;
     void SetProgressMax(int32_t maximum) override;
@@ -134,9 +148,18 @@ class TForm1 : public QWidget, public TCalcHost {
     // a pipe), asking for its columns where they cannot be told. False when
     // the user cancelled or the file was refused (the error shown).
     bool PrepareStations(SurveyInput &survey, SurveyPreparation &prepared);
-    // Opens the results window of a run's outcome beside this one.
-    void OpenResults(RunOutcome &outcome, const RunSettings &settings,
-                     const std::vector<std::string> &notes);
+    // Runs `run` (its stations read with `decisions` and told to `sink`
+    // when there are some), puts its outputs in place and returns how it
+    // ended.
+    RunOutcome RunSurvey(ShownRun &run,
+                         std::shared_ptr<TReviewDecisions> decisions,
+                         ReviewSink sink);
+    // What the results window shows of a run's outcome.
+    std::unique_ptr<RunResults> ResultsOf(RunOutcome &outcome,
+                                          const ShownRun &run) const;
+    // Opens the results window of a run's outcome beside this one; it
+    // keeps `run` for its review.
+    void OpenResults(RunOutcome &outcome, std::unique_ptr<ShownRun> run);
     // Puts the outputs of a run in place of the earlier ones, or drops
     // them: a stopped run asks first when there is an earlier result.
     // Failures are said at the end of the run.
@@ -151,6 +174,7 @@ class TForm1 : public QWidget, public TCalcHost {
     void PresentRunMessages();
 
     bool in_run = false;
+    bool recalculating = false; // the run in hand is a Recalculate
     bool close_after_run = false;
     QStringList run_messages;   // messages of the run in hand, shown at its end
     int64_t stations_total = 0; // stations the run in hand loaded

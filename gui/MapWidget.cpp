@@ -10,6 +10,7 @@
 #include <QToolTip>
 #include <QWheelEvent>
 
+#include "gui/ReviewBook.h"
 #include "gui/StationTable.h"
 #include "plot/DotLayer.h"
 #include "plot/Figure.h"
@@ -28,6 +29,12 @@ constexpr int drag_threshold = 4;
 constexpr double wheel_units_per_doubling = 480.0;
 // A station answers the pointer this many pixels beyond its dot.
 constexpr double pick_slack = 4.0;
+// The decisions' marks: pixels beyond the dot, and their colours.
+constexpr double decision_reach = 7.0;
+constexpr double decision_pen = 2.5;
+const QColor rejected_colour(200, 20, 20);
+const QColor fixed_colour(0, 130, 60);
+const QColor kept_colour(20, 70, 200);
 
 } // namespace
 
@@ -78,6 +85,74 @@ void TMapWidget::paintEvent(QPaintEvent *) {
     painter.fillRect(rect(), palette().window());
     DrawMap(painter, view, model, dots, radius,
             MapDecor{text_pixels, selected, true});
+    DrawDecisions(painter, radius);
+}
+
+void TMapWidget::SetReview(const TReviewBook *book) {
+    review = book;
+    update();
+}
+
+void TMapWidget::DrawDecisions(QPainter &painter, double radius) const {
+    if (review == nullptr) {
+        return;
+    }
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setClipRect(Frame());
+    painter.setBrush(Qt::NoBrush);
+    const double reach = radius + decision_reach;
+    const std::vector<ReviewRow> &rows = review->Rows();
+    for (size_t r = 0; r < rows.size(); ++r) {
+        const int64_t k = review->StationOfRow(r);
+        if (k < 0) {
+            continue;
+        }
+        const QcStation &s = model.Stations()[static_cast<size_t>(k)];
+        if (!std::isfinite(s.x) || !std::isfinite(s.y)) {
+            continue;
+        }
+        const QPointF at = view.ToPixel(s.x, s.y);
+        // Each mark over a white rim, so that it shows on any dot.
+        const auto stroke = [&](const QColor &colour, const auto &draw) {
+            painter.setPen(QPen(Qt::white, decision_pen + 2.5, Qt::SolidLine,
+                                Qt::RoundCap, Qt::RoundJoin));
+            draw();
+            painter.setPen(QPen(colour, decision_pen, Qt::SolidLine,
+                                Qt::RoundCap, Qt::RoundJoin));
+            draw();
+        };
+        switch (rows[r].decision) {
+        case Decision::Reject:
+            stroke(rejected_colour, [&] {
+                painter.drawLine(at + QPointF(-reach, -reach),
+                                 at + QPointF(reach, reach));
+                painter.drawLine(at + QPointF(-reach, reach),
+                                 at + QPointF(reach, -reach));
+            });
+            break;
+        case Decision::Fix:
+            stroke(fixed_colour, [&] {
+                const QPointF diamond[] = {
+                    at + QPointF(0, -reach), at + QPointF(reach, 0),
+                    at + QPointF(0, reach), at + QPointF(-reach, 0)};
+                painter.drawPolygon(diamond, 4);
+            });
+            break;
+        case Decision::Keep:
+        case Decision::Level:
+            // A tick beside the dot, to its upper right.
+            stroke(kept_colour, [&] {
+                const QPointF tick[] = {
+                    at + QPointF(radius * 0.6, -radius * 0.4),
+                    at + QPointF(radius * 0.6 + 4, -radius * 0.4 + 4),
+                    at + QPointF(radius * 0.6 + 13, -radius * 0.4 - 9)};
+                painter.drawPolyline(tick, 3);
+            });
+            break;
+        }
+    }
+    painter.restore();
 }
 
 void TMapWidget::SelectStation(int64_t k, bool centre) {

@@ -1,6 +1,7 @@
 // The interactive map of the results window: the figure's map of the
 // stations, zoomed with the wheel around the pointer, panned by dragging,
-// with a tooltip over a station and a click that chooses one.
+// with a tooltip over a station and a click that chooses one, and the
+// review's decisions drawn over the stations they are on.
 #pragma once
 
 #include <cstdint>
@@ -9,9 +10,12 @@
 #include <QPoint>
 #include <QWidget>
 
+class QPainter;
+
 #include "plot/MapView.h"
 
 class TFigureModel;
+class TReviewBook;
 
 class TMapWidget : public QWidget {
     Q_OBJECT
@@ -26,6 +30,10 @@ class TMapWidget : public QWidget {
     void SelectStation(int64_t k, bool centre);
     // The station drawn at `pixel` (widget coordinates); -1 for none.
     int64_t StationAt(const QPoint &pixel) const;
+    // The decisions drawn over their stations (null: none): a rejected
+    // station crossed out, a fixed one in a diamond, a kept one ticked.
+    // `book` must outlive the widget or be replaced first.
+    void SetReview(const TReviewBook *book);
     // The view as last drawn (tests read where a station lies).
     const TMapView &View() const { return view; }
     // Times the dots were drawn into their image: once per view that was
@@ -49,8 +57,10 @@ class TMapWidget : public QWidget {
     QRectF Frame() const;
     double Radius() const;
     void ViewChanged();
+    void DrawDecisions(QPainter &painter, double radius) const;
 
     const TFigureModel &model;
+    const TReviewBook *review = nullptr;
     TMapView view;
     bool fitted = false; // the view was fitted to the survey once
     bool moved = false;  // the user zoomed or panned since

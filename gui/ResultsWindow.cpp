@@ -1,25 +1,37 @@
-// The results window: its parts side by side, and a chosen station passed
-// between the map and the tables.
+// The results window: its parts side by side, a chosen station passed
+// between the map and the tables, and the review of the suspects with its
+// undo stack and its file.
 #include "gui/ResultsWindow.h"
 
+#include <cmath>
+#include <filesystem>
 #include <numeric>
+#include <unordered_map>
 
 #include <QDesktopServices>
+#include <QFormLayout>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QSplitter>
+#include <QTabWidget>
 #include <QTableView>
+#include <QUndoCommand>
+#include <QUndoStack>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include "gui/MapWidget.h"
-#include "gui/StationTable.h"
 #include "platform/FileError.h"
+#include "platform/Locale.h"
 #include "plot/Figure.h"
 #include "plot/FigureFile.h"
 
@@ -27,16 +39,37 @@ namespace {
 
 constexpr const char *save_text = "Save picture\u2026";
 constexpr const char *open_table_text = "Open table";
+constexpr const char *recalc_text = "Recalculate";
+constexpr const char *stop_recalc_text = "Stop";
+constexpr const char *save_clean_text = "Save cleaned survey\u2026";
 constexpr const char *picture_chooser_title = "Save picture";
 constexpr const char *picture_chooser_filter = "Pictures (*.png *.svg)";
 constexpr const char *picture_extension = "png";
+constexpr const char *clean_chooser_title = "Save cleaned survey";
+constexpr const char *clean_chooser_filter =
+    "Station file (*.dat *.txt);;CSV table (*.csv);;GeoPackage (*.gpkg)";
+constexpr const char *clean_extension = "dat";
 constexpr const char *hint_text =
-    "Wheel: zoom \u00b7 drag: pan \u00b7 click a station or a row to find it";
+    "Wheel: zoom \u00b7 drag: pan \u00b7 click a station or a row to find it "
+    "\u00b7 \u2191\u2193 the next suspect \u00b7 on the map: "
+    "<span style='color:#c81414'><b>\u00d7</b> rejected</span>, "
+    "<span style='color:#00823c'><b>\u25c7</b> fixed</span>, "
+    "<span style='color:#1446c8'><b>\u2713</b> kept</span>";
+constexpr const char *no_station_text =
+    "Choose a station in the list or on the map to decide on it.";
+constexpr const char *fix_needs_number_text =
+    "A fix needs a value or a height: type one, or keep or reject %1.";
+constexpr const char *not_a_number_text = "%1 is not a number: %2";
+constexpr const char *note_needs_decision_text =
+    "A note goes with a decision: keep, reject or fix %1 first.";
 constexpr int initial_width = 1280;
 constexpr int initial_height = 820;
-constexpr int histogram_height = 190;
+constexpr int histogram_height = 160;
 constexpr double histogram_text = 12.0;
 constexpr int table_row_height = 20;
+constexpr int review_notes_height = 64;
+// Names listed in the line of what changed, before "and N more".
+constexpr size_t changed_names_shown = 8;
 // Narrower than this, the map goes above the histogram and tables.
 constexpr int side_by_side_width = 1000;
 
@@ -60,15 +93,32 @@ class THistogramWidget : public QWidget {
     const TFigureModel &model;
 };
 
-QTableView *MakeTable(TStationTableModel *model, QWidget *parent) {
+// One decision taken, or undone: the subject's decision before and after.
+class TDecisionCommand : public QUndoCommand {
+  public:
+    TDecisionCommand(TResultsWindow &window_, ReviewRow subject_,
+                     std::optional<ReviewRow> before_,
+                     std::optional<ReviewRow> after_)
+        : window(window_), subject(std::move(subject_)),
+          before(std::move(before_)), after(std::move(after_)) {
+        setText(QString("%1 %2").arg(
+            after ? QString(DecisionName(after->decision)) : "undecide",
+            QString::fromStdString(subject.id)));
+    }
+    void undo() override { window.PutDecision(subject, before); }
+    void redo() override { window.PutDecision(subject, after); }
+
+  private:
+    TResultsWindow &window;
+    ReviewRow subject;
+    std::optional<ReviewRow> before, after;
+};
+
+QTableView *MakeTable(QWidget *parent) {
     auto *table = new QTableView(parent);
-    table->setModel(model);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table->setSortingEnabled(true);
-    table->horizontalHeader()->setSortIndicator(TStationTableModel::AbsR2,
-                                                Qt::DescendingOrder);
     table->verticalHeader()->setVisible(false);
     // Rows of one height: a million of them stay quick to scroll.
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -78,27 +128,61 @@ QTableView *MakeTable(TStationTableModel *model, QWidget *parent) {
     return table;
 }
 
-QWidget *Titled(const QString &title, QWidget *content, QWidget *parent) {
-    auto *box = new QWidget(parent);
-    auto *layout = new QVBoxLayout(box);
-    layout->setContentsMargins(0, 4, 0, 0);
-    layout->setSpacing(2);
-    layout->addWidget(new QLabel(title, box));
-    content->setParent(box);
-    layout->addWidget(content);
-    return box;
+// A number in the user's decimal format, for a field the user may edit.
+QString FieldNumber(double value, int decimals) {
+    if (!std::isfinite(value)) {
+        return QString();
+    }
+    QString text = QString::number(value, 'f', decimals);
+    text.replace('.', QChar(DecimalSeparator()));
+    return text;
+}
+
+// A station's name and position, for finding it in another run.
+struct StationKey {
+    std::string name;
+    double x, y;
+};
+
+// The stations of `keys` met again in `stations`: for each station, the
+// key it matched (within the review's centimetre), or -1.
+std::vector<int64_t> MatchKeys(const std::vector<StationKey> &keys,
+                               const TQcStations &stations) {
+    std::unordered_multimap<std::string_view, size_t> by_name;
+    for (size_t j = 0; j < keys.size(); ++j) {
+        by_name.emplace(keys[j].name, j);
+    }
+    std::vector<int64_t> found(stations.Size(), -1);
+    for (size_t k = 0; k < stations.Size() && !by_name.empty(); ++k) {
+        const auto [first, last] = by_name.equal_range(stations.Name(k));
+        for (auto at = first; at != last; ++at) {
+            const StationKey &key = keys[at->second];
+            if (std::hypot(key.x - stations[k].x, key.y - stations[k].y) <=
+                review_position_tolerance) {
+                found[k] = static_cast<int64_t>(at->second);
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+QString NamesLine(const QStringList &names) {
+    QStringList shown =
+        names.mid(0, static_cast<qsizetype>(changed_names_shown));
+    QString text = shown.join(", ");
+    if (names.size() > shown.size()) {
+        text += QString(" and %1 more").arg(names.size() - shown.size());
+    }
+    return text;
 }
 
 } // namespace
 
 TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
-                               QWidget *parent)
-    : QWidget(parent, Qt::Window), results(std::move(results_)) {
-    const QcFindings &findings = results->findings;
-    model = std::make_unique<TFigureModel>(results->header, results->figures,
-                                           findings.stations, findings.suspects,
-                                           findings.duplicates);
-    model->SetDiagnosis(&findings.diagnosis);
+                               const std::string &review_path_, QWidget *parent)
+    : QWidget(parent, Qt::Window), results(std::move(results_)),
+      review_path(review_path_) {
     setWindowTitle(
         QString("%1 \u2014 %2")
             .arg(results_caption,
@@ -109,54 +193,140 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
     present_error = [this](const QString &text) { ShowErrorBox(this, text); };
     open_url = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
 
+    // The review file of an earlier look at this survey: its good rows are
+    // taken, the others named with their lines.
+    std::error_code ignored;
+    if (!review_path.empty() && std::filesystem::exists(review_path, ignored)) {
+        ReviewFile file = ReadReviewFile(review_path);
+        review_problems = DescribeProblems(review_path, file.problems);
+        backup_due = !file.problems.empty();
+        book = TReviewBook(std::move(file.rows));
+    }
+
     lbl_summary = new QLabel(this);
     lbl_summary->setTextFormat(Qt::RichText);
-    QString notes;
-    for (const std::string &note : results->notes) {
-        notes += "<br>" + QString::fromStdString(note).toHtmlEscaped();
+    lbl_summary->setWordWrap(true);
+    map = nullptr;
+    histogram = nullptr;
+
+    tabs = new QTabWidget(this);
+    suspects_table = MakeTable(tabs);
+    stations_table = MakeTable(tabs);
+    tabs->addTab(suspects_table, QString());
+    tabs->addTab(stations_table, QString());
+
+    // The review of the station in hand.
+    auto *review = new QWidget(this);
+    lbl_counts = new QLabel(review);
+    lbl_counts->setTextFormat(Qt::RichText);
+    lbl_progress = new QLabel(review);
+    lbl_changes = new QLabel(review);
+    lbl_changes->setWordWrap(true);
+    lbl_changes->setTextFormat(Qt::RichText);
+    lbl_changes->hide();
+    lbl_station = new QLabel(no_station_text, review);
+    lbl_station->setWordWrap(true);
+    btn_keep = new QPushButton("Keep (K)", review);
+    btn_reject = new QPushButton("Reject (R)", review);
+    btn_fix = new QPushButton("Fix (F)", review);
+    btn_undecide = new QPushButton("Undecided (U)", review);
+    btn_keep->setToolTip("A real anomaly: the station stays as it is");
+    btn_reject->setToolTip("Left out of the survey");
+    btn_fix->setToolTip("Takes the value and height in the fields beside "
+                        "(the proposed fix, or your own)");
+    for (QPushButton *button : {btn_keep, btn_reject, btn_fix, btn_undecide}) {
+        button->setFocusPolicy(Qt::NoFocus); // the list keeps the keys
     }
-    lbl_summary->setText(
-        QString("<b style='font-size:large'>%1</b><br>%2<br><b>%3</b>"
-                "<span style='color:#555'>%4</span>")
-            .arg(TitleText(*model).toHtmlEscaped(),
-                 ParametersText(*model).toHtmlEscaped(),
-                 CountsText(*model).toHtmlEscaped(), notes));
-    map = new TMapWidget(*model, this);
-    histogram = new THistogramWidget(*model, this);
+    txt_fix_value = new QLineEdit(review);
+    txt_fix_h = new QLineEdit(review);
+    txt_note = new QLineEdit(review);
+    txt_fix_value->setPlaceholderText("value, mGal");
+    txt_fix_h->setPlaceholderText("height, m");
+    txt_note->setPlaceholderText("note (N), Enter to keep it");
+    undo_stack = new QUndoStack(this);
+    auto *btn_undo = new QPushButton("Undo (Ctrl+Z)", review);
+    auto *btn_redo = new QPushButton("Redo (Ctrl+Shift+Z)", review);
+    for (QPushButton *button : {btn_undo, btn_redo}) {
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setEnabled(false);
+    }
+    connect(btn_undo, &QPushButton::clicked, undo_stack, &QUndoStack::undo);
+    connect(btn_redo, &QPushButton::clicked, undo_stack, &QUndoStack::redo);
+    connect(undo_stack, &QUndoStack::canUndoChanged, btn_undo,
+            &QPushButton::setEnabled);
+    connect(undo_stack, &QUndoStack::canRedoChanged, btn_redo,
+            &QPushButton::setEnabled);
+    connect(undo_stack, &QUndoStack::undoTextChanged, btn_undo,
+            [btn_undo](const QString &text) {
+                btn_undo->setToolTip("Undo " + text);
+            });
+    connect(undo_stack, &QUndoStack::redoTextChanged, btn_redo,
+            [btn_redo](const QString &text) {
+                btn_redo->setToolTip("Redo " + text);
+            });
+    txt_review_notes = new QPlainTextEdit(review);
+    txt_review_notes->setReadOnly(true);
+    txt_review_notes->setMaximumHeight(review_notes_height);
+    txt_review_notes->hide();
 
-    std::vector<size_t> all(findings.stations.Size());
-    std::iota(all.begin(), all.end(), size_t{0});
-    suspects_model =
-        new TStationTableModel(findings.stations, findings.suspects.suspects,
-                               this, &findings.diagnosis);
-    stations_model = new TStationTableModel(findings.stations, std::move(all),
-                                            this, &findings.diagnosis);
-    suspects_table = MakeTable(suspects_model, this);
-    stations_table = MakeTable(stations_model, this);
+    auto *counts_line = new QHBoxLayout;
+    counts_line->addWidget(lbl_counts);
+    counts_line->addStretch(1);
+    counts_line->addWidget(lbl_progress);
+    auto *decide_line = new QHBoxLayout;
+    for (QPushButton *button : {btn_keep, btn_reject, btn_fix}) {
+        decide_line->addWidget(button);
+    }
+    decide_line->addWidget(new QLabel("value", review));
+    decide_line->addWidget(txt_fix_value, 1);
+    decide_line->addWidget(new QLabel("h", review));
+    decide_line->addWidget(txt_fix_h, 1);
+    auto *note_line = new QHBoxLayout;
+    note_line->addWidget(btn_undecide);
+    note_line->addWidget(txt_note, 1);
+    note_line->addWidget(btn_undo);
+    note_line->addWidget(btn_redo);
+    auto *review_layout = new QVBoxLayout(review);
+    review_layout->setContentsMargins(0, 2, 0, 0);
+    review_layout->setSpacing(3);
+    review_layout->addLayout(counts_line);
+    review_layout->addWidget(lbl_changes);
+    review_layout->addWidget(lbl_station);
+    review_layout->addLayout(decide_line);
+    review_layout->addLayout(note_line);
+    review_layout->addWidget(txt_review_notes);
 
+    btn_recalc = new QPushButton(recalc_text, this);
+    btn_recalc->setShortcut(Qt::Key_F5);
+    btn_recalc->setToolTip("Runs the survey again with the decisions (F5)");
+    btn_save_clean = new QPushButton(save_clean_text, this);
     btn_save = new QPushButton(save_text, this);
     btn_open_table = new QPushButton(open_table_text, this);
-    btn_open_table->setEnabled(!findings.table_path.empty());
 
-    auto *right = new QSplitter(Qt::Vertical, this);
-    right->addWidget(histogram);
-    right->addWidget(
-        Titled(QString("Suspects: %1").arg(suspects_model->rowCount()),
-               suspects_table, right));
-    right->addWidget(
-        Titled(QString("All stations: %1").arg(stations_model->rowCount()),
-               stations_table, right));
+    // The tabs and the decisions below the histogram; the tabs take what
+    // room is left.
+    auto *lists = new QWidget(this);
+    auto *lists_layout = new QVBoxLayout(lists);
+    lists_layout->setContentsMargins(0, 0, 0, 0);
+    lists_layout->setSpacing(2);
+    lists_layout->addWidget(tabs, 1);
+    lists_layout->addWidget(review);
+    right = new QSplitter(Qt::Vertical, this);
+    split = new QSplitter(Qt::Horizontal, this);
+    BuildRun();
+    right->addWidget(lists);
     right->setStretchFactor(0, 0);
     right->setStretchFactor(1, 1);
-    right->setStretchFactor(2, 2);
-    split = new QSplitter(Qt::Horizontal, this);
-    split->addWidget(map);
     split->addWidget(right);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
 
     auto *buttons = new QHBoxLayout;
-    buttons->addWidget(new QLabel(hint_text, this), 1);
+    auto *hint = new QLabel(hint_text, this);
+    hint->setTextFormat(Qt::RichText);
+    buttons->addWidget(hint, 1);
+    buttons->addWidget(btn_recalc);
+    buttons->addWidget(btn_save_clean);
     buttons->addWidget(btn_save);
     buttons->addWidget(btn_open_table);
     auto *layout = new QVBoxLayout(this);
@@ -164,18 +334,132 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
     layout->addWidget(split, 1);
     layout->addLayout(buttons);
     resize(initial_width, initial_height);
-    // The map has the focus when the window first becomes active, so that
-    // no table chooses its first row by itself.
-    map->setFocusPolicy(Qt::StrongFocus);
-    map->setFocus();
 
     connect(btn_save, &QPushButton::clicked, this,
             &TResultsWindow::btn_saveClick);
     connect(btn_open_table, &QPushButton::clicked, this,
             &TResultsWindow::btn_open_tableClick);
-    connect(map, &TMapWidget::StationChosen, this,
-            [this](qint64 k) { StationChosen(k, false); });
+    connect(btn_keep, &QPushButton::clicked, this,
+            &TResultsWindow::btn_keepClick);
+    connect(btn_reject, &QPushButton::clicked, this,
+            &TResultsWindow::btn_rejectClick);
+    connect(btn_fix, &QPushButton::clicked, this,
+            &TResultsWindow::btn_fixClick);
+    connect(btn_undecide, &QPushButton::clicked, this,
+            &TResultsWindow::btn_undecideClick);
+    connect(txt_note, &QLineEdit::returnPressed, this,
+            &TResultsWindow::txt_noteReturn);
+    connect(txt_fix_value, &QLineEdit::returnPressed, this,
+            &TResultsWindow::btn_fixClick);
+    connect(txt_fix_h, &QLineEdit::returnPressed, this,
+            &TResultsWindow::btn_fixClick);
+    connect(btn_recalc, &QPushButton::clicked, this,
+            &TResultsWindow::btn_recalcClick);
+    connect(btn_save_clean, &QPushButton::clicked, this,
+            &TResultsWindow::btn_save_cleanClick);
     for (QTableView *table : {suspects_table, stations_table}) {
+        table->installEventFilter(this);
+        connect(table, &QTableView::clicked, this,
+                [this, table](const QModelIndex &index) {
+                    RowChosen(table, index.row());
+                });
+    }
+    if (!book.Rows().empty()) {
+        lbl_changes->setText(
+            QString("The review file %1 holds %2 decisions, shown here; "
+                    "Recalculate runs the survey with them.")
+                .arg(QString::fromStdString(review_path).toHtmlEscaped())
+                .arg(book.Rows().size()));
+        lbl_changes->show();
+    }
+    // The map has the focus when the window first becomes active, so that
+    // no table chooses its first row by itself.
+    map->setFocus();
+}
+
+TResultsWindow::~TResultsWindow() = default;
+
+void TResultsWindow::BuildRun() {
+    const QcFindings &findings = results->findings;
+    auto new_model = std::make_unique<TFigureModel>(
+        results->header, results->figures, findings.stations, findings.suspects,
+        findings.duplicates);
+    new_model->SetDiagnosis(&findings.diagnosis);
+    book.Match(findings.stations);
+    if (changes.size() != findings.stations.Size()) {
+        changes.assign(findings.stations.Size(), StationChange::None);
+    }
+
+    // The suspects' list: the suspects, the stations decided on, and those
+    // the last Recalculate cleared or left out.
+    std::vector<size_t> listed = findings.suspects.suspects;
+    std::vector<bool> in_list(findings.stations.Size(), false);
+    for (const size_t k : listed) {
+        in_list[k] = true;
+    }
+    for (size_t r = 0; r < book.Rows().size(); ++r) {
+        const int64_t k = book.StationOfRow(r);
+        if (k >= 0 && !in_list[static_cast<size_t>(k)]) {
+            in_list[static_cast<size_t>(k)] = true;
+            listed.push_back(static_cast<size_t>(k));
+        }
+    }
+    for (size_t k = 0; k < changes.size(); ++k) {
+        if (changes[k] != StationChange::None && !in_list[k]) {
+            in_list[k] = true;
+            listed.push_back(k);
+        }
+    }
+    std::vector<size_t> all(findings.stations.Size());
+    std::iota(all.begin(), all.end(), size_t{0});
+    auto *new_suspects = new TStationTableModel(
+        findings.stations, std::move(listed), this, &findings.diagnosis);
+    auto *new_stations = new TStationTableModel(
+        findings.stations, std::move(all), this, &findings.diagnosis);
+    new_suspects->SetReview(&book, &changes);
+    new_stations->SetReview(&book, &changes);
+
+    auto *new_map = new TMapWidget(*new_model, this);
+    new_map->SetReview(&book);
+    new_map->setFocusPolicy(Qt::StrongFocus);
+    new_map->installEventFilter(this);
+    auto *new_histogram = new THistogramWidget(*new_model, this);
+    connect(new_map, &TMapWidget::StationChosen, this,
+            [this](qint64 k) { StationChosen(k, false); });
+
+    // The new parts take the old ones' places; the old are dropped before
+    // the records they show.
+    if (map == nullptr) {
+        split->addWidget(new_map);
+        right->addWidget(new_histogram);
+    } else {
+        delete split->replaceWidget(0, new_map);
+        delete right->replaceWidget(0, new_histogram);
+    }
+    map = new_map;
+    histogram = new_histogram;
+    const struct {
+        QTableView *table;
+        TStationTableModel *model;
+    } tables[] = {{suspects_table, new_suspects},
+                  {stations_table, new_stations}};
+    for (const auto &t : tables) {
+        QItemSelectionModel *old_selection = t.table->selectionModel();
+        QAbstractItemModel *old_model = t.table->model();
+        const int sorted_by =
+            old_model != nullptr
+                ? t.table->horizontalHeader()->sortIndicatorSection()
+                : int(TStationTableModel::AbsR2);
+        const Qt::SortOrder order =
+            old_model != nullptr
+                ? t.table->horizontalHeader()->sortIndicatorOrder()
+                : Qt::DescendingOrder;
+        t.table->setModel(t.model);
+        delete old_selection;
+        delete old_model;
+        t.table->setSortingEnabled(true);
+        t.table->sortByColumn(sorted_by, order);
+        QTableView *table = t.table;
         connect(table->selectionModel(),
                 &QItemSelectionModel::currentRowChanged, this,
                 [this, table](const QModelIndex &current) {
@@ -184,9 +468,150 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
                     }
                 });
     }
+    suspects_model = new_suspects;
+    stations_model = new_stations;
+    // The suspects are few: their columns fit their texts.
+    suspects_table->resizeColumnsToContents();
+    model = std::move(new_model);
+    tabs->setTabText(0,
+                     QString("Suspects: %1").arg(suspects_model->rowCount()));
+    tabs->setTabText(
+        1, QString("All stations: %1").arg(stations_model->rowCount()));
+    btn_open_table->setEnabled(!findings.table_path.empty());
+    ShowSummary();
+    ShowReviewNotes();
+    UpdateCounts();
+    ShowStationInHand();
 }
 
-TResultsWindow::~TResultsWindow() = default;
+void TResultsWindow::ShowSummary() {
+    QString notes;
+    for (const std::string &note : results->notes) {
+        notes += "<br>" + QString::fromStdString(note).toHtmlEscaped();
+    }
+    if (results->reviewed) {
+        const ReviewTally &tally = results->tally;
+        notes += QString("<br>Recalculated with the review: stations "
+                         "rejected %1, fixed %2, levelled %3.")
+                     .arg(tally.rejected)
+                     .arg(tally.fixed)
+                     .arg(tally.levelled);
+    }
+    lbl_summary->setText(
+        QString("<b style='font-size:large'>%1</b><br>%2<br><b>%3</b>"
+                "<span style='color:#555'>%4</span>")
+            .arg(TitleText(*model).toHtmlEscaped(),
+                 ParametersText(*model).toHtmlEscaped(),
+                 CountsText(*model).toHtmlEscaped(), notes));
+}
+
+void TResultsWindow::ShowRun(std::unique_ptr<RunResults> next) {
+    const int64_t in_hand = SelectedStation();
+    const std::optional<ReviewRow> held =
+        in_hand >= 0 ? std::optional<ReviewRow>(
+                           book.SubjectOf(static_cast<size_t>(in_hand)))
+                     : std::nullopt;
+    // The suspects of the run shown, to be met again in the next.
+    const TQcStations &before = results->findings.stations;
+    std::vector<StationKey> was_suspect;
+    for (const size_t k : results->findings.suspects.suspects) {
+        was_suspect.push_back(
+            {std::string(before.Name(k)), before[k].x, before[k].y});
+    }
+    const TQcStations &after = next->findings.stations;
+    const std::vector<int64_t> met = MatchKeys(was_suspect, after);
+    changes.assign(after.Size(), StationChange::None);
+    std::vector<bool> met_again(was_suspect.size(), false);
+    QStringList cleared, fresh, left_out;
+    for (size_t k = 0; k < after.Size(); ++k) {
+        const QString name = QString::fromUtf8(after.Name(k));
+        if (met[k] >= 0) {
+            met_again[static_cast<size_t>(met[k])] = true;
+        }
+        if (after[k].suspect && met[k] < 0) {
+            changes[k] = StationChange::New;
+            fresh << name;
+        } else if (!after[k].suspect && met[k] >= 0) {
+            // A suspect that was rejected is at the end, skipped.
+            const bool out =
+                after[k].status == QcStatus::Skipped &&
+                k >= after.Size() - static_cast<size_t>(next->tally.rejected);
+            changes[k] = out ? StationChange::LeftOut : StationChange::Cleared;
+            (out ? left_out : cleared) << name;
+        }
+    }
+    QString line = QString("<b>Recalculated:</b> %1 cleared, %2 new, %3 left "
+                           "out.")
+                       .arg(cleared.size())
+                       .arg(fresh.size())
+                       .arg(left_out.size());
+    if (!cleared.isEmpty()) {
+        line += " Cleared: " + NamesLine(cleared).toHtmlEscaped() + ".";
+    }
+    if (!fresh.isEmpty()) {
+        line += " <span style='color:#b00'>New: " +
+                NamesLine(fresh).toHtmlEscaped() + ".</span>";
+    }
+    lbl_changes->setText(line);
+    lbl_changes->show();
+
+    // The old run's records live until the parts that show them are gone.
+    std::unique_ptr<RunResults> old = std::move(results);
+    std::unique_ptr<TFigureModel> old_model = std::move(model);
+    results = std::move(next);
+    BuildRun();
+    old_model.reset();
+    old.reset();
+    if (held) {
+        SelectStation(book.StationOf(*held));
+    }
+}
+
+bool TResultsWindow::eventFilter(QObject *watched, QEvent *event) {
+    // The review's keys, where the station in hand is chosen (the lists and
+    // the map); the fields keep every key they type.
+    if (event->type() != QEvent::KeyPress) {
+        return QWidget::eventFilter(watched, event);
+    }
+    const auto *key = static_cast<QKeyEvent *>(event);
+    const Qt::KeyboardModifiers modifiers =
+        key->modifiers() & ~Qt::KeypadModifier;
+    if (modifiers == Qt::NoModifier) {
+        switch (key->key()) {
+        case Qt::Key_K:
+            btn_keepClick();
+            return true;
+        case Qt::Key_R:
+            btn_rejectClick();
+            return true;
+        case Qt::Key_F:
+            btn_fixClick();
+            return true;
+        case Qt::Key_U:
+        case Qt::Key_Delete:
+            btn_undecideClick();
+            return true;
+        case Qt::Key_N:
+            txt_note->setFocus(Qt::ShortcutFocusReason);
+            return true;
+        default:
+            break;
+        }
+    }
+    const bool undo = key->matches(QKeySequence::Undo);
+    const bool redo = key->matches(QKeySequence::Redo) ||
+                      (key->key() == Qt::Key_Z &&
+                       modifiers == (Qt::ControlModifier | Qt::ShiftModifier));
+    if (redo) {
+        undo_stack->redo();
+        return true;
+    }
+    if (undo) {
+        undo_stack->undo();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
 
 void TResultsWindow::resizeEvent(QResizeEvent *event) {
     const Qt::Orientation orientation =
@@ -206,6 +631,10 @@ TFileChooserSpec TResultsWindow::PictureChooser() {
             true};
 }
 
+TFileChooserSpec TResultsWindow::CleanChooser() {
+    return {clean_chooser_title, clean_chooser_filter, clean_extension, true};
+}
+
 int64_t TResultsWindow::SelectedStation() const {
     return map->SelectedStation();
 }
@@ -213,7 +642,7 @@ int64_t TResultsWindow::SelectedStation() const {
 void TResultsWindow::SelectStation(int64_t k) { StationChosen(k, true); }
 
 void TResultsWindow::RowChosen(QTableView *table, int row) {
-    if (following) {
+    if (following || row < 0) {
         return;
     }
     const auto *rows = static_cast<const TStationTableModel *>(table->model());
@@ -238,6 +667,297 @@ void TResultsWindow::StationChosen(int64_t k, bool centre) {
         table->scrollTo(index);
     }
     following = false;
+    ShowStationInHand();
+}
+
+void TResultsWindow::ShowStationInHand() {
+    const int64_t k = SelectedStation();
+    const bool any = k >= 0 && !recalculating;
+    for (QWidget *control : std::initializer_list<QWidget *>{
+             btn_keep, btn_reject, btn_fix, btn_undecide, txt_fix_value,
+             txt_fix_h, txt_note}) {
+        control->setEnabled(any);
+    }
+    if (k < 0) {
+        lbl_station->setText(no_station_text);
+        txt_fix_value->clear();
+        txt_fix_h->clear();
+        txt_note->clear();
+        return;
+    }
+    const size_t station = static_cast<size_t>(k);
+    const QcStation &s = results->findings.stations[station];
+    const StationDiagnosis *found = results->findings.diagnosis.Of(station);
+    const ReviewRow *decided = book.Of(station);
+    QString text =
+        QString("<b>%1</b> value %2")
+            .arg(QString::fromUtf8(results->findings.stations.Name(station))
+                     .toHtmlEscaped(),
+                 QString::number(s.value, 'f', 3));
+    if (found != nullptr && found->cause != Cause::None) {
+        text += QString(" \u00b7 cause %1").arg(CauseName(found->cause));
+    }
+    if (found != nullptr &&
+        (std::isfinite(found->fix_value) || std::isfinite(found->fix_h))) {
+        text += " \u00b7 proposed fix";
+        if (std::isfinite(found->fix_value)) {
+            text += " " + QString::number(found->fix_value, 'f', 3);
+        }
+        if (std::isfinite(found->fix_h)) {
+            text += QString(" h %1").arg(found->fix_h, 0, 'f', 1);
+        }
+    }
+    text += " \u00b7 " +
+            (decided != nullptr
+                 ? QString("decided: <b>%1</b>").arg(DecisionText(*decided))
+                 : QString("open"));
+    lbl_station->setTextFormat(Qt::RichText);
+    lbl_station->setText(text);
+    // The fix's fields: the decision's own numbers, else the proposal.
+    double value = qc_none, h = qc_none;
+    if (decided != nullptr && decided->decision == Decision::Fix) {
+        value = decided->value;
+        h = decided->h;
+    } else if (found != nullptr) {
+        value = found->fix_value;
+        h = found->fix_h;
+    }
+    txt_fix_value->setText(FieldNumber(value, 3));
+    txt_fix_h->setText(FieldNumber(h, 2));
+    txt_note->setText(decided != nullptr ? QString::fromStdString(decided->note)
+                                         : QString());
+}
+
+QString TResultsWindow::CountsLine() const {
+    // The suspects of the run shown and the other stations decided on.
+    const std::vector<size_t> &listed = suspects_model->Rows();
+    int64_t suspects = 0, decided = 0;
+    for (const size_t k : listed) {
+        const bool has = book.Of(k) != nullptr;
+        if (results->findings.stations[k].suspect || has) {
+            ++suspects;
+            decided += has ? 1 : 0;
+        }
+    }
+    return QString("%1 suspects: %2 decided, %3 open")
+        .arg(suspects)
+        .arg(decided)
+        .arg(suspects - decided);
+}
+
+void TResultsWindow::UpdateCounts() {
+    lbl_counts->setText("<b>" + CountsLine() + "</b>");
+}
+
+void TResultsWindow::ShowReviewNotes() {
+    QStringList lines;
+    for (const std::string &problem : review_problems) {
+        lines << QString::fromStdString(problem);
+    }
+    if (!backup_path.empty()) {
+        lines << QString("The review file as it was read is kept in %1.")
+                     .arg(QString::fromStdString(backup_path));
+    }
+    const std::vector<ReviewRow> stale = book.Stale();
+    if (!stale.empty()) {
+        lines << QString("%1 decisions match no station of this run and are "
+                         "not applied:")
+                     .arg(stale.size());
+        for (const ReviewRow &row : stale) {
+            lines << "  " + QString::fromStdString(StaleText(row));
+        }
+    }
+    txt_review_notes->setPlainText(lines.join('\n'));
+    txt_review_notes->setVisible(!lines.isEmpty());
+}
+
+void TResultsWindow::Decide(std::optional<Decision> decision) {
+    const int64_t k = SelectedStation();
+    if (k < 0 || recalculating) {
+        return;
+    }
+    const size_t station = static_cast<size_t>(k);
+    const ReviewRow subject = book.SubjectOf(station);
+    const std::optional<ReviewRow> before = book.Find(subject);
+    std::optional<ReviewRow> after;
+    const QString name = QString::fromStdString(subject.id);
+    if (decision) {
+        ReviewRow row = subject;
+        row.decision = *decision;
+        row.note = txt_note->text().toStdString();
+        if (*decision == Decision::Fix) {
+            const char separator = DecimalSeparator();
+            const struct {
+                QLineEdit *field;
+                const char *what;
+                double *number;
+            } fields[] = {{txt_fix_value, "The value", &row.value},
+                          {txt_fix_h, "The height", &row.h}};
+            for (const auto &f : fields) {
+                const QString text = f.field->text().trimmed();
+                if (text.isEmpty()) {
+                    continue;
+                }
+                double number = 0.0;
+                if (!TryStrToFloat(text.toStdString(), number, separator) ||
+                    !std::isfinite(number)) {
+                    present_error(QString(not_a_number_text).arg(f.what, text));
+                    return;
+                }
+                *f.number = number;
+            }
+            if (!std::isfinite(row.value) && !std::isfinite(row.h)) {
+                present_error(QString(fix_needs_number_text).arg(name));
+                return;
+            }
+        }
+        after = row;
+    }
+    if (!before && !after) {
+        return;
+    }
+    if (before && after && before->decision == after->decision &&
+        before->note == after->note &&
+        (before->value == after->value ||
+         (std::isnan(before->value) && std::isnan(after->value))) &&
+        (before->h == after->h ||
+         (std::isnan(before->h) && std::isnan(after->h)))) {
+        return; // nothing new to undo
+    }
+    undo_stack->push(new TDecisionCommand(*this, subject, before, after));
+}
+
+void TResultsWindow::PutDecision(const ReviewRow &subject,
+                                 const std::optional<ReviewRow> &decision) {
+    book.Put(subject, decision);
+    const int64_t k = book.StationOf(subject);
+    if (k >= 0) {
+        suspects_model->AddStation(static_cast<size_t>(k));
+        suspects_model->StationChanged(static_cast<size_t>(k));
+        suspects_table->resizeColumnToContents(TStationTableModel::Decision);
+        suspects_table->resizeColumnToContents(TStationTableModel::Note);
+        stations_model->StationChanged(static_cast<size_t>(k));
+        tabs->setTabText(
+            0, QString("Suspects: %1").arg(suspects_model->rowCount()));
+        // Undo and redo bring the station they touch into view.
+        if (k != SelectedStation()) {
+            SelectStation(k);
+        }
+    }
+    map->update();
+    UpdateCounts();
+    ShowStationInHand();
+    ShowReviewNotes();
+    WriteReview();
+}
+
+void TResultsWindow::WriteReview() {
+    if (review_path.empty()) {
+        return;
+    }
+    // Rows the file held that could not be taken are not lost: the file as
+    // read is kept beside it before the first write.
+    if (backup_due) {
+        backup_due = false;
+        const std::string kept = review_path + ".before";
+        std::error_code error;
+        std::filesystem::copy_file(
+            review_path, kept,
+            std::filesystem::copy_options::overwrite_existing, error);
+        if (!error) {
+            backup_path = kept;
+            ShowReviewNotes();
+        }
+    }
+    std::string error;
+    if (WriteReviewFile(review_path, book.Rows(), error)) {
+        write_failed = false;
+        return;
+    }
+    if (!write_failed) {
+        write_failed = true;
+        present_error(QString::fromStdString(error) +
+                      "\nThe decisions are kept in this window.");
+    }
+}
+
+void TResultsWindow::btn_keepClick() { Decide(Decision::Keep); }
+
+void TResultsWindow::btn_rejectClick() { Decide(Decision::Reject); }
+
+void TResultsWindow::btn_fixClick() { Decide(Decision::Fix); }
+
+void TResultsWindow::btn_undecideClick() { Decide(std::nullopt); }
+
+void TResultsWindow::txt_noteReturn() {
+    const int64_t k = SelectedStation();
+    if (k < 0) {
+        return;
+    }
+    const ReviewRow *decided = book.Of(static_cast<size_t>(k));
+    if (decided == nullptr) {
+        present_error(
+            QString(note_needs_decision_text)
+                .arg(QString::fromUtf8(
+                    results->findings.stations.Name(static_cast<size_t>(k)))));
+        return;
+    }
+    const Decision decision = decided->decision;
+    if (decision == Decision::Fix) {
+        // The note changes, the fix's numbers stay as decided.
+        const ReviewRow subject = book.SubjectOf(static_cast<size_t>(k));
+        ReviewRow row = *decided;
+        row.note = txt_note->text().toStdString();
+        if (row.note != decided->note) {
+            undo_stack->push(
+                new TDecisionCommand(*this, subject, *decided, row));
+        }
+    } else {
+        Decide(decision);
+    }
+    (tabs->currentIndex() == 0 ? suspects_table : stations_table)->setFocus();
+}
+
+void TResultsWindow::btn_recalcClick() {
+    if (recalculating) {
+        if (stop) {
+            stop();
+        }
+        return;
+    }
+    if (recalculate) {
+        recalculate(book.Rows());
+    }
+}
+
+void TResultsWindow::SetRecalculating(bool running) {
+    recalculating = running;
+    btn_recalc->setText(running ? stop_recalc_text : recalc_text);
+    btn_save_clean->setEnabled(!running);
+    if (!running) {
+        lbl_progress->clear();
+    }
+    ShowStationInHand();
+}
+
+void TResultsWindow::SetProgressText(const QString &text) {
+    lbl_progress->setText(text);
+}
+
+void TResultsWindow::btn_save_cleanClick() {
+    if (!save_cleaned || recalculating) {
+        return;
+    }
+    const QString path = choose_file(CleanChooser());
+    if (path.isEmpty()) {
+        return;
+    }
+    const CleanSaveOutcome outcome = save_cleaned(path, book.Rows());
+    if (!outcome.written) {
+        present_error(outcome.message);
+        return;
+    }
+    lbl_progress->setText(outcome.message);
 }
 
 void TResultsWindow::btn_saveClick() {

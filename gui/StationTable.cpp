@@ -3,14 +3,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
+#include "gui/ReviewBook.h"
 #include "qc/CompanionTable.h"
 
 namespace {
 
-const char *const headers[] = {"Station", "|r2|", "r2", "z",     "Cause",
-                               "Proposed fix", "\u03c3", "r1", "Value",
-                               "x",       "y",    "Status"};
+const char *const headers[] = {
+    "Station", "Decision", "Note",  "Since last run", "Cause", "Proposed fix",
+    "|r2|",    "r2",       "z",     "\u03c3",         "r1",    "Value",
+    "x",       "y",        "Status"};
+static_assert(std::size(headers) == TStationTableModel::Count);
 // Decimals shown per column (mGal to the microgal's tenth, metres to cm).
 constexpr int value_decimals = 3;
 constexpr int z_decimals = 2;
@@ -30,6 +34,33 @@ QString StatusOf(const QcStation &s) {
 }
 
 } // namespace
+
+const char *ChangeText(StationChange change) {
+    switch (change) {
+    case StationChange::None:
+        return "";
+    case StationChange::New:
+        return "new suspect";
+    case StationChange::Cleared:
+        return "cleared";
+    case StationChange::LeftOut:
+        return "left out";
+    }
+    return "";
+}
+
+QString DecisionText(const ReviewRow &row) {
+    QString text = DecisionName(row.decision);
+    if (row.decision == Decision::Fix || row.decision == Decision::Level) {
+        if (std::isfinite(row.value)) {
+            text += " " + QString::number(row.value, 'f', value_decimals);
+        }
+        if (std::isfinite(row.h)) {
+            text += QString(" h %1").arg(row.h, 0, 'f', 1);
+        }
+    }
+    return text;
+}
 
 QString StationDescription(const TQcStations &stations, size_t k) {
     const QcStation &s = stations[k];
@@ -101,16 +132,33 @@ QVariant TStationTableModel::data(const QModelIndex &index, int role) const {
     const size_t k = rows[static_cast<size_t>(index.row())];
     const int column = index.column();
     if (role == Qt::TextAlignmentRole) {
-        return column == Name || column == Status || column == Cause
+        return column == Name || column == Status || column == Cause ||
+                       column == Decision || column == Note || column == Change
                    ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
                    : QVariant(Qt::AlignRight | Qt::AlignVCenter);
     }
     if (role != Qt::DisplayRole) {
         return {};
     }
+    return Text(k, column);
+}
+
+QString TStationTableModel::Text(size_t k, int column) const {
     switch (column) {
     case Name:
         return QString::fromUtf8(stations.Name(k));
+    case Decision: {
+        const ReviewRow *row = book != nullptr ? book->Of(k) : nullptr;
+        return row != nullptr ? DecisionText(*row) : QString();
+    }
+    case Note: {
+        const ReviewRow *row = book != nullptr ? book->Of(k) : nullptr;
+        return row != nullptr ? QString::fromStdString(row->note) : QString();
+    }
+    case Change:
+        return changes != nullptr && k < changes->size()
+                   ? QString(ChangeText((*changes)[k]))
+                   : QString();
     case Status:
         return StatusOf(stations[k]);
     case Cause: {
@@ -120,7 +168,8 @@ QVariant TStationTableModel::data(const QModelIndex &index, int role) const {
         }
         QString text = CauseName(found->cause);
         if (!found->fitting.empty()) {
-            text += QString(" (%1)").arg(QString::fromStdString(found->fitting));
+            text +=
+                QString(" (%1)").arg(QString::fromStdString(found->fitting));
         }
         return text;
     }
@@ -166,10 +215,26 @@ void TStationTableModel::sort(int column, Qt::SortOrder order) {
         held_stations.push_back(rows[static_cast<size_t>(index.row())]);
     }
     const bool descending = order == Qt::DescendingOrder;
-    if (column == Name || column == Status || column == Cause) {
+    if (column == Name || column == Status || column == Cause ||
+        column == Decision || column == Note || column == Change) {
         const auto text = [&](size_t k) {
             if (column == Name) {
                 return stations.Name(k);
+            }
+            if (column == Decision || column == Note) {
+                const ReviewRow *row = book != nullptr ? book->Of(k) : nullptr;
+                if (row == nullptr) {
+                    return std::string_view();
+                }
+                return column == Note
+                           ? std::string_view(row->note)
+                           : std::string_view(DecisionName(row->decision));
+            }
+            if (column == Change) {
+                return std::string_view(changes != nullptr &&
+                                                k < changes->size()
+                                            ? ChangeText((*changes)[k])
+                                            : "");
             }
             if (column == Status) {
                 return std::string_view(StatusText(stations[k].status));
@@ -224,4 +289,31 @@ const StationDiagnosis *TStationTableModel::Found(size_t station) const {
 
 int TStationTableModel::RowOf(size_t station) const {
     return station < row_of.size() ? row_of[station] : -1;
+}
+
+void TStationTableModel::SetReview(const TReviewBook *book_,
+                                   const std::vector<StationChange> *changes_) {
+    book = book_;
+    changes = changes_;
+    if (!rows.empty()) {
+        emit dataChanged(index(0, Decision), index(rowCount() - 1, Change));
+    }
+}
+
+void TStationTableModel::StationChanged(size_t k) {
+    const int row = RowOf(k);
+    if (row >= 0) {
+        emit dataChanged(index(row, 0), index(row, Count - 1));
+    }
+}
+
+void TStationTableModel::AddStation(size_t k) {
+    if (k >= stations.Size() || RowOf(k) >= 0) {
+        return;
+    }
+    const int row = rowCount();
+    beginInsertRows({}, row, row);
+    rows.push_back(k);
+    row_of[k] = static_cast<int32_t>(row);
+    endInsertRows();
 }

@@ -12,6 +12,9 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTabWidget>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -51,6 +54,26 @@ QByteArray Survey(int count) {
                 QByteArray::number(1.0 * column - 0.3 * row, 'f', 3) + '\n';
     }
     return text;
+}
+
+// Survey(100) with three blunders planted: P46's value (3.8) lost its sign,
+// P23's (1.4) its decimal point, P78's (4.9) is one of another station.
+QByteArray BlunderedSurvey() {
+    QByteArray survey = Survey(100);
+    survey.replace(" P46 350 3.800\n", " P46 350 -3.800\n");
+    survey.replace(" P23 350 1.400\n", " P23 350 14.000\n");
+    survey.replace(" P78 350 4.900\n", " P78 350 9.100\n");
+    return survey;
+}
+
+// The station named `name` among `stations`; -1 for none.
+int64_t IndexOf(const TQcStations &stations, const char *name) {
+    for (size_t k = 0; k < stations.Size(); ++k) {
+        if (stations.Name(k) == name) {
+            return int64_t(k);
+        }
+    }
+    return -1;
 }
 
 QByteArray ReadFile(const QString &path) {
@@ -1057,6 +1080,290 @@ class WindowTest : public QObject {
         results->resize(1600, 1000);
         QVERIFY(QTest::qWaitForWindowExposed(results));
         QVERIFY(results->grab().save(KORVANEL_RESULTS_PICTURE, "PNG"));
+    }
+
+    // Walks the suspects' list with the keyboard to station `name` (from
+    // its first row, as a user would).
+    bool GoTo(TResultsWindow *results, const char *name) {
+        QTableView *list = results->suspects_table;
+        const auto *rows = static_cast<TStationTableModel *>(list->model());
+        const int64_t k = IndexOf(results->Model().Stations(), name);
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Home, Qt::ControlModifier);
+        for (int row = 0; row < rows->rowCount(); ++row) {
+            if (results->SelectedStation() == k) {
+                return true;
+            }
+            QTest::keyClick(list, Qt::Key_Down);
+        }
+        return results->SelectedStation() == k;
+    }
+
+    TResultsWindow *OpenReview() {
+        form->btn_calc->click();
+        TResultsWindow *results = form->results_window.get();
+        if (results == nullptr) {
+            return nullptr;
+        }
+        results->present_error = [this](const QString &text) {
+            errors << text;
+        };
+        results->resize(1600, 1000);
+        results->show();
+        results->activateWindow();
+        return QTest::qWaitForWindowActive(results) ? results : nullptr;
+    }
+
+    // The suspects of a survey with planted blunders decided on by keyboard,
+    // with undo and redo; Recalculate clears them, the batch tool gives the
+    // same result with the review file, and a new window reads it back.
+    void ReviewDecidesByKeyboardRecalculatesAndReadsBack() {
+        PrepareRun(BlunderedSurvey());
+        TResultsWindow *results = OpenReview();
+        QVERIFY(results != nullptr);
+        QTableView *list = results->suspects_table;
+        auto *rows = static_cast<TStationTableModel *>(list->model());
+        const TQcStations *stations = &results->Model().Stations();
+        const size_t suspects = results->Results().findings.suspects.suspects.size();
+        for (const char *name : {"P46", "P23", "P78"}) {
+            QVERIFY2(rows->RowOf(size_t(IndexOf(*stations, name))) >= 0, name);
+        }
+        // At 1600 x 1000 the list has room for 15 rows at least.
+        QVERIFY2(list->viewport()->height() / 20 >= 15,
+                 qPrintable(QString::number(list->viewport()->height())));
+        const QString review = dir->filePath("result_review.csv");
+        QCOMPARE(results->ReviewPath(), review.toStdString());
+        QVERIFY(!QFileInfo::exists(review));
+
+        // Down the list: the map centres on each station in turn.
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Home, Qt::ControlModifier);
+        for (int row = 1; row < 3; ++row) {
+            QTest::keyClick(list, Qt::Key_Down);
+            const size_t k = rows->StationAt(row);
+            QCOMPARE(results->SelectedStation(), int64_t(k));
+            QCOMPARE(results->map->View().CentreX(), (*stations)[k].x);
+            QCOMPARE(results->map->View().CentreY(), (*stations)[k].y);
+        }
+
+        // F takes the proposed fix, R rejects, K keeps; N goes to the note.
+        QVERIFY(GoTo(results, "P46"));
+        QTest::keyClick(results->suspects_table, Qt::Key_F);
+        QVERIFY(GoTo(results, "P23"));
+        const QImage unmarked = results->map->grab().toImage();
+        QTest::keyClick(results->suspects_table, Qt::Key_R);
+        QVERIFY2(results->map->grab().toImage() != unmarked,
+                 "the rejection is drawn on the map");
+        QVERIFY(GoTo(results, "P78"));
+        QTest::keyClick(results->suspects_table, Qt::Key_K);
+        QTest::keyClick(results->suspects_table, Qt::Key_N);
+        QVERIFY(results->txt_note->hasFocus());
+        QTest::keyClicks(results->txt_note, "real, seen twice");
+        QTest::keyClick(results->txt_note, Qt::Key_Return);
+        QVERIFY(errors.isEmpty());
+        const QByteArray decided =
+            "scope,id,x,y,decision,value,h,note\r\n"
+            "station,P46,500500,5500400,fix,3.8,,\r\n"
+            "station,P23,500200,5500200,reject,,,\r\n"
+            "station,P78,500700,5500700,keep,,,\"real, seen twice\"\r\n";
+        QCOMPARE(ReadFile(review), decided);
+        QCOMPARE(rows->index(rows->RowOf(45), TStationTableModel::Decision)
+                     .data()
+                     .toString(),
+                 QString("fix 3.800"));
+        QCOMPARE(results->CountsLine(),
+                 QString("%1 suspects: 3 decided, %2 open")
+                     .arg(suspects)
+                     .arg(suspects - 3));
+
+        // Undo takes back the note, then the keep; redo puts both back.
+        QTest::keyClick(results->suspects_table, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(results->Review().Of(77)->note, std::string());
+        QTest::keyClick(results->suspects_table, Qt::Key_Z, Qt::ControlModifier);
+        QVERIFY(results->Review().Of(77) == nullptr);
+        QVERIFY(!ReadFile(review).contains("P78"));
+        QTest::keyClick(results->suspects_table, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QTest::keyClick(results->suspects_table, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(ReadFile(review), decided);
+
+        // Recalculate: the fixed sign clears, the rejected station is left
+        // out of the run and of the result file; the decisions stay.
+        results->btn_recalc->click();
+        QCOMPARE(form->results_window.get(), results);
+        QVERIFY(results->Results().reviewed);
+        QCOMPARE(results->Results().tally.rejected, int64_t(1));
+        QCOMPARE(results->Results().tally.fixed, int64_t(1));
+        stations = &results->Model().Stations();
+        rows = static_cast<TStationTableModel *>(list->model());
+        const int64_t p46 = IndexOf(*stations, "P46");
+        const int64_t p23 = IndexOf(*stations, "P23");
+        QVERIFY(!(*stations)[size_t(p46)].suspect);
+        QCOMPARE((*stations)[size_t(p23)].status, QcStatus::Skipped);
+        const struct {
+            int64_t k;
+            const char *decision, *change;
+        } after[] = {{p46, "fix 3.800", "cleared"}, {p23, "reject", "left out"}};
+        for (const auto &a : after) {
+            const int row = rows->RowOf(size_t(a.k));
+            QVERIFY(row >= 0);
+            QCOMPARE(rows->index(row, TStationTableModel::Decision)
+                         .data()
+                         .toString(),
+                     QString(a.decision));
+            QCOMPARE(rows->index(row, TStationTableModel::Change)
+                         .data()
+                         .toString(),
+                     QString(a.change));
+        }
+        QVERIFY2(results->lbl_changes->text().contains("P46"),
+                 qPrintable(results->lbl_changes->text()));
+        QVERIFY(results->Review().Stale().empty());
+        const QByteArray result = ReadFile(dir->filePath("result.dat"));
+        QVERIFY(result.contains(" P46 "));
+        QVERIFY(!result.contains(" P23 "));
+        QCOMPARE(ReadFile(review), decided);
+
+        // The batch tool with the same review file writes the same result.
+        QProcess batch;
+        batch.start(KORVANEL_BATCH,
+                    {dir->filePath("survey.dat"), "-o",
+                     dir->filePath("batch.dat"), "--min-points", "4",
+                     "--review", review});
+        QVERIFY(batch.waitForFinished(60000));
+        QVERIFY2(batch.exitCode() == 0, batch.readAllStandardError().constData());
+        QCOMPARE(ReadFile(dir->filePath("batch.dat")), result);
+
+        // A new Calc of the survey reads the decisions back, all matched.
+        form->btn_calc->click();
+        TResultsWindow *again = form->results_window.get();
+        QVERIFY(again != nullptr && again != results);
+        QCOMPARE(again->Review().Rows().size(), size_t(3));
+        QVERIFY(again->Review().Stale().empty());
+        QCOMPARE(again->Review().Of(45)->decision, Decision::Fix);
+        QCOMPARE(again->Review().Of(22)->decision, Decision::Reject);
+        QCOMPARE(again->Review().Of(77)->note, std::string("real, seen twice"));
+        QVERIFY(again->lbl_changes->text().contains("3 decisions"));
+    }
+
+    // A fix takes the numbers typed in its fields; text that is no number
+    // is refused and changes nothing.
+    void FixTakesTypedNumbers() {
+        PrepareRun(BlunderedSurvey());
+        TResultsWindow *results = OpenReview();
+        QVERIFY(results != nullptr);
+        QVERIFY(GoTo(results, "P78"));
+        results->txt_fix_value->setText("oops");
+        results->btn_fixClick();
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors[0].contains("oops"), qPrintable(errors[0]));
+        QVERIFY(results->Review().Of(77) == nullptr);
+        results->txt_fix_value->setText("4.9");
+        results->txt_fix_h->setText("351.5");
+        QTest::keyClick(results->txt_fix_h, Qt::Key_Return);
+        const ReviewRow *row = results->Review().Of(77);
+        QVERIFY(row != nullptr);
+        QCOMPARE(row->decision, Decision::Fix);
+        QCOMPARE(row->value, 4.9);
+        QCOMPARE(row->h, 351.5);
+        // Nothing to fix with: said, nothing taken.
+        QVERIFY(GoTo(results, "P46"));
+        results->txt_fix_value->clear();
+        results->txt_fix_h->clear();
+        results->btn_fixClick();
+        QCOMPARE(errors.size(), 2);
+        QVERIFY(results->Review().Of(45) == nullptr);
+        // A note without a decision is refused too.
+        results->txt_note->setText("why");
+        results->txt_noteReturn();
+        QCOMPARE(errors.size(), 3);
+        QVERIFY(results->Review().Of(45) == nullptr);
+    }
+
+    // A review file with bad rows: the window names each (file and line),
+    // takes the good ones, lists the stale, and keeps the file as it was
+    // before its first write.
+    void BadReviewFileIsShownAndItsGoodRowsKept() {
+        PrepareRun(BlunderedSurvey());
+        const QByteArray text = "scope,id,x,y,decision,value,h,note\n"
+                                "station,P46,500500,5500400,fix,3.8,,\n"
+                                "station,P12,500100,5500100,maybe,,,\n"
+                                "station,P13,500200,5500100,fix,abc,,\n"
+                                "station,P46,500500,5500400,keep,,,\n"
+                                "station,Q1,1,2,reject,,,\n";
+        const QString review = Write("result_review.csv", text);
+        TResultsWindow *results = OpenReview();
+        QVERIFY(results != nullptr);
+        QCOMPARE(results->Review().Rows().size(), size_t(2));
+        QCOMPARE(results->Review().Of(45)->decision, Decision::Fix);
+        QVERIFY(results->txt_review_notes->isVisible());
+        const QString notes = results->txt_review_notes->toPlainText();
+        for (const QString &line :
+             {review + ":3: unknown decision 'maybe'",
+              review + ":4: the value 'abc' is not a number",
+              review + ":5: a second decision on P46",
+              QString("station Q1 at 1, 2: reject")}) {
+            QVERIFY2(notes.contains(line), qPrintable(notes));
+        }
+        // The list still has room for 15 rows with the notes shown.
+        QVERIFY(results->suspects_table->viewport()->height() / 20 >= 15);
+        // The first decision writes the file; the one read stays beside it.
+        QVERIFY(GoTo(results, "P23"));
+        QTest::keyClick(results->suspects_table, Qt::Key_R);
+        QCOMPARE(ReadFile(review + ".before"), text);
+        const QByteArray written = ReadFile(review);
+        QVERIFY(written.contains("P23"));
+        QVERIFY(written.contains("Q1"));
+        QVERIFY(!written.contains("maybe"));
+    }
+
+    // The cleaned survey: rejected stations out, fixes in, by the
+    // extension's form; never over the station file or the result.
+    void SavesTheCleanedSurvey() {
+        const QByteArray survey = BlunderedSurvey();
+        PrepareRun(survey);
+        TResultsWindow *results = OpenReview();
+        QVERIFY(results != nullptr);
+        QVERIFY(GoTo(results, "P46"));
+        QTest::keyClick(results->suspects_table, Qt::Key_F);
+        QVERIFY(GoTo(results, "P23"));
+        QTest::keyClick(results->suspects_table, Qt::Key_R);
+        QString chosen;
+        results->choose_file = [&chosen](const TFileChooserSpec &spec) {
+            return spec.for_writing ? chosen : QString();
+        };
+
+        chosen = dir->filePath("clean.dat");
+        results->btn_save_cleanClick();
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
+        QByteArray expected = survey;
+        expected.replace(" P46 350 -3.800\n", " P46 350 3.800\n");
+        expected.replace("500200 5500200 P23 350 14.000\n", "");
+        QCOMPARE(ReadFile(chosen), expected);
+
+        chosen = dir->filePath("clean.csv");
+        results->btn_save_cleanClick();
+        const QByteArray csv = ReadFile(chosen);
+        QVERIFY(csv.startsWith("x,y,point,h,value,survey\r\n"));
+        QVERIFY(csv.contains("500500,5500400,P46,350,3.8,\r\n"));
+        QVERIFY(!csv.contains("P23"));
+        QVERIFY(errors.isEmpty());
+
+        const struct {
+            const char *name, *why;
+        } refused[] = {{"survey.dat", "station file"},
+                       {"result.dat", "result.dat"},
+                       {"result_review.csv", "result_review.csv"},
+                       {"clean.xyz", ".gpkg"}};
+        for (const auto &r : refused) {
+            chosen = dir->filePath(r.name);
+            const QByteArray before = ReadFile(chosen);
+            errors.clear();
+            results->btn_save_cleanClick();
+            QVERIFY2(errors.size() == 1, r.name);
+            QVERIFY2(errors[0].contains(r.why), qPrintable(errors[0]));
+            QVERIFY2(ReadFile(chosen) == before, r.name);
+        }
+        QCOMPARE(ReadFile(dir->filePath("survey.dat")), survey);
     }
 
     // Leaves a picture of the window in the build folder, for a person to look
