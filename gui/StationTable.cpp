@@ -4,21 +4,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "plot/NumberText.h"
 #include "qc/CompanionTable.h"
 
 namespace {
 
 const char *const headers[] = {"Station", "|r2|",  "r2", "z", "\u03c3",
                                "r1",      "Value", "x",  "y", "Status"};
-// Decimals shown per column (mGal to the microgal's tenth, metres to cm).
-constexpr int value_decimals = 3;
-constexpr int z_decimals = 2;
-constexpr int position_decimals = 2;
-
-QString Shown(double value, int decimals) {
-    return std::isfinite(value) ? QString::number(value, 'f', decimals)
-                                : QString();
-}
 
 QString StatusOf(const QcStation &s) {
     QString text = StatusText(s.status);
@@ -107,12 +99,12 @@ QVariant TStationTableModel::data(const QModelIndex &index, int role) const {
     case Status:
         return StatusOf(stations[k]);
     case Z:
-        return Shown(Number(k, column), z_decimals);
+        return FixedOrEmpty(Number(k, column), z_decimals);
     case X:
     case Y:
-        return Shown(Number(k, column), position_decimals);
+        return FixedOrEmpty(Number(k, column), position_decimals);
     default:
-        return Shown(Number(k, column), value_decimals);
+        return FixedOrEmpty(Number(k, column), value_decimals);
     }
 }
 
