@@ -201,10 +201,7 @@ void DrawSuspectLabels(QPainter &painter, const TMapView &view,
     const double pad = 0.3 * decor.text;
     std::vector<LabelRequest> requests;
     std::vector<size_t> named;
-    // Fewer names on a small map: about one per label_area pixels.
-    const auto cap = std::clamp<size_t>(
-        static_cast<size_t>(frame.width() * frame.height() / label_area),
-        min_labels, max_labels);
+    const size_t cap = NamesOnMap(frame, decor.max_names);
     for (const size_t k : model.Suspects()) {
         if (requests.size() >= cap) {
             break;
@@ -273,6 +270,13 @@ QString HistogramCaption(const TFigureModel &model, double) {
 }
 
 } // namespace
+
+size_t NamesOnMap(const QRectF &frame, size_t most) {
+    // Fewer names on a small map: about one per label_area pixels.
+    return std::clamp<size_t>(
+        static_cast<size_t>(frame.width() * frame.height() / label_area),
+        std::min(min_labels, most), most);
+}
 
 QFont FigureFont(double pixels, bool bold) {
     static const bool have_family =
