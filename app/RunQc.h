@@ -32,6 +32,9 @@ struct QcSettings {
     std::string table_path;
     // Columns the table adds after its own (longitude and latitude, say).
     std::vector<ExtraColumn> extra_columns;
+
+    // The suspect rule's options as these settings give them.
+    SuspectOptions SuspectRule() const;
 };
 
 // What quality control found in a run.
