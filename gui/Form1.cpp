@@ -368,6 +368,15 @@ void TForm1::OpenResults(RunOutcome &outcome, const RunSettings &settings,
     header.station_file = QFileInfo(txt_data->text()).fileName().toStdString();
     header.parameters = settings.parameters;
     header.suspect_threshold = settings.qc.suspect_threshold;
+    const std::string data = txt_data->text().toStdString();
+    results->source = DescribeSurveyFile(data);
+    results->suspect_rule = settings.qc.SuspectRule();
+    results->duplicate_distance = settings.qc.duplicate_distance;
+    results->run_notes = outcome.notes;
+    results->run_files = {data, txt_out->text().toStdString()};
+    if (!outcome.qc.table_path.empty()) {
+        results->run_files.push_back(outcome.qc.table_path);
+    }
     results->figures = outcome.figures;
     results->findings = std::move(outcome.qc);
     // The earlier run's window closes as the new one opens.

@@ -4,11 +4,13 @@
 
 #include <numeric>
 
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLocale>
 #include <QPainter>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -20,6 +22,7 @@
 #include "gui/MapWidget.h"
 #include "gui/StationTable.h"
 #include "platform/FileError.h"
+#include "platform/OutputSet.h"
 #include "plot/Figure.h"
 #include "plot/FigureFile.h"
 
@@ -30,6 +33,11 @@ constexpr const char *open_table_text = "Open table";
 constexpr const char *picture_chooser_title = "Save picture";
 constexpr const char *picture_chooser_filter = "Pictures (*.png *.svg)";
 constexpr const char *picture_extension = "png";
+constexpr const char *report_text = "Save report\u2026";
+constexpr const char *report_chooser_title = "Save report";
+constexpr const char *report_chooser_filter = "PDF documents (*.pdf)";
+constexpr const char *report_extension = "pdf";
+constexpr const char *window_program = "korvanel";
 constexpr const char *hint_text =
     "Wheel: zoom \u00b7 drag: pan \u00b7 click a station or a row to find it";
 constexpr int initial_width = 1280;
@@ -133,6 +141,7 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
     stations_table = MakeTable(stations_model, this);
 
     btn_save = new QPushButton(save_text, this);
+    btn_report = new QPushButton(report_text, this);
     btn_open_table = new QPushButton(open_table_text, this);
     btn_open_table->setEnabled(!findings.table_path.empty());
 
@@ -156,6 +165,7 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(new QLabel(hint_text, this), 1);
     buttons->addWidget(btn_save);
+    buttons->addWidget(btn_report);
     buttons->addWidget(btn_open_table);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(lbl_summary);
@@ -169,6 +179,8 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
 
     connect(btn_save, &QPushButton::clicked, this,
             &TResultsWindow::btn_saveClick);
+    connect(btn_report, &QPushButton::clicked, this,
+            &TResultsWindow::btn_reportClick);
     connect(btn_open_table, &QPushButton::clicked, this,
             &TResultsWindow::btn_open_tableClick);
     connect(map, &TMapWidget::StationChosen, this,
@@ -201,6 +213,11 @@ void TResultsWindow::resizeEvent(QResizeEvent *event) {
 
 TFileChooserSpec TResultsWindow::PictureChooser() {
     return {picture_chooser_title, picture_chooser_filter, picture_extension,
+            true};
+}
+
+TFileChooserSpec TResultsWindow::ReportChooser() {
+    return {report_chooser_title, report_chooser_filter, report_extension,
             true};
 }
 
@@ -254,6 +271,51 @@ void TResultsWindow::btn_saveClick() {
     try {
         WriteFigure(file, *format, *model,
                     QSize(default_figure_width, default_figure_height));
+    } catch (const FileError &error) {
+        present_error(QString::fromStdString(error.what()));
+    }
+}
+
+void TResultsWindow::btn_reportClick() {
+    const QString path = choose_file(ReportChooser());
+    if (path.isEmpty()) {
+        return;
+    }
+    const std::string file = path.toStdString();
+    if (!IsReportPath(file)) {
+        present_error(QString("A report is saved as .pdf: %1").arg(path));
+        return;
+    }
+    for (const std::string &taken : results->run_files) {
+        if (SameOutputFile(file, taken)) {
+            present_error(QString("%1 is a file of the run (%2): the report "
+                                  "does not replace it.")
+                              .arg(path, QString::fromStdString(taken)));
+            return;
+        }
+    }
+    const QcFindings &findings = results->findings;
+    ReportContent content;
+    content.source = results->source;
+    content.version = KORVANEL_VERSION;
+    content.program = window_program;
+    content.written = QDateTime::currentDateTime();
+    // Letter where the user's locale measures in inches, A4 elsewhere.
+    content.paper = QLocale().measurementSystem() == QLocale::ImperialUSSystem
+                        ? ReportPaper::Letter
+                        : ReportPaper::A4;
+    content.parameters = results->header.parameters;
+    content.suspect_rule = results->suspect_rule;
+    content.duplicate_distance = results->duplicate_distance;
+    content.figures = &results->figures;
+    content.stations = &findings.stations;
+    content.suspects = &findings.suspects;
+    content.duplicates = &findings.duplicates;
+    content.notes = results->notes;
+    content.notes.insert(content.notes.end(), results->run_notes.begin(),
+                         results->run_notes.end());
+    try {
+        WriteReport(file, content);
     } catch (const FileError &error) {
         present_error(QString::fromStdString(error.what()));
     }

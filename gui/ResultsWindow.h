@@ -1,7 +1,7 @@
 // The results window a Calc run opens: the figures of the summary, the map
 // of the stations (zoom, pan, tooltips), the histogram of r2, the tables of
 // the suspects and of all stations, and the buttons that save the picture
-// and open the companion table.
+// and the report and open the companion table.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +16,7 @@
 #include "app/RunQc.h"
 #include "platform/qt/QtDialogs.h"
 #include "plot/FigureModel.h"
+#include "plot/Report.h"
 
 class QLabel;
 class QPushButton;
@@ -33,6 +34,15 @@ struct RunResults {
     // How the stations were read (the columns and the coordinate system
     // taken, rows passed over); shown under the figures.
     std::vector<std::string> notes;
+    // What the report adds: the survey file as it was when the run ended,
+    // the suspect rule's options and the duplicate distance the run took,
+    // what the run noted of the survey, and the files a report must not
+    // replace (the station file and the run's outputs).
+    ReportSource source;
+    SuspectOptions suspect_rule;
+    double duplicate_distance = 1.0;
+    std::vector<std::string> run_notes;
+    std::vector<std::string> run_files;
 };
 
 // Title of the window; the station file's name follows it.
@@ -60,9 +70,11 @@ class TResultsWindow : public QWidget {
     QTableView *suspects_table;
     QTableView *stations_table;
     QPushButton *btn_save;
+    QPushButton *btn_report;
     QPushButton *btn_open_table;
 
-    // What chooses the picture's path, shows an error and opens the table;
+    // What chooses the picture's and the report's paths, shows an error and
+    // opens the table;
     // they default to Qt's chooser, the error box and the desktop's
     // application for the file. Tests replace them so nothing blocks.
     std::function<QString(const TFileChooserSpec &)> choose_file;
@@ -70,9 +82,11 @@ class TResultsWindow : public QWidget {
     std::function<bool(const QUrl &)> open_url;
 
     static TFileChooserSpec PictureChooser();
+    static TFileChooserSpec ReportChooser();
 
     // Handlers, named after their controls.
     void btn_saveClick();       // asks for a path and writes the figure there
+    void btn_reportClick();     // asks for a path and writes the report there
     void btn_open_tableClick(); // opens the companion table
 
   protected:
