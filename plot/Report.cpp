@@ -56,9 +56,9 @@ constexpr double cell_pad = 4.0;
 // A table's part on a page holds at least this many rows, or goes to the
 // next page.
 constexpr size_t min_rows_on_page = 3;
-// The dots of a map drawn at this many times the points: 288 pixels per
-// inch.
-constexpr double dot_sharpness = 4.0;
+// The dots of a map drawn at this many times the points: 216 pixels per
+// inch, sharp in print; the image of a page-sized map takes about 12 MiB.
+constexpr double dot_sharpness = 3.0;
 // The page-sized map of the suspects names up to this many.
 constexpr size_t page_map_names = 120;
 // Widest a station's name or a remark may be in a table, points.
@@ -201,7 +201,7 @@ struct Table {
     std::vector<TableColumn> columns;
     size_t rows = 0;
     std::function<QString(size_t row, size_t column)> cell;
-    QString continued; // the caption above the rows on a following page
+    QString continued; // the caption above the rows on a page of their own
 
     int Bands() const {
         int bands = 1;
@@ -334,17 +334,18 @@ size_t RowsThatFit(double room, bool caption, int bands = 1) {
 }
 
 // The table's rows, as many as fit on each page, the header on every page
-// and the caption `table.continued` above it from the second page on.
+// and, on a page the table does not begin halfway down, the caption
+// `table.continued` with the rows it holds above it.
 void AddTable(TPageFlow &flow, std::shared_ptr<Table> table) {
     FitTable(*table, flow.body.width());
     const int bands = table->Bands();
     size_t first = 0;
-    bool continued = false;
+    bool continued = false; // a caption above the rows on this page
     while (first < table->rows) {
         size_t fit = RowsThatFit(flow.Room(), continued, bands);
         if (fit < std::min(min_rows_on_page, table->rows - first)) {
             flow.NewPage();
-            continued = first > 0;
+            continued = true;
             fit = RowsThatFit(flow.Room(), continued, bands);
         }
         const size_t last =
@@ -688,7 +689,7 @@ void AddSuspects(TPageFlow &flow, const TReportState &state) {
             {"Note", Qt::AlignLeft, remark_column_most, 1});
     }
     table->rows = suspects.size();
-    table->continued = "Suspects, continued";
+    table->continued = "Suspects";
     const TQcStations &stations = *c.stations;
     const std::vector<SuspectRemarks> *remarks =
         c.remarks ? &*c.remarks : nullptr;
@@ -757,7 +758,7 @@ void AddSurveys(TPageFlow &flow, const TReportState &state) {
                       {"Standard error"},
                       {"Flag", Qt::AlignLeft}};
     table->rows = surveys.surveys.size();
-    table->continued = "Surveys, continued";
+    table->continued = "Surveys";
     table->cell = [&surveys](size_t row, size_t column) -> QString {
         const ReportSurvey &s = surveys.surveys[row];
         switch (column) {
@@ -815,7 +816,7 @@ void AddHeights(TPageFlow &flow, const TReportState &state) {
                       {"h of the DEM"},
                       {"dh"}};
     table->rows = heights.beyond.size();
-    table->continued = "Heights, continued";
+    table->continued = "Heights";
     table->cell = [&heights, &stations](size_t row, size_t column) {
         const ReportHeight &h = heights.beyond[row];
         const QcStation &s = stations[h.station];
@@ -867,7 +868,7 @@ void AddDuplicates(TPageFlow &flow, const TReportState &state) {
                           {"Value \u2212 kept"},
                           {"Status", Qt::AlignLeft}};
         table->rows = rows->size();
-        table->continued = "Duplicate positions, continued";
+        table->continued = "Duplicate positions";
         table->cell = [rows, &duplicates, &stations](size_t row,
                                                      size_t column) {
             const auto [p, j] = (*rows)[row];
@@ -913,7 +914,7 @@ void AddDuplicates(TPageFlow &flow, const TReportState &state) {
                           {"Other value"},
                           {"Difference"}};
         table->rows = duplicates.close_pairs.size();
-        table->continued = "Close pairs, continued";
+        table->continued = "Close pairs";
         table->cell = [&duplicates, &stations](size_t row, size_t column) {
             const ClosePair &pair = duplicates.close_pairs[row];
             const QcStation &a = stations[pair.first];
@@ -1062,7 +1063,7 @@ void AddMethod(TPageFlow &flow, const TReportState &state) {
          changed(c.duplicate_distance, 1.0)},
     };
     table->rows = rows.size();
-    table->continued = "Settings, continued";
+    table->continued = "Settings";
     table->cell = [rows](size_t row, size_t column) {
         return rows[row][column];
     };
