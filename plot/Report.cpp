@@ -61,9 +61,11 @@ constexpr size_t min_rows_on_page = 3;
 constexpr double dot_sharpness = 3.0;
 // The page-sized map of the suspects names up to this many.
 constexpr size_t page_map_names = 120;
-// Widest a station's name or a remark may be in a table, points.
+// Widest a station's name, a cause or a proposed fix may be in a table,
+// points.
 constexpr double name_column_most = 150.0;
-constexpr double remark_column_most = 110.0;
+constexpr double remark_column_most = 130.0;
+constexpr double cause_column_most = 60.0;
 // The checksum's file read in pieces of this many bytes.
 constexpr qint64 hash_piece = 1 << 20;
 // Bytes of the PDF's end kept to read its trailer.
@@ -73,6 +75,20 @@ const QColor ink(0x20, 0x20, 0x20);
 const QColor quiet(0x60, 0x60, 0x60);
 const QColor rule_grey(0xb0, 0xb0, 0xb0);
 const QColor row_shade(0xf2, 0xf2, 0xf2);
+const QColor scatter_ink(0x30, 0x50, 0x80, 0x90);
+const QColor fit_ink(0xc0, 0x20, 0x20);
+
+// The density check's scatter: the middle share of the points sets each
+// axis's range, widened by the margin (a share of it) on each side; about
+// this many ticks an axis; dots this wide, points; up to this many dots
+// drawn as vectors (more as an image); the plot this share of a page's
+// body high at most.
+constexpr double scatter_share = 0.99;
+constexpr double scatter_margin = 0.08;
+constexpr double scatter_ticks = 6.0;
+constexpr double scatter_dot = 3.0;
+constexpr size_t scatter_vector_most = 20000;
+constexpr double scatter_height_share = 0.55;
 
 // Texts the report shows, defined here once.
 constexpr const char *report_title = "Quality-control report";
@@ -351,11 +367,12 @@ void AddTable(TPageFlow &flow, std::shared_ptr<Table> table) {
         const size_t last =
             std::min(table->rows, first + std::max<size_t>(fit, 1));
         const QString caption =
-            continued
-                ? QString("%1 (rows %2 to %3 of %4)")
+            !continued ? QString()
+            : first == 0 && last == table->rows
+                ? table->continued
+                : QString("%1 (rows %2 to %3 of %4)")
                       .arg(table->continued, GroupedNumber(first + 1),
-                           GroupedNumber(last), GroupedNumber(table->rows))
-                : QString();
+                           GroupedNumber(last), GroupedNumber(table->rows));
         const double height = bands * header_row_height +
                               (continued ? header_row_height : 0.0) +
                               (last - first) * bands * row_height + 1.0;
@@ -424,6 +441,51 @@ QString DateText(const QDateTime &written) {
                .arg(std::abs(offset) % 60, 2, 10, QChar('0'));
 }
 
+QString Density(double value) {
+    return QString::number(value, 'g', 6) + " g/cm\u00b3";
+}
+
+// True when the report has the DEM's heights of its stations.
+bool HasDem(const ReportContent &c) {
+    return c.dem != nullptr && !c.dem->empty() &&
+           c.dem->size() == c.stations->Size();
+}
+
+// A cause's line among the title page's counts: a suspect's cause
+// indented under the suspects.
+QString CauseCountText(Cause cause) {
+    switch (cause) {
+    case Cause::HeightOnly:
+        return "Height off the DEM";
+    case Cause::RoughGround:
+        return "Rough ground";
+    default:
+        return QString("  ") + CauseName(cause);
+    }
+}
+
+// What a suspect's diagnosis proposes, in a few words.
+QString FixText(const StationDiagnosis &d) {
+    switch (d.cause) {
+    case Cause::Sign:
+    case Cause::Decimal:
+    case Cause::Digits:
+    case Cause::Duplicate:
+        return QString("value %1").arg(FixedOrEmpty(d.fix_value, value_decimals));
+    case Cause::Height:
+        return QString("h %1 m, value %2")
+            .arg(FixedOrEmpty(d.fix_h, position_decimals),
+                 FixedOrEmpty(d.fix_value, value_decimals));
+    case Cause::Ambiguous:
+        return QString("check: %1")
+            .arg(Text(d.fitting).replace(' ', QString(" or ")));
+    case Cause::Unexplained:
+        return "check the field record";
+    default:
+        return QString();
+    }
+}
+
 // Everything the pages are drawn from, prepared once.
 struct TReportState {
     const ReportContent &content;
@@ -473,18 +535,15 @@ Pairs ParameterPairs(const ReportContent &c) {
                                    ? Metres(c.duplicate_distance)
                                    : QString("no close pairs looked for")},
     };
-    if (c.density) {
+    if (c.diagnosis != nullptr) {
+        pairs.push_back({"Reduction density", Density(c.density)});
+    }
+    if (HasDem(c)) {
         pairs.push_back(
-            {"Reduction density",
-             QString("%1 g/cm\u00b3").arg(c.density->density_used)});
-    }
-    if (c.heights) {
-        pairs.push_back({"DEM", QString("%1, tolerance %2")
-                                    .arg(Text(c.heights->dem),
-                                         Metres(c.heights->tolerance))});
-    }
-    if (c.surveys) {
-        pairs.push_back({"Surveys", Text(c.surveys->grouping)});
+            {"DEM", QString("%1, tolerance %2")
+                        .arg(c.dem_name.empty() ? QString("given")
+                                                : Text(c.dem_name),
+                             Metres(c.dem_tolerance))});
     }
     return pairs;
 }
@@ -502,29 +561,15 @@ Pairs CountPairs(const ReportContent &c) {
         pairs.push_back({"Not reached", GroupedNumber(f.not_reached)});
     }
     pairs.push_back({"Suspects", GroupedNumber(f.suspects)});
-    if (c.remarks) {
-        // By cause, in the order the causes are first met, then decisions.
-        std::vector<std::pair<std::string, int64_t>> causes;
-        int64_t decided = 0;
-        for (const SuspectRemarks &r : *c.remarks) {
-            if (!r.cause.empty()) {
-                auto at = std::find_if(
-                    causes.begin(), causes.end(),
-                    [&r](const auto &cause) { return cause.first == r.cause; });
-                if (at == causes.end()) {
-                    causes.emplace_back(r.cause, 1);
-                } else {
-                    ++at->second;
-                }
+    if (c.diagnosis != nullptr) {
+        // The suspects by cause, then the stations given a cause that are
+        // not suspects, in the order the summary counts them.
+        for (const Cause cause : all_causes) {
+            const int64_t count = c.diagnosis->Count(cause);
+            if (count > 0) {
+                pairs.push_back({CauseCountText(cause), GroupedNumber(count)});
             }
-            decided += r.decision.empty() ? 0 : 1;
         }
-        for (const auto &[cause, count] : causes) {
-            pairs.push_back({"  " + Text(cause), GroupedNumber(count)});
-        }
-        pairs.push_back({"Decided", QString("%1 of %2")
-                                        .arg(GroupedNumber(decided),
-                                             GroupedNumber(f.suspects))});
     }
     pairs.push_back({"Median of r2", Mgal(f.median)});
     pairs.push_back({"Robust scale of r2",
@@ -658,43 +703,22 @@ void AddSuspects(TPageFlow &flow, const TReportState &state) {
                 "median|, see Method). Coordinates and heights in metres, "
                 "value and r2 in mGal; z = r2 / sigma."));
     AddSuspectMap(flow, state);
-    bool causes = false, decisions = false;
-    if (c.remarks) {
-        for (const SuspectRemarks &r : *c.remarks) {
-            causes = causes || !r.cause.empty() || !r.proposed_fix.empty();
-            decisions = decisions || !r.decision.empty() || !r.note.empty();
-        }
-    }
+    const Diagnosis *diagnosis = c.diagnosis;
     auto table = std::make_shared<Table>();
     table->columns = {{"#"},  {"Station", Qt::AlignLeft, name_column_most},
                       {"x"},  {"y"},
                       {"h"},  {"Value"},
                       {"r2"}, {"z"}};
-    enum Extra { Cause, Fix, Decision, Note };
-    std::vector<Extra> extra;
-    if (causes) {
-        extra.push_back(Cause);
-        extra.push_back(Fix);
+    if (diagnosis != nullptr) {
+        table->columns.push_back({"Cause", Qt::AlignLeft, cause_column_most});
         table->columns.push_back(
-            {"Cause", Qt::AlignLeft, remark_column_most, 1});
-        table->columns.push_back(
-            {"Proposed fix", Qt::AlignLeft, remark_column_most, 1});
-    }
-    if (decisions) {
-        extra.push_back(Decision);
-        extra.push_back(Note);
-        table->columns.push_back(
-            {"Decision", Qt::AlignLeft, remark_column_most, 1});
-        table->columns.push_back(
-            {"Note", Qt::AlignLeft, remark_column_most, 1});
+            {"Proposed fix", Qt::AlignLeft, remark_column_most});
     }
     table->rows = suspects.size();
     table->continued = "Suspects";
     const TQcStations &stations = *c.stations;
-    const std::vector<SuspectRemarks> *remarks =
-        c.remarks ? &*c.remarks : nullptr;
-    table->cell = [&suspects, &stations, remarks,
-                   extra](size_t row, size_t column) -> QString {
+    table->cell = [&suspects, &stations, diagnosis](size_t row,
+                                                    size_t column) -> QString {
         const size_t k = suspects[row];
         const QcStation &s = stations[k];
         switch (column) {
@@ -719,21 +743,12 @@ void AddSuspects(TPageFlow &flow, const TReportState &state) {
         default:
             break;
         }
-        if (remarks == nullptr || row >= remarks->size()) {
+        const StationDiagnosis *d =
+            diagnosis != nullptr ? diagnosis->Of(k) : nullptr;
+        if (d == nullptr) {
             return QString();
         }
-        const SuspectRemarks &r = (*remarks)[row];
-        switch (extra[column - 8]) {
-        case Cause:
-            return Text(r.cause);
-        case Fix:
-            return Text(r.proposed_fix);
-        case Decision:
-            return Text(r.decision);
-        case Note:
-            return Text(r.note);
-        }
-        return QString();
+        return column == 8 ? QString(CauseName(d->cause)) : FixText(*d);
     };
     AddTable(flow, table);
 }
@@ -743,86 +758,278 @@ QString StationName(const TQcStations &stations, size_t k) {
     return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
 }
 
-void AddSurveys(TPageFlow &flow, const TReportState &state) {
-    const ReportSurveys &surveys = *state.content.surveys;
-    AddHeading(flow, "Surveys", 4 * row_height);
-    AddParagraph(flow, QString("%1 surveys, told apart by %2; offsets in "
-                               "mGal, flagged ones first.")
-                           .arg(GroupedNumber(surveys.surveys.size()),
-                                Text(surveys.grouping)));
-    auto table = std::make_shared<Table>();
-    table->columns = {{"Survey", Qt::AlignLeft, name_column_most},
-                      {"Stations"},
-                      {"In contact"},
-                      {"Offset"},
-                      {"Standard error"},
-                      {"Flag", Qt::AlignLeft}};
-    table->rows = surveys.surveys.size();
-    table->continued = "Surveys";
-    table->cell = [&surveys](size_t row, size_t column) -> QString {
-        const ReportSurvey &s = surveys.surveys[row];
-        switch (column) {
-        case 0:
-            return Text(s.id);
-        case 1:
-            return GroupedNumber(s.stations);
-        case 2:
-            return GroupedNumber(s.in_contact);
-        case 3:
-            return std::isfinite(s.offset) ? SignedNumber(s.offset, 3)
-                                           : QString("touches no other");
-        case 4:
-            return FixedOrEmpty(s.standard_error, 3);
-        default:
-            return s.shifted ? QString("shifted") : QString();
-        }
-    };
-    AddTable(flow, table);
+// A step of 1, 2 or 5 times a power of ten near `raw` (> 0), for the
+// ticks of an axis.
+double TickStep(double raw) {
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    const double scaled = raw / power;
+    return (scaled < 1.5 ? 1.0 : scaled < 3.5 ? 2.0 : scaled < 7.5 ? 5.0 : 10.0) *
+           power;
 }
 
+// The range of `values` a plot shows: their `scatter_share` middle part,
+// widened by a margin on each side, and never empty.
+std::pair<double, double> ShownRange(std::vector<double> values) {
+    if (values.empty()) {
+        return {-1.0, 1.0};
+    }
+    const auto at = [&values](double share) {
+        const auto k = static_cast<size_t>(
+            share * static_cast<double>(values.size() - 1));
+        std::nth_element(values.begin(),
+                         values.begin() + static_cast<std::ptrdiff_t>(k),
+                         values.end());
+        return values[k];
+    };
+    double low = at(0.5 * (1.0 - scatter_share));
+    double high = at(0.5 * (1.0 + scatter_share));
+    const double margin = std::max(scatter_margin * (high - low),
+                                   1e-3 * std::max(1.0, std::fabs(high)));
+    low -= margin;
+    high += margin;
+    return {low, high};
+}
+
+// Ticks and numbers of one axis of the scatter, inside `frame`.
+void DrawScatterAxis(QPainter &painter, const QRectF &frame, double low,
+                     double high, bool horizontal) {
+    const double tick = 3.0;
+    const double step = TickStep((high - low) / scatter_ticks);
+    const int decimals = std::clamp(
+        static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 6);
+    const QFontMetricsF metrics(painter.font());
+    for (double v = std::ceil(low / step) * step; v <= high; v += step) {
+        const QString label = FixedNumber(v, decimals);
+        if (horizontal) {
+            const double x = frame.left() + (v - low) / (high - low) *
+                                                frame.width();
+            painter.drawLine(QPointF(x, frame.bottom()),
+                             QPointF(x, frame.bottom() + tick));
+            TextAt(painter, x - 0.5 * metrics.horizontalAdvance(label),
+                   frame.bottom() + tick + 1.0, label);
+        } else {
+            const double y = frame.bottom() - (v - low) / (high - low) *
+                                                  frame.height();
+            painter.drawLine(QPointF(frame.left() - tick, y),
+                             QPointF(frame.left(), y));
+            TextAt(painter,
+                   frame.left() - tick - 2.0 - metrics.horizontalAdvance(label),
+                   y - 0.5 * metrics.height(), label);
+        }
+    }
+}
+
+// The density check's scatter in `box`: r2 against the height residual of
+// every station the check regressed, and the fitted line. A few thousand
+// points are drawn as vectors; more as an image, as the maps' dots are.
+void DrawDensityScatter(QPainter &painter, const QRectF &box,
+                        const TQcStations &stations,
+                        const DensityCheck &check) {
+    // Each point (height residual, r2) first, then where it lies on the
+    // page, in place: a million stations take 16 bytes each.
+    std::vector<QPointF> points;
+    for (size_t k = 0; k < stations.Size(); ++k) {
+        const QcStation &s = stations[k];
+        if (InDensityCheck(s) && std::isfinite(s.R2())) {
+            points.emplace_back(s.h_estimate - s.h, s.R2());
+        }
+    }
+    const auto range = [&points](bool x) {
+        std::vector<double> values(points.size());
+        for (size_t i = 0; i < points.size(); ++i) {
+            values[i] = x ? points[i].x() : points[i].y();
+        }
+        return ShownRange(std::move(values));
+    };
+    const auto [x0, x1] = range(true);
+    const auto [y0, y1] = range(false);
+    const double t = figure_size;
+    const QRectF frame(QPointF(box.left() + 7.0 * t, box.top() + 0.5 * t),
+                       QPointF(box.right() - t, box.bottom() - 4.0 * t));
+    const auto at = [&](double x, double y) {
+        return QPointF(frame.left() + (x - x0) / (x1 - x0) * frame.width(),
+                       frame.bottom() - (y - y0) / (y1 - y0) * frame.height());
+    };
+    for (QPointF &p : points) {
+        p = at(p.x(), p.y());
+    }
+    const size_t regressed = points.size();
+    points.erase(std::remove_if(points.begin(), points.end(),
+                                [&frame](const QPointF &p) {
+                                    return !frame.contains(p);
+                                }),
+                 points.end());
+    const size_t beyond = regressed - points.size();
+    painter.save();
+    if (points.size() <= scatter_vector_most) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(scatter_ink);
+        for (const QPointF &p : points) {
+            painter.drawEllipse(p, 0.5 * scatter_dot, 0.5 * scatter_dot);
+        }
+    } else {
+        QImage image((frame.size() * dot_sharpness).toSize(),
+                     QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter dots(&image);
+        dots.setRenderHint(QPainter::Antialiasing, true);
+        dots.scale(dot_sharpness, dot_sharpness);
+        dots.translate(-frame.topLeft());
+        dots.setPen(QPen(scatter_ink, scatter_dot, Qt::SolidLine, Qt::RoundCap));
+        dots.drawPoints(points.data(), static_cast<int>(points.size()));
+        dots.end();
+        painter.drawImage(frame, image);
+    }
+    // The fitted line, and 0 where r2 would lie with the right density.
+    painter.setClipRect(frame);
+    painter.setPen(QPen(rule_grey, 0.8, Qt::DashLine));
+    painter.drawLine(at(x0, 0.0), at(x1, 0.0));
+    painter.setPen(QPen(fit_ink, 1.4));
+    painter.drawLine(at(x0, check.intercept + check.slope * x0),
+                     at(x1, check.intercept + check.slope * x1));
+    painter.setClipping(false);
+    painter.setPen(QPen(ink, 0.6));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(frame);
+    painter.setFont(ReportFont(figure_size));
+    DrawScatterAxis(painter, frame, x0, x1, true);
+    DrawScatterAxis(painter, frame, y0, y1, false);
+    const QFontMetricsF metrics(painter.font());
+    const QString x_title = "height residual r2_h = h_estimate \u2212 h (m)";
+    TextAt(painter,
+           frame.center().x() - 0.5 * metrics.horizontalAdvance(x_title),
+           frame.bottom() + 2.2 * t, x_title);
+    painter.save();
+    painter.translate(box.left(), frame.center().y());
+    painter.rotate(-90.0);
+    const QString y_title = "r2 (mGal)";
+    TextAt(painter, -0.5 * metrics.horizontalAdvance(y_title), 0.0, y_title);
+    painter.restore();
+    if (beyond > 0) {
+        painter.setPen(quiet);
+        const QString note =
+            QString("%1 %2 beyond the frame")
+                .arg(GroupedNumber(static_cast<int64_t>(beyond)),
+                     beyond == 1 ? "station" : "stations");
+        TextAt(painter, frame.right() - metrics.horizontalAdvance(note) - 3.0,
+               frame.top() + 2.0, note);
+    }
+    painter.restore();
+}
+
+// The density check: what the fit says, with its scatter, or why it was
+// skipped.
 void AddDensity(TPageFlow &flow, const TReportState &state) {
-    const ReportDensity &d = *state.content.density;
+    const DensityCheck &d = state.content.diagnosis->density;
+    flow.NewPage();
     AddHeading(flow, "Density check", 3 * row_height);
-    if (!d.skipped.empty()) {
-        AddParagraph(flow, "The check was skipped: " + Text(d.skipped));
+    if (!d.done) {
+        AddParagraph(flow, QString("The check was skipped: %1. The survey was "
+                                   "reduced with %2.")
+                               .arg(Text(d.skipped_because),
+                                    Density(state.content.density)));
         return;
     }
     AddParagraph(
         flow,
-        QString("Over %1 stations, r2 against the height residual has a slope "
-                "of %2 mGal/m: the data suggest a reduction density of %3 "
-                "\u00b1 %4 g/cm\u00b3 (the survey was reduced with %5).")
+        QString("Over %1 good stations, a robust fit of r2 against the height "
+                "residual has a slope of %2 \u00b1 %3 mGal/m: the data suggest "
+                "a reduction density of %4 \u00b1 %5 g/cm\u00b3. The survey "
+                "was reduced with %6, %7.")
             .arg(GroupedNumber(d.stations), SignedNumber(d.slope, 4),
-                 FixedNumber(d.suggested, 2), FixedNumber(d.standard_error, 2),
-                 QString::number(d.density_used)));
+                 FixedNumber(d.slope_error, 4), FixedNumber(d.density, 2),
+                 FixedNumber(d.density_error, 2), Density(d.used),
+                 d.differs ? QString("more than three standard errors away: "
+                                     "a reduction with the suggested density "
+                                     "would fit the heights better")
+                           : QString("within three standard errors of it")));
+    const TQcStations &stations = *state.content.stations;
+    const double height =
+        std::min(flow.Room(), scatter_height_share * flow.body.height());
+    flow.Add(height, [&stations, &d](QPainter &painter, const QRectF &box) {
+        DrawDensityScatter(painter, box, stations, d);
+    });
+    AddParagraph(flow,
+                 "Each dot is a good station; the red line is the fit, the "
+                 "dashed line r2 = 0, where a right density leaves the "
+                 "residuals whatever the heights.",
+                 false, figure_size);
 }
 
+// One station whose height is farther from the DEM's than the tolerance.
+struct HeightOff {
+    size_t station = 0;
+    double dh = 0.0; // h - the DEM's, metres
+};
+
+// The stations beyond the DEM's tolerance, the largest |dh| first.
 void AddHeights(TPageFlow &flow, const TReportState &state) {
-    const ReportHeights &heights = *state.content.heights;
-    const TQcStations &stations = *state.content.stations;
+    const ReportContent &c = state.content;
+    const TQcStations &stations = *c.stations;
+    const std::vector<double> &dem = *c.dem;
+    auto beyond = std::make_shared<std::vector<HeightOff>>();
+    int64_t outside = 0;
+    for (size_t k = 0; k < stations.Size(); ++k) {
+        const double dh = stations[k].h - dem[k];
+        if (!std::isfinite(dem[k])) {
+            ++outside;
+        } else if (std::fabs(dh) > c.dem_tolerance) {
+            beyond->push_back({k, dh});
+        }
+    }
+    std::stable_sort(beyond->begin(), beyond->end(),
+                     [](const HeightOff &a, const HeightOff &b) {
+                         return std::fabs(a.dh) > std::fabs(b.dh);
+                     });
+    flow.NewPage();
     AddHeading(flow, "Heights against the DEM", 4 * row_height);
-    AddParagraph(flow, QString("%1 stations lie beyond %2 of the DEM %3, the "
-                               "largest |dh| first; metres.")
-                           .arg(GroupedNumber(heights.beyond.size()),
-                                Metres(heights.tolerance), Text(heights.dem)));
-    if (heights.beyond.empty()) {
+    AddParagraph(
+        flow,
+        QString("%1 stations lie farther than %2 from the DEM%3, the largest "
+                "|dh| first; dh = h \u2212 the DEM's height, metres.%4")
+            .arg(GroupedNumber(static_cast<int64_t>(beyond->size())),
+                 Metres(c.dem_tolerance),
+                 c.dem_name.empty() ? QString() : " " + Text(c.dem_name),
+                 outside > 0 ? QString(" %1 stations lie outside it.")
+                                   .arg(GroupedNumber(outside))
+                             : QString()));
+    if (beyond->empty()) {
         return;
     }
+    const Diagnosis *diagnosis = c.diagnosis;
     auto table = std::make_shared<Table>();
     table->columns = {{"Station", Qt::AlignLeft, name_column_most},
                       {"x"},
                       {"y"},
                       {"h"},
                       {"h of the DEM"},
-                      {"dh"}};
-    table->rows = heights.beyond.size();
+                      {"dh"},
+                      {"Cause", Qt::AlignLeft, cause_column_most}};
+    table->rows = beyond->size();
     table->continued = "Heights";
-    table->cell = [&heights, &stations](size_t row, size_t column) {
-        const ReportHeight &h = heights.beyond[row];
-        const QcStation &s = stations[h.station];
-        const double numbers[] = {0.0, s.x, s.y, s.h, h.h_dem, h.dh};
-        return column == 0 ? StationName(stations, h.station)
-                           : FixedOrEmpty(numbers[column], position_decimals);
+    table->cell = [beyond, &stations, &dem, diagnosis](size_t row,
+                                                       size_t column) {
+        const HeightOff &off = (*beyond)[row];
+        const QcStation &s = stations[off.station];
+        switch (column) {
+        case 0:
+            return StationName(stations, off.station);
+        case 1:
+            return FixedOrEmpty(s.x, position_decimals);
+        case 2:
+            return FixedOrEmpty(s.y, position_decimals);
+        case 3:
+            return FixedOrEmpty(s.h, position_decimals);
+        case 4:
+            return FixedOrEmpty(dem[off.station], position_decimals);
+        case 5:
+            return SignedNumber(off.dh, position_decimals);
+        default: {
+            const StationDiagnosis *d =
+                diagnosis != nullptr ? diagnosis->Of(off.station) : nullptr;
+            return d != nullptr ? QString(CauseName(d->cause)) : QString();
+        }
+        }
     };
     AddTable(flow, table);
 }
@@ -1002,6 +1209,65 @@ void AddMethod(TPageFlow &flow, const TReportState &state) {
                  GroupedNumber(found.tests),
                  GroupedNumber(found.estimated_again),
                  GroupedNumber(f.suspects)));
+    if (c.diagnosis != nullptr) {
+        const DiagnosisOptions o;
+        section(
+            "The causes",
+            QString(
+                "A suspect's leave-one-out estimate does not depend on its "
+                "own value, so each usual blunder is tried as a correction "
+                "of the value and judged by the residual it would leave: the "
+                "sign reversed (sign); the value times or over ten (decimal); "
+                "two adjacent digits of the value as written swapped "
+                "(digits); the value reduced again with another height, at "
+                "%1 mGal/m for the density %2 (height): the DEM's height "
+                "where it lies farther than the tolerance, or without a DEM "
+                "the height kriged from the neighbours' heights where it "
+                "differs from the station's by more than %3 robust scales "
+                "of such differences; the value of a station at the same "
+                "position or of a close pair, when it differs by more than "
+                "the threshold (duplicate). A correction fits when the "
+                "residual it leaves lies within %4 of the scales the suspect "
+                "was judged by, widened for a height correction by the "
+                "reference height's own error. The cause is the best fit, "
+                "and the proposed fix its corrected value (and height). "
+                "When another cause fits within %5 scale of the best, the "
+                "suspect is ambiguous and the fitting causes are named; "
+                "when none fits it is unexplained, and its field record is "
+                "the place to look.")
+                .arg(FixedNumber(HeightGradient(c.density), 4),
+                     Density(c.density),
+                     QString::number(o.sharp_scales, 'g', 6),
+                     QString::number(o.fit_scales, 'g', 6),
+                     QString::number(o.ambiguity_scales, 'g', 6)));
+        section(
+            "The density check",
+            QString(
+                "A survey reduced with the wrong density leaves residuals "
+                "that follow the heights: a station higher than its "
+                "neighbours' heights predict gains %1 mGal/m of residual per "
+                "g/cm\u00b3 the density is off (the Bouguer slab). Each "
+                "station's height is kriged from its neighbours' heights "
+                "with the weights of its value, and the height residual is "
+                "r2_h = h_estimate \u2212 h. The check fits r2 = a + b "
+                "\u00d7 r2_h over the good stations (judged, not suspects, "
+                "with both heights) by Huber's robust regression, and "
+                "suggests the density used + b / %1, with the standard "
+                "error of b scaled alike. It is skipped when the stations "
+                "have no heights, too few have a height estimate, or the "
+                "neighbours predict the heights too closely for the "
+                "residuals to tell a density.")
+                .arg(QString::number(slab_gradient, 'g', 6)));
+    }
+    if (HasDem(c)) {
+        section("Heights",
+                QString("Each station's height is compared with the DEM's "
+                        "at its position. A station farther than %1 from it "
+                        "is listed with dh = h \u2212 the DEM's height, "
+                        "suspect or not; one that is not a suspect is "
+                        "counted as a height off the DEM only.")
+                    .arg(Metres(c.dem_tolerance)));
+    }
     section("Duplicates and close pairs",
             QString("Stations at one position are kept once, the first in "
                     "file order; the later ones are estimated against its "
@@ -1011,14 +1277,6 @@ void AddMethod(TPageFlow &flow, const TReportState &state) {
                 .arg(c.duplicate_distance > 0.0
                          ? Metres(c.duplicate_distance)
                          : QString("a distance (here none: not looked for)")));
-    for (const std::string *later :
-         {c.surveys ? &c.surveys->method : nullptr,
-          c.density ? &c.density->method : nullptr,
-          c.heights ? &c.heights->method : nullptr}) {
-        if (later != nullptr && !later->empty()) {
-            AddParagraph(flow, Text(*later));
-        }
-    }
     section("Numbers",
             "Coordinates and heights are in metres as the survey file gives "
             "them, values and residuals in mGal. Numbers are written with a "
@@ -1038,7 +1296,7 @@ void AddMethod(TPageFlow &flow, const TReportState &state) {
                       {"This run"},
                       {"Default"},
                       {"", Qt::AlignLeft}};
-    const std::vector<std::array<QString, 4>> rows = {
+    std::vector<std::array<QString, 4>> rows = {
         {"search distance", Metres(p.search_distance),
          Metres(d.search_distance),
          changed(p.search_distance, d.search_distance)},
@@ -1062,6 +1320,19 @@ void AddMethod(TPageFlow &flow, const TReportState &state) {
         {"duplicate distance", Metres(c.duplicate_distance), Metres(1.0),
          changed(c.duplicate_distance, 1.0)},
     };
+    const DiagnosisOptions diagnosis_default;
+    if (c.diagnosis != nullptr) {
+        rows.push_back({"reduction density, g/cm\u00b3",
+                        QString::number(c.density, 'g', 6),
+                        QString::number(diagnosis_default.density, 'g', 6),
+                        changed(c.density, diagnosis_default.density)});
+    }
+    if (HasDem(c)) {
+        rows.push_back({"DEM tolerance", Metres(c.dem_tolerance),
+                        Metres(diagnosis_default.dem_tolerance),
+                        changed(c.dem_tolerance,
+                                diagnosis_default.dem_tolerance)});
+    }
     table->rows = rows.size();
     table->continued = "Settings";
     table->cell = [rows](size_t row, size_t column) {
@@ -1115,14 +1386,12 @@ std::vector<Page> LayOut(const TReportState &state) {
     TPageFlow flow(state.body);
     AddTitlePage(flow, state);
     AddSuspects(flow, state);
-    if (state.content.surveys) {
-        flow.NewPage();
-        AddSurveys(flow, state);
-    }
-    if (state.content.density) {
+    // The surveys of a compilation and their offsets take their place here,
+    // after the suspects and before the density check.
+    if (state.content.diagnosis != nullptr) {
         AddDensity(flow, state);
     }
-    if (state.content.heights) {
+    if (HasDem(state.content)) {
         AddHeights(flow, state);
     }
     AddDuplicates(flow, state);

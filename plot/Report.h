@@ -1,9 +1,9 @@
 // A run's quality-control report as one PDF a client can read: a title page
 // (the survey file, the parameters, the counts, the figure), the suspects,
+// their causes and proposed fixes, the density check, heights against a DEM,
 // duplicates and close pairs, and the method in plain words. The callers fill
-// a ReportContent from the run's outcome; what later steps of quality control
-// find (causes, survey offsets, the density check, heights against a DEM,
-// review decisions) are optional members, drawn when they are set.
+// a ReportContent from the run's outcome; the diagnosis and the DEM's heights
+// are optional, their sections drawn when they are set.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +15,7 @@
 #include <QDateTime>
 
 #include "estimate/RunParameters.h"
+#include "qc/Diagnosis.h"
 #include "qc/Duplicates.h"
 #include "qc/QcStation.h"
 #include "qc/RunFigures.h"
@@ -47,60 +48,6 @@ struct ReportSource {
 // keep size -1 and no checksum. Needs no application object.
 ReportSource DescribeSurveyFile(const std::string &path);
 
-// What later steps say of one suspect, a short text each (empty: nothing
-// said): the cause found and the fix proposed (the diagnosis), the decision
-// and its note (the review).
-struct SuspectRemarks {
-    std::string cause;
-    std::string proposed_fix;
-    std::string decision;
-    std::string note;
-};
-
-// The level of one survey of a compilation against the others.
-struct ReportSurvey {
-    std::string id;
-    int64_t stations = 0;
-    int64_t in_contact = 0;          // stations with another survey's near them
-    double offset = qc_none;         // mGal; NaN: it touches no other survey
-    double standard_error = qc_none; // of the offset, mGal
-    bool shifted = false; // flagged: beyond 3 standard errors and the floor
-};
-
-// The surveys merged into the file, and how they were told apart.
-struct ReportSurveys {
-    std::string grouping; // how a station's survey was found, for the title
-    std::vector<ReportSurvey> surveys; // flagged first
-    std::string method; // the method page's paragraph on the offsets
-};
-
-// The check of the reduction density: the regression of r2 on the height
-// residual over the good stations.
-struct ReportDensity {
-    double density_used = 2.67; // g/cm3, the one the survey was reduced with
-    std::string skipped;        // why the check was skipped; empty: it ran
-    double slope = qc_none;     // mGal per metre of height residual
-    double suggested = qc_none; // g/cm3
-    double standard_error = qc_none; // of the suggested density, g/cm3
-    int64_t stations = 0;            // in the regression
-    std::string method;              // the method page's paragraph on the check
-};
-
-// One station whose height disagrees with the DEM.
-struct ReportHeight {
-    size_t station = 0;     // index into the run's stations
-    double h_dem = qc_none; // metres
-    double dh = qc_none;    // h - h_dem, metres
-};
-
-// The stations' heights against a DEM.
-struct ReportHeights {
-    std::string dem;                  // the raster's path
-    double tolerance = 0.0;           // metres
-    std::vector<ReportHeight> beyond; // |dh| beyond the tolerance, worst first
-    std::string method; // the method page's paragraph on the heights
-};
-
 // Everything a report shows. The run's records are referred to, not copied:
 // they must outlive WriteReport.
 struct ReportContent {
@@ -125,16 +72,18 @@ struct ReportContent {
     // What the run noted of the survey and the run, a line each.
     std::vector<std::string> notes;
 
-    // Later steps. Remarks, when set, hold one per suspect in the order of
-    // suspects->suspects; the suspects' table then shows cause and proposed
-    // fix (when any cause is given) and decision and note (when any decision
-    // is), and the title page counts them. The other three each add their
-    // parameters' lines to the title page, their section and their
-    // paragraph of the method.
-    std::optional<std::vector<SuspectRemarks>> remarks;
-    std::optional<ReportSurveys> surveys;
-    std::optional<ReportDensity> density;
-    std::optional<ReportHeights> heights;
+    // What the diagnosis found (qc/Diagnosis.h): each suspect's cause and
+    // proposed fix in the suspects' table, counted on the title page, and
+    // the density check's section; null: neither. `density` is the one the
+    // survey was reduced with, g/cm3.
+    const Diagnosis *diagnosis = nullptr;
+    double density = DiagnosisOptions{}.density;
+    // Each station's height from a DEM, metres (NaN outside it), in the
+    // order of `stations`; null or empty: no DEM, no heights' section.
+    // `dem_name` names the raster on the title page (empty: not named).
+    const std::vector<double> *dem = nullptr;
+    std::string dem_name;
+    double dem_tolerance = DiagnosisOptions{}.dem_tolerance; // metres
 };
 
 // The rows of the suspects' table on each page after its first, for

@@ -244,23 +244,52 @@ TEST_F(ReportTest, PaperTitleAndAuthorAreSet) {
     }
 }
 
-TEST_F(ReportTest, LaterStepsAddTheirColumnsAndSections) {
-    ReportFixture fixture(4);
+// The diagnosis of the fixture's first four suspects (one of each kind of
+// fix), a density check that ran, and a DEM one station disagrees with.
+struct DiagnosedFixture : ReportFixture {
+    Diagnosis diagnosis;
+    std::vector<double> dem;
+
+    DiagnosedFixture() : ReportFixture(4) {
+        const std::vector<size_t> &s = run.suspects.suspects;
+        const auto at = [&s](size_t j) { return static_cast<uint32_t>(s[j]); };
+        diagnosis.stations = {
+            {at(0), Cause::Sign, -12.5, qc_none, 0.01, 0.1, ""},
+            {at(1), Cause::Height, 7.25, 812.5, 0.02, 0.1, ""},
+            {at(2), Cause::Ambiguous, qc_none, qc_none, qc_none, 0.1,
+             "sign decimal"},
+            {at(3), Cause::Unexplained, qc_none, qc_none, qc_none, 0.1, ""},
+        };
+        diagnosis.Index();
+        DensityCheck &d = diagnosis.density;
+        d.done = true;
+        d.stations = 380;
+        d.slope = -0.005;
+        d.intercept = 0.0;
+        d.slope_error = 0.0017;
+        d.density = 2.55;
+        d.density_error = 0.04;
+        d.used = 2.67;
+        d.differs = true;
+        // Heights of 100 m, kriged ones a few metres off, for the scatter.
+        for (size_t k = 0; k < run.stations.Size(); ++k) {
+            run.stations[k].h = 100.0;
+            run.stations[k].h_estimate = 100.0 + 2.0 * static_cast<double>(k % 7) - 6.0;
+        }
+        dem.assign(run.stations.Size(), 100.0);
+        dem[8] = 65.0; // dh = +35 m
+        content.diagnosis = &diagnosis;
+        content.density = 2.67;
+        content.dem = &dem;
+        content.dem_name = "dem.tif";
+        content.dem_tolerance = 20.0;
+    }
+};
+
+TEST_F(ReportTest, DiagnosisAndDemAddTheirColumnsAndSections) {
     const std::string plain = Path("plain.pdf");
-    WriteReport(plain, fixture.content);
-    fixture.content.remarks = std::vector<SuspectRemarks>{
-        {"sign", "value -12.5", "fix", "field book checked"},
-        {"decimal point", "value 1.25", "", ""},
-        {},
-        {"sign", "value 3.1", "keep", ""}};
-    fixture.content.density = ReportDensity{
-        2.67, "", 0.05, 2.55, 0.04, 380, "The density paragraph."};
-    fixture.content.heights = ReportHeights{
-        "dem.tif", 20.0, {{8, 102.5, 35.0}}, "The heights paragraph."};
-    fixture.content.surveys =
-        ReportSurveys{"the station names",
-                      {{"LINE-A", 200, 40, 1.25, 0.1, true}},
-                      "The offsets paragraph."};
+    WriteReport(plain, ReportFixture(4).content);
+    const DiagnosedFixture fixture;
     const std::string later = Path("later.pdf");
     WriteReport(later, fixture.content);
     const std::string text = PdfText(later);
@@ -270,24 +299,43 @@ TEST_F(ReportTest, LaterStepsAddTheirColumnsAndSections) {
     };
     const Case cases[] = {
         {"cause column", "Cause"},
-        {"a cause", "decimal point"},
-        {"proposed fix", "value -12.5"},
-        {"decision column", "Decision"},
-        {"note", "field book checked"},
-        {"decided, counted", "Decided"},
+        {"fix column", "Proposed fix"},
+        {"a sign's fix", "value -12.500"},
+        {"a height's fix", "h 812.50 m, value 7.250"},
+        {"an ambiguous suspect's causes", "check: sign or decimal"},
+        {"an unexplained suspect", "check the field record"},
+        {"causes counted", "ambiguous"},
         {"density on the title page", "2.67 g/cm"},
-        {"suggested density", "2.55"},
-        {"DEM on the title page", "dem.tif"},
-        {"height of the DEM", "102.50"},
-        {"a survey", "LINE-A"},
-        {"its flag", "shifted"},
-        {"method paragraphs", "The offsets paragraph."},
+        {"the density check", "Density check"},
+        {"suggested density", "2.55 \u00b1 0.04"},
+        {"the scatter's axis", "height residual r2_h"},
+        {"a density that differs", "standard errors away"},
+        {"DEM on the title page", "dem.tif, tolerance 20 m"},
+        {"heights section", "Heights against the DEM"},
+        {"its dh", "+35.00"},
+        {"the method's causes", "The causes"},
+        {"the method's density check", "Huber"},
+        {"the DEM's tolerance changed nothing", "DEM tolerance"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_NE(text.find(c.text), std::string::npos);
-        EXPECT_EQ(plain_text.find(c.text), std::string::npos);
+        EXPECT_NE(text.find(c.text), std::string::npos) << c.text;
+        EXPECT_EQ(plain_text.find(c.text), std::string::npos) << c.text;
     }
+}
+
+TEST_F(ReportTest, SkippedDensityCheckSaysWhy) {
+    DiagnosedFixture fixture;
+    fixture.diagnosis.density = DensityCheck{};
+    fixture.diagnosis.density.skipped_because = "the stations have no heights";
+    fixture.content.dem = nullptr;
+    const std::string path = Path("skipped.pdf");
+    WriteReport(path, fixture.content);
+    const std::string text = PdfText(path);
+    EXPECT_NE(text.find("The check was skipped: the stations have no heights"),
+              std::string::npos);
+    EXPECT_EQ(text.find("height residual r2_h ="), std::string::npos);
+    EXPECT_EQ(text.find("Heights against the DEM"), std::string::npos);
 }
 
 TEST_F(ReportTest, UnwritablePathThrowsAndLeavesNothing) {
