@@ -123,6 +123,10 @@ bool WriteReportFile(const ReportRequest &report, TFileReplacement &file,
     content.stations = &outcome.qc.stations;
     content.suspects = &outcome.qc.suspects;
     content.duplicates = &outcome.qc.duplicates;
+    content.diagnosis = &outcome.qc.diagnosis;
+    content.density = settings.qc.density;
+    content.dem = &outcome.qc.dem;
+    content.dem_tolerance = settings.qc.dem_tolerance;
     content.notes = notes;
     content.notes.insert(content.notes.end(), outcome.notes.begin(),
                          outcome.notes.end());
@@ -304,7 +308,9 @@ int main(int argc, char **argv) {
     app.add_option("--report", report.path,
                    "writes the quality-control report of the run as one PDF: "
                    "the survey, the parameters, the counts and the figure, "
-                   "every suspect, duplicates and close pairs, and the method")
+                   "every suspect with its cause and proposed fix, the "
+                   "density check, heights against a DEM, duplicates and "
+                   "close pairs, and the method")
         ->type_name("PATH.pdf");
     app.add_option("--paper", paper,
                    "the report's paper: " + ReportPaperNames() +

@@ -372,6 +372,7 @@ void TForm1::OpenResults(RunOutcome &outcome, const RunSettings &settings,
     results->source = DescribeSurveyFile(data);
     results->suspect_rule = settings.qc.SuspectRule();
     results->duplicate_distance = settings.qc.duplicate_distance;
+    results->dem_tolerance = settings.qc.dem_tolerance;
     results->run_notes = outcome.notes;
     results->run_files = {data, txt_out->text().toStdString()};
     if (!outcome.qc.table_path.empty()) {

@@ -311,6 +311,10 @@ void TResultsWindow::btn_reportClick() {
     content.stations = &findings.stations;
     content.suspects = &findings.suspects;
     content.duplicates = &findings.duplicates;
+    content.diagnosis = &findings.diagnosis;
+    content.density = findings.diagnosis.density.used;
+    content.dem = &findings.dem;
+    content.dem_tolerance = results->dem_tolerance;
     content.notes = results->notes;
     content.notes.insert(content.notes.end(), results->run_notes.begin(),
                          results->run_notes.end());
