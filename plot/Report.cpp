@@ -88,6 +88,8 @@ constexpr double scatter_margin = 0.08;
 constexpr double scatter_ticks = 6.0;
 constexpr double scatter_dot = 3.0;
 constexpr size_t scatter_vector_most = 20000;
+constexpr int most_error_decimals = 8;
+constexpr int scatter_faintest = 0x18; // the least alpha of a dot of many
 constexpr double scatter_height_share = 0.55;
 
 // Texts the report shows, defined here once.
@@ -443,6 +445,12 @@ QString DateText(const QDateTime &written) {
 
 QString Density(double value) {
     return QString::number(value, 'g', 6) + " g/cm\u00b3";
+}
+
+// "1 station", "2,500 stations": a count with the word that suits it.
+QString Counted(size_t count, const char *one, const char *more) {
+    return QString("%1 %2").arg(GroupedNumber(static_cast<int64_t>(count)),
+                                count == 1 ? one : more);
 }
 
 // True when the report has the DEM's heights of its stations.
@@ -819,6 +827,64 @@ void DrawScatterAxis(QPainter &painter, const QRectF &frame, double low,
     }
 }
 
+// Stamps a round dot of `ink`, `diameter` pixels wide and antialiased, at
+// each of `points` (pixels) onto `image` (premultiplied ARGB32), over what
+// is there: a million dots in a fraction of a second, where QPainter strokes
+// each as a curve.
+void StampDots(QImage &image, const std::vector<QPointF> &points,
+               const QColor &ink, double diameter) {
+    const double radius = 0.5 * diameter;
+    const int reach = static_cast<int>(std::ceil(radius));
+    const int side = 2 * reach + 1;
+    // The dot's coverage of each pixel of its square, 0..255, by the
+    // distance of the pixel's centre from the dot's.
+    std::vector<uint8_t> cover(static_cast<size_t>(side * side));
+    for (int j = 0; j < side; ++j) {
+        for (int i = 0; i < side; ++i) {
+            const double d = std::hypot(i - reach, j - reach);
+            cover[static_cast<size_t>(j * side + i)] = static_cast<uint8_t>(
+                std::lround(255.0 * std::clamp(radius + 0.5 - d, 0.0, 1.0)));
+        }
+    }
+    const int alpha = ink.alpha();
+    const uint32_t r = static_cast<uint32_t>(ink.red() * alpha / 255);
+    const uint32_t g = static_cast<uint32_t>(ink.green() * alpha / 255);
+    const uint32_t b = static_cast<uint32_t>(ink.blue() * alpha / 255);
+    const int width = image.width(), height = image.height();
+    for (const QPointF &p : points) {
+        const int cx = static_cast<int>(std::lround(p.x()));
+        const int cy = static_cast<int>(std::lround(p.y()));
+        for (int j = 0; j < side; ++j) {
+            const int y = cy + j - reach;
+            if (y < 0 || y >= height) {
+                continue;
+            }
+            auto *line = reinterpret_cast<uint32_t *>(image.scanLine(y));
+            for (int i = 0; i < side; ++i) {
+                const int x = cx + i - reach;
+                const uint32_t c = cover[static_cast<size_t>(j * side + i)];
+                if (x < 0 || x >= width || c == 0) {
+                    continue;
+                }
+                // Source over destination, premultiplied: the dot's colour
+                // at coverage c, and what lies beneath at 1 - its alpha.
+                const uint32_t a = alpha * c / 255;
+                const uint32_t keep = 255 - a;
+                const uint32_t d = line[x];
+                const auto mix = [&](int shift, uint32_t source) {
+                    return ((source * c / 255 + ((d >> shift) & 0xff) * keep /
+                                                    255) &
+                            0xff)
+                           << shift;
+                };
+                line[x] = (((a + ((d >> 24) & 0xff) * keep / 255) & 0xff)
+                           << 24) |
+                          mix(16, r) | mix(8, g) | mix(0, b);
+            }
+        }
+    }
+}
+
 // The density check's scatter in `box`: r2 against the height residual of
 // every station the check regressed, and the fitted line. A few thousand
 // points are drawn as vectors; more as an image, as the maps' dots are.
@@ -871,13 +937,17 @@ void DrawDensityScatter(QPainter &painter, const QRectF &box,
         QImage image((frame.size() * dot_sharpness).toSize(),
                      QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
-        QPainter dots(&image);
-        dots.setRenderHint(QPainter::Antialiasing, true);
-        dots.scale(dot_sharpness, dot_sharpness);
-        dots.translate(-frame.topLeft());
-        dots.setPen(QPen(scatter_ink, scatter_dot, Qt::SolidLine, Qt::RoundCap));
-        dots.drawPoints(points.data(), static_cast<int>(points.size()));
-        dots.end();
+        for (QPointF &p : points) {
+            p = (p - frame.topLeft()) * dot_sharpness;
+        }
+        // Many dots overlap: each is fainter, so that their density shows.
+        QColor ink = scatter_ink;
+        ink.setAlpha(std::clamp(
+            static_cast<int>(scatter_ink.alpha() *
+                             std::sqrt(static_cast<double>(scatter_vector_most) /
+                                       static_cast<double>(points.size()))),
+            scatter_faintest, scatter_ink.alpha()));
+        StampDots(image, points, ink, scatter_dot * dot_sharpness);
         painter.drawImage(frame, image);
     }
     // The fitted line, and 0 where r2 would lie with the right density.
@@ -908,13 +978,21 @@ void DrawDensityScatter(QPainter &painter, const QRectF &box,
     if (beyond > 0) {
         painter.setPen(quiet);
         const QString note =
-            QString("%1 %2 beyond the frame")
-                .arg(GroupedNumber(static_cast<int64_t>(beyond)),
-                     beyond == 1 ? "station" : "stations");
+            Counted(beyond, "station", "stations") + " beyond the frame";
         TextAt(painter, frame.right() - metrics.horizontalAdvance(note) - 3.0,
                frame.top() + 2.0, note);
     }
     painter.restore();
+}
+
+// Decimals that show a standard error `error` to two significant digits,
+// `fewest` at least.
+int ErrorDecimals(double error, int fewest) {
+    if (!(error > 0.0) || !std::isfinite(error)) {
+        return fewest;
+    }
+    return std::clamp(static_cast<int>(std::ceil(-std::log10(error))) + 1,
+                      fewest, most_error_decimals);
 }
 
 // The density check: what the fit says, with its scatter, or why it was
@@ -936,9 +1014,13 @@ void AddDensity(TPageFlow &flow, const TReportState &state) {
                 "residual has a slope of %2 \u00b1 %3 mGal/m: the data suggest "
                 "a reduction density of %4 \u00b1 %5 g/cm\u00b3. The survey "
                 "was reduced with %6, %7.")
-            .arg(GroupedNumber(d.stations), SignedNumber(d.slope, 4),
-                 FixedNumber(d.slope_error, 4), FixedNumber(d.density, 2),
-                 FixedNumber(d.density_error, 2), Density(d.used),
+            .arg(GroupedNumber(d.stations),
+                 SignedNumber(d.slope, ErrorDecimals(d.slope_error, 4)),
+                 FixedNumber(d.slope_error, ErrorDecimals(d.slope_error, 4)),
+                 FixedNumber(d.density, ErrorDecimals(d.density_error, 2)),
+                 FixedNumber(d.density_error,
+                             ErrorDecimals(d.density_error, 2)),
+                 Density(d.used),
                  d.differs ? QString("more than three standard errors away: "
                                      "a reduction with the suggested density "
                                      "would fit the heights better")
@@ -985,13 +1067,14 @@ void AddHeights(TPageFlow &flow, const TReportState &state) {
     AddHeading(flow, "Heights against the DEM", 4 * row_height);
     AddParagraph(
         flow,
-        QString("%1 stations lie farther than %2 from the DEM%3, the largest "
-                "|dh| first; dh = h \u2212 the DEM's height, metres.%4")
-            .arg(GroupedNumber(static_cast<int64_t>(beyond->size())),
+        QString("%1 farther than %2 from the DEM%3, the largest |dh| first; "
+                "dh = h \u2212 the DEM's height, metres.%4")
+            .arg(Counted(beyond->size(), "station lies", "stations lie"),
                  Metres(c.dem_tolerance),
                  c.dem_name.empty() ? QString() : " " + Text(c.dem_name),
-                 outside > 0 ? QString(" %1 stations lie outside it.")
-                                   .arg(GroupedNumber(outside))
+                 outside > 0 ? QString(" %1 outside it.")
+                                   .arg(Counted(outside, "station lies",
+                                                "stations lie"))
                              : QString()));
     if (beyond->empty()) {
         return;
@@ -1052,11 +1135,11 @@ void AddDuplicates(TPageFlow &flow, const TReportState &state) {
     }
     if (!duplicates.positions.empty()) {
         AddParagraph(flow,
-                     QString("%1 positions held by more than one station. The "
-                             "first in file order is the one kept; the others "
-                             "were estimated against its value. Values in "
-                             "mGal.")
-                         .arg(GroupedNumber(duplicates.positions.size())),
+                     QString("%1 by more than one station. The first in "
+                             "file order is the one kept; the others were "
+                             "estimated against its value. Values in mGal.")
+                         .arg(Counted(duplicates.positions.size(),
+                                      "position held", "positions held")),
                      false, body_size, 4 * row_height);
         // One row per station of a position.
         auto rows = std::make_shared<std::vector<std::pair<size_t, size_t>>>();
@@ -1107,9 +1190,9 @@ void AddDuplicates(TPageFlow &flow, const TReportState &state) {
     if (!duplicates.close_pairs.empty()) {
         AddParagraph(
             flow,
-            QString("%1 pairs of stations at different positions closer than "
+            QString("%1 of stations at different positions closer than "
                     "%2%3. Distances in metres, the difference in mGal.")
-                .arg(GroupedNumber(duplicates.close_pairs.size()),
+                .arg(Counted(duplicates.close_pairs.size(), "pair", "pairs"),
                      Metres(c.duplicate_distance),
                      duplicates.close_pairs_cut ? " (the first of more)" : ""),
             false, body_size, 4 * row_height);

@@ -307,7 +307,7 @@ TEST_F(ReportTest, DiagnosisAndDemAddTheirColumnsAndSections) {
         {"causes counted", "ambiguous"},
         {"density on the title page", "2.67 g/cm"},
         {"the density check", "Density check"},
-        {"suggested density", "2.55 \u00b1 0.04"},
+        {"suggested density", "2.550 \u00b1 0.040"},
         {"the scatter's axis", "height residual r2_h"},
         {"a density that differs", "standard errors away"},
         {"DEM on the title page", "dem.tif, tolerance 20 m"},
