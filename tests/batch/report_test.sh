@@ -71,6 +71,14 @@ for name in $suspects; do
     grep -qx -- "$name" "$work/r.txt" || { echo "not in the report: $name" >&2; missing=$((missing + 1)); }
 done
 check "every suspect is named in the report" [ "$missing" -eq 0 ]
+# Each suspect's row gives the cause the table gives it.
+wrong=0
+while IFS=, read -r name cause; do
+    grep -Eq -- "^ *[0-9]+ +$name .* $cause " "$work/r-layout.txt" ||
+        { echo "no row of $name with the cause $cause" >&2; wrong=$((wrong + 1)); }
+done < <(awk -F, 'NR > 1 && $16 ~ /^suspect/ { print $1 "," $21 }' "$work/r.csv" | tr -d '\r')
+check "every suspect's row has its cause" [ "$wrong" -eq 0 ]
+check "the density check has its section" grep -q "^Density check" "$work/r.txt"
 rows=$(($(wc -l <"$work/r.csv") - 1))
 estimated=$(awk -F, 'NR > 1 && $15 == "ok"' "$work/r.csv" | wc -l)
 check "the survey has estimated stations ($estimated)" [ "$estimated" -gt 800 ]
