@@ -1,12 +1,12 @@
 // What --report costs beyond the run at a national survey's size: a million
 // stations with ten thousand suspects, their records built in memory
 // (SyntheticRecords.h, no kriging), the survey written as a station file for
-// the checksum, diagnosed as the run would. Times the checksum and the whole report (median of 3),
-// against the figure as --plot writes it (the baseline, in the same run),
-// and the resident memory the records take and the peak while the reports
-// are written.
-// Usage: report_bench [STATIONS [BLUNDER_EVERY [PDF]]]   (default 1,000,000
-// and 97: 10,309 suspects; PDF: where to leave the report, to look at)
+// the checksum, diagnosed as the run would. Times the checksum and the whole
+// report (median of 3), against the figure as --plot writes it (the baseline,
+// in the same run), and the resident memory the records take and the peak while
+// the reports are written. Usage: report_bench [STATIONS [BLUNDER_EVERY [PDF]]]
+// (default 1,000,000 and 97: 10,309 suspects; PDF: where to leave the report,
+// to look at)
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>

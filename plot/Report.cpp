@@ -479,7 +479,8 @@ QString FixText(const StationDiagnosis &d) {
     case Cause::Decimal:
     case Cause::Digits:
     case Cause::Duplicate:
-        return QString("value %1").arg(FixedOrEmpty(d.fix_value, value_decimals));
+        return QString("value %1")
+            .arg(FixedOrEmpty(d.fix_value, value_decimals));
     case Cause::Height:
         return QString("h %1 m, value %2")
             .arg(FixedOrEmpty(d.fix_h, position_decimals),
@@ -547,11 +548,10 @@ Pairs ParameterPairs(const ReportContent &c) {
         pairs.push_back({"Reduction density", Density(c.density)});
     }
     if (HasDem(c)) {
-        pairs.push_back(
-            {"DEM", QString("%1, tolerance %2")
-                        .arg(c.dem_name.empty() ? QString("given")
-                                                : Text(c.dem_name),
-                             Metres(c.dem_tolerance))});
+        pairs.push_back({"DEM", QString("%1, tolerance %2")
+                                    .arg(c.dem_name.empty() ? QString("given")
+                                                            : Text(c.dem_name),
+                                         Metres(c.dem_tolerance))});
     }
     return pairs;
 }
@@ -771,7 +771,10 @@ QString StationName(const TQcStations &stations, size_t k) {
 double TickStep(double raw) {
     const double power = std::pow(10.0, std::floor(std::log10(raw)));
     const double scaled = raw / power;
-    return (scaled < 1.5 ? 1.0 : scaled < 3.5 ? 2.0 : scaled < 7.5 ? 5.0 : 10.0) *
+    return (scaled < 1.5   ? 1.0
+            : scaled < 3.5 ? 2.0
+            : scaled < 7.5 ? 5.0
+                           : 10.0) *
            power;
 }
 
@@ -782,8 +785,8 @@ std::pair<double, double> ShownRange(std::vector<double> values) {
         return {-1.0, 1.0};
     }
     const auto at = [&values](double share) {
-        const auto k = static_cast<size_t>(
-            share * static_cast<double>(values.size() - 1));
+        const auto k =
+            static_cast<size_t>(share * static_cast<double>(values.size() - 1));
         std::nth_element(values.begin(),
                          values.begin() + static_cast<std::ptrdiff_t>(k),
                          values.end());
@@ -803,21 +806,21 @@ void DrawScatterAxis(QPainter &painter, const QRectF &frame, double low,
                      double high, bool horizontal) {
     const double tick = 3.0;
     const double step = TickStep((high - low) / scatter_ticks);
-    const int decimals = std::clamp(
-        static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 6);
+    const int decimals =
+        std::clamp(static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 6);
     const QFontMetricsF metrics(painter.font());
     for (double v = std::ceil(low / step) * step; v <= high; v += step) {
         const QString label = FixedNumber(v, decimals);
         if (horizontal) {
-            const double x = frame.left() + (v - low) / (high - low) *
-                                                frame.width();
+            const double x =
+                frame.left() + (v - low) / (high - low) * frame.width();
             painter.drawLine(QPointF(x, frame.bottom()),
                              QPointF(x, frame.bottom() + tick));
             TextAt(painter, x - 0.5 * metrics.horizontalAdvance(label),
                    frame.bottom() + tick + 1.0, label);
         } else {
-            const double y = frame.bottom() - (v - low) / (high - low) *
-                                                  frame.height();
+            const double y =
+                frame.bottom() - (v - low) / (high - low) * frame.height();
             painter.drawLine(QPointF(frame.left() - tick, y),
                              QPointF(frame.left(), y));
             TextAt(painter,
@@ -872,14 +875,14 @@ void StampDots(QImage &image, const std::vector<QPointF> &points,
                 const uint32_t keep = 255 - a;
                 const uint32_t d = line[x];
                 const auto mix = [&](int shift, uint32_t source) {
-                    return ((source * c / 255 + ((d >> shift) & 0xff) * keep /
-                                                    255) &
+                    return ((source * c / 255 +
+                             ((d >> shift) & 0xff) * keep / 255) &
                             0xff)
                            << shift;
                 };
-                line[x] = (((a + ((d >> 24) & 0xff) * keep / 255) & 0xff)
-                           << 24) |
-                          mix(16, r) | mix(8, g) | mix(0, b);
+                line[x] =
+                    (((a + ((d >> 24) & 0xff) * keep / 255) & 0xff) << 24) |
+                    mix(16, r) | mix(8, g) | mix(0, b);
             }
         }
     }
@@ -920,10 +923,9 @@ void DrawDensityScatter(QPainter &painter, const QRectF &box,
         p = at(p.x(), p.y());
     }
     const size_t regressed = points.size();
-    points.erase(std::remove_if(points.begin(), points.end(),
-                                [&frame](const QPointF &p) {
-                                    return !frame.contains(p);
-                                }),
+    points.erase(std::remove_if(
+                     points.begin(), points.end(),
+                     [&frame](const QPointF &p) { return !frame.contains(p); }),
                  points.end());
     const size_t beyond = regressed - points.size();
     painter.save();
@@ -942,11 +944,12 @@ void DrawDensityScatter(QPainter &painter, const QRectF &box,
         }
         // Many dots overlap: each is fainter, so that their density shows.
         QColor ink = scatter_ink;
-        ink.setAlpha(std::clamp(
-            static_cast<int>(scatter_ink.alpha() *
-                             std::sqrt(static_cast<double>(scatter_vector_most) /
-                                       static_cast<double>(points.size()))),
-            scatter_faintest, scatter_ink.alpha()));
+        ink.setAlpha(
+            std::clamp(static_cast<int>(
+                           scatter_ink.alpha() *
+                           std::sqrt(static_cast<double>(scatter_vector_most) /
+                                     static_cast<double>(points.size()))),
+                       scatter_faintest, scatter_ink.alpha()));
         StampDots(image, points, ink, scatter_dot * dot_sharpness);
         painter.drawImage(frame, image);
     }
@@ -1014,17 +1017,17 @@ void AddDensity(TPageFlow &flow, const TReportState &state) {
                 "residual has a slope of %2 \u00b1 %3 mGal/m: the data suggest "
                 "a reduction density of %4 \u00b1 %5 g/cm\u00b3. The survey "
                 "was reduced with %6, %7.")
-            .arg(GroupedNumber(d.stations),
-                 SignedNumber(d.slope, ErrorDecimals(d.slope_error, 4)),
-                 FixedNumber(d.slope_error, ErrorDecimals(d.slope_error, 4)),
-                 FixedNumber(d.density, ErrorDecimals(d.density_error, 2)),
-                 FixedNumber(d.density_error,
-                             ErrorDecimals(d.density_error, 2)),
-                 Density(d.used),
-                 d.differs ? QString("more than three standard errors away: "
-                                     "a reduction with the suggested density "
-                                     "would fit the heights better")
-                           : QString("within three standard errors of it")));
+            .arg(
+                GroupedNumber(d.stations),
+                SignedNumber(d.slope, ErrorDecimals(d.slope_error, 4)),
+                FixedNumber(d.slope_error, ErrorDecimals(d.slope_error, 4)),
+                FixedNumber(d.density, ErrorDecimals(d.density_error, 2)),
+                FixedNumber(d.density_error, ErrorDecimals(d.density_error, 2)),
+                Density(d.used),
+                d.differs ? QString("more than three standard errors away: "
+                                    "a reduction with the suggested density "
+                                    "would fit the heights better")
+                          : QString("within three standard errors of it")));
     const TQcStations &stations = *state.content.stations;
     const double height =
         std::min(flow.Room(), scatter_height_share * flow.body.height());
@@ -1411,10 +1414,10 @@ void AddMethod(TPageFlow &flow, const TReportState &state) {
                         changed(c.density, diagnosis_default.density)});
     }
     if (HasDem(c)) {
-        rows.push_back({"DEM tolerance", Metres(c.dem_tolerance),
-                        Metres(diagnosis_default.dem_tolerance),
-                        changed(c.dem_tolerance,
-                                diagnosis_default.dem_tolerance)});
+        rows.push_back(
+            {"DEM tolerance", Metres(c.dem_tolerance),
+             Metres(diagnosis_default.dem_tolerance),
+             changed(c.dem_tolerance, diagnosis_default.dem_tolerance)});
     }
     table->rows = rows.size();
     table->continued = "Settings";

@@ -61,9 +61,8 @@ std::string InfoField(const std::string &path, const std::string &field) {
     if (at == std::string::npos && info.rfind(field + ":", 0) != 0) {
         return {};
     }
-    const size_t start =
-        info.find_first_not_of(' ', (at == std::string::npos ? 0 : at + 1) +
-                                        field.size() + 1);
+    const size_t start = info.find_first_not_of(
+        ' ', (at == std::string::npos ? 0 : at + 1) + field.size() + 1);
     return info.substr(start, info.find('\n', start) - start);
 }
 
@@ -232,8 +231,7 @@ TEST_F(ReportTest, PaperTitleAndAuthorAreSet) {
         fixture.content.paper = c.paper;
         const std::string path = Path("paper.pdf");
         WriteReport(path, fixture.content);
-        EXPECT_NE(InfoField(path, "Page size").find(c.size),
-                  std::string::npos);
+        EXPECT_NE(InfoField(path, "Page size").find(c.size), std::string::npos);
         EXPECT_EQ(InfoField(path, "Title"),
                   "Quality-control report: planted.dat");
         EXPECT_EQ(InfoField(path, "Author"), "Korvanel 9.8");
@@ -274,7 +272,8 @@ struct DiagnosedFixture : ReportFixture {
         // Heights of 100 m, kriged ones a few metres off, for the scatter.
         for (size_t k = 0; k < run.stations.Size(); ++k) {
             run.stations[k].h = 100.0;
-            run.stations[k].h_estimate = 100.0 + 2.0 * static_cast<double>(k % 7) - 6.0;
+            run.stations[k].h_estimate =
+                100.0 + 2.0 * static_cast<double>(k % 7) - 6.0;
         }
         dem.assign(run.stations.Size(), 100.0);
         dem[8] = 65.0; // dh = +35 m
