@@ -95,16 +95,21 @@ QcStation NotReachedRecord(const InputRecord &record) {
     return s;
 }
 
+SuspectOptions QcSettings::SuspectRule() const {
+    SuspectOptions options;
+    options.threshold = suspect_threshold;
+    options.local_neighbours = local_neighbours;
+    options.local_share = local_share;
+    return options;
+}
+
 void CheckStations(QcFindings &findings, TPointWindows &windows,
                    const RunParameters &parameters,
                    const QcSettings &settings) {
     findings.duplicates =
         FindDuplicates(findings.stations, settings.duplicate_distance);
     TRunReestimator reestimator(windows, findings.stations, parameters);
-    SuspectOptions options;
-    options.threshold = settings.suspect_threshold;
-    options.local_neighbours = settings.local_neighbours;
-    options.local_share = settings.local_share;
-    findings.suspects = FindSuspects(findings.stations, reestimator, options);
+    findings.suspects =
+        FindSuspects(findings.stations, reestimator, settings.SuspectRule());
     findings.checked = true;
 }

@@ -34,6 +34,9 @@ struct QcSettings {
     // may lie from a DEM's, metres (see qc/Diagnosis.h).
     double density = DiagnosisOptions{}.density;
     double dem_tolerance = DiagnosisOptions{}.dem_tolerance;
+
+    // The suspect rule's options as these settings give them.
+    SuspectOptions SuspectRule() const;
 };
 
 // What quality control found in a run.

@@ -2,9 +2,7 @@
 // prepared from quality control's, the dots stamped into an image, the whole
 // figure (dots, rings, names, axes, histogram) and its PNG, against a
 // baseline of one QPainter ellipse per station, measured in the same run.
-// Stations from examples/SyntheticSurvey.h (seed 7); the residuals are made
-// up (no kriging): normal noise, a blunder every 997th station, a few blank
-// and skipped stations.
+// Records from SyntheticRecords.h, a blunder every 997th station.
 // Usage: plot_bench [STATIONS [PNG]]   (default 1,000,000; PNG: where to
 // leave the figure, to look at)
 #include <algorithm>
@@ -19,7 +17,7 @@
 #include <QImage>
 #include <QPainter>
 
-#include "examples/SyntheticSurvey.h"
+#include "SyntheticRecords.h"
 #include "plot/DotLayer.h"
 #include "plot/Figure.h"
 #include "plot/FigureModel.h"
@@ -30,39 +28,9 @@ namespace {
 constexpr int32_t default_stations = 1000000;
 constexpr int repeats = 3; // median of this many runs of each step
 constexpr int blunder_every = 997;
-constexpr double noise = 0.05; // mGal
 const QSize figure_size(1600, 1000);
 
 using Clock = std::chrono::steady_clock;
-
-// CPU seconds of this process: the machine is shared, so wall time
-// overstates what the drawing costs.
-double CpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) +
-           1e-9 * static_cast<double>(t.tv_nsec);
-}
-
-struct Timing {
-    double wall = 0.0, cpu = 0.0;
-};
-
-// Medians of `repeats` runs of `step`.
-template <class Step> Timing Median(Step step) {
-    std::vector<double> walls, cpus;
-    for (int k = 0; k < repeats; ++k) {
-        const auto start = Clock::now();
-        const double cpu = CpuSeconds();
-        step();
-        cpus.push_back(CpuSeconds() - cpu);
-        walls.push_back(
-            std::chrono::duration<double>(Clock::now() - start).count());
-    }
-    std::sort(walls.begin(), walls.end());
-    std::sort(cpus.begin(), cpus.end());
-    return {walls[walls.size() / 2], cpus[cpus.size() / 2]};
-}
 
 void Print(const char *what, const Timing &t) {
     std::printf("  %-50s %8.3f s wall %8.3f s CPU\n", what, t.wall, t.cpu);
@@ -81,47 +49,12 @@ int main(int argc, char **argv) {
     // Records as quality control would leave them.
     TQcStations stations;
     SuspectFindings suspects;
-    {
-        const std::vector<SyntheticStation> survey =
-            MakeSyntheticSurvey(count, 300.0, 7);
-        std::mt19937_64 random(7);
-        std::normal_distribution<double> residual(0.0, noise);
-        std::uniform_real_distribution<double> unit(0.0, 1.0);
-        for (int32_t k = 0; k < count; ++k) {
-            const SyntheticStation &s = survey[static_cast<size_t>(k)];
-            QcStation q;
-            q.x = s.x;
-            q.y = s.y;
-            q.h = s.h;
-            q.value = s.value;
-            q.status = QcStatus::Ok;
-            double r2 = residual(random);
-            if (k % blunder_every == 0) {
-                r2 = unit(random) < 0.5 ? -5.0 : 5.0;
-                q.suspect = true;
-                suspects.suspects.push_back(static_cast<size_t>(k));
-            }
-            const double u = unit(random);
-            q.estimate_without = s.value + r2;
-            q.estimate_all = s.value + 0.5 * r2;
-            q.sigma = 0.1;
-            if (u < 0.02) {
-                q.status = QcStatus::Blank;
-                q.estimate_without = qc_none;
-            } else if (u < 0.025) {
-                q.status = QcStatus::Skipped;
-                q.estimate_without = q.estimate_all = qc_none;
-            }
-            stations.Add(q, s.point);
-        }
-        suspects.median = 0.0;
-        suspects.scale = noise;
-    }
+    MakeSyntheticRecords(count, blunder_every, stations, suspects);
     const DuplicateFindings duplicates;
     FigureHeader header{"synthetic.dat", RunParameters{}, 4.0};
 
     std::unique_ptr<TFigureModel> model;
-    const Timing prepare = Median([&] {
+    const Timing prepare = Median(repeats, [&] {
         model = std::make_unique<TFigureModel>(header,
                                                FiguresOf(stations, suspects),
                                                stations, suspects, duplicates);
@@ -132,13 +65,14 @@ int main(int argc, char **argv) {
     FitMap(view, m.Extent(), layout.map, layout.text);
     const double radius = DotRadius(m, view);
 
-    const Timing dots = Median([&] { (void)RenderDots(m, view, radius); });
+    const Timing dots =
+        Median(repeats, [&] { (void)RenderDots(m, view, radius); });
     QImage image(figure_size, QImage::Format_RGB32);
-    const Timing figure = Median([&] {
+    const Timing figure = Median(repeats, [&] {
         QPainter painter(&image);
         DrawFigure(painter, QSizeF(figure_size), m);
     });
-    const Timing png = Median([&] {
+    const Timing png = Median(repeats, [&] {
         QByteArray bytes;
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::WriteOnly);
@@ -147,8 +81,8 @@ int main(int argc, char **argv) {
     // The window's map after a zoom: the dots of a view four times closer.
     TMapView zoomed = view;
     zoomed.ZoomAt(zoomed.Frame().center(), 4.0);
-    const Timing zoom =
-        Median([&] { (void)RenderDots(m, zoomed, DotRadius(m, zoomed)); });
+    const Timing zoom = Median(
+        repeats, [&] { (void)RenderDots(m, zoomed, DotRadius(m, zoomed)); });
 
     // Baseline: the same dots as one antialiased QPainter ellipse each, in
     // the same drawing order.

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <QDateTime>
 
 #include "app/CalcRun.h"
 #include "app/Jobs.h"
@@ -26,6 +27,7 @@
 #include "plot/FigureFile.h"
 #include "plot/FigureModel.h"
 #include "plot/OffscreenGui.h"
+#include "plot/Report.h"
 #include "qc/SurveyShape.h"
 #include "review/CleanSurvey.h"
 #include "review/ReviewFile.h"
@@ -57,22 +59,35 @@ struct PlotRequest {
     QSize size{default_figure_width, default_figure_height};
 };
 
-// Draws the run's figure into `file`, begun for the picture asked for. Qt
-// starts here, on its offscreen platform, and only here. False, with a
-// message, when the picture could not be written or there is nothing to
-// draw.
+// What --report asked for.
+struct ReportRequest {
+    std::string path; // empty: no report
+    ReportPaper paper = ReportPaper::A4;
+};
+
+// Abandons `file` and says so when there is nothing to draw: false then.
+bool SomethingToDraw(const RunOutcome &outcome, TFileReplacement &file,
+                     const char *what, const std::string &path) {
+    if (outcome.qc.stations.Size() > 0) {
+        return true;
+    }
+    file.Abandon();
+    std::fprintf(stderr,
+                 "No %s: no station was estimated, %s was not written.\n", what,
+                 path.c_str());
+    return false;
+}
+
+// Draws the run's figure into `file`, begun for the picture asked for (Qt
+// started by the caller). False, with a message, when the picture could not
+// be written or there is nothing to draw.
 bool WritePlot(const PlotRequest &plot, TFileReplacement &file,
                const RunOutcome &outcome, const RunSettings &settings,
                const std::string &data) {
-    const QcFindings &findings = outcome.qc;
-    if (findings.stations.Size() == 0) {
-        file.Abandon();
-        std::fprintf(stderr,
-                     "No picture: no station was estimated, %s was "
-                     "not written.\n",
-                     plot.path.c_str());
+    if (!SomethingToDraw(outcome, file, "picture", plot.path)) {
         return false;
     }
+    const QcFindings &findings = outcome.qc;
     const size_t slash = data.find_last_of('/');
     FigureHeader header;
     header.station_file = data == "-"                  ? "standard input"
@@ -81,11 +96,49 @@ bool WritePlot(const PlotRequest &plot, TFileReplacement &file,
     header.parameters = settings.parameters;
     header.suspect_threshold = settings.qc.suspect_threshold;
     try {
-        const TOffscreenGui gui;
         TFigureModel model(header, outcome.figures, findings.stations,
                            findings.suspects, findings.duplicates);
         model.SetDiagnosis(&findings.diagnosis);
         WriteFigure(file, plot.path, *plot.format, model, plot.size);
+    } catch (const FileError &error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return false;
+    }
+    return true;
+}
+
+// Writes the run's report into `file`, begun for the report asked for (Qt
+// started by the caller); `notes`: how the stations were read. False, with
+// a message, when it could not be written or there is nothing to report.
+bool WriteReportFile(const ReportRequest &report, TFileReplacement &file,
+                     const RunOutcome &outcome, const RunSettings &settings,
+                     const std::string &data,
+                     const std::vector<std::string> &notes) {
+    if (!SomethingToDraw(outcome, file, "report", report.path)) {
+        return false;
+    }
+    ReportContent content;
+    content.source = DescribeSurveyFile(data);
+    content.version = KORVANEL_VERSION;
+    content.program = program;
+    content.written = QDateTime::currentDateTime();
+    content.paper = report.paper;
+    content.parameters = settings.parameters;
+    content.suspect_rule = settings.qc.SuspectRule();
+    content.duplicate_distance = settings.qc.duplicate_distance;
+    content.figures = &outcome.figures;
+    content.stations = &outcome.qc.stations;
+    content.suspects = &outcome.qc.suspects;
+    content.duplicates = &outcome.qc.duplicates;
+    content.diagnosis = &outcome.qc.diagnosis;
+    content.density = settings.qc.density;
+    content.dem = &outcome.qc.dem;
+    content.dem_tolerance = settings.qc.dem_tolerance;
+    content.notes = notes;
+    content.notes.insert(content.notes.end(), outcome.notes.begin(),
+                         outcome.notes.end());
+    try {
+        WriteReport(file, report.path, content);
     } catch (const FileError &error) {
         std::fprintf(stderr, "%s\n", error.what());
         return false;
@@ -344,6 +397,19 @@ int main(int argc, char **argv) {
     app.add_option("--plot-size", plot_size,
                    "size of the figure in pixels (default 1600x1000)")
         ->type_name("WxH");
+    ReportRequest report;
+    std::string paper;
+    app.add_option("--report", report.path,
+                   "writes the quality-control report of the run as one PDF: "
+                   "the survey, the parameters, the counts and the figure, "
+                   "every suspect with its cause and proposed fix, the "
+                   "density check, heights against a DEM, duplicates and "
+                   "close pairs, and the method")
+        ->type_name("PATH.pdf");
+    app.add_option("--paper", paper,
+                   "the report's paper: " + ReportPaperNames() +
+                       " (default a4)")
+        ->type_name("NAME");
     bool suggest = false;
     app.add_flag("--suggest", suggest,
                  "print the parameters that suit the stations' spacing (with "
@@ -405,6 +471,28 @@ int main(int argc, char **argv) {
             return UsageError("--plot-size: " + why);
         }
     }
+    if (!report.path.empty()) {
+        if (!IsReportPath(report.path)) {
+            return UsageError("--report: a report is written as .pdf, not as "
+                              "'" +
+                              report.path + "'");
+        }
+        if (no_qc) {
+            return UsageError("--report tells what quality control found: it "
+                              "cannot go with --no-qc");
+        }
+    }
+    if (!paper.empty()) {
+        if (report.path.empty()) {
+            return UsageError("--paper: there is no --report to lay out");
+        }
+        const std::optional<ReportPaper> chosen = ParseReportPaper(paper);
+        if (!chosen) {
+            return UsageError("--paper: the paper is " + ReportPaperNames() +
+                              ", not '" + paper + "'");
+        }
+        report.paper = *chosen;
+    }
     if (!EncodingKnown(encoding)) {
         return UsageError("--encoding: the system knows no encoding named '" +
                           encoding + "' (see iconv --list)");
@@ -444,6 +532,10 @@ int main(int argc, char **argv) {
                           clean_form == CleanForm::GeoPackage
                               ? OutputForm::Database
                               : OutputForm::Text);
+    const size_t report_output =
+        report.path.empty()
+            ? npos
+            : outputs.Add("--report", report.path, OutputForm::Text);
     // A pipe, a device or a folder has no name to put a result beside.
     if (output.empty() && !suggest) {
         std::error_code ignored;
@@ -544,11 +636,11 @@ int main(int argc, char **argv) {
     const RunOutcome outcome = run.Run(settings, input, run_outputs);
     const CalcResult result = outcome.result;
 
-    // The figure and the GeoPackage join the run's outputs, and all of them
-    // take the earlier ones' place together, or none does.
+    // The figure, the report and the GeoPackage join the run's outputs, and
+    // all of them take the earlier ones' place together, or none does.
     bool kept = KeepsOutputs(outcome, run_outputs);
     bool failed_output = false;
-    bool gpkg_written = false, plot_written = false;
+    bool gpkg_written = false, plot_written = false, report_written = false;
     std::vector<std::string> kept_layers;
     if (kept && gpkg_output != npos && outcome.qc.checked) {
         const GeoPackageWritten written = WriteStationsGeoPackage(
@@ -562,6 +654,12 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "error: %s\n", written.error.c_str());
             failed_output = true;
         }
+    }
+    // Qt starts here, on its offscreen platform, and only for a picture or
+    // a report.
+    std::unique_ptr<TOffscreenGui> gui;
+    if (kept && (plot_output != npos || report_output != npos)) {
+        gui = std::make_unique<TOffscreenGui>();
     }
     if (kept && plot_output != npos) {
         plot_written = WritePlot(plot, outputs.Stream(plot_output), outcome,
@@ -592,6 +690,12 @@ int main(int argc, char **argv) {
         }
         failed_output = failed_output || !clean_written;
     }
+    if (kept && report_output != npos) {
+        report_written =
+            WriteReportFile(report, outputs.Stream(report_output), outcome,
+                            settings, data, prepared.notes);
+        failed_output = failed_output || !report_written;
+    }
     bool summary_written = false;
     if (kept && summary_output != npos) {
         SummaryContext context;
@@ -618,8 +722,8 @@ int main(int argc, char **argv) {
         if (!problem.ok()) {
             std::fprintf(stderr, "error: %s\n", OutputMessage(problem).c_str());
             failed_output = true;
-            kept = gpkg_written = plot_written = summary_written =
-                clean_written = false;
+            kept = gpkg_written = plot_written = report_written =
+                summary_written = clean_written = false;
         }
     } else {
         outputs.Abandon();
@@ -641,6 +745,9 @@ int main(int argc, char **argv) {
         }
         if (plot_written) {
             std::printf("Picture written to %s\n", plot.path.c_str());
+        }
+        if (report_written) {
+            std::printf("Report written to %s\n", report.path.c_str());
         }
         if (decisions) {
             PrintReview(*decisions, review_path);

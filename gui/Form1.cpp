@@ -442,6 +442,15 @@ std::unique_ptr<RunResults> TForm1::ResultsOf(RunOutcome &outcome,
     header.station_file = run.station_file;
     header.parameters = run.settings.parameters;
     header.suspect_threshold = run.settings.qc.suspect_threshold;
+    results->source = DescribeSurveyFile(run.data);
+    results->suspect_rule = run.settings.qc.SuspectRule();
+    results->duplicate_distance = run.settings.qc.duplicate_distance;
+    results->dem_tolerance = run.settings.qc.dem_tolerance;
+    results->run_notes = outcome.notes;
+    results->run_files = {run.data, run.result};
+    if (!outcome.qc.table_path.empty()) {
+        results->run_files.push_back(outcome.qc.table_path);
+    }
     results->figures = outcome.figures;
     results->findings = std::move(outcome.qc);
     return results;

@@ -8,6 +8,7 @@
 #include <numeric>
 #include <unordered_map>
 
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -17,6 +18,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -32,6 +34,7 @@
 #include "gui/MapWidget.h"
 #include "platform/FileError.h"
 #include "platform/Locale.h"
+#include "platform/OutputSet.h"
 #include "plot/Figure.h"
 #include "plot/FigureFile.h"
 
@@ -49,6 +52,11 @@ constexpr const char *clean_chooser_title = "Save cleaned survey";
 constexpr const char *clean_chooser_filter =
     "Station file (*.dat *.txt);;CSV table (*.csv);;GeoPackage (*.gpkg)";
 constexpr const char *clean_extension = "dat";
+constexpr const char *report_text = "Save report\u2026";
+constexpr const char *report_chooser_title = "Save report";
+constexpr const char *report_chooser_filter = "PDF documents (*.pdf)";
+constexpr const char *report_extension = "pdf";
+constexpr const char *window_program = "korvanel";
 constexpr const char *hint_text =
     "Wheel: zoom \u00b7 drag: pan \u00b7 click a station or a row to find it "
     "\u00b7 \u2191\u2193 the next suspect \u00b7 on the map: "
@@ -301,6 +309,7 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
     btn_recalc->setToolTip("Runs the survey again with the decisions (F5)");
     btn_save_clean = new QPushButton(save_clean_text, this);
     btn_save = new QPushButton(save_text, this);
+    btn_report = new QPushButton(report_text, this);
     btn_open_table = new QPushButton(open_table_text, this);
 
     // The tabs and the decisions below the histogram; the tabs take what
@@ -328,6 +337,7 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
     buttons->addWidget(btn_recalc);
     buttons->addWidget(btn_save_clean);
     buttons->addWidget(btn_save);
+    buttons->addWidget(btn_report);
     buttons->addWidget(btn_open_table);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(lbl_summary);
@@ -337,6 +347,8 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
 
     connect(btn_save, &QPushButton::clicked, this,
             &TResultsWindow::btn_saveClick);
+    connect(btn_report, &QPushButton::clicked, this,
+            &TResultsWindow::btn_reportClick);
     connect(btn_open_table, &QPushButton::clicked, this,
             &TResultsWindow::btn_open_tableClick);
     connect(btn_keep, &QPushButton::clicked, this,
@@ -633,6 +645,11 @@ TFileChooserSpec TResultsWindow::PictureChooser() {
 
 TFileChooserSpec TResultsWindow::CleanChooser() {
     return {clean_chooser_title, clean_chooser_filter, clean_extension, true};
+}
+
+TFileChooserSpec TResultsWindow::ReportChooser() {
+    return {report_chooser_title, report_chooser_filter, report_extension,
+            true};
 }
 
 int64_t TResultsWindow::SelectedStation() const {
@@ -976,6 +993,55 @@ void TResultsWindow::btn_saveClick() {
     try {
         WriteFigure(file, *format, *model,
                     QSize(default_figure_width, default_figure_height));
+    } catch (const FileError &error) {
+        present_error(QString::fromStdString(error.what()));
+    }
+}
+
+void TResultsWindow::btn_reportClick() {
+    const QString path = choose_file(ReportChooser());
+    if (path.isEmpty()) {
+        return;
+    }
+    const std::string file = path.toStdString();
+    if (!IsReportPath(file)) {
+        present_error(QString("A report is saved as .pdf: %1").arg(path));
+        return;
+    }
+    for (const std::string &taken : results->run_files) {
+        if (SameOutputFile(file, taken)) {
+            present_error(QString("%1 is a file of the run (%2): the report "
+                                  "does not replace it.")
+                              .arg(path, QString::fromStdString(taken)));
+            return;
+        }
+    }
+    const QcFindings &findings = results->findings;
+    ReportContent content;
+    content.source = results->source;
+    content.version = KORVANEL_VERSION;
+    content.program = window_program;
+    content.written = QDateTime::currentDateTime();
+    // Letter where the user's locale measures in inches, A4 elsewhere.
+    content.paper = QLocale().measurementSystem() == QLocale::ImperialUSSystem
+                        ? ReportPaper::Letter
+                        : ReportPaper::A4;
+    content.parameters = results->header.parameters;
+    content.suspect_rule = results->suspect_rule;
+    content.duplicate_distance = results->duplicate_distance;
+    content.figures = &results->figures;
+    content.stations = &findings.stations;
+    content.suspects = &findings.suspects;
+    content.duplicates = &findings.duplicates;
+    content.diagnosis = &findings.diagnosis;
+    content.density = findings.diagnosis.density.used;
+    content.dem = &findings.dem;
+    content.dem_tolerance = results->dem_tolerance;
+    content.notes = results->notes;
+    content.notes.insert(content.notes.end(), results->run_notes.begin(),
+                         results->run_notes.end());
+    try {
+        WriteReport(file, content);
     } catch (const FileError &error) {
         present_error(QString::fromStdString(error.what()));
     }

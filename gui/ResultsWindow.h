@@ -4,7 +4,7 @@
 // tabs, the decisions on the station in hand (keep, reject, fix, a note)
 // with undo and redo, kept in the review file beside the result; and the
 // buttons that recalculate with the decisions, save the cleaned survey, save
-// the picture and open the companion table.
+// the picture and the report and open the companion table.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +22,7 @@
 #include "gui/StationTable.h"
 #include "platform/qt/QtDialogs.h"
 #include "plot/FigureModel.h"
+#include "plot/Report.h"
 #include "review/ReviewedInput.h"
 
 class QLabel;
@@ -49,6 +50,17 @@ struct RunResults {
     // end of findings.stations, as skipped.
     bool reviewed = false;
     ReviewTally tally;
+    // What the report adds: the survey file as it was when the run ended,
+    // the suspect rule's options and the duplicate distance the run took,
+    // the DEM's tolerance (metres), what the run noted of the survey, and
+    // the files a report must not replace (the station file and the run's
+    // outputs).
+    ReportSource source;
+    SuspectOptions suspect_rule;
+    double duplicate_distance = 1.0;
+    double dem_tolerance = DiagnosisOptions{}.dem_tolerance;
+    std::vector<std::string> run_notes;
+    std::vector<std::string> run_files;
 };
 
 // What saving the cleaned survey did: written or not, and the text that
@@ -117,6 +129,7 @@ class TResultsWindow : public QWidget {
     QPushButton *btn_recalc;
     QPushButton *btn_save_clean;
     QPushButton *btn_save;
+    QPushButton *btn_report;
     QPushButton *btn_open_table;
     QUndoStack *undo_stack;
 
@@ -138,9 +151,11 @@ class TResultsWindow : public QWidget {
 
     static TFileChooserSpec PictureChooser();
     static TFileChooserSpec CleanChooser();
+    static TFileChooserSpec ReportChooser();
 
     // Handlers, named after their controls.
     void btn_saveClick();       // asks for a path and writes the figure there
+    void btn_reportClick();     // asks for a path and writes the report there
     void btn_open_tableClick(); // opens the companion table
     void btn_keepClick();       // the station in hand is kept as it is
     void btn_rejectClick();     // the station in hand is left out

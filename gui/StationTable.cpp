@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "gui/ReviewBook.h"
+#include "plot/NumberText.h"
 #include "qc/CompanionTable.h"
 
 namespace {
@@ -15,15 +16,6 @@ const char *const headers[] = {
     "|r2|",    "r2",       "z",     "\u03c3",         "r1",    "Value",
     "x",       "y",        "Status"};
 static_assert(std::size(headers) == TStationTableModel::Count);
-// Decimals shown per column (mGal to the microgal's tenth, metres to cm).
-constexpr int value_decimals = 3;
-constexpr int z_decimals = 2;
-constexpr int position_decimals = 2;
-
-QString Shown(double value, int decimals) {
-    return std::isfinite(value) ? QString::number(value, 'f', decimals)
-                                : QString();
-}
 
 QString StatusOf(const QcStation &s) {
     QString text = StatusText(s.status);
@@ -178,7 +170,7 @@ QString TStationTableModel::Text(size_t k, int column) const {
         if (found == nullptr) {
             return QString();
         }
-        QString text = Shown(found->fix_value, value_decimals);
+        QString text = FixedOrEmpty(found->fix_value, value_decimals);
         if (std::isfinite(found->fix_h)) {
             text += QString(text.isEmpty() ? "h %1" : ", h %1")
                         .arg(found->fix_h, 0, 'f', 1);
@@ -186,12 +178,12 @@ QString TStationTableModel::Text(size_t k, int column) const {
         return text;
     }
     case Z:
-        return Shown(Number(k, column), z_decimals);
+        return FixedOrEmpty(Number(k, column), z_decimals);
     case X:
     case Y:
-        return Shown(Number(k, column), position_decimals);
+        return FixedOrEmpty(Number(k, column), position_decimals);
     default:
-        return Shown(Number(k, column), value_decimals);
+        return FixedOrEmpty(Number(k, column), value_decimals);
     }
 }
 

@@ -16,6 +16,7 @@
 #include "plot/DotLayer.h"
 #include "plot/FigureModel.h"
 #include "plot/LabelPlacement.h"
+#include "plot/NumberText.h"
 
 namespace {
 
@@ -74,35 +75,12 @@ int DecimalsFor(double step) {
                       6);
 }
 
-QString Number(double value, int decimals) {
-    // A tick at 0 reads "0", never "-0".
-    if (std::fabs(value) < 0.5 * std::pow(10.0, -decimals)) {
-        value = 0.0;
-    }
-    return QString::number(value, 'f', decimals);
-}
-
-// A whole number with thin groups of three: 1,000,000.
-QString Grouped(int64_t value) {
-    QString digits = QString::number(value < 0 ? -value : value);
-    for (auto at = digits.size() - 3; at > 0; at -= 3) {
-        digits.insert(at, ',');
-    }
-    return value < 0 ? "-" + digits : digits;
-}
-
-QString Signed(double value, int decimals) {
-    return (value > 0.0   ? "+"
-            : value < 0.0 ? "\u2212"
-                          : "") +
-           Number(std::fabs(value), decimals);
-}
-
 // A distance for the scale bar: "500 m", "2 km".
 QString Distance(double metres) {
     return metres >= 1000.0
-               ? Number(metres / 1000.0, DecimalsFor(metres / 1000.0)) + " km"
-               : Number(metres, DecimalsFor(metres)) + " m";
+               ? FixedNumber(metres / 1000.0, DecimalsFor(metres / 1000.0)) +
+                     " km"
+               : FixedNumber(metres, DecimalsFor(metres)) + " m";
 }
 
 // Text centred on (x, y) horizontally, its top at y.
@@ -137,7 +115,7 @@ void DrawAxes(QPainter &painter, const TMapView &view, double text) {
         painter.drawLine(QPointF(px, frame.bottom()),
                          QPointF(px, frame.bottom() + tick));
         TextBelow(painter, px, frame.bottom() + tick + 1.0,
-                  Number(x / 1000.0, decimals_x));
+                  FixedNumber(x / 1000.0, decimals_x));
     }
     const double step_y =
         NiceStep(visible.Height() * text * 3.0 / std::max(frame.height(), 1.0));
@@ -149,7 +127,7 @@ void DrawAxes(QPainter &painter, const TMapView &view, double text) {
         const double py = view.ToPixel(0.0, y).y();
         painter.drawLine(QPointF(frame.left() - tick, py),
                          QPointF(frame.left(), py));
-        const QString label = Number(y / 1000.0, decimals_y);
+        const QString label = FixedNumber(y / 1000.0, decimals_y);
         widest = std::max(widest, metrics.horizontalAdvance(label));
         TextLeftOf(painter, frame.left() - tick - 2.0, py, label);
     }
@@ -223,10 +201,7 @@ void DrawSuspectLabels(QPainter &painter, const TMapView &view,
     const double pad = 0.3 * decor.text;
     std::vector<LabelRequest> requests;
     std::vector<size_t> named;
-    // Fewer names on a small map: about one per label_area pixels.
-    const auto cap = std::clamp<size_t>(
-        static_cast<size_t>(frame.width() * frame.height() / label_area),
-        min_labels, max_labels);
+    const size_t cap = NamesOnMap(frame, decor.max_names);
     for (const size_t k : model.Suspects()) {
         if (requests.size() >= cap) {
             break;
@@ -284,17 +259,24 @@ QString HistogramCaption(const TFigureModel &model, double) {
                       "suspect rule also weighs a station against its "
                       "neighbours: on rough ground the bar is higher.")
                   .arg(model.Header().suspect_threshold)
-                  .arg(Number(counts.scale,
-                              std::max(DecimalsFor(counts.scale) + 1, 3)))
+                  .arg(FixedNumber(counts.scale,
+                                   std::max(DecimalsFor(counts.scale) + 1, 3)))
             : QString("r2 has no spread: no thresholds.");
     if (h.below + h.above > 0) {
-        caption +=
-            QString(" %1 beyond the bins.").arg(Grouped(h.below + h.above));
+        caption += QString(" %1 beyond the bins.")
+                       .arg(GroupedNumber(h.below + h.above));
     }
     return caption;
 }
 
 } // namespace
+
+size_t NamesOnMap(const QRectF &frame, size_t most) {
+    // Fewer names on a small map: about one per label_area pixels.
+    return std::clamp<size_t>(
+        static_cast<size_t>(frame.width() * frame.height() / label_area),
+        std::min(min_labels, most), most);
+}
 
 QFont FigureFont(double pixels, bool bold) {
     static const bool have_family =
@@ -424,7 +406,7 @@ void DrawColourBar(QPainter &painter, const QRectF &frame,
         const double x = bar.center().x() + 0.25 * k * bar.width();
         painter.drawLine(QPointF(x, bar.bottom()),
                          QPointF(x, bar.bottom() + 0.35 * text));
-        QString label = Signed(0.5 * k * bound, decimals);
+        QString label = SignedNumber(0.5 * k * bound, decimals);
         if (k == -2) {
             label = "\u2264 " + label;
         } else if (k == 2) {
@@ -508,8 +490,9 @@ void DrawHistogram(QPainter &painter, const QRectF &frame,
     painter.setFont(FigureFont(text));
     const QFontMetricsF metrics(painter.font());
     painter.setPen(ink);
-    painter.drawText(QPointF(frame.left(), frame.top() + metrics.ascent()),
-                     QString("r2 of %1 stations").arg(Grouped(counts.with_r2)));
+    painter.drawText(
+        QPointF(frame.left(), frame.top() + metrics.ascent()),
+        QString("r2 of %1 stations").arg(GroupedNumber(counts.with_r2)));
     if (h.counts.empty()) {
         painter.drawText(QPointF(frame.left(), frame.top() + 2.5 * text),
                          "No station has a leave-one-out residual.");
@@ -551,7 +534,7 @@ void DrawHistogram(QPainter &painter, const QRectF &frame,
                          QPointF(plot.right(), py(c)));
         painter.setPen(ink);
         TextLeftOf(painter, plot.left() - 0.4 * text, py(c),
-                   Grouped(static_cast<int64_t>(c)));
+                   GroupedNumber(static_cast<int64_t>(c)));
     }
     // Bars, each in the colour of its middle.
     const double width = h.BinWidth();
@@ -579,7 +562,7 @@ void DrawHistogram(QPainter &painter, const QRectF &frame,
         painter.drawLine(QPointF(px(v), plot.bottom()),
                          QPointF(px(v), plot.bottom() + 0.35 * text));
         TextBelow(painter, px(v), plot.bottom() + 0.45 * text,
-                  Signed(v, decimals));
+                  SignedNumber(v, decimals));
     }
     // The thresholds, and how many stations lie beyond each.
     if (std::isfinite(h.lower_threshold) && std::isfinite(h.upper_threshold)) {
@@ -591,12 +574,12 @@ void DrawHistogram(QPainter &painter, const QRectF &frame,
         }
         painter.setPen(ink);
         const int d = std::max(DecimalsFor(counts.scale), 2);
-        const QString lower =
-            QString("%1 below %2")
-                .arg(Grouped(h.beyond_lower), Signed(h.lower_threshold, d));
-        const QString upper =
-            QString("%1 above %2")
-                .arg(Grouped(h.beyond_upper), Signed(h.upper_threshold, d));
+        const QString lower = QString("%1 below %2")
+                                  .arg(GroupedNumber(h.beyond_lower),
+                                       SignedNumber(h.lower_threshold, d));
+        const QString upper = QString("%1 above %2")
+                                  .arg(GroupedNumber(h.beyond_upper),
+                                       SignedNumber(h.upper_threshold, d));
         const double y = frame.top() + 1.6 * text + metrics.ascent();
         painter.drawText(
             QPointF(std::max(frame.left(),
@@ -628,7 +611,7 @@ QString TitleText(const TFigureModel &model) {
         return file;
     }
     return QString("%1 \u2014 stopped after %2 of %3 stations")
-        .arg(file, Grouped(c.read), Grouped(c.Stations()));
+        .arg(file, GroupedNumber(c.read), GroupedNumber(c.Stations()));
 }
 
 QString ParametersText(const TFigureModel &model) {
@@ -648,17 +631,20 @@ QString CountsText(const TFigureModel &model) {
     QString text =
         QString("%1 stations \u00b7 %2 estimated \u00b7 %3 blank \u00b7 "
                 "%4 skipped")
-            .arg(Grouped(c.Stations()), Grouped(c.estimated), Grouped(c.blank),
-                 Grouped(c.skipped));
+            .arg(GroupedNumber(c.Stations()), GroupedNumber(c.estimated),
+                 GroupedNumber(c.blank), GroupedNumber(c.skipped));
     if (c.duplicates > 0) {
-        text += QString(" \u00b7 %1 duplicates").arg(Grouped(c.duplicates));
+        text +=
+            QString(" \u00b7 %1 duplicates").arg(GroupedNumber(c.duplicates));
     }
     if (c.not_reached > 0) {
-        text += QString(" \u00b7 %1 not reached").arg(Grouped(c.not_reached));
+        text +=
+            QString(" \u00b7 %1 not reached").arg(GroupedNumber(c.not_reached));
     }
-    text += QString(" \u00b7 %1 suspects").arg(Grouped(c.suspects));
+    text += QString(" \u00b7 %1 suspects").arg(GroupedNumber(c.suspects));
     if (std::isfinite(c.RmsR2())) {
-        text += QString(" \u00b7 RMS r2 %1 mGal").arg(Number(c.RmsR2(), 3));
+        text +=
+            QString(" \u00b7 RMS r2 %1 mGal").arg(FixedNumber(c.RmsR2(), 3));
     }
     return text;
 }

@@ -26,11 +26,16 @@ QFont FigureFont(double pixels, bool bold = false);
 // rest are ringed only.
 inline constexpr size_t max_labels = 40;
 
+// The names a map in `frame` (pixels) has room for: one per few thousand
+// square pixels, at least a few, at most `most`.
+size_t NamesOnMap(const QRectF &frame, size_t most = max_labels);
+
 // What the map shows besides the stations.
 struct MapDecor {
     double text = 13.0;    // pixels, of tick labels and names
     int64_t selected = -1; // station highlighted (the window's choice)
     bool axes = true;      // ticks in kilometres, scale bar, north arrow
+    size_t max_names = max_labels; // suspects named at most (NamesOnMap)
 };
 
 // The map in view.Frame(): background, the dots (`dots` as RenderDots made

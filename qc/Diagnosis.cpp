@@ -146,6 +146,10 @@ double HeightResidualScale(const TQcStations &stations) {
     return mad_to_sigma * Median(std::move(residuals));
 }
 
+bool InDensityCheck(const QcStation &s) {
+    return s.Judged() && !s.suspect && Finite(s.h) && Finite(s.h_estimate);
+}
+
 DensityCheck CheckDensity(const TQcStations &stations, double density) {
     DensityCheck check;
     check.used = density;
@@ -154,8 +158,7 @@ DensityCheck CheckDensity(const TQcStations &stations, double density) {
     for (size_t k = 0; k < stations.Size(); ++k) {
         const QcStation &s = stations[k];
         any_height = any_height || Finite(s.h);
-        if (!s.Judged() || s.suspect || !Finite(s.h) ||
-            !Finite(s.h_estimate)) {
+        if (!InDensityCheck(s)) {
             continue;
         }
         x.push_back(s.h_estimate - s.h);
@@ -181,7 +184,9 @@ DensityCheck CheckDensity(const TQcStations &stations, double density) {
         }
         if (!(mad_to_sigma * Median(deviations) > density_min_height_spread)) {
             check.skipped_because =
-                "the heights do not vary from station to station";
+                "the neighbours predict every height to within " +
+                ShortestNumber(density_min_height_spread) +
+                " m (robust scale), too closely to tell a density";
             return check;
         }
     }
@@ -237,6 +242,7 @@ DensityCheck CheckDensity(const TQcStations &stations, double density) {
     const double variance = static_cast<double>(rss / (sw - 2.0L));
     check.done = true;
     check.slope = b;
+    check.intercept = a;
     check.slope_error = std::sqrt(variance / static_cast<double>(sxx));
     check.density = density + b / slab_gradient;
     check.density_error = check.slope_error / slab_gradient;

@@ -97,6 +97,7 @@ struct DensityCheck {
     std::string skipped_because; // when not done
     int64_t stations = 0;         // the stations regressed
     double slope = qc_none;       // mGal per metre
+    double intercept = qc_none;   // mGal: r2 of a height residual of 0
     double slope_error = qc_none; // its standard error
     double density = qc_none;     // g/cm3 the data prefer
     double density_error = qc_none;
@@ -145,6 +146,10 @@ std::vector<double> SwappedDigitValues(const std::string &text,
 // The robust scale of the good stations' height residuals (kriged height
 // less height), metres; NaN without any.
 double HeightResidualScale(const TQcStations &stations);
+
+// True for a station the density check regresses: judged, not a suspect,
+// with a height and a height estimated from its neighbours.
+bool InDensityCheck(const QcStation &station);
 
 // The robust regression of the density check over `stations` (their r2
 // against h_estimate - h), for a survey reduced with `density`.

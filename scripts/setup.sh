@@ -12,6 +12,7 @@ packages=(
     clang libclang-rt-14-dev
     locales time
     help2man librsvg2-bin gzip desktop-file-utils dpkg-dev file lintian
+    poppler-utils
 )
 
 missing=()

@@ -1366,6 +1366,55 @@ class WindowTest : public QObject {
         QCOMPARE(ReadFile(dir->filePath("survey.dat")), survey);
     }
 
+    void ResultsSaveTheReport() {
+        // A result named as a report would be, so that a report can meet it.
+        PrepareRun(Survey(30));
+        form->txt_out->setText(dir->filePath("result.pdf"));
+        form->btn_calc->click();
+        TResultsWindow *results = form->results_window.get();
+        QVERIFY(results != nullptr);
+        QStringList shown;
+        QString chosen;
+        results->present_error = [&shown](const QString &text) {
+            shown << text;
+        };
+        results->choose_file = [&chosen](const TFileChooserSpec &spec) {
+            return spec.for_writing && spec.default_suffix == "pdf" ? chosen
+                                                                    : QString();
+        };
+
+        chosen = dir->filePath("report.pdf");
+        results->btn_report->click();
+        QVERIFY2(shown.isEmpty(), qPrintable(shown.join('\n')));
+        QVERIFY(ReadFile(chosen).startsWith("%PDF-"));
+
+        // Another extension, or a file of the run, is refused and the file
+        // is left as it was.
+        const QByteArray result = ReadFile(dir->filePath("result.pdf"));
+        QVERIFY(!result.isEmpty());
+        struct Case {
+            const char *name;
+            QString path;
+            const char *says;
+        };
+        const Case cases[] = {
+            {"not a PDF", dir->filePath("report.txt"), ".pdf"},
+            {"the result", dir->filePath("result.pdf"), "file of the run"},
+            {"the result through ./", dir->path() + "/./result.pdf",
+             "file of the run"},
+        };
+        for (const Case &c : cases) {
+            shown.clear();
+            chosen = c.path;
+            results->btn_report->click();
+            QCOMPARE(shown.size(), 1);
+            QVERIFY2(shown[0].contains(c.says),
+                     qPrintable(QString(c.name) + ": " + shown[0]));
+        }
+        QVERIFY(!QFileInfo::exists(dir->filePath("report.txt")));
+        QCOMPARE(ReadFile(dir->filePath("result.pdf")), result);
+    }
+
     // Leaves a picture of the window in the build folder, for a person to look
     // at.
     void SavesAPictureOfTheWindow() {
