@@ -305,6 +305,9 @@ DemSampler MakeDemSampler(const std::string &path, const RunCrs &crs) {
         }
         DemHeights heights;
         module->sample_dem(path, wkt, x, y, heights);
+        // The sampler's vectors of a million pixel coordinates and GDAL's
+        // blocks, freed, would keep the run's later memory as a read's do.
+        GiveBackReadMemory();
         if (!heights.refusal.ok()) {
             sample.refusal = GisMessage(heights.refusal);
             return sample;

@@ -21,7 +21,7 @@ constexpr double not_a_height = std::numeric_limits<double>::quiet_NaN();
 constexpr int64_t max_window_pixels = int64_t{1} << 20;
 
 // The least block cache sampling runs with, bytes, however small the blocks.
-constexpr int64_t least_block_cache = int64_t{32} << 20;
+constexpr int64_t least_block_cache = int64_t{8} << 20;
 
 // While it lives, GDAL's block cache holds no more than `limit` bytes (never
 // more than it was set to): the tiles are read in rows, and a window reaches
@@ -232,17 +232,17 @@ DemHeights SampleDem(const std::string &path, const std::string &crs_wkt,
     std::vector<std::pair<int64_t, uint32_t>> order;
     order.reserve(x.size());
     out.heights.assign(x.size(), not_a_height);
-    Cell cell;
+    Cell located;
     for (size_t i = 0; i < x.size(); ++i) {
         const double e = px[i], n = py[i];
         px[i] = inverse[0] + inverse[1] * e + inverse[2] * n;
         py[i] = inverse[3] + inverse[4] * e + inverse[5] * n;
-        if (!Locate(px[i], py[i], width, height, cell)) {
+        if (!Locate(px[i], py[i], width, height, located)) {
             ++out.outside;
             continue;
         }
         const int64_t tile =
-            cell.r0 / tile_height * tile_columns + cell.c0 / tile_width;
+            located.r0 / tile_height * tile_columns + located.c0 / tile_width;
         order.emplace_back(tile, static_cast<uint32_t>(i));
     }
     std::sort(order.begin(), order.end());
