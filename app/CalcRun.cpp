@@ -478,6 +478,8 @@ CalcResult TCalcRun::Pass::Passes() {
             end_message = sample.refusal;
             return CalcResult::Refused;
         }
+        outcome.notes.insert(outcome.notes.end(), sample.notes.begin(),
+                             sample.notes.end());
         if (sample.outside > 0) {
             outcome.notes.push_back(
                 std::to_string(sample.outside) + " of " +

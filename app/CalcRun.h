@@ -107,11 +107,13 @@ using InputOpener = std::function<std::unique_ptr<TStationInput>()>;
 
 // Heights from a DEM for stations at (x, y) (metres, the run's coordinates):
 // one per station, NaN outside the DEM or on its nodata, and how many that
-// is; or why the DEM cannot give them (`refusal`, the user's text).
+// is; or why the DEM cannot give them (`refusal`, the user's text). `notes`:
+// what the user should know of it, a line each (the run's notes).
 struct DemSample {
     std::vector<double> heights;
     int64_t outside = 0;
     std::string refusal;
+    std::vector<std::string> notes;
 };
 using DemSampler = std::function<DemSample(const std::vector<double> &x,
                                            const std::vector<double> &y)>;

@@ -293,6 +293,32 @@ void FeedRun(RunInput &input, SurveyInput &survey,
     }
 }
 
+DemSampler MakeDemSampler(const std::string &path, const RunCrs &crs) {
+    return [path, wkt = crs.wkt](const std::vector<double> &x,
+                                 const std::vector<double> &y) {
+        DemSample sample;
+        GisError refusal;
+        const GisModuleApi *module = Module(path, refusal);
+        if (module == nullptr) {
+            sample.refusal = GisMessage(refusal);
+            return sample;
+        }
+        DemHeights heights;
+        module->sample_dem(path, wkt, x, y, heights);
+        // The sampler's vectors of a million pixel coordinates and GDAL's
+        // blocks, freed, would keep the run's later memory as a read's do.
+        GiveBackReadMemory();
+        if (!heights.refusal.ok()) {
+            sample.refusal = GisMessage(heights.refusal);
+            return sample;
+        }
+        sample.heights = std::move(heights.heights);
+        sample.outside = heights.outside + heights.on_nodata;
+        sample.notes = std::move(heights.notes);
+        return sample;
+    };
+}
+
 GeoPackageWritten WriteStationsGeoPackage(
     const std::string &path, const std::string &temporary,
     const TQcStations &stations, const std::string &crs_wkt,

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CalcRun.h"
 #include "app/StationInput.h"
 #include "gis/Coordinates.h"
 #include "gis/GisError.h"
@@ -76,6 +77,11 @@ SurveyPreparation PrepareSurvey(const std::string &path,
 // `input`; the run takes what it needs from `survey`, which must outlive
 // it. A station file on disk is left to the run (as `settings` reads it).
 void FeedRun(RunInput &input, SurveyInput &survey, const RunSettings &settings);
+
+// The heights of the DEM `path` at a run's stations (DemSampler), which lie
+// in `crs` (not known: see SampleDem in gis/DemSampler.h), sampled through
+// the GIS module, loaded when the run asks. A refusal names the file.
+DemSampler MakeDemSampler(const std::string &path, const RunCrs &crs);
 
 // What writing a GeoPackage did: the message of its failure (empty when it
 // succeeded), and the layers of an earlier GeoPackage at the path that the

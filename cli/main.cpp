@@ -1,5 +1,6 @@
 // korvanel-batch: leave-one-out kriging residuals of a station file, from the
 // command line. Runs the window's Calc run with the window's parameters.
+#include <cmath>
 #include <cstdint>
 #include <cerrno>
 #include <cstdio>
@@ -361,6 +362,28 @@ int main(int argc, char **argv) {
                    "a station file (.dat, .txt), a CSV table (.csv) or a "
                    "GeoPackage (.gpkg)")
         ->type_name("PATH");
+    std::string dem;
+    app.add_option("--dem", dem,
+                   "a digital elevation model (any raster GDAL reads, in its "
+                   "own coordinate system): each station's height is "
+                   "compared with it, and a wrong height named as a cause")
+        ->type_name("RASTER");
+    app.add_option("--dem-tolerance", qc.dem_tolerance,
+                   "metres a station's height may lie from the DEM's before "
+                   "it is taken to be wrong")
+        ->type_name("METRES")
+        ->check(CLI::Validator(
+            [](std::string &text) {
+                double metres = 0.0;
+                return CLI::detail::lexical_cast(text, metres) &&
+                               metres > 0.0 && std::isfinite(metres)
+                           ? std::string()
+                           : "the tolerance is a positive number of metres, "
+                             "not '" +
+                                 text + "'";
+            },
+            "", "positive"))
+        ->capture_default_str();
     app.add_flag("--no-qc", no_qc,
                  "the result file only: no sigma, no suspects, no duplicates, "
                  "no companion table");
@@ -511,6 +534,10 @@ int main(int argc, char **argv) {
         return UsageError("--gpkg writes the companion table, which --no-qc "
                           "leaves out");
     }
+    if (!dem.empty() && no_qc) {
+        return UsageError("--dem checks heights in quality control, which "
+                          "--no-qc leaves out");
+    }
     // The outputs, each against the others and the station file, before
     // anything is read. They are put in place in this order, the result
     // last: a new result says the run got to its end.
@@ -555,6 +582,12 @@ int main(int argc, char **argv) {
     qc.enabled = !no_qc;
     const RunOutputs run_outputs =
         AddRunOutputs(outputs, "-o", output, "--csv", qc);
+    for (size_t k = 0; !dem.empty() && k < outputs.Size(); ++k) {
+        if (SameOutputFile(outputs.Path(k), dem)) {
+            return UsageError(outputs.Option(k) + " " + outputs.Path(k) +
+                              " is the DEM named by --dem");
+        }
+    }
     if (!suggest) {
         const OutputProblem problem = outputs.CheckPaths();
         if (!problem.ok()) {
@@ -632,6 +665,9 @@ int main(int argc, char **argv) {
         }
         ApplyReview(input, settings, decisions, {}, std::move(sink));
     }
+    if (!dem.empty()) {
+        input.dem = MakeDemSampler(dem, survey.crs);
+    }
     TCalcRun run(host);
     const RunOutcome outcome = run.Run(settings, input, run_outputs);
     const CalcResult result = outcome.result;
@@ -702,12 +738,14 @@ int main(int argc, char **argv) {
         context.program = program;
         context.version = KORVANEL_VERSION;
         context.station_file = data;
+        context.dem = dem;
         context.result = output;
         context.table = outcome.qc.table_path;
         context.gpkg = gpkg_written ? gpkg : std::string();
         context.plot = plot_written ? plot.path : std::string();
         context.summary = summary_path;
         context.clean = clean_written ? clean_path : std::string();
+        context.report = report_written ? report.path : std::string();
         if (decisions) {
             context.review = ReviewFigures(*decisions, review_path);
         }

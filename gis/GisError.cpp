@@ -243,6 +243,44 @@ const ProblemRow problem_rows[] = {
      }},
     {GisProblem::SourceUnreadable, false, false,
      [](const GisError &error) -> std::string { return error.detail; }},
+    {GisProblem::DemUnreadable, false, false,
+     [](const GisError &error) -> std::string {
+         return "--dem " + error.file + ": cannot be read as a raster. " +
+                error.detail;
+     }},
+    {GisProblem::DemNotPlaced, false, false,
+     [](const GisError &error) -> std::string {
+         return "--dem " + error.file +
+                ": the raster is not georeferenced (it has no geotransform), "
+                "so its pixels cannot be placed under the stations.";
+     }},
+    {GisProblem::DemNoCrs, false, false,
+     [](const GisError &error) -> std::string {
+         return "--dem " + error.file +
+                ": the raster declares no coordinate reference system, so the "
+                "stations cannot be placed on it. Give it one (a .prj file "
+                "beside it, or gdal_edit.py -a_srs).";
+     }},
+    {GisProblem::DemNeedsStationCrs, false, false,
+     [](const GisError &error) -> std::string {
+         return "--dem " + error.file + ": the DEM is in " + error.detail +
+                ", but the stations' coordinate system is not known. Name "
+                "it with --source-crs (and --crs to compute in another).";
+     }},
+    {GisProblem::DemCoversNone, false, false,
+     [](const GisError &error) -> std::string {
+         return "--dem " + error.file + ": the DEM covers none of the " +
+                std::to_string(error.outside + error.on_nodata) +
+                " stations (" + std::to_string(error.outside) +
+                " fall outside it, " + std::to_string(error.on_nodata) +
+                " on its nodata). Check that it is the survey's area and "
+                "that the stations' coordinate system is right.";
+     }},
+    {GisProblem::DemReadFailed, false, false,
+     [](const GisError &error) -> std::string {
+         return "--dem " + error.file + ": reading the raster failed. " +
+                error.detail;
+     }},
 };
 
 const ProblemRow &RowOf(GisProblem problem) {

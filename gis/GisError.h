@@ -48,6 +48,15 @@ enum class GisProblem {
     WriteFailed, // the GeoPackage could not be written (detail: the reason)
     // a source the station reader cannot read (detail: its whole message)
     SourceUnreadable,
+    // the DEM (file: its path)
+    DemUnreadable,      // GDAL reads no raster band from it (detail: why)
+    DemNotPlaced,       // no geotransform places its pixels
+    DemNoCrs,           // it declares no coordinate reference system
+    DemNeedsStationCrs, // a geographic DEM (detail: its CRS's name) and
+                        // stations whose CRS is not known
+    DemCoversNone,      // no station has a height from it (outside,
+                        // on_nodata)
+    DemReadFailed,      // a read failed part way (detail: GDAL's reason)
 };
 
 // The role a field plays in a station; order of the station text format.
@@ -68,6 +77,7 @@ struct GisError {
     int64_t line = 0; // line of a text file, counted from 1; 0 none
     double number = 0.0, limit = 0.0; // a coordinate out of range, its limit
     std::string unit; // the length unit of a CRS that is not in metres
+    int64_t outside = 0, on_nodata = 0; // stations beyond a DEM, on its nodata
 
     bool ok() const { return problem == GisProblem::None; }
 

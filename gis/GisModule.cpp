@@ -1,6 +1,7 @@
 // The GIS module: reading tables and GIS layers, placing coordinates with
-// PROJ and writing GeoPackages, for programs that load it when a run needs
-// it (see GisModule.h). The only code of the programs that links GDAL.
+// PROJ, sampling DEMs and writing GeoPackages, for programs that load it when
+// a run needs it (see GisModule.h). The only code of the programs that links
+// GDAL.
 #include "gis/GisModule.h"
 
 #include <optional>
@@ -188,8 +189,14 @@ void WriteLayer(const GisLayer &layer, GisLayerWritten &written) {
     }
 }
 
+void SampleDemHeights(const std::string &path, const std::string &crs_wkt,
+                      const std::vector<double> &x,
+                      const std::vector<double> &y, DemHeights &heights) {
+    heights = SampleDem(path, crs_wkt, x, y);
+}
+
 const GisModuleApi module_api{gis_module_version, ReadSource, PlaceListed,
-                              WriteLayer};
+                              WriteLayer, SampleDemHeights};
 
 } // namespace
 

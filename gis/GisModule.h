@@ -1,9 +1,9 @@
 // The GIS module: the part of the programs that links GDAL and PROJ, loaded
 // only when a run reads a table or a GIS layer, moves coordinates to another
-// system or writes a GeoPackage. A run on a station file never loads it, so
-// it neither starts nor carries the hundred libraries GDAL brings. It speaks
-// in the records of this folder: a source's stations in, their placing, a
-// layer of points out.
+// system, samples a DEM or writes a GeoPackage. A run on a station file never
+// loads it, so it neither starts nor carries the hundred libraries GDAL brings.
+// It speaks in the records of this folder: a source's stations in, their
+// placing, a layer of points out, a DEM's heights at the stations.
 #pragma once
 
 #include <functional>
@@ -11,13 +11,14 @@
 #include <vector>
 
 #include "gis/Coordinates.h"
+#include "gis/DemSampler.h"
 #include "gis/GeoPackageWriter.h"
 #include "gis/SurveyStations.h"
 #include "gis/TableSource.h"
 
 // Changes whenever GisModuleApi or its records do: a module of another build
 // is refused.
-inline constexpr int gis_module_version = 3;
+inline constexpr int gis_module_version = 4;
 
 // What the module found of a source.
 struct GisSource {
@@ -84,6 +85,11 @@ struct GisModuleApi {
                            TListedStations &stations, GisPlaced &placed);
     // Writes one layer of points.
     void (*write_layer)(const GisLayer &layer, GisLayerWritten &written);
+    // Samples the DEM `path` at the stations (x east, y north in the CRS
+    // `crs_wkt`; empty when not known): SampleDem (gis/DemSampler.h).
+    void (*sample_dem)(const std::string &path, const std::string &crs_wkt,
+                       const std::vector<double> &x,
+                       const std::vector<double> &y, DemHeights &heights);
 };
 
 // The module's one entry point.

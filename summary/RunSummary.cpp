@@ -217,7 +217,8 @@ std::string RunSummaryJson(const RunOutcome &outcome,
                         {"gpkg", Path(context.gpkg)},
                         {"plot", Path(context.plot)},
                         {"summary", Path(context.summary)},
-                        {"clean", Path(context.clean)}};
+                        {"clean", Path(context.clean)},
+                        {"report", Path(context.report)}};
     summary["notes"] = outcome.notes;
     if (context.review) {
         const SummaryReview &review = *context.review;

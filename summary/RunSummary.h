@@ -28,7 +28,7 @@ struct SummaryContext {
     std::string station_file; // as given; "-" is standard input
     std::string dem;          // the DEM's path; empty: none
     // Where the outputs went; empty: not written.
-    std::string result, table, gpkg, plot, summary, clean;
+    std::string result, table, gpkg, plot, summary, clean, report;
     // With --review or --clean.
     std::optional<SummaryReview> review;
 };
