@@ -120,6 +120,39 @@ std::string MostlyBlankText(int64_t met, int64_t with_estimate,
     return text;
 }
 
+// Each suspect's value as the source wrote it (the fifth field of its
+// line), in the order of the suspects: a third reading of the source, of
+// their lines only. Empty texts for a source without lines (a table).
+std::vector<std::string> SuspectValueTexts(TStationInput &source,
+                                           const QcFindings &findings,
+                                           char separator) {
+    const std::vector<size_t> &suspects = findings.suspects.suspects;
+    std::vector<std::string> texts(suspects.size());
+    if (suspects.empty()) {
+        return texts;
+    }
+    std::vector<std::pair<size_t, size_t>> wanted; // station, place in texts
+    for (size_t i = 0; i < suspects.size(); ++i) {
+        wanted.emplace_back(suspects[i], i);
+    }
+    std::sort(wanted.begin(), wanted.end());
+    source.Rewind();
+    InputRecord record;
+    size_t station = 0, next = 0;
+    while (next < wanted.size() && source.Next(record)) {
+        if (!record.is_station) {
+            continue;
+        }
+        while (next < wanted.size() && wanted[next].first == station) {
+            texts[wanted[next].second] =
+                StationValueText(NormaliseLine(record.text, separator));
+            ++next;
+        }
+        ++station;
+    }
+    return texts;
+}
+
 // Folds a station's position into the fingerprint of a pass's positions, so
 // that the second pass can tell it met the stations of the first.
 uint64_t FoldPosition(uint64_t fingerprint, double x, double y) {
@@ -382,6 +415,12 @@ CalcResult TCalcRun::Pass::Passes() {
     InputRecord record;
     uint64_t loaded_positions = 0;
     int64_t &loaded = outcome.loaded;
+    // The stations' heights, for the heights estimated like the values: kept
+    // until the window index can take them; and every station's position,
+    // for a DEM.
+    std::vector<double> height_x, height_y, heights;
+    const bool with_dem = qc.enabled && input.dem;
+    std::vector<double> station_x, station_y;
     {
         source->Rewind();
         CppSQLite3Statement insert = BeginLoad(db);
@@ -393,6 +432,15 @@ CalcResult TCalcRun::Pass::Passes() {
                 loaded_positions = FoldPosition(
                     loaded_positions, record.station.x, record.station.y);
                 ++loaded;
+                if (qc.enabled && record.has_height) {
+                    height_x.push_back(record.station.x);
+                    height_y.push_back(record.station.y);
+                    heights.push_back(record.station.h);
+                }
+                if (with_dem) {
+                    station_x.push_back(record.station.x);
+                    station_y.push_back(record.station.y);
+                }
                 if (record.more_fields) {
                     report.AddWideLine(record.line, record.text,
                                        settings.decimal_separator != ',' &&
@@ -422,6 +470,23 @@ CalcResult TCalcRun::Pass::Passes() {
         return CalcResult::Refused;
     }
     host.StationsLoaded(loaded);
+    if (with_dem) {
+        DemSample sample = input.dem(station_x, station_y);
+        std::vector<double>().swap(station_x);
+        std::vector<double>().swap(station_y);
+        if (!sample.refusal.empty()) {
+            end_message = sample.refusal;
+            return CalcResult::Refused;
+        }
+        if (sample.outside > 0) {
+            outcome.notes.push_back(
+                std::to_string(sample.outside) + " of " +
+                std::to_string(loaded) +
+                " stations lie outside the DEM or on its nodata: they have no "
+                "h_dem.");
+        }
+        findings.dem = std::move(sample.heights);
+    }
     // A result file of another survey is replaced only when the host says so.
     const std::string foreign = ForeignResultQuestion(db, out_path);
     if (!foreign.empty() && !host.ConfirmReplace(foreign)) {
@@ -454,6 +519,16 @@ CalcResult TCalcRun::Pass::Passes() {
         });
     }
     SettlePointTable(db);
+    for (size_t k = 0; k < heights.size(); ++k) {
+        if (workers) {
+            workers->AssignHeight(height_x[k], height_y[k], heights[k]);
+        } else {
+            windows->AssignHeight(height_x[k], height_y[k], heights[k]);
+        }
+    }
+    std::vector<double>().swap(height_x);
+    std::vector<double>().swap(height_y);
+    std::vector<double>().swap(heights);
     if (host.StopRequested()) {
         return CalcResult::Stopped;
     }
@@ -634,6 +709,10 @@ CalcResult TCalcRun::Pass::Passes() {
             Count(findings.stations[k], findings.stations.Name(k));
         }
         CountFindings(outcome.figures, findings.suspects);
+        DiagnoseStations(findings,
+                         SuspectValueTexts(*source, findings,
+                                           settings.decimal_separator),
+                         qc, settings.decimal_separator);
     }
     LookAtStations(index);
     workers.reset();
@@ -641,11 +720,9 @@ CalcResult TCalcRun::Pass::Passes() {
     db.Close();
     out.Close();
     if (qc.enabled && outputs.HasTable()) {
-        std::vector<ExtraColumn> extra = qc.extra_columns;
-        extra.insert(extra.end(), input.extra_columns.begin(),
-                     input.extra_columns.end());
         WriteCompanionTable(set.Stream(outputs.table), set.Path(outputs.table),
-                            findings.stations, extra);
+                            findings.stations,
+                            CompanionExtras(findings, input));
         findings.table_path = set.Path(outputs.table);
     }
     return result;
@@ -685,6 +762,16 @@ void TCalcRun::Pass::LookAtStations(const TPointWindows &index) {
         outcome.notes.push_back(MostlyBlankText(
             figures.read, figures.with_estimate, outcome.suggested));
     }
+}
+
+std::vector<ExtraColumn> CompanionExtras(const QcFindings &qc,
+                                         const RunInput &input) {
+    std::vector<ExtraColumn> columns = input.extra_columns;
+    for (ExtraColumn &column :
+         DiagnosisColumns(qc.stations, qc.diagnosis, qc.dem)) {
+        columns.push_back(std::move(column));
+    }
+    return columns;
 }
 
 bool KeepsOutputs(const RunOutcome &outcome, const RunOutputs &outputs) {

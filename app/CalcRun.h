@@ -105,6 +105,17 @@ double Residual(double estimate, double observed);
 // Opens the source of a run's stations.
 using InputOpener = std::function<std::unique_ptr<TStationInput>()>;
 
+// Heights from a DEM for stations at (x, y) (metres, the run's coordinates):
+// one per station, NaN outside the DEM or on its nodata, and how many that
+// is; or why the DEM cannot give them (`refusal`, the user's text).
+struct DemSample {
+    std::vector<double> heights;
+    int64_t outside = 0;
+    std::string refusal;
+};
+using DemSampler = std::function<DemSample(const std::vector<double> &x,
+                                           const std::vector<double> &y)>;
+
 // Where a run's stations come from: the path the user named (it names the
 // source in messages and is compared with the outputs) and how to open it;
 // without an opener, the path is read as a station text file with the
@@ -115,7 +126,16 @@ struct RunInput {
     // Columns the companion table adds after its own for the source's
     // stations (longitude and latitude, say).
     std::vector<ExtraColumn> extra_columns;
+    // The stations' heights from a DEM, with quality control; none without.
+    DemSampler dem;
 };
+
+struct QcFindings;
+// The columns the companion table and the GeoPackage add after their own:
+// the input's (longitude and latitude), then the diagnosis's. They read
+// `qc` and `input`, which must outlive them.
+std::vector<ExtraColumn> CompanionExtras(const QcFindings &qc,
+                                         const RunInput &input);
 
 // Where a run writes: the result file and, with quality control, the
 // companion table, among the caller's set of outputs (which it checks, starts

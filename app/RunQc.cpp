@@ -66,8 +66,23 @@ QcStation QcRecord(const StationOutcome &outcome) {
         s.estimate_without = e.estimate_without;
         s.sigma = e.sigma;
         s.reach = static_cast<float>(e.reach);
+        s.h_estimate = e.h_estimate;
     }
     return s;
+}
+
+void DiagnoseStations(QcFindings &findings,
+                      const std::vector<std::string> &value_texts,
+                      const QcSettings &settings, char decimal_separator) {
+    DiagnosisOptions options;
+    options.threshold = settings.suspect_threshold;
+    options.density = settings.density;
+    options.dem_tolerance = settings.dem_tolerance;
+    options.have_dem = !findings.dem.empty();
+    options.decimal_separator = decimal_separator;
+    findings.diagnosis =
+        Diagnose(findings.stations, findings.suspects, findings.duplicates,
+                 value_texts, findings.dem, options);
 }
 
 QcStation NotReachedRecord(const InputRecord &record) {

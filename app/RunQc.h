@@ -30,8 +30,10 @@ struct QcSettings {
     double duplicate_distance = 1.0;
     // The companion table's path; empty: beside the result file.
     std::string table_path;
-    // Columns the table adds after its own (longitude and latitude, say).
-    std::vector<ExtraColumn> extra_columns;
+    // The density the survey was reduced with, g/cm3, and how far a height
+    // may lie from a DEM's, metres (see qc/Diagnosis.h).
+    double density = DiagnosisOptions{}.density;
+    double dem_tolerance = DiagnosisOptions{}.dem_tolerance;
 };
 
 // What quality control found in a run.
@@ -41,6 +43,11 @@ struct QcFindings {
     DuplicateFindings duplicates;
     std::string table_path; // where the companion table went; empty: none
     bool checked = false;   // duplicates and suspects were looked for
+    // Why the suspects are wrong, z's calibration, the density check.
+    Diagnosis diagnosis;
+    // Each station's height from a DEM, metres (NaN outside it); empty
+    // without a DEM.
+    std::vector<double> dem;
 };
 
 // The record of a station as the second pass left it.
@@ -52,3 +59,11 @@ QcStation NotReachedRecord(const InputRecord &record);
 // stations again through `windows` with the run's parameters.
 void CheckStations(QcFindings &findings, TPointWindows &windows,
                    const RunParameters &parameters, const QcSettings &settings);
+
+// Says why the suspects of `findings` are wrong, with `value_texts` (each
+// suspect's value as its source wrote it, in the suspects' order; empty
+// texts where unknown), the DEM's heights in findings.dem and the values'
+// decimal separator.
+void DiagnoseStations(QcFindings &findings,
+                      const std::vector<std::string> &value_texts,
+                      const QcSettings &settings, char decimal_separator);

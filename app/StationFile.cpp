@@ -170,6 +170,14 @@ bool ParseStationLine(std::string_view normalised, Station &station,
     return true;
 }
 
+std::string StationValueText(std::string_view normalised) {
+    Fields fields;
+    SplitFields(normalised, fields);
+    if (fields.count < station_fields)
+        return {};
+    return std::string(fields.field[station_fields - 1]);
+}
+
 bool HasThousandsSeparators(std::string_view line) {
     const auto digit = [](char c) { return c >= '0' && c <= '9'; };
     size_t i = 0;

@@ -49,6 +49,10 @@ bool ParseStationLine(std::string_view normalised, Station &station,
                       char decimal_separator, std::string &name,
                       bool *more_fields = nullptr);
 
+// The value field (the fifth) of a normalised line as it is written there,
+// quotes taken off; empty when the line has fewer fields.
+std::string StationValueText(std::string_view normalised);
+
 // True when a line as read (before its commas become blanks) holds a number
 // written with thousands separators: a token of one to three digits followed
 // by groups of a comma and exactly three digits, perhaps a sign before and a

@@ -43,6 +43,10 @@ class TStationWorkers {
     // A window index of the loaded table, for the caller's thread to use
     // while no batch is in hand.
     TPointWindows &Index() { return *windows.front(); }
+    // TPointIndex::AssignHeight on the shared index; before the first batch.
+    void AssignHeight(double x, double y, double h) {
+        index->AssignHeight(x, y, h);
+    }
 
   private:
     void Work(TPointWindows &windows);

@@ -15,8 +15,8 @@
 #include "app/RunReport.h"
 #include "app/RunSettings.h"
 #include "app/StationInput.h"
+#include "app/SurveySource.h"
 #include "cli/BatchHost.h"
-#include "gis/SurveyInput.h"
 #include "platform/FileError.h"
 #include "platform/Locale.h"
 #include "platform/OutputSet.h"
@@ -219,7 +219,8 @@ int main(int argc, char **argv) {
                  "no companion table");
     TableOptions tables;
     std::string gpkg;
-    app.add_option("--columns", tables.columns,
+    std::string columns;
+    app.add_option("--columns", columns,
                    "the fields of a table: x=FIELD,y=FIELD,point=FIELD,"
                    "h=FIELD,value=FIELD (lon= and lat= for degrees); without "
                    "it common names are recognised")
@@ -359,16 +360,25 @@ int main(int argc, char **argv) {
     }
     // Tables and coordinate systems are read before the run.
     tables.decimal_separator = decimal;
+    tables.encoding = encoding;
+    if (!columns.empty()) {
+        // Parsed here, once: the readers take the roles' fields.
+        tables.columns.emplace();
+        if (const GisError error = ParseColumnsOption(columns, *tables.columns);
+            !error.ok()) {
+            return UsageError(GisMessage(error));
+        }
+    }
     SurveyInput survey;
     survey.read_once_limit = ReadLimit(stdin_limit);
-    const SurveyPreparation prepared =
-        PrepareSurvey(data, tables, encoding, survey);
+    const SurveyPreparation prepared = PrepareSurvey(data, tables, survey);
     for (const std::string &note : prepared.notes) {
         std::fprintf(stderr, "%s\n", note.c_str());
     }
-    if (prepared.status != 0) {
-        std::fprintf(stderr, "error: %s\n", prepared.error.c_str());
-        return prepared.status;
+    if (!prepared.Ready()) {
+        std::fprintf(stderr, "error: %s\n", prepared.Error().c_str());
+        return IsUsageProblem(prepared.refusal.problem) ? exit_usage
+                                                        : exit_failure;
     }
     if (suggest) {
         return Suggest(data, settings.parameters.min_points, survey, encoding);
@@ -397,7 +407,7 @@ int main(int argc, char **argv) {
     if (kept && gpkg_output != npos && outcome.qc.checked) {
         const GeoPackageWritten written = WriteStationsGeoPackage(
             gpkg, outputs.DatabaseTemporary(gpkg_output), outcome.qc.stations,
-            survey);
+            survey.crs.wkt, CompanionExtras(outcome.qc, input));
         if (written.error.empty()) {
             outputs.MarkFinished(gpkg_output);
             kept_layers = written.kept_layers;

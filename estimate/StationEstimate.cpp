@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "kriging/GridLookup.h"
 #include "kriging/Krigging.h"
 #include "store/CppSQLite3.h"
 #include "store/PointTable.h"
@@ -53,10 +54,9 @@ bool Prepare(TKrigging &gridder, const SampleArrays &samples, int32_t count,
 
 // Reads a prepared run at the station, and how sure that value is: the square
 // root of its error variance, and the distance to the farthest sample it used
-// (both NaN when there is none).
+// (both NaN when there is none); `makeup` says which samples made the value.
 double ReadWithSigma(TKrigging &gridder, double station_x, double station_y,
-                     double &sigma, double &reach) {
-    StationMakeup makeup;
+                     StationMakeup &makeup, double &sigma, double &reach) {
     const double value = gridder.ValueAtStation(station_x, station_y, makeup);
     const double variance = gridder.ErrorVariance(station_x, station_y, makeup);
     if (std::isnan(variance)) {
@@ -80,6 +80,60 @@ double ReadWithSigma(TKrigging &gridder, double station_x, double station_y,
     return value;
 }
 
+// The height at the station by the weights of a prepared leave-one-out run
+// read at it (`makeup`), from the window's heights `heights` less the own
+// sample's: the gridder's samples sharing a cell are merged as the cell index
+// merges them (running halving into the first), and the merged heights take
+// the weights its makeup names. NaN when a corner that counts is blank or a
+// sample it uses has no height.
+double HeightAtStation(const TKrigging &gridder, const SampleArrays &samples,
+                       int32_t own_index, const StationMakeup &makeup) {
+    const int32_t count = gridder.sample_count;
+    const GridShape shape{gridder.x_min,  gridder.x_max,  gridder.y_min,
+                          gridder.y_max,  gridder.cell_x, gridder.cell_y,
+                          gridder.n_cols, gridder.n_rows};
+    thread_local std::vector<long double> merged;
+    thread_local std::vector<int32_t> first_of_cell;
+    thread_local std::vector<double> weight;
+    merged.assign(static_cast<size_t>(count), 0.0L);
+    weight.assign(static_cast<size_t>(count), 0.0);
+    first_of_cell.assign(static_cast<size_t>(shape.n_cols) * shape.n_rows, -1);
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t j = i < own_index ? i : i + 1; // the window's sample
+        int32_t c, r;
+        NearestNode(shape, samples.sample_x[j], samples.sample_y[j], c, r);
+        int32_t &first = first_of_cell[static_cast<size_t>(c) * shape.n_rows + r];
+        if (first < 0) {
+            first = i;
+            merged[i] = samples.sample_h[j];
+        } else {
+            merged[first] = (samples.sample_h[j] + merged[first]) * 0.5L;
+        }
+    }
+    for (int32_t k = 0; k < makeup.corners; ++k) {
+        if (makeup.corner_weight[k] == 0.0) {
+            continue;
+        }
+        const NodeMakeup &node = makeup.node[k];
+        if (node.blank) {
+            return std::numeric_limits<double>::quiet_NaN();
+        }
+        for (int32_t n = 1; n <= node.found; ++n) {
+            weight[node.index[n]] += makeup.corner_weight[k] * node.weight[n];
+        }
+    }
+    long double sum = 0.0L;
+    bool any = false;
+    for (int32_t s = 0; s < count; ++s) {
+        if (weight[s] != 0.0) {
+            sum += weight[s] * merged[s];
+            any = true;
+        }
+    }
+    return any ? static_cast<double>(sum)
+               : std::numeric_limits<double>::quiet_NaN();
+}
+
 // The two kriging runs of a station, each read at the station: the value the
 // whole grid would give there, from the only nodes the lookup reads. The
 // second run leaves sample `own_index` out (the others keep their order), and
@@ -97,8 +151,14 @@ void KrigeAtStation(const SampleArrays &samples, int32_t own_index,
     if (!gridder.PrepareGridLeavingOut(own_index)) {
         estimate.refused_without = gridder.refusal;
     } else if (settings.with_sigma) {
-        estimate.estimate_without = ReadWithSigma(
-            gridder, station_x, station_y, estimate.sigma, estimate.reach);
+        StationMakeup makeup;
+        estimate.estimate_without =
+            ReadWithSigma(gridder, station_x, station_y, makeup,
+                          estimate.sigma, estimate.reach);
+        if (!samples.sample_h.empty()) {
+            estimate.h_estimate =
+                HeightAtStation(gridder, samples, own_index, makeup);
+        }
     } else {
         estimate.estimate_without =
             gridder.ValueAtStation(station_x, station_y);
@@ -245,6 +305,7 @@ bool Gather(Windows &windows, double centre_x, double centre_y, bool own,
     samples.sample_x = std::move(rows.x);
     samples.sample_y = std::move(rows.y);
     samples.sample_z = std::move(rows.u);
+    samples.sample_h = std::move(rows.h);
     samples.sample_count = static_cast<int32_t>(samples.sample_x.size());
 
     own_index = -1;
@@ -277,6 +338,7 @@ void Estimate(Windows &windows, PlanePoint station,
     estimate.n_points = settings.min_points;
     estimate.skip = StationSkip::None;
     estimate.sigma = estimate.reach = std::numeric_limits<double>::quiet_NaN();
+    estimate.h_estimate = std::numeric_limits<double>::quiet_NaN();
     estimate.refused_all = estimate.refused_without = GridRefusal::None;
     try {
         double centre_x, centre_y;

@@ -52,6 +52,10 @@ struct StationEstimate {
     // NaN when there is none.
     double sigma = std::numeric_limits<double>::quiet_NaN();
     double reach = std::numeric_limits<double>::quiet_NaN();
+    // With with_sigma and the window's heights: the station's height
+    // estimated from its neighbours' heights with the weights of its
+    // leave-one-out estimate (metres); NaN when there is none.
+    double h_estimate = std::numeric_limits<double>::quiet_NaN();
 };
 
 // The stations of one search window as parallel arrays, in the order the point
@@ -62,6 +66,9 @@ struct SampleArrays {
     std::vector<double> sample_y;
     std::vector<double> sample_z;
     int32_t sample_count = 0;
+    // The stations' heights, metres (NaN for none), when the store knows
+    // them; else empty.
+    std::vector<double> sample_h;
 };
 
 // Grows the square window centred on (station_x, station_y), asking the point

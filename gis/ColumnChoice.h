@@ -113,7 +113,7 @@ bool RecognisesAnyField(const std::vector<std::string> &fields);
 
 // True when there are at least five fields and every recognised one stands at
 // its place in the station text format (planar x, y, point, h, value first):
-// a delimited file with such a header reads by position, as it always did.
+// a delimited file with such a header reads by position, as a station file.
 bool RecognisedInStationOrder(const std::vector<std::string> &fields);
 
 // True when the first five fields are recognised, in this order, as planar x,

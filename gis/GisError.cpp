@@ -67,111 +67,203 @@ const char *RoleName(ColumnRole role) {
     return "?";
 }
 
-std::string GisMessage(const GisError &error) {
-    const std::string file = error.file.empty() ? "" : error.file + ": ";
-    const std::string role = RoleName(error.role);
-    const std::string fields = " Fields: " + Joined(error.fields) + ".";
-    switch (error.problem) {
-    case GisProblem::None:
-        return {};
-    case GisProblem::ColumnsSyntax:
-        return "--columns: \"" + error.detail +
-               "\" is not ROLE=FIELD (roles: x, y, lon, lat, point, h, "
-               "value).";
-    case GisProblem::UnknownRole:
-        return "--columns: unknown role \"" + error.detail +
-               "\" (roles: x, y, lon, lat, point, h, value).";
-    case GisProblem::DuplicateRole:
-        return "--columns: the " + role + " column is named twice.";
-    case GisProblem::FieldNamedTwice:
-        return "--columns: the field \"" + error.detail +
-               "\" is named for two roles.";
-    case GisProblem::UnknownField:
-        return file + "no field \"" + error.detail + "\" for the " + role +
-               " column named by --columns." + fields;
-    case GisProblem::AmbiguousRole:
-        return file + "more than one field could be the " + role +
-               " column: " + Joined(error.candidates) +
-               ". Choose one with --columns " + role + "=FIELD." + fields;
-    case GisProblem::MissingRole:
-        return file + "no field is recognised as the " + role +
-               " column. Name it with --columns " + role + "=FIELD." + fields;
-    case GisProblem::MixedCoordinates:
-        return file +
-               "one coordinate column is planar and the other is "
-               "longitude or latitude: " +
-               Joined(error.candidates) +
-               ". Name both with --columns x=FIELD,y=FIELD or "
-               "lon=FIELD,lat=FIELD.";
-    case GisProblem::UnrecognisedHeader:
-        return file +
-               "the first line reads as a table's header, but no field in it "
-               "is recognised as x, y, point, h or value. Name them with "
-               "--columns x=FIELD,y=FIELD,value=FIELD." +
-               fields;
-    case GisProblem::CannotOpen:
-        return file + "cannot be read as a table. " + error.detail;
-    case GisProblem::NoLayer:
-        return file + "holds no table.";
-    case GisProblem::LayerNotFound:
-        return file + "has no layer \"" + error.detail +
-               "\". Layers: " + Joined(error.fields) + ".";
-    case GisProblem::SeveralLayers:
-        return file +
-               "holds several layers; choose one with --layer NAME. "
-               "Layers: " +
-               Joined(error.fields) + ".";
-    case GisProblem::NoLayers:
-        return "--layer: " + error.file +
-               " is a text file, which has no layers; --layer chooses among "
-               "the layers of a GeoPackage or another GIS source.";
-    case GisProblem::ReadFailed:
-        return file + "reading failed" + RowText(error.row) + ". " +
-               error.detail;
-    case GisProblem::OpenQuote:
-        return file + "the quote that opens a field in " +
-               Place(error.row, error.line) +
-               " is never closed: every row after it would be read as part "
-               "of that field. Close the quote or remove it.";
-    case GisProblem::NotText:
-        return file + Place(error.row, error.line) + " is not " +
-               (error.detail.empty() ? std::string("UTF-8") : error.detail) +
-               " text. A file saved in another encoding is read with "
-               "--encoding NAME (for example --encoding LATIN1).";
-    case GisProblem::BadCrsText:
-        return error.option + ": \"" + error.detail +
-               "\" is not a coordinate reference system PROJ accepts.";
-    case GisProblem::TargetNotProjected:
-        return error.option + ": " + error.detail +
-               " is not a projected coordinate reference system; the "
-               "kriging needs metres.";
-    case GisProblem::TargetNotMetres:
-        return error.option + ": " + error.detail + " measures in " +
-               error.unit +
-               "; the kriging's distances are metres. Choose a coordinate "
-               "reference system in metres (the same projection often has "
-               "one).";
-    case GisProblem::CrsMismatch:
-        return file +
-               "the coordinate columns are longitude and latitude, but " +
-               error.detail + " is a projected coordinate reference system.";
-    case GisProblem::UnknownSourceCrs:
-        return file +
-               "the coordinates' own reference system is not known, so "
-               "they cannot be taken to " +
-               error.detail + ". Name it with --source-crs.";
-    case GisProblem::TransformFailed:
-        return file + "PROJ cannot transform the station" + RowText(error.row) +
-               ". " + error.detail;
-    case GisProblem::AngleOutOfRange:
-        return file + "the " + error.detail + " " + Number(error.number, 9) +
-               " of the station in " + Place(error.row, error.line) +
-               " lies beyond ±" + Number(error.limit, 6) +
-               "; check its coordinates.";
-    case GisProblem::WriteFailed:
-        return file + "cannot write the GeoPackage. " + error.detail;
+namespace {
+
+std::string FileOf(const GisError &error) {
+    return error.file.empty() ? "" : error.file + ": ";
+}
+
+std::string RoleOf(const GisError &error) { return RoleName(error.role); }
+
+std::string FieldsOf(const GisError &error) {
+    return " Fields: " + Joined(error.fields) + ".";
+}
+
+// Each problem once: whether it is the user's to mend on the command line
+// or by a choice (a usage problem, exit status 2; else the input or the
+// output failed, 1), whether choosing the columns or the coordinate system
+// mends it (the window's column dialog), and its text.
+struct ProblemRow {
+    GisProblem problem;
+    bool usage;
+    bool asks_for_columns;
+    std::string (*text)(const GisError &error);
+};
+
+const ProblemRow problem_rows[] = {
+    {GisProblem::None, false, false,
+     [](const GisError &) -> std::string { return {}; }},
+    {GisProblem::ColumnsSyntax, true, false,
+     [](const GisError &error) -> std::string {
+         return "--columns: \"" + error.detail +
+                "\" is not ROLE=FIELD (roles: x, y, lon, lat, point, h, "
+                "value).";
+     }},
+    {GisProblem::UnknownRole, true, false,
+     [](const GisError &error) -> std::string {
+         return "--columns: unknown role \"" + error.detail +
+                "\" (roles: x, y, lon, lat, point, h, value).";
+     }},
+    {GisProblem::DuplicateRole, true, false,
+     [](const GisError &error) -> std::string {
+         return "--columns: the " + RoleOf(error) + " column is named twice.";
+     }},
+    {GisProblem::FieldNamedTwice, true, true,
+     [](const GisError &error) -> std::string {
+         return "--columns: the field \"" + error.detail +
+                "\" is named for two roles.";
+     }},
+    {GisProblem::UnknownField, false, true,
+     [](const GisError &error) -> std::string {
+         return FileOf(error) + "no field \"" + error.detail + "\" for the " +
+                RoleOf(error) + " column named by --columns." + FieldsOf(error);
+     }},
+    {GisProblem::AmbiguousRole, true, true,
+     [](const GisError &error) -> std::string {
+         return FileOf(error) + "more than one field could be the " +
+                RoleOf(error) + " column: " + Joined(error.candidates) +
+                ". Choose one with --columns " + RoleOf(error) + "=FIELD." +
+                FieldsOf(error);
+     }},
+    {GisProblem::MissingRole, true, true,
+     [](const GisError &error) -> std::string {
+         return FileOf(error) + "no field is recognised as the " +
+                RoleOf(error) + " column. Name it with --columns " +
+                RoleOf(error) + "=FIELD." + FieldsOf(error);
+     }},
+    {GisProblem::MixedCoordinates, true, true,
+     [](const GisError &error) -> std::string {
+         return FileOf(error) +
+                "one coordinate column is planar and the other is "
+                "longitude or latitude: " +
+                Joined(error.candidates) +
+                ". Name both with --columns x=FIELD,y=FIELD or "
+                "lon=FIELD,lat=FIELD.";
+     }},
+    {GisProblem::UnrecognisedHeader, true, false,
+     [](const GisError &error) -> std::string {
+         return FileOf(error) +
+                "the first line reads as a table's header, but no field in it "
+                "is recognised as x, y, point, h or value. Name them with "
+                "--columns x=FIELD,y=FIELD,value=FIELD." +
+                FieldsOf(error);
+     }},
+    {GisProblem::CannotOpen, false, false,
+     [](const GisError &error) -> std::string {
+         return FileOf(error) + "cannot be read as a table. " + error.detail;
+     }},
+    {GisProblem::NoLayer, false, false,
+     [](const GisError &error) -> std::string {
+         return FileOf(error) + "holds no table.";
+     }},
+    {GisProblem::LayerNotFound, true, false,
+     [](const GisError &error) -> std::string {
+         return FileOf(error) + "has no layer \"" + error.detail +
+                "\". Layers: " + Joined(error.fields) + ".";
+     }},
+    {GisProblem::SeveralLayers, true, false,
+     [](const GisError &error) -> std::string {
+         return FileOf(error) +
+                "holds several layers; choose one with --layer NAME. "
+                "Layers: " +
+                Joined(error.fields) + ".";
+     }},
+    {GisProblem::NoLayers, true, false,
+     [](const GisError &error) -> std::string {
+         return "--layer: " + error.file +
+                " is a text file, which has no layers; --layer chooses among "
+                "the layers of a GeoPackage or another GIS source.";
+     }},
+    {GisProblem::ReadFailed, false, false,
+     [](const GisError &error) -> std::string {
+         return FileOf(error) + "reading failed" + RowText(error.row) + ". " +
+                error.detail;
+     }},
+    {GisProblem::OpenQuote, false, false,
+     [](const GisError &error) -> std::string {
+         return FileOf(error) + "the quote that opens a field in " +
+                Place(error.row, error.line) +
+                " is never closed: every row after it would be read as part "
+                "of that field. Close the quote or remove it.";
+     }},
+    {GisProblem::NotText, false, false,
+     [](const GisError &error) -> std::string {
+         return FileOf(error) + Place(error.row, error.line) + " is not " +
+                (error.detail.empty() ? std::string("UTF-8") : error.detail) +
+                " text. A file saved in another encoding is read with "
+                "--encoding NAME (for example --encoding LATIN1).";
+     }},
+    {GisProblem::BadCrsText, true, true,
+     [](const GisError &error) -> std::string {
+         return error.option + ": \"" + error.detail +
+                "\" is not a coordinate reference system PROJ accepts.";
+     }},
+    {GisProblem::TargetNotProjected, true, true,
+     [](const GisError &error) -> std::string {
+         return error.option + ": " + error.detail +
+                " is not a projected coordinate reference system; the "
+                "kriging needs metres.";
+     }},
+    {GisProblem::TargetNotMetres, true, true,
+     [](const GisError &error) -> std::string {
+         return error.option + ": " + error.detail + " measures in " +
+                error.unit +
+                "; the kriging's distances are metres. Choose a coordinate "
+                "reference system in metres (the same projection often has "
+                "one).";
+     }},
+    {GisProblem::CrsMismatch, true, true,
+     [](const GisError &error) -> std::string {
+         return FileOf(error) +
+                "the coordinate columns are longitude and latitude, but " +
+                error.detail + " is a projected coordinate reference system.";
+     }},
+    {GisProblem::UnknownSourceCrs, true, true,
+     [](const GisError &error) -> std::string {
+         return FileOf(error) +
+                "the coordinates' own reference system is not known, so "
+                "they cannot be taken to " +
+                error.detail + ". Name it with --source-crs.";
+     }},
+    {GisProblem::TransformFailed, false, false,
+     [](const GisError &error) -> std::string {
+         return FileOf(error) + "PROJ cannot transform the station" +
+                RowText(error.row) + ". " + error.detail;
+     }},
+    {GisProblem::AngleOutOfRange, false, false,
+     [](const GisError &error) -> std::string {
+         return FileOf(error) + "the " + error.detail + " " +
+                Number(error.number, 9) + " of the station in " +
+                Place(error.row, error.line) + " lies beyond ±" +
+                Number(error.limit, 6) + "; check its coordinates.";
+     }},
+    {GisProblem::WriteFailed, false, false,
+     [](const GisError &error) -> std::string {
+         return FileOf(error) + "cannot write the GeoPackage. " + error.detail;
+     }},
+    {GisProblem::SourceUnreadable, false, false,
+     [](const GisError &error) -> std::string { return error.detail; }},
+};
+
+const ProblemRow &RowOf(GisProblem problem) {
+    for (const ProblemRow &row : problem_rows) {
+        if (row.problem == problem) {
+            return row;
+        }
     }
-    return file + "unknown problem";
+    return problem_rows[0];
+}
+
+} // namespace
+
+std::string GisMessage(const GisError &error) {
+    return RowOf(error.problem).text(error);
+}
+
+bool IsUsageProblem(GisProblem problem) { return RowOf(problem).usage; }
+
+bool AsksForColumns(GisProblem problem) {
+    return RowOf(problem).asks_for_columns;
 }
 
 std::string NoticeMessage(const GisNotice &notice) {
@@ -202,28 +294,4 @@ std::string NoticeMessage(const GisNotice &notice) {
                " more stations that far from the survey's centre.";
     }
     return {};
-}
-
-bool IsUsageProblem(GisProblem problem) {
-    switch (problem) {
-    case GisProblem::ColumnsSyntax:
-    case GisProblem::UnknownRole:
-    case GisProblem::DuplicateRole:
-    case GisProblem::FieldNamedTwice:
-    case GisProblem::AmbiguousRole:
-    case GisProblem::MissingRole:
-    case GisProblem::MixedCoordinates:
-    case GisProblem::UnrecognisedHeader:
-    case GisProblem::LayerNotFound:
-    case GisProblem::SeveralLayers:
-    case GisProblem::NoLayers:
-    case GisProblem::BadCrsText:
-    case GisProblem::TargetNotProjected:
-    case GisProblem::TargetNotMetres:
-    case GisProblem::CrsMismatch:
-    case GisProblem::UnknownSourceCrs:
-        return true;
-    default:
-        return false;
-    }
 }

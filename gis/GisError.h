@@ -8,7 +8,9 @@
 #include <vector>
 
 // What went wrong. The steps fill a GisError with one of these; the caller
-// shows GisMessage(error) once and exits with IsUsageProblem's status.
+// shows GisMessage(error) once, and takes its exit status or dialog from
+// IsUsageProblem and AsksForColumns. One table in GisError.cpp describes
+// each problem.
 enum class GisProblem {
     None,
     // --columns
@@ -44,6 +46,8 @@ enum class GisProblem {
                      // limit, row)
     // the GeoPackage
     WriteFailed, // the GeoPackage could not be written (detail: the reason)
+    // a source the station reader cannot read (detail: its whole message)
+    SourceUnreadable,
 };
 
 // The role a field plays in a station; order of the station text format.
@@ -114,3 +118,8 @@ std::string GisMessage(const GisError &error);
 // make (ambiguous or missing columns, several layers): exit status 2; every
 // other problem is a failure of the input or the output: exit status 1.
 bool IsUsageProblem(GisProblem problem);
+
+// True for a refusal the user mends by choosing the columns or the
+// coordinate system (unknown, ambiguous or missing columns, a CRS that cannot
+// be told or is not accepted): the window asks with its column dialog.
+bool AsksForColumns(GisProblem problem);

@@ -50,7 +50,7 @@ bool NamesOnly(const std::vector<std::string> &fields) {
 } // namespace
 
 bool NamesColumns(const TableOptions &options) {
-    return !options.columns.empty() || options.chosen_columns.has_value();
+    return options.columns.has_value();
 }
 
 bool SourceDecision::UnrecognisedTable() const {

@@ -16,10 +16,10 @@
 #include <ogr_api.h>
 #include <ogr_srs_api.h>
 
-#include "app/StationFile.h"
 #include "gis/GdalSession.h"
 #include "gis/SourceSample.h"
 #include "platform/CodePage.h"
+#include "platform/TextReader.h"
 
 namespace {
 
@@ -27,8 +27,6 @@ namespace {
 constexpr const char *gdal_csv_driver = "CSV";
 
 constexpr std::string_view memory_folder = "/vsimem/korvanel-source/";
-
-constexpr size_t line_count_chunk = size_t{1} << 20; // bytes read at once
 
 // The bytes of a source held in memory (TMemorySource); false for a path
 // of the file system.
@@ -377,33 +375,11 @@ GisError ReadGdalTable(const std::string &path, const SourceDecision &decision,
 } // namespace
 
 size_t CountTextLines(const std::string &path) {
-    // Lines that hold a byte above a blank, each ended by LF or by the end.
-    size_t lines = 0;
-    bool content = false;
-    const auto count = [&](const char *from, const char *to) {
-        for (const char *p = from; p < to; ++p) {
-            if (*p == '\n') {
-                lines += content ? 1 : 0;
-                content = false;
-            } else if (static_cast<unsigned char>(*p) > ' ') {
-                content = true;
-            }
-        }
-    };
     std::string_view held;
     if (HeldBytes(path, held)) {
-        count(held.data(), held.data() + held.size());
-    } else {
-        std::ifstream file(path, std::ios::binary);
-        std::vector<char> chunk(line_count_chunk);
-        while (file) {
-            file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-            count(chunk.data(), chunk.data() + file.gcount());
-        }
-        if (file.bad())
-            return 0;
+        return CountContentLines(held);
     }
-    return lines + (content ? 1 : 0);
+    return CountContentLines(path);
 }
 
 void TableRows::Skip(SkippedRow &&row) {
@@ -459,14 +435,7 @@ SourceDecision DecideSource(const std::string &path,
 GisError ReadTable(const std::string &path, const SourceDecision &decision,
                    const TableOptions &options, TableData &table) {
     table = TableData{};
-    ColumnsOption named;
-    if (options.chosen_columns) {
-        named = *options.chosen_columns;
-    } else if (!options.columns.empty()) {
-        GisError error = ParseColumnsOption(options.columns, named);
-        if (!error.ok())
-            return error;
-    }
+    const ColumnsOption named = options.columns.value_or(ColumnsOption{});
     if (decision.format == TableFormat::Gdal)
         return ReadGdalTable(path, decision, named, options, table);
     if (!options.layer.empty())

@@ -7,21 +7,21 @@
 #include <string>
 #include <vector>
 
-#include "app/StationInput.h"
 #include "gis/ColumnChoice.h"
 #include "gis/GisError.h"
+#include "gis/SurveyStations.h"
 #include "gis/TableRow.h"
 
-// The options of a run that concern tables and coordinates; every text as
-// the user typed it, empty when not given.
+// The options of a run that concern tables and coordinates, as the front
+// end parsed them; a text is empty when not given.
 struct TableOptions {
-    std::string columns;    // --columns: x=FIELD,y=FIELD,point=FIELD,...
+    // The columns the user named (--columns, parsed by ParseColumnsOption,
+    // or the window's column dialog, where field names may hold any
+    // character); none: recognised by name.
+    std::optional<ColumnsOption> columns;
     std::string layer;      // --layer: the layer of a source with several
     std::string source_crs; // --source-crs: the CRS of the coordinates read
     std::string crs;        // --crs: the CRS to compute in
-    // Columns chosen field by field (the window's column dialog), taken as
-    // --columns would be; field names may hold any character there.
-    std::optional<ColumnsOption> chosen_columns;
     // Text encoding of delimited or blank-separated text, as iconv names it
     // (--encoding; empty: UTF-8). Other formats say their own.
     std::string encoding;
@@ -33,7 +33,7 @@ struct TableOptions {
 
 // How a file is read.
 enum class SourceKind {
-    StationText, // the station text format, read as it always was
+    StationText, // the station text format, read by the run itself
     Table,       // fields found by name (ReadTable)
 };
 
@@ -79,12 +79,12 @@ struct SourceDecision {
 //    recognises some columns but not x, y and value is a Delimited table
 //    too, which ReadTable refuses naming what it lacks; unless its
 //    recognised fields stand in the station text format's order
-//    (RecognisedInStationOrder), when it reads by position as it always did;
+//    (RecognisedInStationOrder), when it reads by position, as a station file;
 //  - but a blank-separated header whose first five fields are x y point h
 //    value in this order (IsStationHeader) keeps the file a station text
-//    file, so it reads exactly as it always did;
+//    file, so it reads exactly as a station file without a header;
 //  - every other file is a station text file, and so is one that cannot be
-//    read: the station reader then reports it as before.
+//    read: the station reader then says why.
 // GDAL's CSV driver is never asked, as it opens any text file.
 SourceDecision DecideSource(const std::string &path,
                             const TableOptions &options);

@@ -329,7 +329,7 @@ bool TForm1::PrepareStations(SurveyInput &survey, SurveyPreparation &prepared) {
     table_options.decimal_separator = DecimalSeparator();
     for (;;) {
         survey = SurveyInput{};
-        prepared = PrepareSurvey(path, table_options, std::string(), survey);
+        prepared = PrepareSurvey(path, table_options, survey);
         if (!prepared.AsksForColumns()) {
             break;
         }
@@ -340,21 +340,21 @@ bool TForm1::PrepareStations(SurveyInput &survey, SurveyPreparation &prepared) {
                 ? QString("The first line of %1 names no column that "
                           "Korvanel recognises. Choose which field is which.")
                       .arg(request.file)
-                : QString::fromStdString(prepared.error) +
+                : QString::fromStdString(prepared.Error()) +
                       "\n\nChoose which field is which.";
         request.fields = prepared.fields;
-        if (table_options.chosen_columns) {
-            request.columns = *table_options.chosen_columns;
+        if (table_options.columns) {
+            request.columns = *table_options.columns;
         }
         request.source_crs = table_options.source_crs;
         if (!choose_columns(request)) {
             return false;
         }
-        table_options.chosen_columns = request.columns;
+        table_options.columns = request.columns;
         table_options.source_crs = request.source_crs;
     }
-    if (prepared.status != 0) {
-        present_error(QString::fromStdString(prepared.error));
+    if (!prepared.Ready()) {
+        present_error(QString::fromStdString(prepared.Error()));
         return false;
     }
     return true;

@@ -15,7 +15,7 @@
 
 #include "app/CalcRun.h"
 #include "app/Jobs.h"
-#include "gis/SurveyInput.h"
+#include "app/SurveySource.h"
 #include "gui/ColumnDialog.h"
 #include "platform/OutputSet.h"
 #include "platform/qt/QtDialogs.h"

@@ -85,7 +85,7 @@ else
     [[ "$lines" == "$stations" ]] || Fail "$lines result lines for $stations stations"
     rows=$(($(grep -c . "$work/survey_res.csv" || true) - 1))
     [[ "$rows" == "$stations" ]] || Fail "$rows companion rows for $stations stations"
-    grep -q $',suspect\r$' "$work/survey_res.csv" || Fail "no suspect found in the example survey"
+    grep -q ',suspect,' "$work/survey_res.csv" || Fail "no suspect found in the example survey"
     # The same survey as a CSV table goes through the installed GIS module.
     awk 'BEGIN { print "easting,northing,station,elevation,bouguer" }
          NF == 5 && $1 + 0 == $1 { print $1 "," $2 "," $3 "," $4 "," $5 }' "$survey" >"$work/survey.csv"

@@ -19,8 +19,8 @@ constexpr size_t registry_path_room = 4096;
 // What a database may leave beside its file while it is open.
 constexpr const char *sidecar_suffixes[] = {"-journal", "-wal", "-shm"};
 constexpr const char *part_marker = ".part-";
-// The hidden form that earlier versions gave a GeoPackage being written:
-// ".NAME.PID.N.partial.gpkg".
+// The hidden form of a GeoPackage being written that runs of release 0.1
+// left: ".NAME.PID.N.partial.gpkg".
 constexpr const char *earlier_gpkg_suffix = ".partial.gpkg";
 
 enum SlotState : int { slot_free = 0, slot_busy = 1, slot_held = 2 };

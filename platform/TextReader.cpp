@@ -314,3 +314,51 @@ bool TTextReader::ReadLine(std::string &line) {
     line.assign(view);
     return true;
 }
+
+namespace {
+
+// Counts the lines with content in [from, to), carrying a line's state from
+// one piece of a file to the next.
+struct LineCounter {
+    size_t lines = 0;
+    bool content = false;
+    void Count(const char *from, const char *to) {
+        for (const char *p = from; p < to; ++p) {
+            if (*p == '\n') {
+                lines += content ? 1 : 0;
+                content = false;
+            } else if (static_cast<unsigned char>(*p) > ' ') {
+                content = true;
+            }
+        }
+    }
+    size_t Total() const { return lines + (content ? 1 : 0); }
+};
+
+} // namespace
+
+size_t CountContentLines(std::string_view bytes) {
+    LineCounter counter;
+    counter.Count(bytes.data(), bytes.data() + bytes.size());
+    return counter.Total();
+}
+
+size_t CountContentLines(const std::string &path) {
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) {
+        return 0;
+    }
+    LineCounter counter;
+    std::vector<char> chunk(read_chunk);
+    for (;;) {
+        const ssize_t got = ::read(descriptor, chunk.data(), chunk.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            ::close(descriptor);
+            return got < 0 ? 0 : counter.Total();
+        }
+        counter.Count(chunk.data(), chunk.data() + got);
+    }
+}

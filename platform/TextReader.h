@@ -12,6 +12,13 @@
 
 #include "platform/FileError.h"
 
+// The lines of `bytes` that hold something above a blank, each ended by LF or
+// by the end: at least as many as the file's rows or station lines, counted
+// in a fast pass to reserve room for them.
+size_t CountContentLines(std::string_view bytes);
+// The same for the file at `path`; 0 when it cannot be read.
+size_t CountContentLines(const std::string &path);
+
 // A text file is not valid text in its encoding (UTF-8 unless the user
 // named another). The text is always the same; `line` (counted from 1, as line
 // ends are read) tells where the invalid bytes are, and `encoding` names the

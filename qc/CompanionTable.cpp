@@ -50,6 +50,60 @@ std::string SystemReason(int error) {
 
 } // namespace
 
+ExtraColumn NumberColumn(std::string name,
+                         std::function<double(size_t)> value) {
+    return {std::move(name), false, [value = std::move(value)](size_t k) {
+                CompanionCell cell;
+                const double v = value(k);
+                if (v == v) {
+                    cell.kind = CompanionCell::Kind::Real;
+                    cell.real = v;
+                }
+                return cell;
+            }};
+}
+
+std::vector<ExtraColumn> DiagnosisColumns(const TQcStations &stations,
+                                          const Diagnosis &diagnosis,
+                                          const std::vector<double> &dem) {
+    const auto dem_of = [&dem](size_t k) {
+        return k < dem.size() ? dem[k] : qc_none;
+    };
+    const auto found = [&diagnosis](size_t k) { return diagnosis.Of(k); };
+    std::vector<ExtraColumn> columns;
+    columns.push_back(NumberColumn("z_cal", [&stations, &diagnosis](size_t k) {
+        return stations[k].Z() / diagnosis.z_calibration;
+    }));
+    columns.push_back(NumberColumn("h_dem", dem_of));
+    columns.push_back(NumberColumn("dh", [&stations, dem_of](size_t k) {
+        return stations[k].h - dem_of(k);
+    }));
+    columns.push_back(NumberColumn("h_estimate", [&stations](size_t k) {
+        return stations[k].h_estimate;
+    }));
+    columns.push_back({"cause", true, [found](size_t k) {
+                           CompanionCell cell;
+                           if (const StationDiagnosis *d = found(k)) {
+                               cell.kind = CompanionCell::Kind::Text;
+                               cell.text = CauseName(d->cause);
+                           }
+                           return cell;
+                       }});
+    columns.push_back(NumberColumn("fix_value", [found](size_t k) {
+        const StationDiagnosis *d = found(k);
+        return d ? d->fix_value : qc_none;
+    }));
+    columns.push_back(NumberColumn("fix_h", [found](size_t k) {
+        const StationDiagnosis *d = found(k);
+        return d ? d->fix_h : qc_none;
+    }));
+    columns.push_back(NumberColumn("r2_fixed", [found](size_t k) {
+        const StationDiagnosis *d = found(k);
+        return d ? d->r2_fixed : qc_none;
+    }));
+    return columns;
+}
+
 const char *StatusText(QcStatus status) {
     switch (status) {
     case QcStatus::Ok:
@@ -182,7 +236,7 @@ void WriteCompanionTable(TFileReplacement &file, const std::string &path,
         }
         for (const ExtraColumn &column : extra) {
             text += ',';
-            text += ShortestNumber(column.value(k));
+            text += CellText(column.cell(k));
         }
         text += csv_line_end;
         if (text.size() > (size_t{1} << 16)) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/FileReplacement.h"
+#include "qc/Diagnosis.h"
 #include "qc/QcStation.h"
 
 // The columns, in their order.
@@ -40,12 +41,31 @@ struct CompanionCell {
     int64_t integer = 0;
 };
 
-// A column a caller adds after the others (longitude and latitude, say): its
-// name and its number for station k (NaN for none).
+// A column added after the table's own (longitude and latitude, what the
+// diagnosis found): its name, whether its cells are text (else numbers), and
+// its cell for station k.
 struct ExtraColumn {
     std::string name;
-    std::function<double(size_t)> value;
+    bool text = false;
+    std::function<CompanionCell(size_t)> cell;
 };
+
+// A column of numbers: `value(k)` for station k, NaN for none (an empty
+// cell).
+ExtraColumn NumberColumn(std::string name, std::function<double(size_t)> value);
+
+// The names of the columns the diagnosis adds, in their order.
+inline constexpr const char *diagnosis_columns[] = {
+    "z_cal", "h_dem", "dh", "h_estimate", "cause", "fix_value", "fix_h",
+    "r2_fixed"};
+
+// The columns the diagnosis adds, in their order: z_cal (z over the
+// calibration), h_dem and dh (with a DEM: `dem`, one height per station),
+// h_estimate (the neighbours' kriged height), cause, fix_value, fix_h and
+// r2_fixed. `stations` and `diagnosis` (and `dem`) must outlive the columns.
+std::vector<ExtraColumn> DiagnosisColumns(const TQcStations &stations,
+                                          const Diagnosis &diagnosis,
+                                          const std::vector<double> &dem);
 
 // The row of station k, cells in the order of companion_columns.
 std::vector<CompanionCell> CompanionRow(const TQcStations &stations, size_t k);

@@ -38,6 +38,9 @@ struct QcStation {
                                                  // sample its leave-one-out
                                                  // estimate used
     int32_t n = -1; // stations counted in the final window; -1 unknown
+    // The station's height estimated from its neighbours' heights with the
+    // weights of its leave-one-out estimate, metres; NaN when there is none.
+    double h_estimate = qc_none;
     QcStatus status = QcStatus::Skipped;
     bool suspect = false;
 

@@ -210,6 +210,18 @@ SuspectFindings FindSuspects(TQcStations &stations, TReestimator &reestimator,
                              std::max(StationReach(stations[k]), StationReach(stations[c])));
             });
         if (rough) {
+            // The scale of the ground it shares: the local scale of the
+            // station beside it that was let go standing out more.
+            double ground = 0.0;
+            cleared_grid.Within(stations[k].x, stations[k].y,
+                                std::max(StationReach(stations[k]), widest),
+                                [&](size_t c) {
+                                    if (cleared_at[c] >= key &&
+                                        local_scale.count(c) > 0) {
+                                        ground = std::max(ground, local_scale[c]);
+                                    }
+                                });
+            local_scale[k] = ground;
             state[k] = cleared;
             cleared_at[k] = key;
             cleared_grid.Insert(k);
@@ -276,5 +288,20 @@ SuspectFindings FindSuspects(TQcStations &stations, TReestimator &reestimator,
     std::stable_sort(
         findings.suspects.begin(), findings.suspects.end(),
         [&](size_t a, size_t b) { return measure(a) > measure(b); });
+    for (const size_t k : findings.suspects) {
+        findings.suspect_scales.push_back(std::max(scale, local_scale[k]));
+    }
+    // The stations let go as rough ground that still stand out against the
+    // survey's scale, in file order.
+    for (const auto &[k, at] : cleared_at) {
+        if (state[k] == cleared && measure(k) > threshold) {
+            findings.rough_ground.push_back({k, local_scale[k]});
+        }
+    }
+    std::sort(findings.rough_ground.begin(), findings.rough_ground.end(),
+              [](const SuspectFindings::LetGo &a,
+                 const SuspectFindings::LetGo &b) {
+                  return a.station < b.station;
+              });
     return findings;
 }

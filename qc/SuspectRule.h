@@ -53,8 +53,19 @@ struct SuspectFindings {
     int64_t judged = 0;          // stations with a leave-one-out residual
     int64_t estimated_again = 0; // leave-one-out estimates made again
     int64_t tests = 0;           // stations tested
-    // The suspects, the most extreme first (by |r2_clean - median|).
+    // The suspects, the most extreme first (by |r2_clean - median|), and
+    // the scale each was judged by: the larger of the survey's and its
+    // neighbours' (mGal).
     std::vector<size_t> suspects;
+    std::vector<double> suspect_scales;
+    // The stations that stood out but were let go as rough ground, with the
+    // local scale that let them go (mGal): their neighbours' when tested,
+    // else that of the station beside them that stood out more.
+    struct LetGo {
+        size_t station;
+        double local_scale;
+    };
+    std::vector<LetGo> rough_ground;
 };
 
 // The robust centre and scale of `values`: the median and 1.4826 times the

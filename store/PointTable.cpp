@@ -2,6 +2,7 @@
 #include "store/PointTable.h"
 
 #include <algorithm>
+#include <limits>
 #include <charconv>
 #include <cmath>
 #include <optional>
@@ -400,6 +401,18 @@ void TPointIndex::ReadRows(char separator, bool with_keys) {
     converted_with = separator;
 }
 
+void TPointIndex::AssignHeight(double x, double y, double h) {
+    const int32_t row = FindRow(x, y);
+    if (row < 0)
+        return;
+    if (height.empty())
+        height.assign(static_cast<size_t>(all_rows),
+                      std::numeric_limits<double>::quiet_NaN());
+    double &held = height[static_cast<size_t>(row)];
+    if (held != held)
+        held = h;
+}
+
 void TPointIndex::Stations(std::vector<double> &x, std::vector<double> &y,
                            std::vector<double> &value) const {
     x.clear();
@@ -568,6 +581,11 @@ SquareRows TPointWindows::FetchInSquare(double x, double y, double half_size) {
         rows.x.push_back(index->Field(row, 0));
         rows.y.push_back(index->Field(row, 1));
         rows.u.push_back(index->Field(row, 2));
+    }
+    if (!index->height.empty()) {
+        rows.h.reserve(found.size());
+        for (const int32_t row : found)
+            rows.h.push_back(index->height[static_cast<size_t>(row)]);
     }
     return rows;
 }

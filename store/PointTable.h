@@ -38,6 +38,9 @@ int32_t CountAllStations(CppSQLite3DB &db);
 // Parallel columns of the rows in a square: ascending x, then ascending y.
 struct SquareRows {
     std::vector<double> x, y, u;
+    // The stations' heights (metres; NaN for none), when the window index
+    // was given them (TPointIndex::AssignHeight); else empty.
+    std::vector<double> h;
 };
 
 // The stations of the same square as CountInSquare, in the order the primary
@@ -83,6 +86,10 @@ class TPointIndex {
     int32_t CountAllStations() const { return all_rows; }
     // The row stored at exactly (x, y), in key order; -1 when there is none.
     int32_t FindRow(double x, double y) const;
+    // Gives the row stored at exactly (x, y) the height `h` (metres), unless
+    // it has one already: the first station at a position gives it, as it
+    // gives the value. Not while other threads read the index.
+    void AssignHeight(double x, double y, double h);
     // Every row whose x, y and value read as numbers (metres, mGal), in no
     // particular order: for figures over the whole survey.
     void Stations(std::vector<double> &x, std::vector<double> &y,
@@ -125,6 +132,9 @@ class TPointIndex {
     // `converted_with`; converted false: the text did not convert, and is kept
     // in `unconverted` (key row * 3 + column; none for NULL) to fail again.
     std::vector<double> number[3];
+    // Each row's height, metres (NaN: none), once one was assigned; else
+    // empty.
+    std::vector<double> height;
     std::vector<char> converted[3];
     std::unordered_map<size_t, std::optional<std::string>> unconverted;
     char converted_with = '\0';
@@ -174,6 +184,11 @@ class TPointWindows {
     int32_t CountAllStations() const { return index->all_rows; }
     // The index the queries are answered from.
     const TPointIndex &Index() const { return *index; }
+    // TPointIndex::AssignHeight on an index of its own.
+    void AssignHeight(double x, double y, double h) {
+        if (own_index)
+            own_index->AssignHeight(x, y, h);
+    }
     // As the free function of that name.
     bool StoredPosition(double x, double y, double &stored_x, double &stored_y);
 

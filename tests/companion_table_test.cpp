@@ -174,9 +174,10 @@ TEST(CompanionText, WriterQuotesNamesAndLeavesMissingNumbersEmpty) {
     stations.Add(skipped, "C");
     TempDir dir;
     const std::string path = dir.File("table.csv");
-    WriteCompanionTable(path, stations, {{"lon", [](size_t k) {
-                                              return k == 0 ? -70.5 : qc_none;
-                                          }}});
+    WriteCompanionTable(path, stations,
+                        {NumberColumn("lon", [](size_t k) {
+                            return k == 0 ? -70.5 : qc_none;
+                        })});
     EXPECT_EQ(TempDir::Read(path),
               "point,x,y,h,value,estimate_all,estimate_without,r1,r2,sigma,z,"
               "r2_clean,half_size,n,status,flag,lon\r\n"
@@ -199,7 +200,13 @@ TEST_F(CompanionTable, EveryStationHasARowWithTheColumnsOfItsResultLine) {
     }
     EXPECT_EQ(header, "point,x,y,h,value,estimate_all,estimate_without,r1,r2,"
                       "sigma,z,r2_clean,half_size,n,status,flag");
-    EXPECT_EQ(rows[0].size(), std::size(companion_columns));
+    // The diagnosis's columns follow the table's own.
+    EXPECT_EQ(rows[0].size(),
+              std::size(companion_columns) + std::size(diagnosis_columns));
+    for (size_t c = 0; c < std::size(diagnosis_columns); ++c) {
+        EXPECT_EQ(rows[0][std::size(companion_columns) + c],
+                  diagnosis_columns[c]);
+    }
     EXPECT_EQ(rows[1][0], "P1");
     EXPECT_EQ(Row("Nord \"alt\"")[Column("value")], "1.5");
     EXPECT_EQ(Row("Köln")[Column("x")], "500450");

@@ -78,7 +78,11 @@ TEST(SourceDecision, TextFiles) {
         SCOPED_TRACE(c.name);
         const std::string path = dir.Write("survey.csv", c.content);
         TableOptions options;
-        options.columns = c.columns;
+        if (std::string(c.columns).empty() == false) {
+            ColumnsOption named;
+            ASSERT_TRUE(ParseColumnsOption(c.columns, named).ok());
+            options.columns = named;
+        }
         const SourceDecision decision = DecideSource(path, options);
         EXPECT_EQ(decision.kind, c.kind);
         EXPECT_EQ(decision.format, c.format);

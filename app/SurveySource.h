@@ -1,19 +1,23 @@
-// How the programs take their stations: the station text file as it always
-// read it, or a table or GIS layer read by its column names, with the
-// coordinates placed in the coordinate system the run computes in; and the
-// GeoPackage of a run's stations.
+// How the programs take their stations: the station text file, read by the
+// run itself, or a table or GIS layer read through the GIS module (loaded only
+// then) by its column names, with the coordinates placed in the coordinate
+// system the run computes in; and the GeoPackage of a run's stations.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "app/StationInput.h"
 #include "gis/Coordinates.h"
+#include "gis/GisError.h"
+#include "gis/SurveyStations.h"
 #include "gis/TableSource.h"
 
 struct RunInput;
 struct RunSettings;
 class TQcStations;
+struct ExtraColumn;
 
 // The stations of a run as PrepareSurvey prepared them.
 struct SurveyInput {
@@ -35,37 +39,36 @@ struct SurveyInput {
 
 // What PrepareSurvey did, told in lines the user reads.
 struct SurveyPreparation {
-    int status = 0; // 0; else 2 for a usage problem, 1 for a bad source
-    std::vector<std::string>
-        notes;         // the columns and the CRS taken, rows passed over
-    std::string error; // why it refused (status not 0)
-    GisError refusal;  // the readers' refusal, when they refused
+    // Why it refused; None when the stations are ready. IsUsageProblem and
+    // AsksForColumns (gis/GisError.h) tell the front ends what to do.
+    GisError refusal;
+    std::vector<std::string> notes; // the columns and the CRS taken, rows
+                                    // passed over
     // The fields of the source, when it is a table (or looks like one).
     std::vector<std::string> fields;
     // A delimited text whose header names no column the readers recognise:
     // read as a station file, it would give no station.
     bool columns_unknown = false;
 
+    bool Ready() const { return refusal.ok(); }
+    // The message of the refusal.
+    std::string Error() const { return GisMessage(refusal); }
     // For a file whose header names no column (columns_unknown), the
     // message that says so, naming `path` and the fields; else empty. The
     // batch tool says it when such a file gives no station.
     std::string UnrecognisedHeader(const std::string &path) const;
-
     // True when the user can mend what went wrong by choosing the columns
-    // or the coordinate system: unrecognised, ambiguous or missing columns,
-    // or a CRS that cannot be told or is not accepted.
+    // or the coordinate system (the window's column dialog).
     bool AsksForColumns() const;
 };
 
-// Decides how `path` is read and reads what must be read first (all of it,
-// into `input.bytes`, when it can be read only once). `encoding` (empty:
-// UTF-8) is the text encoding of a station file or a text table. A refusal is
-// status 2
-// for a usage problem (an ambiguous or missing column, an unknown CRS text)
-// and 1 for a source that cannot be read or holds no station.
+// Decides how `path` is read and reads what must be read first: all of it
+// (into `input.bytes`) when it can be read only once; a table or layer,
+// listed; a station file whose coordinates move to another system, listed
+// and placed. `options` carry the encoding (empty: UTF-8) and the decimal
+// separator of a station file or a text table.
 SurveyPreparation PrepareSurvey(const std::string &path,
                                 const TableOptions &options,
-                                const std::string &encoding,
                                 SurveyInput &input);
 
 // Makes a run read its stations from `survey` (listed or held in memory) and
@@ -84,11 +87,11 @@ struct GeoPackageWritten {
 
 // Writes the stations of a finished run with quality control for the
 // GeoPackage `path`: layer "stations", a point in the run's coordinate system
-// for each station, and every column of the companion table (with lon and
-// lat after them for geographic input); an earlier GeoPackage's other layers
-// are kept. The file is built at `temporary` (which must not exist), for the
-// caller to put in place.
-GeoPackageWritten WriteStationsGeoPackage(const std::string &path,
-                                          const std::string &temporary,
-                                          const TQcStations &stations,
-                                          const SurveyInput &input);
+// (`crs_wkt`; empty: undefined) for each station, and every column of the
+// companion table, its own and `extra` (CompanionExtras); an earlier
+// GeoPackage's other layers are kept. The file is built at `temporary`
+// (which must not exist), for the caller to put in place.
+GeoPackageWritten WriteStationsGeoPackage(
+    const std::string &path, const std::string &temporary,
+    const TQcStations &stations, const std::string &crs_wkt,
+    const std::vector<ExtraColumn> &extra);
