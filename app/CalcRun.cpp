@@ -704,7 +704,16 @@ CalcResult TCalcRun::Pass::Passes() {
     // every record is final and counts.
     if (qc.enabled) {
         WhileResponsive(
-            host, [&] { CheckStations(findings, index, parameters, qc); });
+            host, [&] {
+                CheckStations(findings, index, parameters, qc,
+                              [&](double x, double y, double delta) {
+                                  if (workers) {
+                                      workers->ShiftValue(x, y, delta);
+                                  } else {
+                                      windows->ShiftValue(x, y, delta);
+                                  }
+                              });
+            });
         for (size_t k = 0; k < findings.stations.Size(); ++k) {
             Count(findings.stations[k], findings.stations.Name(k));
         }
@@ -770,6 +779,11 @@ std::vector<ExtraColumn> CompanionExtras(const QcFindings &qc,
     for (ExtraColumn &column :
          DiagnosisColumns(qc.stations, qc.diagnosis, qc.dem)) {
         columns.push_back(std::move(column));
+    }
+    if (qc.HasSurveys()) {
+        for (ExtraColumn &column : SurveyColumns(qc.grouping, qc.offsets)) {
+            columns.push_back(std::move(column));
+        }
     }
     return columns;
 }

@@ -15,6 +15,7 @@
 #include "app/RunReport.h"
 #include "app/RunSettings.h"
 #include "app/StationInput.h"
+#include "app/SurveyReport.h"
 #include "app/SurveySource.h"
 #include "cli/BatchHost.h"
 #include "platform/FileError.h"
@@ -214,6 +215,21 @@ int main(int argc, char **argv) {
                    "pair (0: none)")
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
+    std::string survey_from_name;
+    app.add_option("--survey-from-name", survey_from_name,
+                   "the survey of each station: the first match of REGEX in "
+                   "its name, or with auto the name without its trailing "
+                   "digits; offsets between surveys are then estimated")
+        ->type_name("REGEX|auto");
+    app.add_option("--reference-survey", qc.surveys.reference,
+                   "the survey held at 0 (default: the level most stations "
+                   "agree on)")
+        ->type_name("ID");
+    app.add_option("--offset-floor", qc.surveys.offset_floor,
+                   "a survey is shifted when its offset is beyond 3 standard "
+                   "errors and beyond this, mGal")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
     app.add_flag("--no-qc", no_qc,
                  "the result file only: no sigma, no suspects, no duplicates, "
                  "no companion table");
@@ -315,6 +331,18 @@ int main(int argc, char **argv) {
         return UsageError("--encoding: the system knows no encoding named '" +
                           encoding + "' (see iconv --list)");
     }
+    if (!survey_from_name.empty()) {
+        SurveyNamerParse namer = ParseSurveyNamer(survey_from_name);
+        if (!namer.namer) {
+            return UsageError("--survey-from-name: '" + survey_from_name +
+                              "' is not a regular expression: " + namer.error);
+        }
+        if (no_qc) {
+            return UsageError("--survey-from-name groups stations for quality "
+                              "control: it cannot go with --no-qc");
+        }
+        qc.survey_namer = std::move(namer.namer);
+    }
     if (!gpkg.empty() && no_qc) {
         return UsageError("--gpkg writes the companion table, which --no-qc "
                           "leaves out");
@@ -397,6 +425,12 @@ int main(int argc, char **argv) {
     TCalcRun run(host);
     const RunOutcome outcome = run.Run(settings, input, run_outputs);
     const CalcResult result = outcome.result;
+    // Surveys that cannot be used were asked for: nothing is kept.
+    if (const std::string problem = SurveyUsageProblem(outcome.qc, settings.qc);
+        !problem.empty()) {
+        outputs.Abandon();
+        return UsageError(problem);
+    }
 
     // The figure and the GeoPackage join the run's outputs, and all of them
     // take the earlier ones' place together, or none does.
