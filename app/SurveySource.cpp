@@ -351,3 +351,40 @@ GeoPackageWritten WriteStationsGeoPackage(
     }
     return {std::string(), written.kept_layers};
 }
+
+GeoPackageWritten WriteSurveyGeoPackage(const std::string &path,
+                                        const std::string &temporary,
+                                        const std::vector<SurveyPoint> &points,
+                                        const std::string &crs_wkt) {
+    GisError refusal;
+    const GisModuleApi *module = Module(path, refusal);
+    if (module == nullptr) {
+        return {GisMessage(refusal), {}};
+    }
+    GisLayer layer;
+    layer.path = path;
+    layer.temporary = temporary;
+    layer.crs_wkt = crs_wkt;
+    layer.name = stations_layer_name;
+    layer.columns = {{"point", FieldKind::Text},
+                     {"h", FieldKind::Real},
+                     {"value", FieldKind::Real},
+                     {"survey", FieldKind::Text}};
+    layer.rows = points.size();
+    layer.row = [&](size_t k, double &x, double &y,
+                    std::vector<FieldValue> &values) {
+        const SurveyPoint &p = points[k];
+        x = p.x;
+        y = p.y;
+        values.push_back(p.name);
+        values.push_back(p.h);
+        values.push_back(p.value);
+        values.push_back(p.survey.empty() ? FieldValue{} : FieldValue{p.survey});
+    };
+    GisLayerWritten written;
+    module->write_layer(layer, written);
+    if (!written.error.ok()) {
+        return {GisMessage(written.error), {}};
+    }
+    return {std::string(), written.kept_layers};
+}

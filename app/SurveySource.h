@@ -95,3 +95,19 @@ GeoPackageWritten WriteStationsGeoPackage(
     const std::string &path, const std::string &temporary,
     const TQcStations &stations, const std::string &crs_wkt,
     const std::vector<ExtraColumn> &extra);
+
+// A station of a survey written as a layer of its own (a cleaned survey).
+struct SurveyPoint {
+    double x, y, h, value; // h NaN: none
+    std::string name;      // UTF-8
+    std::string survey;
+};
+
+// Writes `points` for the GeoPackage `path` as the layer "stations" (point,
+// h, value, survey) in the coordinate system `crs_wkt`; an earlier
+// GeoPackage's other layers are kept. Built at `temporary`, as
+// WriteStationsGeoPackage.
+GeoPackageWritten WriteSurveyGeoPackage(const std::string &path,
+                                        const std::string &temporary,
+                                        const std::vector<SurveyPoint> &points,
+                                        const std::string &crs_wkt);

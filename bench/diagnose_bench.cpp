@@ -40,9 +40,15 @@ constexpr double most_height_error = 100.0;
 // height error (the kriged height's own error).
 constexpr double value_tolerance = 0.01;
 
-enum class Kind { Sign, Decimal, Digits, Height };
-constexpr Kind kinds[] = {Kind::Sign, Kind::Decimal, Kind::Digits,
-                          Kind::Height};
+// Height: judged against the neighbours' kriged height; HeightDem: against a
+// DEM; HeightOnly: the height column alone is wrong (the value was reduced
+// with the right one), against a DEM.
+enum class Kind { Sign, Decimal, Digits, Height, HeightDem, HeightOnly };
+constexpr Kind kinds[] = {Kind::Sign,   Kind::Decimal,   Kind::Digits,
+                          Kind::Height, Kind::HeightDem, Kind::HeightOnly};
+// The DEM: each station's true height with this much noise (metres, one
+// standard deviation), as a DEM good to about 4 m.
+constexpr double dem_noise = 4.0;
 
 const char *KindName(Kind kind) {
     switch (kind) {
@@ -54,6 +60,10 @@ const char *KindName(Kind kind) {
         return "digits";
     case Kind::Height:
         return "height";
+    case Kind::HeightDem:
+        return "h (DEM)";
+    case Kind::HeightOnly:
+        return "h-only";
     }
     return "";
 }
@@ -67,7 +77,10 @@ Cause CauseOf(Kind kind) {
     case Kind::Digits:
         return Cause::Digits;
     case Kind::Height:
+    case Kind::HeightDem:
         return Cause::Height;
+    case Kind::HeightOnly:
+        return Cause::HeightOnly;
     }
     return Cause::None;
 }
@@ -116,7 +129,9 @@ std::string Written(double value, const std::string &like) {
     return text;
 }
 
-RunOutcome Run(const Survey &survey, const std::vector<Station> &stations) {
+// `dem`: each station's height from a DEM, in file order (empty: none).
+RunOutcome Run(const Survey &survey, const std::vector<Station> &stations,
+               const std::vector<double> &dem = {}) {
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / "korvanel-diagnose-bench";
     std::filesystem::create_directories(folder);
@@ -125,7 +140,22 @@ RunOutcome Run(const Survey &survey, const std::vector<Station> &stations) {
     RunSettings settings;
     settings.parameters = survey.parameters;
     settings.jobs = DefaultJobs();
-    return RunQuietly(data, (folder / "survey_res.dat").string(), settings);
+    QuietHost host;
+    RunInput input;
+    input.path = data;
+    if (!dem.empty()) {
+        input.dem = [&dem](const std::vector<double> &x,
+                           const std::vector<double> &) {
+            DemSample sample;
+            sample.heights = dem;
+            sample.heights.resize(x.size(), qc_none);
+            return sample;
+        };
+    }
+    RunOutputs outputs;
+    outputs.result_path = (folder / "survey_res.dat").string();
+    TCalcRun run(host);
+    return run.Run(settings, input, outputs);
 }
 
 struct Tally {
@@ -167,9 +197,17 @@ void Measure(const Survey &survey, int trials) {
         std::max(min_planted, static_cast<size_t>(planted_share * count));
     for (const Kind kind : kinds) {
         Tally tally;
+        const bool with_dem = kind == Kind::HeightDem || kind == Kind::HeightOnly;
         for (int trial = 1; trial <= trials; ++trial) {
             std::mt19937_64 random(7919 * trial + static_cast<int>(kind));
             std::uniform_real_distribution<double> unit(0.0, 1.0);
+            std::normal_distribution<double> noise(0.0, dem_noise);
+            std::vector<double> dem;
+            if (with_dem) {
+                for (const Station &s : survey.stations) {
+                    dem.push_back(std::stod(s.h) + noise(random));
+                }
+            }
             std::vector<size_t> order(count);
             for (size_t k = 0; k < count; ++k) {
                 order[k] = k;
@@ -234,14 +272,19 @@ void Measure(const Survey &survey, int trials) {
                     }
                     break;
                 }
-                case Kind::Height: {
+                case Kind::Height:
+                case Kind::HeightDem:
+                case Kind::HeightOnly: {
                     const double error =
                         (unit(random) < 0.5 ? -1.0 : 1.0) *
                         (least_height_error +
                          (most_height_error - least_height_error) *
                              unit(random));
                     const double h = std::stod(s.h);
-                    if (std::fabs(gradient * error) >= least) {
+                    if (kind == Kind::HeightOnly) {
+                        s.h = Written(h + error, s.h);
+                        done = true;
+                    } else if (std::fabs(gradient * error) >= least) {
                         s.h = Written(h + error, s.h);
                         s.value = Written(v + gradient * error, s.value);
                         done = true;
@@ -254,12 +297,12 @@ void Measure(const Survey &survey, int trials) {
                         {k, v, std::stod(survey.stations[k].h)});
                 }
             }
-            const RunOutcome run = Run(survey, stations);
+            const RunOutcome run = Run(survey, stations, dem);
             const Diagnosis &d = run.qc.diagnosis;
             for (const Planted &p : planted) {
                 ++tally.planted;
                 const QcStation &q = run.qc.stations[p.k];
-                if (!q.suspect) {
+                if (!q.suspect && kind != Kind::HeightOnly) {
                     continue;
                 }
                 ++tally.found;
@@ -277,7 +320,10 @@ void Measure(const Survey &survey, int trials) {
                 } else if (s->cause == Cause::Ambiguous) {
                     ++tally.ambiguous;
                 } else if (s->cause == CauseOf(kind) &&
-                           (kind == Kind::Height
+                           (kind == Kind::HeightDem || kind == Kind::HeightOnly
+                                ? std::fabs(s->fix_h - p.true_h) <=
+                                      3.0 * dem_noise
+                            : kind == Kind::Height
                                 ? std::fabs(s->fix_h - p.true_h) <=
                                       0.25 * std::fabs(q.h - p.true_h)
                                 : std::fabs(s->fix_value - p.true_value) <=

@@ -222,6 +222,83 @@ void TBatchHost::PrintSummary(std::FILE *to, const RunOutcome &outcome,
     }
 }
 
+namespace {
+
+// A fix as the summary proposes it: the value (and height) that would fit.
+std::string FixText(const StationDiagnosis &found) {
+    std::string text;
+    if (found.fix_value == found.fix_value) {
+        text = "value " + FormatFixed(found.fix_value, 3);
+    }
+    if (found.fix_h == found.fix_h) {
+        text += ", h " + FormatFixed(found.fix_h, 1);
+    }
+    if (found.r2_fixed == found.r2_fixed) {
+        text += " (r2 " + FormatFixed(found.r2_fixed, 3) + ")";
+    }
+    if (found.cause == Cause::Ambiguous && !found.fitting.empty()) {
+        text = "fits " + found.fitting;
+    }
+    return text;
+}
+
+} // namespace
+
+void TBatchHost::PrintDiagnosis(std::FILE *to, const QcFindings &qc,
+                                const RunSettings &settings) const {
+    const Diagnosis &diagnosis = qc.diagnosis;
+    const int64_t rough = diagnosis.Count(Cause::RoughGround);
+    if (rough > 0) {
+        std::fprintf(to,
+                     "Let go as rough ground: %lld (they stood out, but no "
+                     "more than their neighbours vary; rough-ground in the "
+                     "table)\n",
+                     static_cast<long long>(rough));
+    }
+    if (!qc.dem.empty()) {
+        std::fprintf(to,
+                     "Heights farther than %.3g m from the DEM's, the value "
+                     "not a suspect: %lld (height-only in the table); station "
+                     "heights and the DEM are taken to be on the same "
+                     "vertical datum\n",
+                     settings.qc.dem_tolerance,
+                     static_cast<long long>(diagnosis.Count(Cause::HeightOnly)));
+    }
+    if (diagnosis.z_calibration == diagnosis.z_calibration) {
+        std::fprintf(to,
+                     "z calibration: c = %.3g (z_cal = z / c leaves 5%% of "
+                     "the good stations beyond 1.96%s)\n",
+                     diagnosis.z_calibration,
+                     diagnosis.z_calibration > 2.0 || diagnosis.z_calibration < 0.5
+                         ? "; the model's variance is far from the residuals' "
+                           "scatter"
+                         : "");
+    }
+    const DensityCheck &density = diagnosis.density;
+    if (!density.done) {
+        if (!density.skipped_because.empty()) {
+            std::fprintf(to, "Density check skipped: %s\n",
+                         density.skipped_because.c_str());
+        }
+        return;
+    }
+    std::fprintf(to,
+                 "Density check over %lld stations: the residuals prefer "
+                 "%.3f +- %.3f g/cm3 (slope %.5f +- %.5f mGal/m against the "
+                 "height residual); the survey was reduced with %.2f\n",
+                 static_cast<long long>(density.stations), density.density,
+                 density.density_error, density.slope, density.slope_error,
+                 density.used);
+    if (density.differs) {
+        std::fprintf(to,
+                     "  The density the residuals prefer differs from "
+                     "--density %.2f by more than three standard errors: the "
+                     "survey may have been reduced with another density, or "
+                     "the ground's differs.\n",
+                     density.used);
+    }
+}
+
 void TBatchHost::PrintQuality(std::FILE *to, const RunOutcome &outcome,
                               const RunSettings &settings, bool written) const {
     const QcFindings &qc = outcome.qc;
@@ -239,25 +316,43 @@ void TBatchHost::PrintQuality(std::FILE *to, const RunOutcome &outcome,
     } else {
         std::fprintf(to, "Suspects: none can be judged (r2 has no spread)\n");
     }
+    const Diagnosis &diagnosis = qc.diagnosis;
+    if (!suspects.suspects.empty()) {
+        std::string line = "  causes:";
+        for (const Cause cause : all_causes) {
+            const int64_t n = diagnosis.Count(cause);
+            if (n > 0 && cause != Cause::HeightOnly &&
+                cause != Cause::RoughGround) {
+                line += std::string(" ") + CauseName(cause) + " " +
+                        std::to_string(n) + ",";
+            }
+        }
+        line.pop_back();
+        std::fprintf(to, "%s\n", line.c_str());
+    }
     const size_t shown =
         std::min<size_t>(suspects.suspects.size(), max_suspects_shown);
     if (shown > 0) {
-        std::fprintf(to, "  %-12s %14s %14s %10s %8s\n", "station", "x", "y",
-                     "r2", "z");
+        std::fprintf(to, "  %-12s %14s %14s %10s %8s  %-11s %s\n", "station",
+                     "x", "y", "r2", "z", "cause", "proposed fix");
     }
     for (size_t k = 0; k < shown; ++k) {
         const size_t s = suspects.suspects[k];
         const QcStation &station = stations[s];
         const double z = station.Z();
-        std::fprintf(to, "  %-12s %14.2f %14.2f %10.3f %8s\n",
+        const StationDiagnosis *found = diagnosis.Of(s);
+        std::fprintf(to, "  %-12s %14.2f %14.2f %10.3f %8s  %-11s %s\n",
                      std::string(stations.Name(s)).c_str(), station.x,
                      station.y, station.R2(),
-                     z == z ? FormatFixed(z, 2).c_str() : "");
+                     z == z ? FormatFixed(z, 2).c_str() : "",
+                     found != nullptr ? CauseName(found->cause) : "",
+                     found != nullptr ? FixText(*found).c_str() : "");
     }
     if (suspects.suspects.size() > shown) {
         std::fprintf(to, "  ... %zu more in the companion table\n",
                      suspects.suspects.size() - shown);
     }
+    PrintDiagnosis(to, qc, settings);
     const DuplicateFindings &duplicates = qc.duplicates;
     if (!duplicates.positions.empty()) {
         std::fprintf(to, "Positions held by more than one station: %zu\n",

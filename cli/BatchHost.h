@@ -38,6 +38,10 @@ class TBatchHost : public TCalcHost {
     // The findings of quality control: suspects, duplicates, the table.
     void PrintQuality(std::FILE *to, const RunOutcome &outcome,
                       const RunSettings &settings, bool written) const;
+    // Why the suspects are wrong: rough ground, heights against a DEM, z's
+    // calibration, the density check.
+    void PrintDiagnosis(std::FILE *to, const QcFindings &qc,
+                        const RunSettings &settings) const;
     void DrawProgress(bool final);
     void ClearProgressLine();
 

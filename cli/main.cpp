@@ -1,7 +1,9 @@
 // korvanel-batch: leave-one-out kriging residuals of a station file, from the
 // command line. Runs the window's Calc run with the window's parameters.
 #include <cstdint>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -26,6 +28,10 @@
 #include "plot/FigureModel.h"
 #include "plot/OffscreenGui.h"
 #include "qc/SurveyShape.h"
+#include "review/CleanSurvey.h"
+#include "review/ReviewFile.h"
+#include "review/ReviewedInput.h"
+#include "summary/RunSummary.h"
 
 namespace {
 
@@ -77,8 +83,9 @@ bool WritePlot(const PlotRequest &plot, TFileReplacement &file,
     header.suspect_threshold = settings.qc.suspect_threshold;
     try {
         const TOffscreenGui gui;
-        const TFigureModel model(header, outcome.figures, findings.stations,
-                                 findings.suspects, findings.duplicates);
+        TFigureModel model(header, outcome.figures, findings.stations,
+                           findings.suspects, findings.duplicates);
+        model.SetDiagnosis(&findings.diagnosis);
         WriteFigure(file, plot.path, *plot.format, model, plot.size);
     } catch (const FileError &error) {
         std::fprintf(stderr, "%s\n", error.what());
@@ -140,6 +147,67 @@ int Suggest(const std::string &data, int32_t n, SurveyInput &survey,
                 static_cast<long long>(spacing.stations),
                 suggested.reasoning.c_str(), suggested.CommandLine().c_str());
     return exit_success;
+}
+
+// Writes `text` into an output's temporary file and finishes it; `what`
+// names it in the message of a failure.
+bool WriteTextOutput(TFileReplacement &file, const std::string &text,
+                     const char *what) {
+    std::FILE *stream = file.File();
+    int error = 0;
+    if (stream == nullptr ||
+        std::fwrite(text.data(), 1, text.size(), stream) != text.size()) {
+        error = errno != 0 ? errno : EIO;
+    } else {
+        error = file.Finish();
+    }
+    if (error != 0) {
+        file.Abandon();
+        std::fprintf(stderr, "error: %s %s could not be written: %s\n", what,
+                     file.Target().c_str(), std::strerror(error));
+        return false;
+    }
+    return true;
+}
+
+// What a review did, for the summary.
+SummaryReview ReviewFigures(const TReviewDecisions &decisions,
+                            const std::string &path) {
+    SummaryReview review;
+    review.file = path;
+    review.decisions = static_cast<int64_t>(decisions.Rows().size());
+    const ReviewTally &tally = decisions.Tally();
+    review.kept = tally.kept;
+    review.rejected = tally.rejected;
+    review.fixed = tally.fixed;
+    review.levelled = tally.levelled;
+    for (const ReviewRow &row : decisions.Stale()) {
+        review.stale.push_back(StaleText(row));
+    }
+    return review;
+}
+
+void PrintReview(const TReviewDecisions &decisions, const std::string &path) {
+    const ReviewTally &tally = decisions.Tally();
+    std::printf("Review%s%s: %zu decisions; stations kept %lld, rejected %lld, "
+                "fixed %lld, levelled %lld\n",
+                path.empty() ? "" : " ", path.c_str(), decisions.Rows().size(),
+                static_cast<long long>(tally.kept),
+                static_cast<long long>(tally.rejected),
+                static_cast<long long>(tally.fixed),
+                static_cast<long long>(tally.levelled));
+    const std::vector<ReviewRow> stale = decisions.Stale();
+    if (!stale.empty()) {
+        std::printf("  %zu decisions match no station and were not applied "
+                    "(stale):\n",
+                    stale.size());
+        for (size_t k = 0; k < std::min<size_t>(stale.size(), 10); ++k) {
+            std::printf("    %s\n", StaleText(stale[k]).c_str());
+        }
+        if (stale.size() > 10) {
+            std::printf("    ... and %zu more\n", stale.size() - 10);
+        }
+    }
 }
 
 } // namespace
@@ -230,6 +298,32 @@ int main(int argc, char **argv) {
                    "errors and beyond this, mGal")
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
+    app.add_option("--density", qc.density,
+                   "the density the Bouguer anomaly was reduced with, g/cm3 "
+                   "(1.0 to 4.0): gives a wrong height's effect on the value "
+                   "and is checked against the density the residuals prefer")
+        ->type_name("RHO")
+        ->check(CLI::Range(1.0, 4.0))
+        ->capture_default_str();
+    std::string summary_path;
+    app.add_option("--summary", summary_path,
+                   "also write a machine-readable summary of the run "
+                   "(parameters, counts, r2, suspects with cause and fix, "
+                   "duplicates, the density check, the files written) as "
+                   "JSON")
+        ->type_name("PATH.json");
+    std::string review_path, clean_path;
+    app.add_option("--review", review_path,
+                   "apply the decisions of a review file "
+                   "(scope,id,x,y,decision,value,h,note): rejected stations "
+                   "left out, fixed values and heights used, levelled surveys "
+                   "shifted")
+        ->type_name("PATH.csv");
+    app.add_option("--clean", clean_path,
+                   "also write the survey with the review's decisions applied: "
+                   "a station file (.dat, .txt), a CSV table (.csv) or a "
+                   "GeoPackage (.gpkg)")
+        ->type_name("PATH");
     app.add_flag("--no-qc", no_qc,
                  "the result file only: no sigma, no suspects, no duplicates, "
                  "no companion table");
@@ -343,6 +437,16 @@ int main(int argc, char **argv) {
         }
         qc.survey_namer = std::move(namer.namer);
     }
+    if (!summary_path.empty() && no_qc) {
+        return UsageError("--summary tells what quality control found: it "
+                          "cannot go with --no-qc");
+    }
+    CleanForm clean_form = CleanForm::StationText;
+    if (!clean_path.empty() && !CleanFormOf(clean_path, clean_form)) {
+        return UsageError("--clean: a cleaned survey is written as .dat, "
+                          ".txt, .csv or .gpkg, not as '" +
+                          clean_path + "'");
+    }
     if (!gpkg.empty() && no_qc) {
         return UsageError("--gpkg writes the companion table, which --no-qc "
                           "leaves out");
@@ -357,6 +461,17 @@ int main(int argc, char **argv) {
     const size_t plot_output =
         plot.path.empty() ? npos
                           : outputs.Add("--plot", plot.path, OutputForm::Text);
+    const size_t summary_output =
+        summary_path.empty()
+            ? npos
+            : outputs.Add("--summary", summary_path, OutputForm::Text);
+    const size_t clean_output =
+        clean_path.empty()
+            ? npos
+            : outputs.Add("--clean", clean_path,
+                          clean_form == CleanForm::GeoPackage
+                              ? OutputForm::Database
+                              : OutputForm::Text);
     // A pipe, a device or a folder has no name to put a result beside.
     if (output.empty() && !suggest) {
         std::error_code ignored;
@@ -422,6 +537,37 @@ int main(int argc, char **argv) {
     RunInput input;
     input.path = data;
     FeedRun(input, survey, settings);
+    // The review's decisions, applied to the stations as the run reads them;
+    // the cleaned survey is taken from the same reading.
+    std::shared_ptr<TReviewDecisions> decisions;
+    std::unique_ptr<TCleanSurveyWriter> cleaned;
+    if (!review_path.empty() || !clean_path.empty()) {
+        ReviewFile review;
+        if (!review_path.empty()) {
+            review = ReadReviewFile(review_path);
+            if (!review.problems.empty()) {
+                for (const std::string &line :
+                     DescribeProblems(review_path, review.problems)) {
+                    std::fprintf(stderr, "error: %s\n", line.c_str());
+                }
+                std::fprintf(stderr,
+                             "The review file has rows that cannot be "
+                             "taken: nothing was run.\n");
+                return exit_failure;
+            }
+        }
+        decisions = std::make_shared<TReviewDecisions>(std::move(review.rows));
+        ReviewSink sink;
+        if (!clean_path.empty()) {
+            cleaned = std::make_unique<TCleanSurveyWriter>(
+                clean_form, !survey.listed, decimal);
+            sink = [writer = cleaned.get()](const InputRecord &record,
+                                            bool rejected, bool changed) {
+                writer->Take(record, rejected, changed);
+            };
+        }
+        ApplyReview(input, settings, decisions, {}, std::move(sink));
+    }
     TCalcRun run(host);
     const RunOutcome outcome = run.Run(settings, input, run_outputs);
     const CalcResult result = outcome.result;
@@ -456,13 +602,58 @@ int main(int argc, char **argv) {
                                  settings, data);
         failed_output = failed_output || !plot_written;
     }
+    bool clean_written = false;
+    if (kept && clean_output != npos && cleaned) {
+        if (clean_form == CleanForm::GeoPackage) {
+            std::vector<SurveyPoint> points;
+            points.reserve(cleaned->Stations().size());
+            for (const CleanStation &s : cleaned->Stations()) {
+                points.push_back({s.x, s.y, s.h, s.value, s.name, s.survey});
+            }
+            const GeoPackageWritten written = WriteSurveyGeoPackage(
+                clean_path, outputs.DatabaseTemporary(clean_output), points,
+                survey.crs.wkt);
+            if (written.error.empty()) {
+                outputs.MarkFinished(clean_output);
+                clean_written = true;
+            } else {
+                std::fprintf(stderr, "error: %s\n", written.error.c_str());
+            }
+        } else {
+            clean_written = WriteTextOutput(outputs.Stream(clean_output),
+                                            cleaned->Text(),
+                                            "the cleaned survey");
+        }
+        failed_output = failed_output || !clean_written;
+    }
+    bool summary_written = false;
+    if (kept && summary_output != npos) {
+        SummaryContext context;
+        context.program = program;
+        context.version = KORVANEL_VERSION;
+        context.station_file = data;
+        context.result = output;
+        context.table = outcome.qc.table_path;
+        context.gpkg = gpkg_written ? gpkg : std::string();
+        context.plot = plot_written ? plot.path : std::string();
+        context.summary = summary_path;
+        context.clean = clean_written ? clean_path : std::string();
+        if (decisions) {
+            context.review = ReviewFigures(*decisions, review_path);
+        }
+        summary_written = WriteTextOutput(
+            outputs.Stream(summary_output),
+            RunSummaryJson(outcome, settings, context), "the summary");
+        failed_output = failed_output || !summary_written;
+    }
     if (kept) {
         // A failure drops the outputs after it, the result among them.
         const OutputProblem problem = outputs.Publish();
         if (!problem.ok()) {
             std::fprintf(stderr, "error: %s\n", OutputMessage(problem).c_str());
             failed_output = true;
-            kept = gpkg_written = plot_written = false;
+            kept = gpkg_written = plot_written = summary_written =
+                clean_written = false;
         }
     } else {
         outputs.Abandon();
@@ -484,6 +675,15 @@ int main(int argc, char **argv) {
         }
         if (plot_written) {
             std::printf("Picture written to %s\n", plot.path.c_str());
+        }
+        if (decisions) {
+            PrintReview(*decisions, review_path);
+        }
+        if (clean_written) {
+            std::printf("Cleaned survey written to %s\n", clean_path.c_str());
+        }
+        if (summary_written) {
+            std::printf("Summary written to %s\n", summary_path.c_str());
         }
         std::printf("Result written to %s\n", output.c_str());
         return outcome.mostly_blank || failed_output ? exit_failure

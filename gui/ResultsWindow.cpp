@@ -98,6 +98,7 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
     model = std::make_unique<TFigureModel>(results->header, results->figures,
                                            findings.stations, findings.suspects,
                                            findings.duplicates);
+    model->SetDiagnosis(&findings.diagnosis);
     setWindowTitle(
         QString("%1 \u2014 %2")
             .arg(results_caption,
@@ -125,10 +126,11 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
 
     std::vector<size_t> all(findings.stations.Size());
     std::iota(all.begin(), all.end(), size_t{0});
-    suspects_model = new TStationTableModel(findings.stations,
-                                            findings.suspects.suspects, this);
-    stations_model =
-        new TStationTableModel(findings.stations, std::move(all), this);
+    suspects_model =
+        new TStationTableModel(findings.stations, findings.suspects.suspects,
+                               this, &findings.diagnosis);
+    stations_model = new TStationTableModel(findings.stations, std::move(all),
+                                            this, &findings.diagnosis);
     suspects_table = MakeTable(suspects_model, this);
     stations_table = MakeTable(stations_model, this);
 

@@ -8,8 +8,9 @@
 
 namespace {
 
-const char *const headers[] = {"Station", "|r2|",  "r2", "z", "\u03c3",
-                               "r1",      "Value", "x",  "y", "Status"};
+const char *const headers[] = {"Station", "|r2|", "r2", "z",     "Cause",
+                               "Proposed fix", "\u03c3", "r1", "Value",
+                               "x",       "y",    "Status"};
 // Decimals shown per column (mGal to the microgal's tenth, metres to cm).
 constexpr int value_decimals = 3;
 constexpr int z_decimals = 2;
@@ -50,8 +51,10 @@ QString StationDescription(const TQcStations &stations, size_t k) {
 
 TStationTableModel::TStationTableModel(const TQcStations &stations_,
                                        std::vector<size_t> rows_,
-                                       QObject *parent)
-    : QAbstractTableModel(parent), stations(stations_), rows(std::move(rows_)) {
+                                       QObject *parent,
+                                       const Diagnosis *diagnosis_)
+    : QAbstractTableModel(parent), stations(stations_), diagnosis(diagnosis_),
+      rows(std::move(rows_)) {
     sort(AbsR2, Qt::DescendingOrder);
 }
 
@@ -82,6 +85,10 @@ double TStationTableModel::Number(size_t k, int column) const {
         return s.x;
     case Y:
         return s.y;
+    case Fix: {
+        const StationDiagnosis *found = Found(k);
+        return found != nullptr ? found->fix_value : qc_none;
+    }
     default:
         return qc_none;
     }
@@ -94,7 +101,7 @@ QVariant TStationTableModel::data(const QModelIndex &index, int role) const {
     const size_t k = rows[static_cast<size_t>(index.row())];
     const int column = index.column();
     if (role == Qt::TextAlignmentRole) {
-        return column == Name || column == Status
+        return column == Name || column == Status || column == Cause
                    ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
                    : QVariant(Qt::AlignRight | Qt::AlignVCenter);
     }
@@ -106,6 +113,29 @@ QVariant TStationTableModel::data(const QModelIndex &index, int role) const {
         return QString::fromUtf8(stations.Name(k));
     case Status:
         return StatusOf(stations[k]);
+    case Cause: {
+        const StationDiagnosis *found = Found(k);
+        if (found == nullptr) {
+            return QString();
+        }
+        QString text = CauseName(found->cause);
+        if (!found->fitting.empty()) {
+            text += QString(" (%1)").arg(QString::fromStdString(found->fitting));
+        }
+        return text;
+    }
+    case Fix: {
+        const StationDiagnosis *found = Found(k);
+        if (found == nullptr) {
+            return QString();
+        }
+        QString text = Shown(found->fix_value, value_decimals);
+        if (std::isfinite(found->fix_h)) {
+            text += QString(text.isEmpty() ? "h %1" : ", h %1")
+                        .arg(found->fix_h, 0, 'f', 1);
+        }
+        return text;
+    }
     case Z:
         return Shown(Number(k, column), z_decimals);
     case X:
@@ -136,16 +166,21 @@ void TStationTableModel::sort(int column, Qt::SortOrder order) {
         held_stations.push_back(rows[static_cast<size_t>(index.row())]);
     }
     const bool descending = order == Qt::DescendingOrder;
-    if (column == Name || column == Status) {
+    if (column == Name || column == Status || column == Cause) {
+        const auto text = [&](size_t k) {
+            if (column == Name) {
+                return stations.Name(k);
+            }
+            if (column == Status) {
+                return std::string_view(StatusText(stations[k].status));
+            }
+            const StationDiagnosis *found = Found(k);
+            return std::string_view(found != nullptr ? CauseName(found->cause)
+                                                     : "");
+        };
         std::stable_sort(rows.begin(), rows.end(), [&](size_t a, size_t b) {
-            const auto ta =
-                column == Name
-                    ? stations.Name(a)
-                    : std::string_view(StatusText(stations[a].status));
-            const auto tb =
-                column == Name
-                    ? stations.Name(b)
-                    : std::string_view(StatusText(stations[b].status));
+            const auto ta = text(a);
+            const auto tb = text(b);
             return descending ? tb < ta : ta < tb;
         });
     } else {
@@ -181,6 +216,10 @@ void TStationTableModel::sort(int column, Qt::SortOrder order) {
     }
     changePersistentIndexList(held, moved);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+const StationDiagnosis *TStationTableModel::Found(size_t station) const {
+    return diagnosis != nullptr ? diagnosis->Of(station) : nullptr;
 }
 
 int TStationTableModel::RowOf(size_t station) const {

@@ -9,6 +9,7 @@
 #include <QAbstractTableModel>
 #include <QString>
 
+#include "qc/Diagnosis.h"
 #include "qc/QcStation.h"
 
 // A station's name, value, r1, r2, sigma, z and status, a line each.
@@ -18,12 +19,28 @@ class TStationTableModel : public QAbstractTableModel {
     Q_OBJECT
 
   public:
-    enum Column { Name, AbsR2, R2, Z, Sigma, R1, Value, X, Y, Status, Count };
+    enum Column {
+        Name,
+        AbsR2,
+        R2,
+        Z,
+        Cause, // why it stands out (qc/Diagnosis.h)
+        Fix,   // the value (and height) that would fit
+        Sigma,
+        R1,
+        Value,
+        X,
+        Y,
+        Status,
+        Count
+    };
 
     // Rows for the stations `rows` (indices into `stations`, which must
-    // outlive the model), sorted by |r2|, the largest first.
+    // outlive the model), sorted by |r2|, the largest first; the causes and
+    // fixes from `diagnosis` (null: none; it must outlive the model too).
     TStationTableModel(const TQcStations &stations, std::vector<size_t> rows,
-                       QObject *parent = nullptr);
+                       QObject *parent = nullptr,
+                       const Diagnosis *diagnosis = nullptr);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -41,7 +58,10 @@ class TStationTableModel : public QAbstractTableModel {
   private:
     double Number(size_t station, int column) const;
 
+    const StationDiagnosis *Found(size_t station) const;
+
     const TQcStations &stations;
+    const Diagnosis *diagnosis;
     std::vector<size_t> rows;
     std::vector<int32_t> row_of; // by station; -1 for stations not shown
 };

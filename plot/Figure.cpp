@@ -236,7 +236,7 @@ void DrawSuspectLabels(QPainter &painter, const TMapView &view,
         if (!frame.contains(at)) {
             continue;
         }
-        const QString name = QString::fromUtf8(model.Stations().Name(k));
+        const QString name = QString::fromStdString(model.Label(k));
         requests.push_back(
             {at, QSizeF(metrics.horizontalAdvance(name) + 2 * pad,
                         metrics.height())});
@@ -270,7 +270,7 @@ void DrawSuspectLabels(QPainter &painter, const TMapView &view,
         painter.setPen(ink);
         painter.drawText(
             QPointF(box.left() + pad, box.top() + metrics.ascent()),
-            QString::fromUtf8(model.Stations().Name(named[j])));
+            QString::fromStdString(model.Label(named[j])));
     }
 }
 

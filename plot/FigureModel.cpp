@@ -220,3 +220,14 @@ int64_t TFigureModel::Nearest(double x, double y, double within) const {
     }
     return found;
 }
+
+std::string TFigureModel::Label(size_t k) const {
+    std::string label(stations->Name(k));
+    const StationDiagnosis *found =
+        diagnosis != nullptr ? diagnosis->Of(k) : nullptr;
+    if (found != nullptr && found->cause != Cause::None) {
+        label += ' ';
+        label += CauseName(found->cause);
+    }
+    return label;
+}

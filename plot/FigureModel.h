@@ -12,6 +12,7 @@
 #include "estimate/RunParameters.h"
 #include "plot/ColourScale.h"
 #include "plot/MapView.h"
+#include "qc/Diagnosis.h"
 #include "qc/Duplicates.h"
 #include "qc/QcStation.h"
 #include "qc/RunFigures.h"
@@ -89,11 +90,19 @@ class TFigureModel {
     const std::vector<size_t> &Suspects() const { return suspect_list; }
     const std::vector<size_t> &Duplicates() const { return duplicate_list; }
 
+    // Names the suspects' causes on the map; `diagnosis` must outlive the
+    // model (null: names only).
+    void SetDiagnosis(const Diagnosis *found) { diagnosis = found; }
+    // The label of station k on the map: its name, and its cause when one
+    // was found ("LDM005 sign").
+    std::string Label(size_t k) const;
+
     // The station nearest to (x, y), metres, no farther than `within`
     // metres; -1 for none.
     int64_t Nearest(double x, double y, double within) const;
 
   private:
+    const Diagnosis *diagnosis = nullptr;
     FigureHeader header;
     const TQcStations *stations;
     RunFigures counts;

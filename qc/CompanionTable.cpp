@@ -86,6 +86,11 @@ std::vector<ExtraColumn> DiagnosisColumns(const TQcStations &stations,
                            if (const StationDiagnosis *d = found(k)) {
                                cell.kind = CompanionCell::Kind::Text;
                                cell.text = CauseName(d->cause);
+                               // An ambiguous station lists the causes
+                               // that fit it.
+                               if (!d->fitting.empty()) {
+                                   cell.text += " (" + d->fitting + ")";
+                               }
                            }
                            return cell;
                        }});

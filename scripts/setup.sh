@@ -8,7 +8,7 @@ packages=(
     g++ cmake ninja-build make pkg-config
     libsqlite3-dev libgtest-dev libgmock-dev libcli11-dev libbenchmark-dev
     qt6-base-dev qt6-svg-dev libgl-dev fonts-wine fonts-dejavu-core
-    libgdal-dev libproj-dev
+    libgdal-dev libproj-dev nlohmann-json3-dev
     clang libclang-rt-14-dev
     locales time
     help2man librsvg2-bin gzip desktop-file-utils dpkg-dev file lintian

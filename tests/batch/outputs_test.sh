@@ -24,16 +24,46 @@ no_part_files() {  # no temporary file is left in the scratch folder
 awk 'BEGIN { for (k = 0; k < 100; k++) printf "%d %d W%d 1 %d\n", 400000 + (k % 10) * 5000, 7000000 + int(k / 10) * 5000, k, k % 4 }' >"$work/sparse.dat"
 
 # --- Results kept: a run that estimates nothing writes nothing.
-run "$work/sparse.dat" -o "$work/kept.dat" --search-distance 15000 --increment 2500 --cell-size 1000 --plot "$work/kept.png"
+run "$work/sparse.dat" -o "$work/kept.dat" --search-distance 15000 --increment 2500 --cell-size 1000 --plot "$work/kept.png" --summary "$work/kept.json"
 check "a good run of the sparse survey" [ "$status" -eq 0 ]
+check "writes its summary" grep -q '"ended": "completed"' "$work/kept.json"
 before=$(md5sum "$work"/kept.*)
-run "$work/sparse.dat" -o "$work/kept.dat" --plot "$work/kept.png"
+run "$work/sparse.dat" -o "$work/kept.dat" --plot "$work/kept.png" --summary "$work/kept.json"
 check "the same with the defaults fails" [ "$status" -eq 1 ]
 check "and says nothing was written" grep -q "Nothing was written: the earlier files were kept" "$work/out"
 check "nor claims a table was" bash -c "! grep -q 'Companion table written' '$work/out'"
 check "and suggests parameters" grep -q "Parameters that suit the stations' spacing" "$work/err"
 check "every earlier file as it was" [ "$(md5sum "$work"/kept.*)" = "$before" ]
 check "no temporary file left" no_part_files
+
+# --- The options of the diagnosis and the summary.
+for bad in "--density 0.5" "--density 4.5" "--density x" "--summary s.json --no-qc"; do
+    run "$work/survey.dat" -o "$work/bad.dat" $bad
+    check "$bad is a usage error" [ "$status" -eq 2 ]
+done
+check "and writes nothing" [ ! -e "$work/bad.dat" ]
+run "$work/survey.dat" -o "$work/other.dat" --summary "$work/survey.dat"
+check "a summary over the station file is refused" [ "$status" -eq 2 ]
+
+# --- A review and the cleaned survey.
+printf 'scope,id,x,y,decision,value,h,note\nstation,S1,1,2,maybe,,,\n' >"$work/bad_review.csv"
+run "$work/survey.dat" -o "$work/rev.dat" --review "$work/bad_review.csv"
+check "a review file with a bad row fails" [ "$status" -eq 1 ]
+check "naming the file and line" grep -q "bad_review.csv:2: unknown decision 'maybe'" "$work/err"
+check "and runs nothing" [ ! -e "$work/rev.dat" ]
+for bad in "--clean $work/c.xlsx" "--clean $work/survey.dat" "--clean $work/rev.dat"; do
+    run "$work/survey.dat" -o "$work/rev.dat" $bad
+    check "$bad is a usage error" [ "$status" -eq 2 ]
+done
+first=$(awk 'NR == 1 { print $3, $1, $2 }' "$work/survey.dat")
+set -- $first
+printf 'scope,id,x,y,decision,value,h,note\nstation,%s,%s,%s,reject,,,\n' "$1" "$2" "$3" >"$work/review.csv"
+run "$work/survey.dat" -o "$work/rev.dat" --review "$work/review.csv" --clean "$work/clean.csv" --summary "$work/rev.json"
+check "a reviewed run with a cleaned survey succeeds" [ "$status" -eq 0 ]
+check "it counts the rejected station" grep -q "rejected 1," "$work/out"
+check "the cleaned table lacks it" bash -c "! grep -q ',$1,' '$work/clean.csv'"
+check "the cleaned table has the others" [ "$(wc -l <"$work/clean.csv")" -eq "$(wc -l <"$work/survey.dat")" ]
+check "the JSON summary says so" grep -q '"rejected": 1' "$work/rev.json"
 
 # --- Mostly blank: the result is written, exit 1, with the suggestion.
 awk 'BEGIN { for (k = 0; k < 400; k++) printf "%d %d M%d 1 %.3f\n", 300000 + (k % 20) * 1800, 7000000 + int(k / 20) * 1800, k, (k % 20) * 0.3 }' >"$work/mostly.dat"

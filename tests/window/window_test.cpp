@@ -1034,6 +1034,31 @@ class WindowTest : public QObject {
         QVERIFY(QFileInfo::exists(dir->filePath("result.csv")));
     }
 
+    // A suspect's cause and fix are in its row, and on the map beside its
+    // name; a picture of the results is left for a person to look at.
+    void ResultsShowCausesAndFixes() {
+        QByteArray survey = Survey(100);
+        // P46's value (3.8 at column 5, row 4) lost its sign.
+        survey.replace(" P46 350 3.800\n", " P46 350 -3.800\n");
+        PrepareRun(survey);
+        form->btn_calc->click();
+        TResultsWindow *results = form->results_window.get();
+        QVERIFY(results != nullptr);
+        auto *rows =
+            static_cast<TStationTableModel *>(results->suspects_table->model());
+        QVERIFY(rows->rowCount() >= 1);
+        const int row = rows->RowOf(45);
+        QVERIFY(row >= 0);
+        QCOMPARE(rows->index(row, TStationTableModel::Cause).data().toString(),
+                 QString("sign"));
+        QCOMPARE(rows->index(row, TStationTableModel::Fix).data().toString(),
+                 QString("3.800"));
+        QCOMPARE(results->Model().Label(45), std::string("P46 sign"));
+        results->resize(1600, 1000);
+        QVERIFY(QTest::qWaitForWindowExposed(results));
+        QVERIFY(results->grab().save(KORVANEL_RESULTS_PICTURE, "PNG"));
+    }
+
     // Leaves a picture of the window in the build folder, for a person to look
     // at.
     void SavesAPictureOfTheWindow() {
