@@ -8,9 +8,11 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "app/CalcRun.h"
 #include "app/SurveyReport.h"
+#include "summary/RunSummary.h"
 #include "support/FakeCalcHost.h"
 #include "support/FieldRun.h"
 #include "support/TempDir.h"
@@ -128,6 +130,33 @@ TEST(SurveyRun, CompanionTableEndsWithTheSurveyColumns) {
     // Without surveys the table keeps its columns.
     const SurveyRun plain = RunStations(TwoSurveys(5.0), false);
     EXPECT_EQ(plain.table.find(",survey"), std::string::npos);
+}
+
+TEST(SurveyRun, JsonSummaryListsEverySurveyAtItsEnd) {
+    const SurveyRun grouped = RunStations(TwoSurveys(5.0), true);
+    RunSettings settings;
+    // Parsed in the order written: the surveys come last.
+    const nlohmann::ordered_json summary = nlohmann::ordered_json::parse(
+        RunSummaryJson(grouped.outcome, settings, SummaryContext{}));
+    std::string last;
+    for (const auto &item : summary.items()) {
+        last = item.key();
+    }
+    EXPECT_EQ(last, "surveys");
+    const nlohmann::ordered_json &surveys = summary["surveys"];
+    EXPECT_TRUE(surveys["estimated"].get<bool>());
+    ASSERT_EQ(surveys["list"].size(), 2u);
+    const nlohmann::ordered_json &east = surveys["list"][1];
+    EXPECT_EQ(east["name"], "E");
+    EXPECT_TRUE(east["shifted"].get<bool>());
+    EXPECT_NEAR(east["offset"].get<double>(), 5.0, 0.15);
+    EXPECT_EQ(surveys["suspects_removed_by_levelling"],
+              grouped.outcome.qc.suspects_levelled);
+    // Without surveys the key is there, and null.
+    const SurveyRun plain = RunStations(TwoSurveys(5.0), false);
+    EXPECT_TRUE(nlohmann::json::parse(RunSummaryJson(plain.outcome, settings,
+                                                     SummaryContext{}))["surveys"]
+                    .is_null());
 }
 
 TEST(SurveyRun, UsageProblemsAreSaidOnce) {
