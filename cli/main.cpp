@@ -86,6 +86,7 @@ bool WritePlot(const PlotRequest &plot, TFileReplacement &file,
         TFigureModel model(header, outcome.figures, findings.stations,
                            findings.suspects, findings.duplicates);
         model.SetDiagnosis(&findings.diagnosis);
+        model.SetSurveys(findings.grouping, findings.offsets);
         WriteFigure(file, plot.path, *plot.format, model, plot.size);
     } catch (const FileError &error) {
         std::fprintf(stderr, "%s\n", error.what());

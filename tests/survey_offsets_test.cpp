@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "qc/SurveyHull.h"
 #include "qc/SurveyNames.h"
 #include "qc/SurveyOffsets.h"
 
@@ -252,4 +253,40 @@ TEST(SurveyNames, GroupingKeepsFirstAppearanceAndCountsUnnamed) {
     const SurveyGrouping none =
         GroupByName(stations, *ParseSurveyNamer("^Q").namer);
     EXPECT_TRUE(none.NoneNamed());
+}
+
+TEST(SurveyHull, OutlineOfEachSurvey) {
+    // A: a 3 x 3 square with its centre and edge midpoints inside or on the
+    // edges; B: two stations (a line); C: one.
+    TQcStations stations;
+    TSurveyGrouper grouper;
+    const auto add = [&](double x, double y, const char *survey) {
+        QcStation s;
+        s.x = x;
+        s.y = y;
+        stations.Add(s, "P");
+        grouper.Add(survey);
+    };
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            add(10.0 * i, 10.0 * j, "A");
+        }
+    }
+    add(100.0, 0.0, "B");
+    add(100.0, 50.0, "B");
+    add(200.0, 0.0, "C");
+    add(200.0, 0.0, "C"); // the same position twice counts once
+    const std::vector<std::vector<HullPoint>> hulls =
+        SurveyHulls(stations, grouper.Finish());
+    ASSERT_EQ(hulls.size(), 3u);
+    // exactly: corners are the stations' own coordinates, counter-clockwise
+    const std::vector<std::pair<double, double>> square = {
+        {0, 0}, {20, 0}, {20, 20}, {0, 20}};
+    ASSERT_EQ(hulls[0].size(), square.size());
+    for (size_t k = 0; k < square.size(); ++k) {
+        EXPECT_EQ(hulls[0][k].x, square[k].first);
+        EXPECT_EQ(hulls[0][k].y, square[k].second);
+    }
+    EXPECT_EQ(hulls[1].size(), 2u);
+    EXPECT_EQ(hulls[2].size(), 1u);
 }
