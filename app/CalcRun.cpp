@@ -283,6 +283,15 @@ struct TCalcRun::Pass {
     // run which read nothing.
     std::string end_message;
     std::string error_text;
+    // The surveys of the source's survey field, station by station.
+    TSurveyGrouper surveys;
+    bool surveyed = false;
+    void AddSurvey(const InputRecord &record) {
+        if (record.surveyed) {
+            surveyed = true;
+            surveys.Add(record.survey);
+        }
+    }
 };
 
 TCalcRun::TCalcRun(TCalcHost &host_) : host(host_) {}
@@ -594,6 +603,7 @@ CalcResult TCalcRun::Pass::Passes() {
         // known; without, it is final now and only counted.
         if (qc.enabled) {
             findings.stations.Add(QcRecord(station), station.name);
+            AddSurvey(station_record);
         } else {
             Count(QcRecord(station), station.name);
         }
@@ -705,8 +715,21 @@ CalcResult TCalcRun::Pass::Passes() {
     // Duplicates and suspects, with the window index still at hand; then
     // every record is final and counts.
     if (qc.enabled) {
+        // A pattern on the names, when given, says more than the field.
+        if (surveyed && !qc.survey_namer) {
+            findings.grouping = surveys.Finish();
+        }
         WhileResponsive(
-            host, [&] { CheckStations(findings, index, parameters, qc); });
+            host, [&] {
+                CheckStations(findings, index, parameters, qc,
+                              [&](double x, double y, double delta) {
+                                  if (workers) {
+                                      workers->ShiftValue(x, y, delta);
+                                  } else {
+                                      windows->ShiftValue(x, y, delta);
+                                  }
+                              });
+            });
         for (size_t k = 0; k < findings.stations.Size(); ++k) {
             Count(findings.stations[k], findings.stations.Name(k));
         }
@@ -734,6 +757,7 @@ void TCalcRun::Pass::AddNotReached(const InputRecord &record) {
     const QcStation station = NotReachedRecord(record);
     if (settings.qc.enabled) {
         outcome.qc.stations.Add(station, record.name);
+        AddSurvey(record);
     } else {
         Count(station, record.name);
     }
@@ -772,6 +796,11 @@ std::vector<ExtraColumn> CompanionExtras(const QcFindings &qc,
     for (ExtraColumn &column :
          DiagnosisColumns(qc.stations, qc.diagnosis, qc.dem)) {
         columns.push_back(std::move(column));
+    }
+    if (qc.HasSurveys()) {
+        for (ExtraColumn &column : SurveyColumns(qc.grouping, qc.offsets)) {
+            columns.push_back(std::move(column));
+        }
     }
     return columns;
 }

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "estimate/StationEstimate.h"
@@ -11,6 +13,8 @@
 #include "qc/Duplicates.h"
 #include "qc/QcStation.h"
 #include "qc/SuspectRule.h"
+#include "qc/SurveyNames.h"
+#include "qc/SurveyOffsets.h"
 
 struct StationOutcome;
 struct InputRecord;
@@ -37,6 +41,11 @@ struct QcSettings {
 
     // The suspect rule's options as these settings give them.
     SuspectOptions SuspectRule() const;
+    // How a station's name gives its survey (--survey-from-name); none: the
+    // names give none, and only a survey field of the source groups them.
+    std::optional<TSurveyNamer> survey_namer;
+    // The reference survey and the floor of a shift (qc/SurveyOffsets.h).
+    SurveyOffsetOptions surveys;
 };
 
 // What quality control found in a run.
@@ -51,7 +60,23 @@ struct QcFindings {
     // Each station's height from a DEM, metres (NaN outside it); empty
     // without a DEM.
     std::vector<double> dem;
+    // The stations' surveys, from the source's survey field or their names;
+    // empty (no survey) when neither gives them, and nothing below is done.
+    SurveyGrouping grouping;
+    // One offset per survey, or why there are none.
+    SurveyOffsets offsets;
+    // Suspects of the values as they are that the values with the shifted
+    // surveys' offsets taken off no longer make suspects, and the stations
+    // estimated again for it.
+    int64_t suspects_levelled = 0;
+    int64_t estimated_again = 0;
+
+    bool HasSurveys() const { return !grouping.survey.empty(); }
 };
+
+// Adds `delta` (mGal) to the value the window index holds for the station at
+// (x, y), as parsed: TPointIndex::ShiftValue on the run's index.
+using ValueShifter = std::function<void(double x, double y, double delta)>;
 
 // The record of a station as the second pass left it.
 QcStation QcRecord(const StationOutcome &outcome);
@@ -59,9 +84,15 @@ QcStation QcRecord(const StationOutcome &outcome);
 QcStation NotReachedRecord(const InputRecord &record);
 
 // Looks for duplicates and suspects among findings.stations, estimating
-// stations again through `windows` with the run's parameters.
+// stations again through `windows` with the run's parameters. With surveys
+// (findings.grouping), estimates their offsets and judges the stations again
+// on values with the shifted surveys' offsets taken off: `shift` moves the
+// index's values there and back, and the stations whose estimates reach
+// across a shifted survey's edge are estimated again. The records keep their
+// values and estimates; the suspects are those of the levelled values.
 void CheckStations(QcFindings &findings, TPointWindows &windows,
-                   const RunParameters &parameters, const QcSettings &settings);
+                   const RunParameters &parameters, const QcSettings &settings,
+                   const ValueShifter &shift = {});
 
 // Says why the suspects of `findings` are wrong, with `value_texts` (each
 // suspect's value as its source wrote it, in the suspects' order; empty

@@ -195,6 +195,8 @@ bool TStationListInput::Next(InputRecord &record) {
     record.is_station = true;
     record.text = {};
     record.name.assign(name);
+    record.surveyed = stations.HasSurveys();
+    record.survey.assign(stations.Survey(next - 1));
     record.has_height = !std::isnan(listed.h);
     record.station.x = listed.x;
     record.station.y = listed.y;

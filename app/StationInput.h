@@ -21,6 +21,10 @@ struct InputRecord {
     bool has_height = true;   // the source gave a height (else h is 0)
     bool more_fields = false; // the line held fields after the fifth
     std::string_view text;    // the line as read; valid until the next Next
+    // The source has a survey field (tables and layers), and the station's
+    // survey in it (UTF-8; empty for none).
+    bool surveyed = false;
+    std::string survey;
 };
 
 // A source of stations. Every pass starts with Rewind and meets the same

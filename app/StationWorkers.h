@@ -47,6 +47,10 @@ class TStationWorkers {
     void AssignHeight(double x, double y, double h) {
         index->AssignHeight(x, y, h);
     }
+    // TPointIndex::ShiftValue on the shared index; while no batch is in hand.
+    void ShiftValue(double x, double y, double delta) {
+        index->ShiftValue(x, y, delta);
+    }
 
   private:
     void Work(TPointWindows &windows);

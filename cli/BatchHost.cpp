@@ -7,6 +7,7 @@
 #include <cmath>
 #include <csignal>
 
+#include "app/SurveyReport.h"
 #include "platform/TemporaryFiles.h"
 
 namespace {
@@ -213,6 +214,9 @@ void TBatchHost::PrintSummary(std::FILE *to, const RunOutcome &outcome,
                      figures.largest_abs_r2, figures.largest_station.c_str());
     }
     PrintQuality(to, outcome, settings, written);
+    for (const std::string &line : SurveyLines(outcome.qc, settings.qc, verbose)) {
+        std::fprintf(to, "%s\n", line.c_str());
+    }
     for (const std::string &note : outcome.notes) {
         std::fprintf(to, "%s\n", note.c_str());
     }

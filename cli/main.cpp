@@ -19,6 +19,7 @@
 #include "app/RunReport.h"
 #include "app/RunSettings.h"
 #include "app/StationInput.h"
+#include "app/SurveyReport.h"
 #include "app/SurveySource.h"
 #include "cli/BatchHost.h"
 #include "platform/FileError.h"
@@ -100,6 +101,7 @@ bool WritePlot(const PlotRequest &plot, TFileReplacement &file,
         TFigureModel model(header, outcome.figures, findings.stations,
                            findings.suspects, findings.duplicates);
         model.SetDiagnosis(&findings.diagnosis);
+        model.SetSurveys(findings.grouping, findings.offsets);
         WriteFigure(file, plot.path, *plot.format, model, plot.size);
     } catch (const FileError &error) {
         std::fprintf(stderr, "%s\n", error.what());
@@ -336,6 +338,21 @@ int main(int argc, char **argv) {
                    "pair (0: none)")
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
+    std::string survey_from_name;
+    app.add_option("--survey-from-name", survey_from_name,
+                   "the survey of each station: the first match of REGEX in "
+                   "its name, or with auto the name without its trailing "
+                   "digits; offsets between surveys are then estimated")
+        ->type_name("REGEX|auto");
+    app.add_option("--reference-survey", qc.surveys.reference,
+                   "the survey held at 0 (default: the level most stations "
+                   "agree on)")
+        ->type_name("ID");
+    app.add_option("--offset-floor", qc.surveys.offset_floor,
+                   "a survey is shifted when its offset is beyond 3 standard "
+                   "errors and beyond this, mGal")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
     app.add_option("--density", qc.density,
                    "the density the Bouguer anomaly was reduced with, g/cm3 "
                    "(1.0 to 4.0): gives a wrong height's effect on the value "
@@ -520,6 +537,18 @@ int main(int argc, char **argv) {
         return UsageError("--encoding: the system knows no encoding named '" +
                           encoding + "' (see iconv --list)");
     }
+    if (!survey_from_name.empty()) {
+        SurveyNamerParse namer = ParseSurveyNamer(survey_from_name);
+        if (!namer.namer) {
+            return UsageError("--survey-from-name: '" + survey_from_name +
+                              "' is not a regular expression: " + namer.error);
+        }
+        if (no_qc) {
+            return UsageError("--survey-from-name groups stations for quality "
+                              "control: it cannot go with --no-qc");
+        }
+        qc.survey_namer = std::move(namer.namer);
+    }
     if (!summary_path.empty() && no_qc) {
         return UsageError("--summary tells what quality control found: it "
                           "cannot go with --no-qc");
@@ -671,6 +700,12 @@ int main(int argc, char **argv) {
     TCalcRun run(host);
     const RunOutcome outcome = run.Run(settings, input, run_outputs);
     const CalcResult result = outcome.result;
+    // Surveys that cannot be used were asked for: nothing is kept.
+    if (const std::string problem = SurveyUsageProblem(outcome.qc, settings.qc);
+        !problem.empty()) {
+        outputs.Abandon();
+        return UsageError(problem);
+    }
 
     // The figure, the report and the GeoPackage join the run's outputs, and
     // all of them take the earlier ones' place together, or none does.

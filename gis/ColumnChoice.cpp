@@ -64,6 +64,12 @@ constexpr KnownName known_names[] = {
     {"stationheight", ColumnRole::H, planar, 0},
     {"stationelevation", ColumnRole::H, planar, 0},
     {"value", ColumnRole::Value, planar, 0},
+    {"survey", ColumnRole::Survey, planar, 0},
+    {"surveyid", ColumnRole::Survey, planar, 0},
+    {"campaign", ColumnRole::Survey, planar, 0},
+    {"project", ColumnRole::Survey, planar, 0},
+    {"source", ColumnRole::Survey, planar, 0},
+    {"dataset", ColumnRole::Survey, planar, 0},
     {"anomaly", ColumnRole::Value, planar, 0},
     {"bouguer", ColumnRole::Value, planar, 0},
     {"bougueranomaly", ColumnRole::Value, planar, 0},
@@ -175,7 +181,7 @@ constexpr RoleWord role_words[] = {
     {"x", ColumnRole::X, planar},         {"y", ColumnRole::Y, planar},
     {"lon", ColumnRole::X, degrees},      {"lat", ColumnRole::Y, degrees},
     {"point", ColumnRole::Point, planar}, {"h", ColumnRole::H, planar},
-    {"value", ColumnRole::Value, planar},
+    {"value", ColumnRole::Value, planar}, {"survey", ColumnRole::Survey, planar},
 };
 
 constexpr int station_fields = 5;
@@ -532,7 +538,8 @@ GisError ChooseColumns(const std::vector<std::string> &fields,
     }
 
     for (const ColumnRole role :
-         {ColumnRole::Point, ColumnRole::H, ColumnRole::Value}) {
+         {ColumnRole::Point, ColumnRole::H, ColumnRole::Value,
+          ColumnRole::Survey}) {
         const int r = Index(role);
         if (choice.origin[r] == ColumnOrigin::Named)
             continue;
@@ -594,6 +601,10 @@ std::string DescribeColumns(const ColumnChoice &choice,
     std::string text;
     for (int r = 0; r < column_role_count; ++r) {
         const auto role = static_cast<ColumnRole>(r);
+        // A table without surveys is described as before surveys were read.
+        if (role == ColumnRole::Survey &&
+            choice.origin[r] == ColumnOrigin::Absent)
+            continue;
         if (!text.empty())
             text += ", ";
         text += RoleName(role);

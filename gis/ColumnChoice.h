@@ -40,6 +40,7 @@ std::string NormaliseFieldName(std::string_view name);
 //          boug, complete_bouguer, simple_bouguer; free_air, faa, fa,
 //          free_air_anomaly (tier 1); grav, gravity, g, gobs,
 //          observed_gravity (tier 2)
+//   survey: survey, survey_id, campaign, project, source, dataset
 // then the same without words that only qualify another (utm, coord, grid,
 // local, observed, complete...: "Easting_UTM"), and else word by word: every
 // word must be known and those that name a role must agree ("Bouguer_anom"
@@ -62,7 +63,8 @@ struct ColumnsOption {
     }
 };
 
-// Parses "x=FIELD,y=FIELD,point=FIELD,h=FIELD,value=FIELD" (any subset, any
+// Parses "x=FIELD,y=FIELD,point=FIELD,h=FIELD,value=FIELD,survey=FIELD" (any
+// subset, any
 // order; roles case-insensitive; lon and lat stand for x and y and say that
 // they hold degrees). Blanks around roles and fields are dropped. A field name
 // cannot contain a comma. Errors: ColumnsSyntax, UnknownRole, DuplicateRole
@@ -79,7 +81,7 @@ constexpr int no_column = -1;
 // ChooseColumns), or no_column for a point or h the table lacks.
 struct ColumnChoice {
     std::array<int, column_role_count> column{no_column, no_column, no_column,
-                                              no_column, no_column};
+                                              no_column, no_column, no_column};
     std::array<ColumnOrigin, column_role_count> origin{};
     bool geographic = false; // x and y are longitude and latitude, in degrees
     // Recognised coordinate fields of the pair not taken (longitude and

@@ -63,6 +63,8 @@ const char *RoleName(ColumnRole role) {
         return "h";
     case ColumnRole::Value:
         return "value";
+    case ColumnRole::Survey:
+        return "survey";
     }
     return "?";
 }

@@ -59,9 +59,12 @@ enum class GisProblem {
     DemReadFailed,      // a read failed part way (detail: GDAL's reason)
 };
 
-// The role a field plays in a station; order of the station text format.
-enum class ColumnRole { X, Y, Point, H, Value };
-constexpr int column_role_count = 5;
+// The role a field plays in a station; order of the station text format,
+// then the survey the station belongs to (tables and layers only).
+enum class ColumnRole { X, Y, Point, H, Value, Survey };
+constexpr int column_role_count = 6;
+// The roles of the station text format's five fields, x to value.
+constexpr int station_role_count = 5;
 
 // A refusal with what the message needs. Only the members a problem uses are
 // set; `file` is the source or target path.

@@ -89,7 +89,7 @@ SourceDecision DecideFromSample(std::string_view sample,
     if (!NamesColumns(options)) {
         if (blank && IsStationHeader(decision.header)) {
             decision.station_header = true;
-            for (int r = 0; r < column_role_count; ++r) {
+            for (int r = 0; r < station_role_count; ++r) {
                 decision.header_columns.column[r] = r;
                 decision.header_columns.origin[r] = ColumnOrigin::Recognised;
             }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // A station taken from elsewhere (a table, a layer, a station file moved to
@@ -24,8 +25,16 @@ struct ListedStation {
 // lines that held no station apart, each with its text and its place.
 class TListedStations {
   public:
-    // Adds a station and its name.
-    void Add(const ListedStation &station, std::string_view name);
+    // Adds a station, its name and its survey (empty: none). The survey is
+    // kept only after KeepSurveys.
+    void Add(const ListedStation &station, std::string_view name,
+             std::string_view survey = {});
+    // The source has a survey field: each station's survey is kept, as an
+    // index into a list of the surveys met. Before the first Add.
+    void KeepSurveys() { surveyed = true; }
+    bool HasSurveys() const { return surveyed; }
+    // Station k's survey (UTF-8), empty for none; empty without surveys.
+    std::string_view Survey(size_t k) const;
     // Adds a line that held no station, `row` of the source, after the
     // stations added so far.
     void AddUnread(int64_t row, std::string_view text);
@@ -58,4 +67,9 @@ class TListedStations {
     std::string names;              // every name, one after the other
     std::vector<uint64_t> name_end; // end of name k in `names`
     std::vector<Unread> unread;
+    // With surveys: per station an index into survey_names (0 is none).
+    bool surveyed = false;
+    std::vector<uint32_t> survey_of;
+    std::vector<std::string> survey_names{std::string()};
+    std::unordered_map<std::string, uint32_t> survey_index;
 };

@@ -129,6 +129,14 @@ bool ConvertRow(std::span<const Cell> cells, const ColumnChoice &choice,
     }
     if (station.point.empty())
         station.point = std::to_string(row);
+    const int survey = choice.Column(ColumnRole::Survey);
+    if (survey != no_column) {
+        const Cell &cell = CellAt(cells, survey);
+        if (cell.kind == CellKind::Number && cell.text.empty())
+            station.survey = ShownText(cell);
+        else if (cell.kind != CellKind::Null)
+            station.survey = std::string(TrimBlanks(cell.text));
+    }
     return true;
 }
 

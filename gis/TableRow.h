@@ -32,6 +32,7 @@ struct TableStation {
     double h = no_height; // metres; NaN when the table or the cell has none
     double value = 0.0;   // mGal
     std::string point;    // UTF-8; the row number when there is no name
+    std::string survey;   // UTF-8; empty when the table or the cell has none
     int64_t row = 0;      // data row, counted from 1
 };
 

@@ -110,7 +110,7 @@ void TakeRow(std::span<const Cell> cells, int64_t row,
                    skipped))
         table.rows.stations.Add(
             {station.x, station.y, station.h, station.value, station.row},
-            station.point);
+            station.point, station.survey);
     else
         table.rows.Skip(std::move(skipped));
 }
@@ -157,6 +157,8 @@ GisError ReadText(const std::string &path, const SourceDecision &decision,
                     ChooseColumns(table.fields, named, false, table.choice);
                 if (!error.ok())
                     return WithFile(error, path);
+                if (table.choice.Column(ColumnRole::Survey) != no_column)
+                    table.rows.stations.KeepSurveys();
                 continue;
             }
             cells.resize(fields.size());
@@ -312,6 +314,9 @@ GisError ReadGdalTable(const std::string &path, const SourceDecision &decision,
     std::vector<Cell> cells(static_cast<size_t>(field_count) + 2);
     std::array<std::string, column_role_count> texts;
     const int point_column = table.choice.Column(ColumnRole::Point);
+    const int survey_column = table.choice.Column(ColumnRole::Survey);
+    if (survey_column != no_column)
+        table.rows.stations.KeepSurveys();
     int64_t row = 0;
     // Room for every feature when the layer knows their count cheaply.
     const GIntBig features = OGR_L_GetFeatureCount(layer, FALSE);
@@ -352,7 +357,8 @@ GisError ReadGdalTable(const std::string &path, const SourceDecision &decision,
                 cell.kind = CellKind::Number;
                 cell.number = OGR_F_GetFieldAsDouble(feature.get(), column);
             }
-            if (!typed_number || column == point_column) {
+            if (!typed_number || column == point_column ||
+                column == survey_column) {
                 if (!typed_number)
                     cell.kind = CellKind::Text;
                 texts[r] = OGR_F_GetFieldAsString(feature.get(), column);
@@ -362,6 +368,9 @@ GisError ReadGdalTable(const std::string &path, const SourceDecision &decision,
         // A name goes on into outputs promised as UTF-8.
         if (point_column != no_column &&
             !IsUtf8(cells[static_cast<size_t>(point_column)].text))
+            return Refusal(GisProblem::NotText, path, "", row);
+        if (survey_column != no_column &&
+            !IsUtf8(cells[static_cast<size_t>(survey_column)].text))
             return Refusal(GisProblem::NotText, path, "", row);
         TakeRow(cells, row, options, table);
     }

@@ -16,10 +16,11 @@ namespace {
 
 constexpr const char *role_labels[column_role_count] = {
     "x (east)", "y (north)", "point (station name)", "h (height)",
-    "value (anomaly, mGal)"};
+    "value (anomaly, mGal)", "survey (of the station)"};
 constexpr const char *choose_text = "(choose a field)";
 constexpr const char *row_number_text = "(none: the row number)";
 constexpr const char *no_height_text = "(none: written as 0.000)";
+constexpr const char *no_survey_text = "(none: one survey)";
 constexpr const char *degrees_text =
     "x and y are longitude and latitude, in degrees";
 constexpr const char *crs_label = "Coordinate system of x and y";
@@ -31,7 +32,8 @@ constexpr int dialog_width = 460;
 
 bool Optional(int role) {
     return role == static_cast<int>(ColumnRole::Point) ||
-           role == static_cast<int>(ColumnRole::H);
+           role == static_cast<int>(ColumnRole::H) ||
+           role == static_cast<int>(ColumnRole::Survey);
 }
 
 } // namespace
@@ -50,7 +52,9 @@ TColumnDialog::TColumnDialog(const ColumnRequest &request, QWidget *parent)
         QComboBox *box = new QComboBox(this);
         box->addItem(r == static_cast<int>(ColumnRole::Point) ? row_number_text
                      : r == static_cast<int>(ColumnRole::H)   ? no_height_text
-                                                              : choose_text);
+                     : r == static_cast<int>(ColumnRole::Survey)
+                         ? no_survey_text
+                         : choose_text);
         for (const std::string &field : fields) {
             box->addItem(QString::fromStdString(field));
         }

@@ -41,7 +41,7 @@ class TColumnDialog : public QDialog {
 
     // Controls; owned by the dialog through Qt's parent chain.
     QLabel *lbl_reason;
-    QComboBox *cb_role[column_role_count]; // x, y, point, h, value
+    QComboBox *cb_role[column_role_count]; // x, y, point, h, value, survey
     QCheckBox *chk_degrees;
     QLineEdit *txt_crs;
     QDialogButtonBox *buttons;

@@ -288,6 +288,41 @@ QFont FigureFont(double pixels, bool bold) {
     return font;
 }
 
+// Each survey's outline, thin and grey; a shifted survey's dark red and
+// labelled with its offset at its highest point.
+void DrawSurveys(QPainter &painter, const TMapView &view,
+                 const TFigureModel &model, double text) {
+    const QColor shifted_colour(160, 20, 20);
+    painter.setBrush(Qt::NoBrush);
+    painter.setFont(FigureFont(text));
+    for (const TFigureModel::SurveyOutline &outline : model.Surveys()) {
+        if (outline.hull.empty()) {
+            continue;
+        }
+        QPolygonF polygon;
+        for (const HullPoint &p : outline.hull) {
+            polygon << view.ToPixel(p.x, p.y);
+        }
+        const bool shifted = !outline.label.empty();
+        painter.setPen(QPen(shifted ? shifted_colour : frame_grey,
+                            shifted ? 2.0 : 1.0, Qt::DashLine));
+        if (polygon.size() > 2) {
+            painter.drawPolygon(polygon);
+        } else {
+            painter.drawPolyline(polygon);
+        }
+        if (shifted) {
+            QPointF top = polygon.front();
+            for (const QPointF &p : polygon) {
+                top = p.y() < top.y() ? p : top;
+            }
+            painter.setPen(shifted_colour);
+            painter.drawText(QPointF(top.x(), top.y() - 0.3 * text),
+                             QString::fromStdString(outline.label));
+        }
+    }
+}
+
 void DrawMap(QPainter &painter, const TMapView &view, const TFigureModel &model,
              const QImage &dots, double radius, const MapDecor &decor) {
     const QRectF frame = view.Frame();
@@ -301,6 +336,7 @@ void DrawMap(QPainter &painter, const TMapView &view, const TFigureModel &model,
         painter.drawText(frame, Qt::AlignCenter, "No station was read.");
     }
     painter.drawImage(frame, dots, QRectF(dots.rect()));
+    DrawSurveys(painter, view, model, decor.text);
 
     const TQcStations &stations = model.Stations();
     const WorldBox visible = view.Visible();

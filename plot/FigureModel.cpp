@@ -221,6 +221,26 @@ int64_t TFigureModel::Nearest(double x, double y, double within) const {
     return found;
 }
 
+void TFigureModel::SetSurveys(const SurveyGrouping &grouping,
+                              const SurveyOffsets &offsets) {
+    outlines.clear();
+    if (grouping.Count() < 2) {
+        return;
+    }
+    std::vector<std::vector<HullPoint>> hulls = SurveyHulls(*stations, grouping);
+    for (size_t s = 0; s < hulls.size(); ++s) {
+        SurveyOutline outline;
+        outline.hull = std::move(hulls[s]);
+        if (s < offsets.surveys.size() && offsets.surveys[s].shifted) {
+            char offset[32];
+            std::snprintf(offset, sizeof offset, " %+.2f mGal",
+                          offsets.surveys[s].offset);
+            outline.label = grouping.names[s] + offset;
+        }
+        outlines.push_back(std::move(outline));
+    }
+}
+
 std::string TFigureModel::Label(size_t k) const {
     std::string label(stations->Name(k));
     const StationDiagnosis *found =

@@ -16,6 +16,8 @@
 #include "qc/Duplicates.h"
 #include "qc/QcStation.h"
 #include "qc/RunFigures.h"
+#include "qc/SurveyHull.h"
+#include "qc/SurveyOffsets.h"
 #include "qc/SuspectRule.h"
 
 // The run a figure is of: the station file and the parameters the run took.
@@ -93,6 +95,17 @@ class TFigureModel {
     // Names the suspects' causes on the map; `diagnosis` must outlive the
     // model (null: names only).
     void SetDiagnosis(const Diagnosis *found) { diagnosis = found; }
+    // One survey's outline on the map, and for a shifted survey its label
+    // ("B2 +2.00 mGal"; empty for the others).
+    struct SurveyOutline {
+        std::vector<HullPoint> hull;
+        std::string label;
+    };
+    // Outlines each survey of `grouping` on the map and labels the shifted
+    // ones with their offset; without surveys, none.
+    void SetSurveys(const SurveyGrouping &grouping,
+                    const SurveyOffsets &offsets);
+    const std::vector<SurveyOutline> &Surveys() const { return outlines; }
     // The label of station k on the map: its name, and its cause when one
     // was found ("LDM005 sign").
     std::string Label(size_t k) const;
@@ -103,6 +116,7 @@ class TFigureModel {
 
   private:
     const Diagnosis *diagnosis = nullptr;
+    std::vector<SurveyOutline> outlines;
     FigureHeader header;
     const TQcStations *stations;
     RunFigures counts;

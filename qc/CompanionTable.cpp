@@ -109,6 +109,28 @@ std::vector<ExtraColumn> DiagnosisColumns(const TQcStations &stations,
     return columns;
 }
 
+std::vector<ExtraColumn> SurveyColumns(const SurveyGrouping &grouping,
+                                       const SurveyOffsets &offsets) {
+    std::vector<ExtraColumn> columns;
+    columns.push_back({survey_columns[0], true, [&grouping](size_t k) {
+                           CompanionCell cell;
+                           if (k < grouping.survey.size()) {
+                               cell.kind = CompanionCell::Kind::Text;
+                               cell.text = grouping.names[grouping.survey[k]];
+                           }
+                           return cell;
+                       }});
+    columns.push_back(
+        NumberColumn(survey_columns[1], [&grouping, &offsets](size_t k) {
+            if (k >= grouping.survey.size() ||
+                grouping.survey[k] >= offsets.surveys.size()) {
+                return qc_none;
+            }
+            return offsets.surveys[grouping.survey[k]].offset;
+        }));
+    return columns;
+}
+
 const char *StatusText(QcStatus status) {
     switch (status) {
     case QcStatus::Ok:

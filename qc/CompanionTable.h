@@ -13,6 +13,8 @@
 #include "platform/FileReplacement.h"
 #include "qc/Diagnosis.h"
 #include "qc/QcStation.h"
+#include "qc/SurveyNames.h"
+#include "qc/SurveyOffsets.h"
 
 // The columns, in their order.
 inline constexpr const char *companion_columns[] = {"point",
@@ -66,6 +68,15 @@ inline constexpr const char *diagnosis_columns[] = {
 std::vector<ExtraColumn> DiagnosisColumns(const TQcStations &stations,
                                           const Diagnosis &diagnosis,
                                           const std::vector<double> &dem);
+
+// The names of the columns the surveys add after the diagnosis's.
+inline constexpr const char *survey_columns[] = {"survey", "survey_offset"};
+
+// The columns the surveys add: each station's survey (UTF-8) and that
+// survey's offset (mGal; empty when it touches no other or none was
+// estimated). `grouping` and `offsets` must outlive the columns.
+std::vector<ExtraColumn> SurveyColumns(const SurveyGrouping &grouping,
+                                       const SurveyOffsets &offsets);
 
 // The row of station k, cells in the order of companion_columns.
 std::vector<CompanionCell> CompanionRow(const TQcStations &stations, size_t k);

@@ -413,6 +413,13 @@ void TPointIndex::AssignHeight(double x, double y, double h) {
         held = h;
 }
 
+void TPointIndex::ShiftValue(double x, double y, double delta) {
+    const int32_t row = FindRow(x, y);
+    if (row < 0 || !converted[2][static_cast<size_t>(row)])
+        return;
+    number[2][static_cast<size_t>(row)] += delta;
+}
+
 void TPointIndex::Stations(std::vector<double> &x, std::vector<double> &y,
                            std::vector<double> &value) const {
     x.clear();

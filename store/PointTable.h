@@ -90,6 +90,11 @@ class TPointIndex {
     // it has one already: the first station at a position gives it, as it
     // gives the value. Not while other threads read the index.
     void AssignHeight(double x, double y, double h);
+    // Adds `delta` (mGal) to the value of the row stored at exactly (x, y),
+    // when it reads as a number: the values with a survey's offset taken
+    // off, for the stations to be estimated again. Not while other threads
+    // read the index; adding -delta afterwards gives the value back.
+    void ShiftValue(double x, double y, double delta);
     // Every row whose x, y and value read as numbers (metres, mGal), in no
     // particular order: for figures over the whole survey.
     void Stations(std::vector<double> &x, std::vector<double> &y,
@@ -188,6 +193,11 @@ class TPointWindows {
     void AssignHeight(double x, double y, double h) {
         if (own_index)
             own_index->AssignHeight(x, y, h);
+    }
+    // TPointIndex::ShiftValue on an index of its own.
+    void ShiftValue(double x, double y, double delta) {
+        if (own_index)
+            own_index->ShiftValue(x, y, delta);
     }
     // As the free function of that name.
     bool StoredPosition(double x, double y, double &stored_x, double &stored_y);

@@ -160,6 +160,43 @@ ordered_json Density(const DensityCheck &check) {
     return json;
 }
 
+// The surveys and their offsets; null when the stations were not grouped.
+ordered_json Surveys(const QcFindings &qc) {
+    if (!qc.HasSurveys()) {
+        return nullptr;
+    }
+    const SurveyOffsets &offsets = qc.offsets;
+    const char *refusals[] = {"none", "one survey", "grouping looks wrong",
+                              "unknown reference"};
+    ordered_json json;
+    json["estimated"] = offsets.refusal == SurveyRefusal::None;
+    json["refused_because"] =
+        offsets.refusal == SurveyRefusal::None
+            ? ordered_json(nullptr)
+            : ordered_json(refusals[static_cast<int>(offsets.refusal)]);
+    json["steps"] = offsets.steps;
+    json["suspects_removed_by_levelling"] = qc.suspects_levelled;
+    json["estimated_again"] = qc.estimated_again;
+    ordered_json list = ordered_json::array();
+    for (size_t s = 0; s < qc.grouping.names.size(); ++s) {
+        ordered_json survey;
+        survey["name"] = qc.grouping.names[s];
+        if (s < offsets.surveys.size()) {
+            const SurveyOffset &o = offsets.surveys[s];
+            survey["stations"] = o.stations;
+            survey["in_contact"] = o.in_contact;
+            survey["linked"] = o.linked;
+            survey["offset"] = Number(o.offset);
+            survey["standard_error"] = Number(o.standard_error);
+            survey["shifted"] = o.shifted;
+            survey["datum"] = o.datum;
+        }
+        list.push_back(std::move(survey));
+    }
+    json["list"] = std::move(list);
+    return json;
+}
+
 } // namespace
 
 std::string RunSummaryJson(const RunOutcome &outcome,
@@ -232,6 +269,7 @@ std::string RunSummaryJson(const RunOutcome &outcome,
     } else {
         summary["review"] = nullptr;
     }
+    summary["surveys"] = Surveys(qc);
     // Names and notes come from the user's files: invalid UTF-8 is replaced,
     // never thrown about.
     return summary.dump(2, ' ', false, ordered_json::error_handler_t::replace) +

@@ -75,6 +75,14 @@ expect "UTF-16 file" 1 "$encoding" - "$work/utf16.dat"
 
 { printf '1 2 P 3 4 '; head -c 50000000 /dev/zero | tr '\0' ' '; printf 'tail\n'; } >"$work/longline.dat"
 expect "one 50 MB line of blanks" 1 "$no_estimate" - "$work/longline.dat" --min-points 1
+
+# Surveys asked for wrongly: a usage error and nothing written; a survey per
+# station is said to look wrong and the run goes on without offsets.
+expect "survey pattern that does not compile" 2 'survey-from-name.*not a regular expression' - "$work/survey.dat" --survey-from-name '^[S'
+expect "survey pattern that matches no name" 2 'matches no station' - "$work/survey.dat" --survey-from-name '^Q'
+expect "reference that is no survey" 2 "no survey is named 'NONE'" - "$work/survey.dat" --survey-from-name '^S[0-9]' --reference-survey NONE
+"$tool" "$work/survey.dat" -o "$work/one_each_res.dat" --survey-from-name '^S[0-9]+' >"$work/out" 2>&1 </dev/null
+grep -q 'grouping looks wrong' "$work/out" && passed=$((passed + 1)) || fail "a survey per station: $(head -c 300 "$work/out")"
 { printf '1 2 P 3 4'; head -c 50000000 /dev/zero | tr '\0' 'x'; printf '\n'; } >"$work/longword.dat"
 expect "one 50 MB field" 1 "$nothing_read" - "$work/longword.dat"
 

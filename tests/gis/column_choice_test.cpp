@@ -14,8 +14,15 @@ std::vector<std::string> Fields(std::initializer_list<const char *> names) {
 }
 
 // The chosen column of each role, in the order x, y, point, h, value.
+// The columns of x, y, point, h and value, then the survey's when there is
+// one.
 std::vector<int> Columns(const ColumnChoice &choice) {
-    return {choice.column.begin(), choice.column.end()};
+    const int survey = choice.Column(ColumnRole::Survey);
+    std::vector<int> columns(choice.column.begin(),
+                             choice.column.begin() + station_role_count);
+    if (survey != no_column)
+        columns.push_back(survey);
+    return columns;
 }
 
 } // namespace
@@ -30,6 +37,12 @@ TEST(FieldRecognition, NamesAndTheirRoles) {
     const Case cases[] = {
         {"x", ColumnRole::X, false, 0},
         {"Easting", ColumnRole::X, false, 0},
+        {"Survey", ColumnRole::Survey, false, 0},
+        {"survey_id", ColumnRole::Survey, false, 0},
+        {"CAMPAIGN", ColumnRole::Survey, false, 0},
+        {"project", ColumnRole::Survey, false, 0},
+        {"Source", ColumnRole::Survey, false, 0},
+        {"dataset", ColumnRole::Survey, false, 0},
         {"EAST", ColumnRole::X, false, 0},
         {"x[m]", ColumnRole::X, false, 0},
         {"UTM_E", ColumnRole::X, false, 0},
@@ -114,7 +127,7 @@ TEST(ColumnChoice, HeadersGiveColumns) {
     struct Case {
         const char *name;
         std::vector<std::string> fields;
-        std::vector<int> columns; // x, y, point, h, value
+        std::vector<int> columns; // x, y, point, h, value[, survey]
         bool geographic;
     };
     const Case cases[] = {
@@ -149,6 +162,10 @@ TEST(ColumnChoice, HeadersGiveColumns) {
         {"Bouguer beats free-air and gravity",
          Fields({"x", "y", "gravity", "faa", "cba"}),
          {0, 1, none, none, 4},
+         false},
+        {"a survey field",
+         Fields({"project", "x", "y", "ba"}),
+         {1, 2, none, none, 3, 0},
          false},
         {"free-air beats gravity",
          Fields({"x", "y", "g", "free_air"}),

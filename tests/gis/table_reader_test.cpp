@@ -218,6 +218,35 @@ TEST(TableReader, NoNameAndNoHeight) {
               "= cba");
 }
 
+TEST(TableReader, SurveyFieldRecognisedOrNamed) {
+    // The survey of each row: recognised by its name, or named with
+    // --columns; an empty cell is no survey; without the field none is kept.
+    TempDir dir;
+    const std::string path = dir.Write(
+        "s.csv", "easting,northing,cba,campaign,crew\n1,2,3,BGS 1978,A\n"
+                 "4,5,6,,B\n7,8,9,BGS 1978,A\n");
+    const TableData recognised = ReadOk(path);
+    const TListedStations &stations = recognised.rows.stations;
+    ASSERT_TRUE(stations.HasSurveys());
+    ASSERT_EQ(stations.Size(), 3u);
+    EXPECT_EQ(stations.Survey(0), "BGS 1978");
+    EXPECT_EQ(stations.Survey(1), "");
+    EXPECT_EQ(stations.Survey(2), "BGS 1978");
+    EXPECT_EQ(DescribeColumns(recognised.choice, recognised.fields),
+              "x = easting, y = northing, point = row number, h = none, value "
+              "= cba, survey = campaign");
+
+    TableOptions options;
+    options.columns.emplace();
+    ASSERT_TRUE(ParseColumnsOption("survey=crew", *options.columns).ok());
+    const TableData named = ReadOk(path, options);
+    EXPECT_EQ(named.rows.stations.Survey(1), "B");
+
+    const TableData none = ReadOk(dir.Write("t.csv", "easting,northing,cba\n1,2,3\n"));
+    EXPECT_FALSE(none.rows.stations.HasSurveys());
+    EXPECT_EQ(none.rows.stations.Survey(0), "");
+}
+
 TEST(TableReader, RowsWithoutNumbersAreSkippedAndCounted) {
     struct Case {
         const char *name;
