@@ -687,9 +687,11 @@ int main(int argc, char **argv) {
         if (!clean_path.empty()) {
             cleaned = std::make_unique<TCleanSurveyWriter>(
                 clean_form, !survey.listed, decimal);
-            sink = [writer = cleaned.get()](const InputRecord &record,
-                                            bool rejected, bool changed) {
-                writer->Take(record, rejected, changed);
+            sink = [writer = cleaned.get(),
+                    survey_of = SurveyOfRecords(settings)](
+                       const InputRecord &record, bool rejected,
+                       bool changed) {
+                writer->Take(record, rejected, changed, survey_of(record));
             };
         }
         ApplyReview(input, settings, decisions, {}, std::move(sink));

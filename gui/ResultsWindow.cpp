@@ -397,6 +397,7 @@ void TResultsWindow::BuildRun() {
         results->header, results->figures, findings.stations, findings.suspects,
         findings.duplicates);
     new_model->SetDiagnosis(&findings.diagnosis);
+    new_model->SetSurveys(findings.grouping, findings.offsets);
     book.Match(findings.stations);
     if (changes.size() != findings.stations.Size()) {
         changes.assign(findings.stations.Size(), StationChange::None);

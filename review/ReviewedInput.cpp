@@ -117,6 +117,15 @@ bool TReviewedInput::Next(InputRecord &record) {
     return false;
 }
 
+SurveyOf SurveyOfRecords(const RunSettings &settings) {
+    return [namer = settings.qc.survey_namer](const InputRecord &record) {
+        if (namer) {
+            return std::string(namer->SurveyOf(record.name));
+        }
+        return record.surveyed ? record.survey : std::string();
+    };
+}
+
 void ApplyReview(RunInput &input, const RunSettings &settings,
                  std::shared_ptr<TReviewDecisions> decisions,
                  SurveyOf survey_of, ReviewSink sink) {
@@ -127,6 +136,9 @@ void ApplyReview(RunInput &input, const RunSettings &settings,
             return std::make_unique<TStationTextInput>(path, separator,
                                                        encoding);
         };
+    }
+    if (!survey_of) {
+        survey_of = SurveyOfRecords(settings);
     }
     input.open = [open = std::move(open), decisions = std::move(decisions),
                   survey_of = std::move(survey_of), sink = std::move(sink)] {

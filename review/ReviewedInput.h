@@ -74,9 +74,15 @@ class TReviewedInput : public TStationInput {
     int pass = 0;
 };
 
+// The survey of a station as the settings find it: from its name when a
+// pattern is given (--survey-from-name), else from the source's survey
+// field; empty when neither gives one.
+SurveyOf SurveyOfRecords(const RunSettings &settings);
+
 // Makes `input` read its stations with the decisions applied: its opener (or
 // the station text file it names, read with the settings' separator and
-// encoding) wrapped in a TReviewedInput.
+// encoding) wrapped in a TReviewedInput. Without `survey_of`, the surveys
+// are found as SurveyOfRecords finds them.
 void ApplyReview(RunInput &input, const RunSettings &settings,
                  std::shared_ptr<TReviewDecisions> decisions,
                  SurveyOf survey_of = {}, ReviewSink sink = {});

@@ -240,3 +240,37 @@ TEST(Review, DecisionsApplyToTheRunAndTheCleanedSurveyGivesItsResult) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Review, ALevelledSurveyIsShiftedAndAFixWinsOverTheLevel) {
+    TempDir dir;
+    const std::string data = dir.Write(
+        "lines.dat", "0 0 A1 10 5.0\n100 0 A2 10 6.0\n0 100 B1 10 7.0\n");
+    RunSettings settings;
+    settings.qc.survey_namer = ParseSurveyNamer("auto").namer;
+    ASSERT_TRUE(settings.qc.survey_namer);
+    const ReviewFile review =
+        ParseReviewText("scope,id,x,y,decision,value,h,note\n"
+                        "survey,A,,,level,1.5,,old datum\n"
+                        "station,A2,100,0,fix,4.0,,\n"
+                        "survey,C,,,level,2,,\n");
+    ASSERT_TRUE(review.problems.empty());
+    auto decisions = std::make_shared<TReviewDecisions>(review.rows);
+    TReviewedInput input(std::make_unique<TStationTextInput>(data, '.'),
+                         decisions, SurveyOfRecords(settings));
+    input.Rewind();
+    std::vector<double> values;
+    InputRecord record;
+    while (input.Next(record)) {
+        values.push_back(record.station.value);
+    }
+    // The fix is the value to use; the level then shifts it with its survey.
+    EXPECT_EQ(values, (std::vector<double>{3.5, 2.5, 7.0}));
+    EXPECT_EQ(decisions->Tally().levelled, 1);
+    EXPECT_EQ(decisions->Tally().fixed, 1);
+    ASSERT_EQ(decisions->Stale().size(), 1u);
+    EXPECT_EQ(decisions->Stale()[0].id, "C");
+}
+
+} // namespace
