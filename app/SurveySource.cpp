@@ -319,20 +319,41 @@ DemSampler MakeDemSampler(const std::string &path, const RunCrs &crs) {
     };
 }
 
-GeoPackageWritten WriteStationsGeoPackage(
-    const std::string &path, const std::string &temporary,
-    const TQcStations &stations, const std::string &crs_wkt,
-    const std::vector<ExtraColumn> &extra) {
-    GisError refusal;
-    const GisModuleApi *module = Module(path, refusal);
-    if (module == nullptr) {
-        return {GisMessage(refusal), {}};
-    }
+namespace {
+
+// The layer "stations" of the GeoPackage `path`, built at `temporary`.
+GisLayer StationsLayer(const std::string &path, const std::string &temporary,
+                       const std::string &crs_wkt) {
     GisLayer layer;
     layer.path = path;
     layer.temporary = temporary;
     layer.crs_wkt = crs_wkt;
     layer.name = stations_layer_name;
+    return layer;
+}
+
+// Writes `layer` through the GIS module.
+GeoPackageWritten WriteLayer(const GisLayer &layer) {
+    GisError refusal;
+    const GisModuleApi *module = Module(layer.path, refusal);
+    if (module == nullptr) {
+        return {GisMessage(refusal), {}};
+    }
+    GisLayerWritten written;
+    module->write_layer(layer, written);
+    if (!written.error.ok()) {
+        return {GisMessage(written.error), {}};
+    }
+    return {std::string(), written.kept_layers};
+}
+
+} // namespace
+
+GeoPackageWritten WriteStationsGeoPackage(
+    const std::string &path, const std::string &temporary,
+    const TQcStations &stations, const std::string &crs_wkt,
+    const std::vector<ExtraColumn> &extra) {
+    GisLayer layer = StationsLayer(path, temporary, crs_wkt);
     for (const char *name : companion_columns) {
         const std::string column = name;
         const FieldKind kind =
@@ -370,28 +391,14 @@ GeoPackageWritten WriteStationsGeoPackage(
             values.push_back(field(column.cell(k)));
         }
     };
-    GisLayerWritten written;
-    module->write_layer(layer, written);
-    if (!written.error.ok()) {
-        return {GisMessage(written.error), {}};
-    }
-    return {std::string(), written.kept_layers};
+    return WriteLayer(layer);
 }
 
 GeoPackageWritten WriteSurveyGeoPackage(const std::string &path,
                                         const std::string &temporary,
                                         const std::vector<SurveyPoint> &points,
                                         const std::string &crs_wkt) {
-    GisError refusal;
-    const GisModuleApi *module = Module(path, refusal);
-    if (module == nullptr) {
-        return {GisMessage(refusal), {}};
-    }
-    GisLayer layer;
-    layer.path = path;
-    layer.temporary = temporary;
-    layer.crs_wkt = crs_wkt;
-    layer.name = stations_layer_name;
+    GisLayer layer = StationsLayer(path, temporary, crs_wkt);
     layer.columns = {{"point", FieldKind::Text},
                      {"h", FieldKind::Real},
                      {"value", FieldKind::Real},
@@ -407,10 +414,5 @@ GeoPackageWritten WriteSurveyGeoPackage(const std::string &path,
         values.push_back(p.value);
         values.push_back(p.survey.empty() ? FieldValue{} : FieldValue{p.survey});
     };
-    GisLayerWritten written;
-    module->write_layer(layer, written);
-    if (!written.error.ok()) {
-        return {GisMessage(written.error), {}};
-    }
-    return {std::string(), written.kept_layers};
+    return WriteLayer(layer);
 }
