@@ -16,6 +16,7 @@
 #include "gis/SourceSample.h"
 #include "platform/TextReader.h"
 #include "qc/CompanionTable.h"
+#include "qc/SurveyHull.h"
 
 namespace {
 
@@ -349,10 +350,38 @@ GeoPackageWritten WriteLayer(const GisLayer &layer) {
 
 } // namespace
 
+std::vector<SurveyArea> SurveyAreas(const QcFindings &findings) {
+    std::vector<SurveyArea> areas;
+    if (!findings.HasSurveys()) {
+        return areas;
+    }
+    const SurveyGrouping &grouping = findings.grouping;
+    const std::vector<std::vector<HullPoint>> hulls =
+        SurveyHulls(findings.stations, grouping);
+    for (size_t k = 0; k < grouping.Count(); ++k) {
+        SurveyArea area;
+        area.survey = grouping.names[k];
+        for (const HullPoint &point : hulls[k]) {
+            area.hull.push_back({point.x, point.y});
+        }
+        if (k < findings.offsets.surveys.size()) {
+            const SurveyOffset &offset = findings.offsets.surveys[k];
+            area.stations = offset.stations;
+            area.in_contact = offset.in_contact;
+            area.offset = offset.offset;
+            area.standard_error = offset.standard_error;
+            area.shifted = offset.shifted;
+        }
+        areas.push_back(std::move(area));
+    }
+    return areas;
+}
+
 GeoPackageWritten WriteStationsGeoPackage(
     const std::string &path, const std::string &temporary,
     const TQcStations &stations, const std::string &crs_wkt,
-    const std::vector<ExtraColumn> &extra) {
+    const std::vector<ExtraColumn> &extra,
+    const std::vector<SurveyArea> &surveys) {
     GisLayer layer = StationsLayer(path, temporary, crs_wkt);
     for (const char *name : companion_columns) {
         const std::string column = name;
@@ -391,6 +420,26 @@ GeoPackageWritten WriteStationsGeoPackage(
             values.push_back(field(column.cell(k)));
         }
     };
+    if (!surveys.empty()) {
+        GisPolygonLayer outlines;
+        outlines.name = surveys_layer_name;
+        outlines.columns = {{"survey", FieldKind::Text},
+                            {"stations", FieldKind::Integer},
+                            {"in_contact", FieldKind::Integer},
+                            {"offset", FieldKind::Real},
+                            {"standard_error", FieldKind::Real},
+                            {"shifted", FieldKind::Integer}};
+        outlines.rows = surveys.size();
+        outlines.row = [&surveys](size_t k, std::vector<RingPoint> &ring,
+                                  std::vector<FieldValue> &values) {
+            const SurveyArea &area = surveys[k];
+            ring = area.hull;
+            values = {area.survey, area.stations, area.in_contact,
+                      area.offset, area.standard_error,
+                      int64_t{area.shifted ? 1 : 0}};
+        };
+        layer.polygon_layers.push_back(std::move(outlines));
+    }
     return WriteLayer(layer);
 }
 

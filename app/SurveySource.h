@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "app/CalcRun.h"
+#include "app/RunQc.h"
 #include "app/StationInput.h"
 #include "gis/Coordinates.h"
+#include "gis/GeoPackageWriter.h"
 #include "gis/GisError.h"
 #include "gis/SurveyStations.h"
 #include "gis/TableSource.h"
@@ -91,16 +93,32 @@ struct GeoPackageWritten {
     std::vector<std::string> kept_layers;
 };
 
+// A survey of a run as the GeoPackage's layer "surveys" holds it: the hull
+// of its stations and its figures (qc/SurveyOffsets.h).
+struct SurveyArea {
+    std::string survey;
+    std::vector<RingPoint> hull;
+    int64_t stations = 0, in_contact = 0;
+    double offset = qc_none, standard_error = qc_none;
+    bool shifted = false;
+};
+
+// The surveys of a run with quality control; none when its stations were
+// not grouped.
+std::vector<SurveyArea> SurveyAreas(const QcFindings &findings);
+
 // Writes the stations of a finished run with quality control for the
 // GeoPackage `path`: layer "stations", a point in the run's coordinate system
 // (`crs_wkt`; empty: undefined) for each station, and every column of the
 // companion table, its own and `extra` (CompanionExtras); an earlier
 // GeoPackage's other layers are kept. The file is built at `temporary`
-// (which must not exist), for the caller to put in place.
+// (which must not exist), for the caller to put in place. With `surveys`,
+// a layer "surveys" of their outlines follows.
 GeoPackageWritten WriteStationsGeoPackage(
     const std::string &path, const std::string &temporary,
     const TQcStations &stations, const std::string &crs_wkt,
-    const std::vector<ExtraColumn> &extra);
+    const std::vector<ExtraColumn> &extra,
+    const std::vector<SurveyArea> &surveys = {});
 
 // A station of a survey written as a layer of its own (a cleaned survey).
 struct SurveyPoint {

@@ -718,7 +718,8 @@ int main(int argc, char **argv) {
     if (kept && gpkg_output != npos && outcome.qc.checked) {
         const GeoPackageWritten written = WriteStationsGeoPackage(
             gpkg, outputs.DatabaseTemporary(gpkg_output), outcome.qc.stations,
-            survey.crs.wkt, CompanionExtras(outcome.qc, input));
+            survey.crs.wkt, CompanionExtras(outcome.qc, input),
+            SurveyAreas(outcome.qc));
         if (written.error.empty()) {
             outputs.MarkFinished(gpkg_output);
             kept_layers = written.kept_layers;

@@ -179,6 +179,14 @@ GisError TGeoPackageWriter::Begin(const std::string &path_,
                                wkbPoint, const_cast<char **>(layer_options));
     if (open->layer == nullptr)
         return Fail(LastGdalError("GDAL cannot create the layer."));
+    if (GisError error = CreateFields(); !error.ok())
+        return error;
+    open->in_transaction =
+        GDALDatasetStartTransaction(open->dataset, FALSE) == OGRERR_NONE;
+    return {};
+}
+
+GisError TGeoPackageWriter::CreateFields() {
     for (const LayerColumn &column : columns) {
         OGRFieldDefnH field =
             OGR_Fld_Create(column.name.c_str(), TypeOf(column.kind));
@@ -188,19 +196,67 @@ GisError TGeoPackageWriter::Begin(const std::string &path_,
             return Fail(LastGdalError("GDAL cannot add the field " +
                                       column.name + "."));
     }
+    return {};
+}
+
+GisError TGeoPackageWriter::AddPolygonLayer(
+    const std::string &layer_name, const std::vector<LayerColumn> &columns_) {
+    if (!open)
+        return Fail("The GeoPackage is not open.");
+    TGdalQuiet quiet;
+    if (open->in_transaction &&
+        GDALDatasetCommitTransaction(open->dataset) != OGRERR_NONE)
+        return Fail(LastGdalError("GDAL cannot commit the rows."));
+    open->in_transaction = false;
+    const char *const layer_options[] = {"SPATIAL_INDEX=NO", nullptr};
+    open->layer =
+        GDALDatasetCreateLayer(open->dataset, layer_name.c_str(), open->srs,
+                               wkbPolygon, const_cast<char **>(layer_options));
+    if (open->layer == nullptr)
+        return Fail(LastGdalError("GDAL cannot create the layer " +
+                                  layer_name + "."));
+    columns = columns_;
+    if (GisError error = CreateFields(); !error.ok())
+        return error;
     open->in_transaction =
         GDALDatasetStartTransaction(open->dataset, FALSE) == OGRERR_NONE;
     return {};
 }
 
+GisError TGeoPackageWriter::AddPolygon(const std::vector<RingPoint> &ring,
+                                       const std::vector<FieldValue> &values) {
+    OGRGeometryH polygon = nullptr;
+    if (ring.size() >= 3) {
+        OGRGeometryH outer = OGR_G_CreateGeometry(wkbLinearRing);
+        for (const RingPoint &point : ring)
+            OGR_G_AddPoint_2D(outer, point.x, point.y);
+        OGR_G_AddPoint_2D(outer, ring.front().x, ring.front().y);
+        polygon = OGR_G_CreateGeometry(wkbPolygon);
+        OGR_G_AddGeometryDirectly(polygon, outer);
+    }
+    return AddFeature(polygon, values);
+}
+
 GisError TGeoPackageWriter::AddRow(double x, double y,
                                    const std::vector<FieldValue> &values) {
-    if (!open)
+    OGRGeometryH point = OGR_G_CreateGeometry(wkbPoint);
+    OGR_G_SetPoint_2D(point, 0, x, y);
+    return AddFeature(point, values);
+}
+
+GisError TGeoPackageWriter::AddFeature(void *geometry_,
+                                       const std::vector<FieldValue> &values) {
+    OGRGeometryH geometry = static_cast<OGRGeometryH>(geometry_);
+    if (!open) {
+        OGR_G_DestroyGeometry(geometry);
         return Fail("The GeoPackage is not open.");
-    if (values.size() != columns.size())
+    }
+    if (values.size() != columns.size()) {
+        OGR_G_DestroyGeometry(geometry);
         return Fail("A row has " + std::to_string(values.size()) +
                     " values for " + std::to_string(columns.size()) +
                     " fields.");
+    }
     TGdalQuiet quiet;
     OGRFeatureH feature = OGR_F_Create(OGR_L_GetLayerDefn(open->layer));
     std::string refused;
@@ -225,9 +281,8 @@ GisError TGeoPackageWriter::AddRow(double x, double y,
             OGR_F_SetFieldDouble(feature, field, std::get<double>(value));
         }
     }
-    OGRGeometryH point = OGR_G_CreateGeometry(wkbPoint);
-    OGR_G_SetPoint_2D(point, 0, x, y);
-    OGR_F_SetGeometryDirectly(feature, point);
+    if (geometry != nullptr)
+        OGR_F_SetGeometryDirectly(feature, geometry);
     const OGRErr added = refused.empty()
                              ? OGR_L_CreateFeature(open->layer, feature)
                              : OGRERR_FAILURE;

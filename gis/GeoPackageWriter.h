@@ -14,9 +14,17 @@
 
 // The layer the companion table is written to.
 constexpr const char *stations_layer_name = "stations";
+// The layer of the surveys' outlines.
+constexpr const char *surveys_layer_name = "surveys";
 // The layers the tool writes: a GeoPackage written again loses these and
 // keeps every other layer.
-inline constexpr const char *own_layer_names[] = {stations_layer_name};
+inline constexpr const char *own_layer_names[] = {stations_layer_name,
+                                                  surveys_layer_name};
+
+// A point of a polygon's ring, east and north in the layer's CRS.
+struct RingPoint {
+    double x, y;
+};
 
 // A field's type in the GeoPackage.
 enum class FieldKind { Real, Integer, Text };
@@ -61,6 +69,15 @@ class TGeoPackageWriter {
     // value per column. Errors: WriteFailed (wrong count or type, or GDAL's).
     GisError AddRow(double x, double y, const std::vector<FieldValue> &values);
 
+    // Starts another layer in the same file, of polygons, with its own
+    // fields; the rows that follow go to it (AddPolygon).
+    GisError AddPolygonLayer(const std::string &layer_name,
+                             const std::vector<LayerColumn> &columns);
+    // Adds a polygon with the outer ring `ring` (closed by the writer; fewer
+    // than three points: no geometry) and one value per column.
+    GisError AddPolygon(const std::vector<RingPoint> &ring,
+                        const std::vector<FieldValue> &values);
+
     // Completes the file and, unless Begin was given the temporary file,
     // moves it over `path`. Errors: WriteFailed; the temporary file is then
     // removed and `path` left as it was.
@@ -72,6 +89,10 @@ class TGeoPackageWriter {
     struct Open; // GDAL's handles, kept out of this header
     GisError Fail(const std::string &reason);
     void Discard();
+    // Creates the fields of the current layer.
+    GisError CreateFields();
+    // Adds a feature of `geometry` (taken; may be null) and `values`.
+    GisError AddFeature(void *geometry, const std::vector<FieldValue> &values);
 
     // Copies the earlier GeoPackage at `path` to the temporary file when it
     // holds layers besides the tool's own; refuses a file that is not a

@@ -180,6 +180,18 @@ void WriteLayer(const GisLayer &layer, GisLayerWritten &written) {
         layer.row(k, x, y, values);
         error = writer.AddRow(x, y, values);
     }
+    std::vector<RingPoint> ring;
+    for (const GisPolygonLayer &polygons : layer.polygon_layers) {
+        if (error.ok()) {
+            error = writer.AddPolygonLayer(polygons.name, polygons.columns);
+        }
+        for (size_t k = 0; error.ok() && k < polygons.rows; ++k) {
+            values.clear();
+            ring.clear();
+            polygons.row(k, ring, values);
+            error = writer.AddPolygon(ring, values);
+        }
+    }
     if (error.ok()) {
         error = writer.Finish();
     }

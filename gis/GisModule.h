@@ -18,7 +18,7 @@
 
 // Changes whenever GisModuleApi or its records do: a module of another build
 // is refused.
-inline constexpr int gis_module_version = 4;
+inline constexpr int gis_module_version = 5;
 
 // What the module found of a source.
 struct GisSource {
@@ -47,6 +47,17 @@ struct GisPlaced {
     RunCrs crs;
 };
 
+// A layer of polygons written into the same GeoPackage after the points.
+struct GisPolygonLayer {
+    std::string name;
+    std::vector<LayerColumn> columns;
+    size_t rows = 0;
+    // Fills row k: its outer ring and one value per column.
+    std::function<void(size_t k, std::vector<RingPoint> &ring,
+                       std::vector<FieldValue> &values)>
+        row;
+};
+
 // A layer of points to write into a GeoPackage, built at `temporary` (which
 // must not exist) for the caller to put in place; the other layers of an
 // earlier GeoPackage at `path` are kept (TGeoPackageWriter).
@@ -62,6 +73,8 @@ struct GisLayer {
     std::function<void(size_t k, double &x, double &y,
                        std::vector<FieldValue> &values)>
         row;
+    // Further layers of polygons in the same file.
+    std::vector<GisPolygonLayer> polygon_layers;
 };
 
 // What writing a layer did.

@@ -307,3 +307,52 @@ TEST(GeoPackageWriter, UnwritablePaths) {
     }
     EXPECT_EQ(OtherFiles(dir, "folder.gpkg"), std::vector<std::string>{});
 }
+
+TEST(GeoPackageWriter, ASurveysLayerOfPolygonsFollowsTheStations) {
+    TempDir dir;
+    const std::string path = dir.File("surveys.gpkg");
+    WriteLayer(path, "stations", 3);
+    TGeoPackageWriter writer;
+    ASSERT_TRUE(
+        writer.Begin(path, Crs(32719), {{"v", FieldKind::Real}}).ok());
+    ASSERT_TRUE(writer.AddRow(1.0, 2.0, {0.5}).ok());
+    ASSERT_TRUE(writer
+                    .AddPolygonLayer("surveys", {{"survey", FieldKind::Text},
+                                                 {"offset", FieldKind::Real}})
+                    .ok());
+    ASSERT_TRUE(writer
+                    .AddPolygon({{0, 0}, {100, 0}, {100, 50}},
+                                {std::string("EAST"), 3.5})
+                    .ok());
+    // A survey of two stations has no area: a row without a geometry.
+    ASSERT_TRUE(
+        writer.AddPolygon({{0, 0}, {10, 10}}, {std::string("LINE"), 0.0}).ok());
+    ASSERT_TRUE(writer.Finish().ok());
+    EXPECT_EQ(Layers(path),
+              (std::vector<std::pair<std::string, int64_t>>{{"stations", 1},
+                                                            {"surveys", 2}}));
+
+    GDALDatasetH dataset =
+        GDALOpenEx(path.c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr);
+    ASSERT_NE(dataset, nullptr);
+    OGRLayerH layer = GDALDatasetGetLayerByName(dataset, "surveys");
+    ASSERT_NE(layer, nullptr);
+    EXPECT_EQ(wkbFlatten(OGR_L_GetGeomType(layer)), wkbPolygon);
+    OGRSpatialReferenceH srs = OGR_L_GetSpatialRef(layer);
+    ASSERT_NE(srs, nullptr);
+    EXPECT_STREQ(OSRGetAuthorityCode(srs, nullptr), "32719");
+    OGR_L_ResetReading(layer);
+    OGRFeatureH east = OGR_L_GetNextFeature(layer);
+    ASSERT_NE(east, nullptr);
+    EXPECT_STREQ(OGR_F_GetFieldAsString(east, 0), "EAST");
+    EXPECT_EQ(OGR_F_GetFieldAsDouble(east, 1), 3.5);
+    OGRGeometryH polygon = OGR_F_GetGeometryRef(east);
+    ASSERT_NE(polygon, nullptr);
+    EXPECT_DOUBLE_EQ(OGR_G_Area(polygon), 2500.0);
+    OGR_F_Destroy(east);
+    OGRFeatureH line = OGR_L_GetNextFeature(layer);
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(OGR_F_GetGeometryRef(line), nullptr);
+    OGR_F_Destroy(line);
+    GDALClose(dataset);
+}
