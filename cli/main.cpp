@@ -65,6 +65,10 @@ struct PlotRequest {
 struct ReportRequest {
     std::string path; // empty: no report
     ReportPaper paper = ReportPaper::A4;
+    // What the report names as given: the DEM (--dem; empty: none) and the
+    // survey pattern (--survey-from-name; empty: the source's field).
+    std::string dem;
+    std::string survey_from_name;
 };
 
 // Abandons `file` and says so when there is nothing to draw: false then.
@@ -136,7 +140,14 @@ bool WriteReportFile(const ReportRequest &report, TFileReplacement &file,
     content.diagnosis = &outcome.qc.diagnosis;
     content.density = settings.qc.density;
     content.dem = &outcome.qc.dem;
+    content.dem_name = report.dem;
     content.dem_tolerance = settings.qc.dem_tolerance;
+    content.grouping = &outcome.qc.grouping;
+    content.offsets = &outcome.qc.offsets;
+    content.survey_options = settings.qc.surveys;
+    content.survey_from_name = report.survey_from_name;
+    content.suspects_levelled = outcome.qc.suspects_levelled;
+    content.estimated_again = outcome.qc.estimated_again;
     content.notes = notes;
     content.notes.insert(content.notes.end(), outcome.notes.begin(),
                          outcome.notes.end());
@@ -533,6 +544,8 @@ int main(int argc, char **argv) {
         }
         report.paper = *chosen;
     }
+    report.dem = dem;
+    report.survey_from_name = survey_from_name;
     if (!EncodingKnown(encoding)) {
         return UsageError("--encoding: the system knows no encoding named '" +
                           encoding + "' (see iconv --list)");

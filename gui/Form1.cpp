@@ -446,6 +446,7 @@ std::unique_ptr<RunResults> TForm1::ResultsOf(RunOutcome &outcome,
     results->suspect_rule = run.settings.qc.SuspectRule();
     results->duplicate_distance = run.settings.qc.duplicate_distance;
     results->dem_tolerance = run.settings.qc.dem_tolerance;
+    results->survey_options = run.settings.qc.surveys;
     results->run_notes = outcome.notes;
     results->run_files = {run.data, run.result};
     if (!outcome.qc.table_path.empty()) {

@@ -1038,6 +1038,12 @@ void TResultsWindow::btn_reportClick() {
     content.density = findings.diagnosis.density.used;
     content.dem = &findings.dem;
     content.dem_tolerance = results->dem_tolerance;
+    // The window's surveys come from the source's survey field.
+    content.grouping = &findings.grouping;
+    content.offsets = &findings.offsets;
+    content.survey_options = results->survey_options;
+    content.suspects_levelled = findings.suspects_levelled;
+    content.estimated_again = findings.estimated_again;
     content.notes = results->notes;
     content.notes.insert(content.notes.end(), results->run_notes.begin(),
                          results->run_notes.end());

@@ -52,13 +52,14 @@ struct RunResults {
     ReviewTally tally;
     // What the report adds: the survey file as it was when the run ended,
     // the suspect rule's options and the duplicate distance the run took,
-    // the DEM's tolerance (metres), what the run noted of the survey, and
-    // the files a report must not replace (the station file and the run's
-    // outputs).
+    // the DEM's tolerance (metres), the options of the surveys' offsets,
+    // what the run noted of the survey, and the files a report must not
+    // replace (the station file and the run's outputs).
     ReportSource source;
     SuspectOptions suspect_rule;
     double duplicate_distance = 1.0;
     double dem_tolerance = DiagnosisOptions{}.dem_tolerance;
+    SurveyOffsetOptions survey_options;
     std::vector<std::string> run_notes;
     std::vector<std::string> run_files;
 };

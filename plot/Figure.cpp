@@ -293,6 +293,7 @@ QFont FigureFont(double pixels, bool bold) {
 void DrawSurveys(QPainter &painter, const TMapView &view,
                  const TFigureModel &model, double text) {
     const QColor shifted_colour(160, 20, 20);
+    const QColor label_ground(255, 255, 255, 200);
     painter.setBrush(Qt::NoBrush);
     painter.setFont(FigureFont(text));
     for (const TFigureModel::SurveyOutline &outline : model.Surveys()) {
@@ -316,9 +317,25 @@ void DrawSurveys(QPainter &painter, const TMapView &view,
             for (const QPointF &p : polygon) {
                 top = p.y() < top.y() ? p : top;
             }
+            // Kept inside the frame: a survey at the map's right or top
+            // edge would cut its label off.
+            const QString label = QString::fromStdString(outline.label);
+            const QFontMetricsF metrics(painter.font());
+            const QRectF frame = view.Frame();
+            const double x = std::max(
+                frame.left(),
+                std::min(top.x(),
+                         frame.right() - metrics.horizontalAdvance(label)));
+            const double y =
+                std::max(top.y() - 0.3 * text, frame.top() + metrics.ascent());
+            // A pale ground under it, so that it reads over dots and
+            // outlines.
+            painter.fillRect(QRectF(x - 1.0, y - metrics.ascent(),
+                                    metrics.horizontalAdvance(label) + 2.0,
+                                    metrics.height()),
+                             label_ground);
             painter.setPen(shifted_colour);
-            painter.drawText(QPointF(top.x(), top.y() - 0.3 * text),
-                             QString::fromStdString(outline.label));
+            painter.drawText(QPointF(x, y), label);
         }
     }
 }

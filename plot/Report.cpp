@@ -61,6 +61,11 @@ constexpr size_t min_rows_on_page = 3;
 constexpr double dot_sharpness = 3.0;
 // The page-sized map of the suspects names up to this many.
 constexpr size_t page_map_names = 120;
+// The surveys' map names each survey when there are no more than this many
+// (the shifted ones always, with their offsets); its page starts anew when
+// less than this share of a body is left under the surveys' table.
+constexpr size_t survey_map_names = 60;
+constexpr double survey_map_least_share = 0.5;
 // Widest a station's name, a cause or a proposed fix may be in a table,
 // points.
 constexpr double name_column_most = 150.0;
@@ -77,6 +82,7 @@ const QColor rule_grey(0xb0, 0xb0, 0xb0);
 const QColor row_shade(0xf2, 0xf2, 0xf2);
 const QColor scatter_ink(0x30, 0x50, 0x80, 0x90);
 const QColor fit_ink(0xc0, 0x20, 0x20);
+const QColor name_ground(0xff, 0xff, 0xff, 0xc8);
 
 // The density check's scatter: the middle share of the points sets each
 // axis's range, widened by the margin (a share of it) on each side; about
@@ -459,6 +465,36 @@ bool HasDem(const ReportContent &c) {
            c.dem->size() == c.stations->Size();
 }
 
+// True when the report has the stations' surveys and what their offsets
+// came to.
+bool HasSurveys(const ReportContent &c) {
+    return c.grouping != nullptr && c.offsets != nullptr &&
+           !c.grouping->survey.empty() &&
+           c.grouping->survey.size() == c.stations->Size();
+}
+
+// Where the stations' surveys came from, in a few words (the title page)
+// or in a sentence's words (the method).
+QString SurveySourceText(const ReportContent &c, bool words) {
+    if (c.survey_from_name.empty()) {
+        return words ? "the survey field of the source" : "the source's field";
+    }
+    if (c.survey_from_name == survey_from_name_auto) {
+        return words ? "the stations' names without their trailing digits"
+                     : "names (auto)";
+    }
+    return QString(words ? "the first match of the pattern %1 in the "
+                           "stations' names"
+                         : "names, %1")
+        .arg(Text(c.survey_from_name));
+}
+
+// The surveys with offsets that were shifted.
+int64_t ShiftedSurveys(const SurveyOffsets &offsets) {
+    return std::count_if(offsets.surveys.begin(), offsets.surveys.end(),
+                         [](const SurveyOffset &s) { return s.shifted; });
+}
+
 // A cause's line among the title page's counts: a suspect's cause
 // indented under the suspects.
 QString CauseCountText(Cause cause) {
@@ -553,6 +589,15 @@ Pairs ParameterPairs(const ReportContent &c) {
                                                             : Text(c.dem_name),
                                          Metres(c.dem_tolerance))});
     }
+    if (HasSurveys(c)) {
+        const SurveyOffsetOptions &o = c.survey_options;
+        pairs.push_back({"Surveys from", SurveySourceText(c, false)});
+        pairs.push_back({"Offset floor",
+                         QString::number(o.offset_floor, 'g', 6) + " mGal"});
+        if (!o.reference.empty()) {
+            pairs.push_back({"Reference survey", Text(o.reference)});
+        }
+    }
     return pairs;
 }
 
@@ -577,6 +622,14 @@ Pairs CountPairs(const ReportContent &c) {
             if (count > 0) {
                 pairs.push_back({CauseCountText(cause), GroupedNumber(count)});
             }
+        }
+    }
+    if (HasSurveys(c)) {
+        pairs.push_back({"Surveys", GroupedNumber(static_cast<int64_t>(
+                                        c.grouping->Count()))});
+        if (c.offsets->refusal == SurveyRefusal::None) {
+            pairs.push_back(
+                {"  shifted", GroupedNumber(ShiftedSurveys(*c.offsets))});
         }
     }
     pairs.push_back({"Median of r2", Mgal(f.median)});
@@ -625,9 +678,10 @@ TitleLayout LayOutTitle(const TReportState &state) {
     return layout;
 }
 
-// The map of the survey in `frame`, named suspects at most `names`.
-void DrawSurveyMap(QPainter &painter, const TFigureModel &model,
-                   const QRectF &frame, size_t names) {
+// The map of the survey in `frame`, named suspects at most `names`; the
+// view it was drawn in.
+TMapView DrawSurveyMap(QPainter &painter, const TFigureModel &model,
+                       const QRectF &frame, size_t names) {
     TMapView view;
     FitMap(view, model.Extent(), frame, figure_size);
     const double radius = DotRadius(model, view);
@@ -636,6 +690,7 @@ void DrawSurveyMap(QPainter &painter, const TFigureModel &model,
     decor.text = figure_size;
     decor.max_names = names;
     DrawMap(painter, view, model, dots, radius, decor);
+    return view;
 }
 
 void DrawTitlePage(QPainter &painter, const TReportState &state) {
@@ -764,6 +819,225 @@ void AddSuspects(TPageFlow &flow, const TReportState &state) {
 QString StationName(const TQcStations &stations, size_t k) {
     const std::string_view name = stations.Name(k);
     return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+}
+
+// The surveys' table in its order: shifted first, then by the size of the
+// offset; those that touch no other last.
+std::vector<size_t> SurveyOrder(const SurveyOffsets &offsets) {
+    std::vector<size_t> order(offsets.surveys.size());
+    for (size_t s = 0; s < order.size(); ++s) {
+        order[s] = s;
+    }
+    const auto size = [&offsets](size_t s) {
+        const SurveyOffset &o = offsets.surveys[s];
+        return o.linked ? std::fabs(o.offset) : -1.0;
+    };
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        const bool sa = offsets.surveys[a].shifted;
+        const bool sb = offsets.surveys[b].shifted;
+        return sa != sb ? sa : size(a) > size(b);
+    });
+    return order;
+}
+
+// What a survey's offset came to, a word or two.
+QString SurveyStatus(const SurveyOffset &o) {
+    if (!o.linked) {
+        return "no contact";
+    }
+    if (o.shifted) {
+        return "shifted";
+    }
+    return o.datum ? "datum" : "not shifted";
+}
+
+// The map of the surveys, each outlined (a shifted one in red with its
+// offset) and, when there are few, named at its middle.
+void DrawSurveysMap(QPainter &painter, const TFigureModel &model,
+                    const SurveyGrouping &grouping, const QRectF &frame) {
+    const TMapView view = DrawSurveyMap(painter, model, frame, 0);
+    const std::vector<TFigureModel::SurveyOutline> &outlines = model.Surveys();
+    if (outlines.size() > survey_map_names) {
+        return;
+    }
+    painter.save();
+    painter.setClipRect(view.Frame());
+    painter.setFont(ReportFont(figure_size));
+    painter.setPen(quiet);
+    const QFontMetricsF metrics(painter.font());
+    for (size_t s = 0; s < outlines.size() && s < grouping.Count(); ++s) {
+        const std::vector<HullPoint> &hull = outlines[s].hull;
+        if (hull.empty() || !outlines[s].label.empty()) {
+            continue; // a shifted survey carries its label already
+        }
+        // The mean of the hull's corners: inside it, as the hull is convex.
+        double x = 0.0, y = 0.0;
+        for (const HullPoint &p : hull) {
+            x += p.x / static_cast<double>(hull.size());
+            y += p.y / static_cast<double>(hull.size());
+        }
+        const QString name = Text(grouping.names[s]);
+        const QPointF at =
+            view.ToPixel(x, y) - QPointF(0.5 * metrics.horizontalAdvance(name),
+                                         -0.5 * metrics.ascent());
+        // On a pale ground, as the shifted surveys' labels, to read over
+        // the dots.
+        painter.fillRect(QRectF(at.x() - 1.0, at.y() - metrics.ascent(),
+                                metrics.horizontalAdvance(name) + 2.0,
+                                metrics.height()),
+                         name_ground);
+        painter.drawText(at, name);
+    }
+    painter.restore();
+}
+
+// The surveys of a compilation: their offsets, the worst shifts first, and
+// a map with each outlined; or why no offsets were estimated.
+void AddSurveys(TPageFlow &flow, const TReportState &state) {
+    const ReportContent &c = state.content;
+    const SurveyGrouping &grouping = *c.grouping;
+    const SurveyOffsets &offsets = *c.offsets;
+    const SurveyOffsetOptions &o = c.survey_options;
+    // Why there are no offsets takes a line or two: it follows the
+    // suspects on their page.
+    if (offsets.refusal == SurveyRefusal::None) {
+        flow.NewPage();
+    }
+    AddHeading(flow,
+               QString("Surveys: %1")
+                   .arg(GroupedNumber(static_cast<int64_t>(grouping.Count()))),
+               4 * row_height);
+    QString unnamed;
+    if (grouping.unnamed > 0 && !grouping.NoneNamed()) {
+        unnamed = QString(" %1 no survey of their own and form the survey %2.")
+                      .arg(Counted(static_cast<size_t>(grouping.unnamed),
+                                   "station has", "stations have"),
+                           Text(std::string(no_survey_name)));
+    }
+    switch (offsets.refusal) {
+    case SurveyRefusal::None:
+        break;
+    case SurveyRefusal::OneSurvey:
+        AddParagraph(flow, QString("The stations' surveys come from %1. The "
+                                   "stations form one survey: there is no "
+                                   "offset to estimate.%2")
+                               .arg(SurveySourceText(c, true), unnamed));
+        return;
+    case SurveyRefusal::GroupingLooksWrong:
+        AddParagraph(
+            flow,
+            QString("The stations' surveys come from %1. Most stations are in "
+                    "surveys of fewer than %2, or there are more than %3 "
+                    "surveys: the grouping looks wrong, and no offsets were "
+                    "estimated.%4")
+                .arg(SurveySourceText(c, true),
+                     QString::number(o.min_survey_stations),
+                     QString::number(o.max_surveys), unnamed));
+        return;
+    case SurveyRefusal::UnknownReference:
+        AddParagraph(flow, QString("No survey is named %1, the reference "
+                                   "survey asked for: no offsets were "
+                                   "estimated.")
+                               .arg(Text(o.reference)));
+        return;
+    }
+    const int64_t shifted = ShiftedSurveys(offsets);
+    QString levelled;
+    if (shifted > 0) {
+        const int64_t fewer = c.suspects_levelled;
+        levelled = QString(" The suspects were judged with the shifted surveys "
+                           "levelled: %1 %2 than on the values as they are.")
+                       .arg(GroupedNumber(fewer < 0 ? -fewer : fewer),
+                            fewer < 0 ? "more" : "fewer");
+    }
+    AddParagraph(
+        flow,
+        QString("The stations' surveys come from %1.%2 %3 shifted (an offset "
+                "beyond %4 standard errors and beyond %5 mGal); the offsets "
+                "were estimated from %6 where surveys meet (see Method). "
+                "Offsets in mGal, above the datum: %7.%8 The shifted surveys "
+                "first, then the largest "
+                "offsets; \u201cin contact\u201d counts a survey's stations "
+                "with a step to another survey, \u201csteps\u201d the "
+                "independent information they hold.%9")
+            .arg(SurveySourceText(c, true), unnamed,
+                 shifted == 0 ? QString("No survey is")
+                              : Counted(static_cast<size_t>(shifted),
+                                        "survey is", "surveys are"),
+                 QString::number(o.standard_errors, 'g', 6),
+                 QString::number(o.offset_floor, 'g', 6),
+                 Counted(static_cast<size_t>(offsets.steps), "station",
+                         "stations"),
+                 o.reference.empty()
+                     ? QString("the level most stations agree on (the "
+                               "station-weighted median of the offsets is 0)")
+                     : QString("the survey %1, held at 0")
+                           .arg(Text(o.reference)),
+                 offsets.groups > 1
+                     ? QString(" The surveys form %1 groups out of contact "
+                               "with each other; each group has its own datum.")
+                           .arg(offsets.groups)
+                     : QString(),
+                 levelled),
+        false, body_size, 4 * row_height);
+    auto order = std::make_shared<std::vector<size_t>>(SurveyOrder(offsets));
+    const bool groups = offsets.groups > 1;
+    auto table = std::make_shared<Table>();
+    table->columns = {{"#"},
+                      {"Survey", Qt::AlignLeft, name_column_most},
+                      {"Stations"},
+                      {"In contact"},
+                      {"Steps"},
+                      {"Offset"},
+                      {"Standard error"},
+                      {"", Qt::AlignLeft}};
+    if (groups) {
+        table->columns.push_back({"Group"});
+    }
+    table->rows = order->size();
+    table->continued = "Surveys";
+    table->cell = [order, &offsets, &grouping](size_t row,
+                                               size_t column) -> QString {
+        const size_t s = (*order)[row];
+        const SurveyOffset &o = offsets.surveys[s];
+        switch (column) {
+        case 0:
+            return QString::number(row + 1);
+        case 1:
+            return Text(grouping.names[s]);
+        case 2:
+            return GroupedNumber(o.stations);
+        case 3:
+            return GroupedNumber(o.in_contact);
+        case 4:
+            return o.linked ? FixedNumber(o.independent_steps, 1) : QString();
+        case 5:
+            return o.linked ? SignedNumber(o.offset, value_decimals)
+                            : QString();
+        case 6:
+            return o.linked ? FixedOrEmpty(o.standard_error, value_decimals)
+                            : QString();
+        case 7:
+            return SurveyStatus(o);
+        default:
+            return o.group >= 0 ? QString::number(o.group + 1) : QString();
+        }
+    };
+    AddTable(flow, table);
+    if (grouping.Count() < 2) {
+        return;
+    }
+    if (flow.Room() < survey_map_least_share * flow.body.height()) {
+        flow.NewPage();
+    }
+    flow.Space(row_height);
+    const double t = figure_size;
+    flow.Add(flow.Room(), [&state, &grouping, t](QPainter &painter,
+                                                 const QRectF &box) {
+        const QRectF frame(QPointF(box.left() + 6.2 * t, box.top() + t),
+                           QPointF(box.right(), box.bottom() - 3.6 * t));
+        DrawSurveysMap(painter, state.model, grouping, frame);
+    });
 }
 
 // A step of 1, 2 or 5 times a power of ten near `raw` (> 0), for the
@@ -1231,6 +1505,63 @@ void AddDuplicates(TPageFlow &flow, const TReportState &state) {
     }
 }
 
+// The method's paragraph on the surveys' offsets, through `section`
+// (its title, its text).
+void AddSurveyMethod(
+    const std::function<void(const QString &, const QString &)> &section,
+    const ReportContent &c) {
+    const SurveyOffsetOptions &o = c.survey_options;
+    section(
+        "The surveys' offsets",
+        QString(
+            "A compilation of surveys can carry a whole survey shifted by a "
+            "constant: a wrong base value, an old datum. Each station's "
+            "survey came from %1 (--survey-from-name takes it from the "
+            "names, by a pattern or “auto”; --columns "
+            "survey=FIELD names the field). Where a station has stations of "
+            "its own survey and of others within %2, a local model of its "
+            "%3 nearest stations at most, a smooth field (%4) plus one "
+            "constant per survey present, weighted by distance and robust "
+            "to single blunders (suspects and duplicates weigh %5), gives "
+            "the step from its survey to the others across the seam, "
+            "whether the surveys overlap or only abut. Each step is one "
+            "equation: its survey's offset minus the mix of the others' "
+            "offsets equals minus the step. The equations are solved for "
+            "one offset per survey by robust least squares, each weighted "
+            "by its share of the independent information, as neighbouring "
+            "steps share stations. The datum is %6. A weak prior holds a "
+            "survey with little contact near the datum; it fades for "
+            "offsets beyond the floor, so that a well measured shift is not "
+            "shrunk. A survey's standard error comes from the scatter of "
+            "its steps and their independent number. A survey is shifted "
+            "when its offset is beyond %7 standard errors and beyond the "
+            "floor of %8 mGal (--offset-floor); one that touches no other "
+            "has no offset. The suspects are then judged on the values with "
+            "the shifted surveys' offsets taken off, the stations whose "
+            "estimates reach across a shifted survey's edge estimated again "
+            "(%9 here), so that the edge of a shifted survey does not make "
+            "a ring of suspects; the result file keeps the values as they "
+            "are.")
+            .arg(SurveySourceText(c, true),
+                 Metres(c.parameters.search_distance),
+                 QString::number(o.max_neighbours),
+                 o.trend == SurveyTrend::Quadratic
+                     ? QString("a quadratic where the neighbourhood holds "
+                               "enough stations, else a plane")
+                     : QString("a plane"),
+                 QString::number(o.down_weight, 'g', 6),
+                 o.reference.empty()
+                     ? QString("the level most stations agree on: the "
+                               "station-weighted median of the offsets is 0 "
+                               "(--reference-survey holds a survey at 0 "
+                               "instead)")
+                     : QString("the survey %1, held at 0 (--reference-survey)")
+                           .arg(Text(o.reference)),
+                 QString::number(o.standard_errors, 'g', 6),
+                 QString::number(o.offset_floor, 'g', 6),
+                 GroupedNumber(c.estimated_again)));
+}
+
 // The method in plain words, with this run's numbers and the settings that
 // changed them.
 void AddMethod(TPageFlow &flow, const TReportState &state) {
@@ -1345,6 +1676,9 @@ void AddMethod(TPageFlow &flow, const TReportState &state) {
                 "residuals to tell a density.")
                 .arg(QString::number(slab_gradient, 'g', 6)));
     }
+    if (HasSurveys(c)) {
+        AddSurveyMethod(section, c);
+    }
     if (HasDem(c)) {
         section("Heights",
                 QString("Each station's height is compared with the DEM's "
@@ -1419,6 +1753,22 @@ void AddMethod(TPageFlow &flow, const TReportState &state) {
              Metres(diagnosis_default.dem_tolerance),
              changed(c.dem_tolerance, diagnosis_default.dem_tolerance)});
     }
+    if (HasSurveys(c)) {
+        const SurveyOffsetOptions &o = c.survey_options;
+        const SurveyOffsetOptions survey_default;
+        rows.push_back(
+            {"surveys from", SurveySourceText(c, false), "the source's field",
+             c.survey_from_name.empty() ? QString() : QString("changed")});
+        rows.push_back(
+            {"reference survey",
+             o.reference.empty() ? QString("the median") : Text(o.reference),
+             "the median",
+             o.reference.empty() ? QString() : QString("changed")});
+        rows.push_back({"offset floor, mGal",
+                        QString::number(o.offset_floor, 'g', 6),
+                        QString::number(survey_default.offset_floor, 'g', 6),
+                        changed(o.offset_floor, survey_default.offset_floor)});
+    }
     table->rows = rows.size();
     table->continued = "Settings";
     table->cell = [rows](size_t row, size_t column) {
@@ -1472,8 +1822,9 @@ std::vector<Page> LayOut(const TReportState &state) {
     TPageFlow flow(state.body);
     AddTitlePage(flow, state);
     AddSuspects(flow, state);
-    // The surveys of a compilation and their offsets take their place here,
-    // after the suspects and before the density check.
+    if (HasSurveys(state.content)) {
+        AddSurveys(flow, state);
+    }
     if (state.content.diagnosis != nullptr) {
         AddDensity(flow, state);
     }
@@ -1589,10 +1940,14 @@ void PaintReport(std::FILE *file, const std::string &path,
         content.suspects == nullptr || content.duplicates == nullptr) {
         fail("the run's records are missing");
     }
+    // The maps outline the surveys as the run's figure does.
+    TFigureModel model(HeaderOf(content), *content.figures, *content.stations,
+                       *content.suspects, *content.duplicates);
+    if (HasSurveys(content)) {
+        model.SetSurveys(*content.grouping, *content.offsets);
+    }
     const TReportState state{content,
-                             TFigureModel(HeaderOf(content), *content.figures,
-                                          *content.stations, *content.suspects,
-                                          *content.duplicates),
+                             std::move(model),
                              BodyOf(content.paper),
                              FilePairs(content),
                              ParameterPairs(content),

@@ -2,8 +2,8 @@
 // (the survey file, the parameters, the counts, the figure), the suspects,
 // their causes and proposed fixes, the density check, heights against a DEM,
 // duplicates and close pairs, and the method in plain words. The callers fill
-// a ReportContent from the run's outcome; the diagnosis and the DEM's heights
-// are optional, their sections drawn when they are set.
+// a ReportContent from the run's outcome; the diagnosis, the DEM's heights and
+// the surveys' offsets are optional, their sections drawn when they are set.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +19,8 @@
 #include "qc/Duplicates.h"
 #include "qc/QcStation.h"
 #include "qc/RunFigures.h"
+#include "qc/SurveyNames.h"
+#include "qc/SurveyOffsets.h"
 #include "qc/SuspectRule.h"
 
 class TFileReplacement;
@@ -84,6 +86,19 @@ struct ReportContent {
     const std::vector<double> *dem = nullptr;
     std::string dem_name;
     double dem_tolerance = DiagnosisOptions{}.dem_tolerance; // metres
+
+    // The stations' surveys (in the order of `stations`) and their offsets;
+    // null, or a grouping of no station: no surveys' section. The options
+    // the offsets were estimated and judged with, and the --survey-from-name
+    // text that named the surveys (empty: the source's survey field did).
+    const SurveyGrouping *grouping = nullptr;
+    const SurveyOffsets *offsets = nullptr;
+    SurveyOffsetOptions survey_options;
+    std::string survey_from_name;
+    // Suspects fewer with the shifted surveys levelled than on the values as
+    // they are (negative: more), and the stations estimated again for it.
+    int64_t suspects_levelled = 0;
+    int64_t estimated_again = 0;
 };
 
 // The rows of the suspects' table on each page after its first, for

@@ -337,6 +337,84 @@ TEST_F(ReportTest, SkippedDensityCheckSaysWhy) {
     EXPECT_EQ(text.find("Heights against the DEM"), std::string::npos);
 }
 
+// Two surveys split west and east across the fixture's lattice, the east
+// one shifted by +2.5 mGal, as the offsets' estimate would leave them.
+struct SurveyedFixture : ReportFixture {
+    SurveyGrouping grouping;
+    SurveyOffsets offsets;
+
+    SurveyedFixture() : ReportFixture(4) {
+        TSurveyGrouper grouper;
+        for (size_t k = 0; k < run.stations.Size(); ++k) {
+            grouper.Add(run.stations[k].x < 502400.0 ? "WEST-1998"
+                                                     : "EAST-2011");
+        }
+        grouping = grouper.Finish();
+        offsets.refusal = SurveyRefusal::None;
+        offsets.steps = 40;
+        offsets.groups = 1;
+        SurveyOffset west, east;
+        west.stations = east.stations = 200;
+        west.in_contact = east.in_contact = 20;
+        west.linked = east.linked = true;
+        west.offset = 0.0;
+        west.standard_error = 0.061;
+        west.datum = true;
+        east.offset = 2.5;
+        east.standard_error = 0.124;
+        east.shifted = true;
+        west.group = east.group = 0;
+        offsets.surveys = {west, east}; // by survey index: west first
+        content.grouping = &grouping;
+        content.offsets = &offsets;
+        content.survey_options.offset_floor = 0.75;
+        content.survey_from_name = "^[A-Z]+";
+        content.suspects_levelled = 3;
+        content.estimated_again = 57;
+    }
+};
+
+TEST_F(ReportTest, SurveysSectionListsTheOffsetsWorstFirst) {
+    const std::string plain = Path("plain.pdf");
+    WriteReport(plain, ReportFixture(4).content);
+    const SurveyedFixture fixture;
+    const std::string surveyed = Path("surveyed.pdf");
+    WriteReport(surveyed, fixture.content);
+    const std::string text = PdfText(surveyed);
+    const std::string plain_text = PdfText(plain);
+    struct Case {
+        const char *name, *text;
+    };
+    const Case cases[] = {
+        {"the section", "Surveys: 2"},
+        {"where the surveys came from", "names, ^[A-Z]+"},
+        {"the floor on the title page", "0.75 mGal"},
+        {"the shifted survey's offset", "+2.500"},
+        {"its standard error", "0.124"},
+        {"the datum's standard error", "0.061"},
+        {"the datum", "datum"},
+        {"the shifted one", "shifted\n"},
+        {"the map's label", "EAST-2011 +2.50 mGal"},
+        {"the suspects levelled", "3 fewer than on the values as they are"},
+        {"the method", "The surveys' offsets"},
+        {"the stations estimated again", "(57 here)"},
+        {"the changed floor among the settings", "offset floor, mGal"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_NE(text.find(c.text), std::string::npos) << c.text;
+        EXPECT_EQ(plain_text.find(c.text), std::string::npos) << c.text;
+    }
+    // The shifted survey heads the table although it is the second.
+    const size_t table = text.find("Standard error");
+    ASSERT_NE(table, std::string::npos);
+    EXPECT_LT(text.find("EAST-2011", table), text.find("WEST-1998", table));
+    // One shifted survey counted on the title page, before the suspects.
+    const size_t title_page_end = text.find("Suspects: 4");
+    const size_t shifted_count = text.find("shifted");
+    EXPECT_LT(shifted_count, title_page_end);
+}
+
 TEST_F(ReportTest, UnwritablePathThrowsAndLeavesNothing) {
     const ReportFixture fixture(2);
     const std::string path = Path("no/such/folder/report.pdf");
