@@ -265,8 +265,8 @@ bool SurveyPreparation::AsksForColumns() const {
            (columns_unknown || ::AsksForColumns(refusal.problem));
 }
 
-void FeedRun(RunInput &input, SurveyInput &survey,
-             const RunSettings &settings) {
+void FeedRun(RunInput &input, SurveyInput &survey, const RunSettings &settings,
+             bool again) {
     if (!survey.lon.empty()) {
         input.extra_columns = {
             NumberColumn("lon",
@@ -279,17 +279,19 @@ void FeedRun(RunInput &input, SurveyInput &survey,
             })};
     }
     if (survey.listed) {
-        input.open = [&survey] {
+        input.open = [&survey, again] {
             return std::make_unique<TStationListInput>(
-                std::move(survey.stations));
+                again ? TListedStations(survey.stations)
+                      : std::move(survey.stations));
         };
     } else if (survey.held) {
         const std::string path = input.path;
         const char separator = settings.decimal_separator;
         const std::string encoding = settings.encoding;
-        input.open = [&survey, path, separator, encoding] {
+        input.open = [&survey, path, separator, encoding, again] {
             return std::make_unique<TStationTextInput>(
-                path, std::move(survey.bytes), separator, encoding);
+                path, again ? std::string(survey.bytes) : std::move(survey.bytes),
+                separator, encoding);
         };
     }
 }

@@ -78,7 +78,11 @@ SurveyPreparation PrepareSurvey(const std::string &path,
 // write lon and lat in its companion table for geographic input, through
 // `input`; the run takes what it needs from `survey`, which must outlive
 // it. A station file on disk is left to the run (as `settings` reads it).
-void FeedRun(RunInput &input, SurveyInput &survey, const RunSettings &settings);
+// `again`: the survey will be run again (the window's Recalculate), so each
+// run takes a copy of the stations held in memory rather than the stations
+// themselves.
+void FeedRun(RunInput &input, SurveyInput &survey, const RunSettings &settings,
+             bool again = false);
 
 // The heights of the DEM `path` at a run's stations (DemSampler), which lie
 // in `crs` (not known: see SampleDem in gis/DemSampler.h), sampled through

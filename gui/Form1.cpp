@@ -317,7 +317,7 @@ RunOutcome TForm1::RunSurvey(ShownRun &run,
     ProgressBar1->setTextVisible(false);
     RunInput input;
     input.path = run.data;
-    FeedRun(input, run.survey, run.settings);
+    FeedRun(input, run.survey, run.settings, true);
     if (decisions) {
         ApplyReview(input, run.settings, std::move(decisions), {},
                     std::move(sink));

@@ -17,6 +17,7 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QTableWidget>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPainter>
@@ -37,6 +38,7 @@
 #include "platform/OutputSet.h"
 #include "plot/Figure.h"
 #include "plot/FigureFile.h"
+#include "plot/NumberText.h"
 
 namespace {
 
@@ -222,6 +224,36 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
     stations_table = MakeTable(tabs);
     tabs->addTab(suspects_table, QString());
     tabs->addTab(stations_table, QString());
+    surveys_page = new QWidget(tabs);
+    surveys_table = new QTableWidget(surveys_page);
+    surveys_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    surveys_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    surveys_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    surveys_table->verticalHeader()->setVisible(false);
+    surveys_table->horizontalHeader()->setStretchLastSection(true);
+    btn_level = new QPushButton("Level survey", surveys_page);
+    btn_level->setToolTip("Removes the survey's offset from its stations at "
+                          "the next Recalculate");
+    btn_keep_survey = new QPushButton("Keep survey", surveys_page);
+    btn_keep_survey->setToolTip("The survey's offset is real: it stays");
+    auto *btn_undecide_survey = new QPushButton("Undecided", surveys_page);
+    {
+        auto *survey_buttons = new QHBoxLayout;
+        survey_buttons->addWidget(btn_level);
+        survey_buttons->addWidget(btn_keep_survey);
+        survey_buttons->addWidget(btn_undecide_survey);
+        survey_buttons->addStretch(1);
+        auto *survey_layout = new QVBoxLayout(surveys_page);
+        survey_layout->setContentsMargins(0, 0, 0, 0);
+        survey_layout->addWidget(surveys_table, 1);
+        survey_layout->addLayout(survey_buttons);
+    }
+    connect(btn_level, &QPushButton::clicked, this,
+            &TResultsWindow::btn_levelClick);
+    connect(btn_keep_survey, &QPushButton::clicked, this,
+            &TResultsWindow::btn_keep_surveyClick);
+    connect(btn_undecide_survey, &QPushButton::clicked, this,
+            [this] { DecideSurvey(std::nullopt); });
 
     // The review of the station in hand.
     auto *review = new QWidget(this);
@@ -323,6 +355,7 @@ TResultsWindow::TResultsWindow(std::unique_ptr<RunResults> results_,
     right = new QSplitter(Qt::Vertical, this);
     split = new QSplitter(Qt::Horizontal, this);
     BuildRun();
+    ShowSurveys();
     right->addWidget(lists);
     right->setStretchFactor(0, 0);
     right->setStretchFactor(1, 1);
@@ -398,6 +431,7 @@ void TResultsWindow::BuildRun() {
         findings.duplicates);
     new_model->SetDiagnosis(&findings.diagnosis);
     new_model->SetSurveys(findings.grouping, findings.offsets);
+    book.SetSurveys(findings.grouping.names);
     book.Match(findings.stations);
     if (changes.size() != findings.stations.Size()) {
         changes.assign(findings.stations.Size(), StationChange::None);
@@ -573,6 +607,7 @@ void TResultsWindow::ShowRun(std::unique_ptr<RunResults> next) {
     std::unique_ptr<TFigureModel> old_model = std::move(model);
     results = std::move(next);
     BuildRun();
+    ShowSurveys();
     old_model.reset();
     old.reset();
     if (held) {
@@ -865,9 +900,125 @@ void TResultsWindow::PutDecision(const ReviewRow &subject,
     map->update();
     UpdateCounts();
     ShowStationInHand();
+    ShowSurveys();
     ShowReviewNotes();
     WriteReview();
 }
+
+void TResultsWindow::ShowSurveys() {
+    const QcFindings &findings = results->findings;
+    const int page = tabs->indexOf(surveys_page);
+    if (!findings.HasSurveys()) {
+        if (page >= 0) {
+            tabs->removeTab(page);
+        }
+        return;
+    }
+    const SurveyGrouping &grouping = findings.grouping;
+    const std::vector<SurveyOffset> &offsets = findings.offsets.surveys;
+    // Shifted first, then by the size of the offset.
+    std::vector<size_t> order(grouping.Count());
+    std::iota(order.begin(), order.end(), size_t{0});
+    const auto offset_of = [&](size_t k) {
+        return k < offsets.size() && std::isfinite(offsets[k].offset)
+                   ? std::fabs(offsets[k].offset)
+                   : -1.0;
+    };
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        const bool sa = a < offsets.size() && offsets[a].shifted;
+        const bool sb = b < offsets.size() && offsets[b].shifted;
+        return sa != sb ? sa : offset_of(a) > offset_of(b);
+    });
+    const int chosen = surveys_table->currentRow();
+    const QString chosen_name =
+        chosen >= 0 && surveys_table->item(chosen, 0) != nullptr
+            ? surveys_table->item(chosen, 0)->text()
+            : QString();
+    surveys_table->clear();
+    surveys_table->setColumnCount(6);
+    surveys_table->setHorizontalHeaderLabels({"Survey", "Decision", "Stations",
+                                              "Offset, mGal", "Std error",
+                                              "Status"});
+    surveys_table->setRowCount(static_cast<int>(order.size()));
+    int shifted = 0;
+    for (int row = 0; row < static_cast<int>(order.size()); ++row) {
+        const size_t k = order[static_cast<size_t>(row)];
+        const SurveyOffset *offset = k < offsets.size() ? &offsets[k] : nullptr;
+        ReviewRow subject;
+        subject.scope = ReviewScope::Survey;
+        subject.id = grouping.names[k];
+        const std::optional<ReviewRow> decided = book.Find(subject);
+        const QString status =
+            offset == nullptr || !offset->linked ? "no contact"
+            : offset->shifted                    ? "shifted"
+            : offset->datum                      ? "datum"
+                                                 : "";
+        shifted += offset != nullptr && offset->shifted ? 1 : 0;
+        const QString cells[] = {
+            QString::fromStdString(subject.id),
+            decided ? QString(DecisionName(decided->decision)) : QString(),
+            QString::number(offset != nullptr ? offset->stations : 0),
+            offset != nullptr ? FixedOrEmpty(offset->offset, 3) : QString(),
+            offset != nullptr ? FixedOrEmpty(offset->standard_error, 3)
+                              : QString(),
+            status};
+        for (int column = 0; column < 6; ++column) {
+            surveys_table->setItem(row, column, new QTableWidgetItem(cells[column]));
+        }
+        if (cells[0] == chosen_name) {
+            surveys_table->setCurrentCell(row, 0);
+        }
+    }
+    surveys_table->resizeColumnsToContents();
+    const QString title =
+        QString("Surveys: %1, shifted: %2").arg(order.size()).arg(shifted);
+    if (page < 0) {
+        tabs->addTab(surveys_page, title);
+    } else {
+        tabs->setTabText(page, title);
+    }
+}
+
+void TResultsWindow::DecideSurvey(std::optional<Decision> decision) {
+    const int row = surveys_table->currentRow();
+    const QcFindings &findings = results->findings;
+    if (row < 0 || recalculating || !findings.HasSurveys() ||
+        surveys_table->item(row, 0) == nullptr) {
+        present_error("Choose a survey in the list to decide on it.");
+        return;
+    }
+    ReviewRow subject;
+    subject.scope = ReviewScope::Survey;
+    subject.id = surveys_table->item(row, 0)->text().toStdString();
+    std::optional<ReviewRow> after;
+    if (decision) {
+        ReviewRow decided = subject;
+        decided.decision = *decision;
+        if (*decision == Decision::Level) {
+            const auto at = std::find(findings.grouping.names.begin(),
+                                      findings.grouping.names.end(), subject.id);
+            const size_t k =
+                static_cast<size_t>(at - findings.grouping.names.begin());
+            const double offset = k < findings.offsets.surveys.size()
+                                      ? findings.offsets.surveys[k].offset
+                                      : qc_none;
+            if (!std::isfinite(offset)) {
+                present_error(QString("The survey %1 has no offset to remove: "
+                                      "it meets no other survey.")
+                                  .arg(QString::fromStdString(subject.id)));
+                return;
+            }
+            decided.value = offset;
+        }
+        after = decided;
+    }
+    undo_stack->push(
+        new TDecisionCommand(*this, subject, book.Find(subject), after));
+}
+
+void TResultsWindow::btn_levelClick() { DecideSurvey(Decision::Level); }
+
+void TResultsWindow::btn_keep_surveyClick() { DecideSurvey(Decision::Keep); }
 
 void TResultsWindow::WriteReview() {
     if (review_path.empty()) {

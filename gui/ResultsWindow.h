@@ -32,6 +32,7 @@ class QPushButton;
 class QSplitter;
 class QTabWidget;
 class QTableView;
+class QTableWidget;
 class QUndoStack;
 class QUrl;
 class TMapWidget;
@@ -118,6 +119,11 @@ class TResultsWindow : public QWidget {
     QTabWidget *tabs;
     QTableView *suspects_table;
     QTableView *stations_table;
+    // The surveys of a run whose stations were grouped, flagged first, with
+    // their decision; Level removes a survey's offset, Keep keeps it.
+    QWidget *surveys_page;
+    QTableWidget *surveys_table;
+    QPushButton *btn_level, *btn_keep_survey;
     QLabel *lbl_counts;  // "N suspects: D decided, O open"
     QLabel *lbl_changes; // what the last Recalculate changed
     QLabel *lbl_station; // the station in hand, its cause and fix
@@ -158,6 +164,8 @@ class TResultsWindow : public QWidget {
     void btn_saveClick();       // asks for a path and writes the figure there
     void btn_reportClick();     // asks for a path and writes the report there
     void btn_open_tableClick(); // opens the companion table
+    void btn_levelClick();      // the chosen survey's offset is removed
+    void btn_keep_surveyClick(); // the chosen survey is kept as it is
     void btn_keepClick();       // the station in hand is kept as it is
     void btn_rejectClick();     // the station in hand is left out
     void btn_fixClick();        // the station in hand takes the fix's fields
@@ -184,6 +192,10 @@ class TResultsWindow : public QWidget {
     void ShowStationInHand();
     void ShowReviewNotes();
     void UpdateCounts();
+    // Fills the surveys' tab from the run shown and the decisions.
+    void ShowSurveys();
+    // Puts a decision (none: undecided) on the survey chosen in its tab.
+    void DecideSurvey(std::optional<Decision> decision);
     // Takes a decision on the station in hand through the undo stack.
     void Decide(std::optional<Decision> decision);
     // Writes the review file; a failure is said once until one succeeds.

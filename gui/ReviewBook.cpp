@@ -1,6 +1,8 @@
 // The review's rows matched to the stations of a run by name and position.
 #include "gui/ReviewBook.h"
 
+#include <algorithm>
+
 #include <cmath>
 #include <string_view>
 #include <unordered_map>
@@ -107,7 +109,11 @@ void TReviewBook::Put(const ReviewRow &subject,
 std::vector<ReviewRow> TReviewBook::Stale() const {
     std::vector<ReviewRow> stale;
     for (size_t r = 0; r < rows.size(); ++r) {
-        if (StationOfRow(r) < 0) {
+        const bool known_survey =
+            rows[r].scope == ReviewScope::Survey &&
+            std::find(surveys.begin(), surveys.end(), rows[r].id) !=
+                surveys.end();
+        if (StationOfRow(r) < 0 && !known_survey) {
             stale.push_back(rows[r]);
         }
     }

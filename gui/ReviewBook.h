@@ -37,17 +37,21 @@ class TReviewBook {
     void Put(const ReviewRow &subject,
              const std::optional<ReviewRow> &decision);
 
+    // The surveys of the run shown, by name: their rows are not stale.
+    void SetSurveys(std::vector<std::string> names) {
+        surveys = std::move(names);
+    }
+
     // Every row, in the order the file keeps them.
     const std::vector<ReviewRow> &Rows() const { return rows; }
-    // The rows that meet no station of the run shown: station rows whose
-    // station is not in it, and the surveys' rows (the window does not
-    // know the surveys of a run).
+    // The rows that meet no station or survey of the run shown.
     std::vector<ReviewRow> Stale() const;
     // Of `stations` (indices), how many have a decision.
     int64_t Decided(const std::vector<size_t> &stations) const;
 
   private:
     std::vector<ReviewRow> rows;
+    std::vector<std::string> surveys;
     const TQcStations *matched = nullptr;
     std::vector<int32_t> row_of;     // by station; -1: undecided
     std::vector<int64_t> station_of; // by row; -1: stale or a survey's

@@ -63,7 +63,7 @@ CleanSaveOutcome SaveCleanedSurvey(const std::string &path, ShownRun &run,
                               run.settings.decimal_separator);
     RunInput input;
     input.path = run.data;
-    FeedRun(input, run.survey, run.settings);
+    FeedRun(input, run.survey, run.settings, true);
     ApplyReview(
         input, run.settings, decisions, {},
         [&writer](const InputRecord &record, bool rejected, bool changed) {
