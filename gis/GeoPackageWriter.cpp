@@ -173,20 +173,18 @@ GisError TGeoPackageWriter::Begin(const std::string &path_,
     }
     if (open->dataset == nullptr)
         return Fail(LastGdalError("GDAL cannot create it."));
-    const char *const layer_options[] = {"SPATIAL_INDEX=NO", nullptr};
-    open->layer =
-        GDALDatasetCreateLayer(open->dataset, layer_name.c_str(), open->srs,
-                               wkbPoint, const_cast<char **>(layer_options));
-    if (open->layer == nullptr)
-        return Fail(LastGdalError("GDAL cannot create the layer."));
-    if (GisError error = CreateFields(); !error.ok())
-        return error;
-    open->in_transaction =
-        GDALDatasetStartTransaction(open->dataset, FALSE) == OGRERR_NONE;
-    return {};
+    return StartLayer(layer_name, false);
 }
 
-GisError TGeoPackageWriter::CreateFields() {
+GisError TGeoPackageWriter::StartLayer(const std::string &layer_name,
+                                       bool polygons) {
+    const char *const layer_options[] = {"SPATIAL_INDEX=NO", nullptr};
+    open->layer = GDALDatasetCreateLayer(
+        open->dataset, layer_name.c_str(), open->srs,
+        polygons ? wkbPolygon : wkbPoint, const_cast<char **>(layer_options));
+    if (open->layer == nullptr)
+        return Fail(LastGdalError("GDAL cannot create the layer " +
+                                  layer_name + "."));
     for (const LayerColumn &column : columns) {
         OGRFieldDefnH field =
             OGR_Fld_Create(column.name.c_str(), TypeOf(column.kind));
@@ -196,6 +194,8 @@ GisError TGeoPackageWriter::CreateFields() {
             return Fail(LastGdalError("GDAL cannot add the field " +
                                       column.name + "."));
     }
+    open->in_transaction =
+        GDALDatasetStartTransaction(open->dataset, FALSE) == OGRERR_NONE;
     return {};
 }
 
@@ -208,19 +208,8 @@ GisError TGeoPackageWriter::AddPolygonLayer(
         GDALDatasetCommitTransaction(open->dataset) != OGRERR_NONE)
         return Fail(LastGdalError("GDAL cannot commit the rows."));
     open->in_transaction = false;
-    const char *const layer_options[] = {"SPATIAL_INDEX=NO", nullptr};
-    open->layer =
-        GDALDatasetCreateLayer(open->dataset, layer_name.c_str(), open->srs,
-                               wkbPolygon, const_cast<char **>(layer_options));
-    if (open->layer == nullptr)
-        return Fail(LastGdalError("GDAL cannot create the layer " +
-                                  layer_name + "."));
     columns = columns_;
-    if (GisError error = CreateFields(); !error.ok())
-        return error;
-    open->in_transaction =
-        GDALDatasetStartTransaction(open->dataset, FALSE) == OGRERR_NONE;
-    return {};
+    return StartLayer(layer_name, true);
 }
 
 GisError TGeoPackageWriter::AddPolygon(const std::vector<RingPoint> &ring,

@@ -89,8 +89,9 @@ class TGeoPackageWriter {
     struct Open; // GDAL's handles, kept out of this header
     GisError Fail(const std::string &reason);
     void Discard();
-    // Creates the fields of the current layer.
-    GisError CreateFields();
+    // Creates the layer `layer_name` of points (or polygons) in the open
+    // file with the fields of `columns`, and starts its rows' transaction.
+    GisError StartLayer(const std::string &layer_name, bool polygons);
     // Adds a feature of `geometry` (taken; may be null) and `values`.
     GisError AddFeature(void *geometry, const std::vector<FieldValue> &values);
 
